@@ -1,0 +1,46 @@
+#include "app/common_options.h"
+
+#include <cstdlib>
+
+namespace quarry {
+
+bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, std::string* error) {
+  struct Known {
+    const char* name;
+    const char* environment;
+    std::string CommonOptions::*field;
+  };
+  static const Known known[] = {
+      {"--home", "QUARRY_HOME", &CommonOptions::home},
+      {"--web-host", "QUARRY_WEB_HOST", &CommonOptions::webHost},
+      {"--image-host", "QUARRY_IMAGE_HOST", &CommonOptions::imageHost},
+  };
+  for (const Known& option : known) {
+    if (const char* value = std::getenv(option.environment)) options->*option.field = value;
+  }
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool taken = false;
+    for (const Known& option : known) {
+      std::string name = option.name;
+      if (arg == name) {
+        if (i + 1 >= args.size()) {
+          if (error) *error = "option " + name + " needs a value";
+          return false;
+        }
+        options->*option.field = args[++i];
+        taken = true;
+      } else if (arg.rfind(name + "=", 0) == 0) {
+        options->*option.field = arg.substr(name.size() + 1);
+        taken = true;
+      }
+      if (taken) break;
+    }
+    if (!taken) rest.push_back(arg);
+  }
+  args = std::move(rest);
+  return true;
+}
+
+}  // namespace quarry

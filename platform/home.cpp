@@ -1,0 +1,80 @@
+// Home folder resolution and the single-instance lock. The lock is an flock() on a file in
+// sys/: the kernel drops it when the process ends, however it ends, so a crash never leaves a
+// stale lock behind.
+#include "platform/home.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace quarry {
+
+namespace {
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return "";
+  return WithSlash(exe.parent_path().string());
+}
+
+std::string ResolveHome(const std::string& overrideHome, const std::string& executableFolder) {
+  if (!overrideHome.empty()) return WithSlash(overrideHome);
+  if (!executableFolder.empty() && access(executableFolder.c_str(), W_OK) == 0)
+    return WithSlash(executableFolder);
+  const char* userHome = std::getenv("HOME");
+  std::string base = userHome && *userHome ? userHome : "/tmp";
+  return WithSlash(base) + ".local/share/Quarry/";
+}
+
+bool CreateHomeFolders(const std::string& home, std::string* error) {
+  std::error_code ec;
+  std::filesystem::create_directories(home, ec);
+  for (const char* sub : {"", "sys", "DownData"}) {
+    std::string folder = home + sub;
+    if (*sub) std::filesystem::create_directory(folder, ec);
+    if (!std::filesystem::is_directory(folder)) {
+      if (error) *error = "Cannot create the folder " + folder;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string* error) {
+  std::string path = home + "sys/quarry.lock";
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "Cannot open " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int cause = errno;
+    close(fd);
+    if (error) {
+      *error = cause == EWOULDBLOCK
+                   ? "Another copy of Quarry is already using the home folder " + home +
+                         "; close it first, or start this one with --home DIR."
+                   : "Cannot lock " + path + ": " + std::strerror(cause);
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<HomeLock>(new HomeLock(fd));
+}
+
+HomeLock::~HomeLock() { close(m_fd); }
+
+}  // namespace quarry

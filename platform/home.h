@@ -1,0 +1,38 @@
+// The program's home folder: where sys/ (the task files) and DownData/ (the default download
+// folder) live. It is the folder of the executable when that folder is writable, else
+// ~/.local/share/Quarry/; --home DIR or QUARRY_HOME override both. Two running copies must
+// never share one home, so the home is held with an advisory lock on sys/quarry.lock.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace quarry {
+
+// The folder of the running executable, ending with '/', or "" when it cannot be found.
+std::string ExecutableFolder();
+
+// Picks the home folder: `overrideHome` when not empty, else the executable's folder when it is
+// writable, else ~/.local/share/Quarry/. The result always ends with '/'.
+std::string ResolveHome(const std::string& overrideHome, const std::string& executableFolder);
+
+// Creates the home itself (with its parents), then sys/ and DownData/ in it. An existing
+// folder is fine. False with a message in `error` when one of them cannot be made.
+bool CreateHomeFolders(const std::string& home, std::string* error);
+
+// Holds the home for this process until destroyed.
+class HomeLock {
+public:
+  // Takes the lock on <home>sys/quarry.lock. Null, with a user-facing message in `error`, when
+  // another process holds it or the lock file cannot be opened.
+  static std::unique_ptr<HomeLock> Acquire(const std::string& home, std::string* error);
+  ~HomeLock();
+  HomeLock(const HomeLock&) = delete;
+  HomeLock& operator=(const HomeLock&) = delete;
+
+private:
+  explicit HomeLock(int fd) : m_fd(fd) {}
+  int m_fd;
+};
+
+}  // namespace quarry
