@@ -9,7 +9,7 @@ quarry_packages=(
   qt6-base-dev libgl-dev fonts-wqy-microhei
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
-  nginx-light curl wget libpcre2-dev python3
+  nginx-light curl wget aria2 libpcre2-dev python3
 )
 
 # Installs only the packages that are not installed yet, so a warm machine pays nothing.
