@@ -1,0 +1,170 @@
+// The task database on SQLite. Every value reaches the table through a bound parameter, so
+// quotes and long texts are stored unchanged and no statement text is ever composed from them.
+//
+// The database runs in write-ahead-log mode, set once when it is prepared (the mode is kept in
+// the file): a commit appends the row to db.sqlite-wal and, with synchronous=FULL, syncs that
+// file before the insert returns, so a row is on disk as soon as its insert reports success.
+// Compared with the rollback journal this costs one sync per row instead of several and lets
+// the result browser read while the workers write. Every connection carries a busy time-out,
+// so writers that meet at the same moment wait for one another instead of losing their rows.
+#include "records/record_store.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+
+namespace quarry {
+
+void ConnectionCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+void StatementFinalizer::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
+}
+
+namespace {
+
+constexpr const char* kCreateTable =
+    "CREATE TABLE IF NOT EXISTS filename(filename TEXT, url TEXT, title TEXT)";
+constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
+
+// Opens `path` with `flags` and gives it the busy time-out; empty when it cannot be opened.
+Connection OpenConnection(const std::string& path, int flags) {
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    Connection db(raw);  // owns the handle even when the open failed
+    if (rc != SQLITE_OK) return nullptr;
+    sqlite3_extended_result_codes(db.get(), 1);
+    if (sqlite3_busy_timeout(db.get(), kBusyTimeoutMs) != SQLITE_OK) return nullptr;
+    return db;
+}
+
+bool Execute(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// A connection that writes rows: an existing database only, each commit synced to disk.
+Connection OpenWriter(const std::string& folder) {
+    Connection db = OpenConnection(RecordStore::ConnectionString(folder), SQLITE_OPEN_READWRITE);
+    if (!db || !Execute(db.get(), "PRAGMA synchronous=FULL")) return nullptr;
+    return db;
+}
+
+Statement Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return nullptr;
+    }
+    return Statement(raw);
+}
+
+bool BindText(sqlite3_stmt* statement, int index, const std::string& text) {
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;  // SQLite's own limit
+    return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC,
+                               SQLITE_UTF8) == SQLITE_OK;
+}
+
+// Runs the compiled insert once with the three values and leaves it ready for the next row.
+bool InsertRow(sqlite3_stmt* insert, const std::string& fileName, const std::string& url,
+               const std::string& title) {
+    bool ok = BindText(insert, 1, fileName) && BindText(insert, 2, url) &&
+              (title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
+                             : BindText(insert, 3, title)) &&
+              sqlite3_step(insert) == SQLITE_DONE;
+    sqlite3_reset(insert);
+    sqlite3_clear_bindings(insert);  // the bound texts belong to the caller
+    return ok;
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    if (text == nullptr) return std::string();  // NULL reads as empty text
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+}
+
+// Reads the count and the requested page inside one read transaction, so both see the same rows.
+bool ReadPage(sqlite3* db, int page, RecordPage& result) {
+    Statement count = Prepare(db, "SELECT count(*) FROM filename");
+    if (!count || sqlite3_step(count.get()) != SQLITE_ROW) return false;
+    result.count = sqlite3_column_int64(count.get(), 0);
+
+    long long pages = (result.count + kRecordsPerPage - 1) / kRecordsPerPage;
+    result.pageCount = pages > INT_MAX ? INT_MAX : static_cast<int>(pages);
+    if (page > result.pageCount) page = result.pageCount;
+    if (page < 1) page = 1;
+    result.page = page;
+    if (result.count == 0) return true;
+
+    // Rows are never deleted, so rowid order is insertion order.
+    Statement rows = Prepare(db,
+                             "SELECT filename, url, title FROM filename ORDER BY rowid "
+                             "LIMIT ?1 OFFSET ?2");
+    if (!rows || sqlite3_bind_int(rows.get(), 1, kRecordsPerPage) != SQLITE_OK ||
+        sqlite3_bind_int64(rows.get(), 2,
+                           static_cast<sqlite3_int64>(page - 1) * kRecordsPerPage) != SQLITE_OK)
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+        result.records.push_back(
+            {ColumnText(rows.get(), 0), ColumnText(rows.get(), 1), ColumnText(rows.get(), 2)});
+    }
+    return rc == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::string RecordStore::ConnectionString(const std::string& folder) {
+    return folder + kDatabaseFileName;
+}
+
+bool RecordStore::PrepareTaskDatabase(const std::string& folder) {
+    // Opening with CREATE makes an empty file only when none exists; an existing database is
+    // opened as it is, and one that is not a database makes the statements below fail.
+    Connection db = OpenConnection(ConnectionString(folder),
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!db) return false;
+    Statement mode = Prepare(db.get(), "PRAGMA journal_mode=WAL");
+    if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW) return false;
+    mode.reset();
+    return Execute(db.get(), kCreateTable);
+}
+
+bool RecordStore::AddRecord(const std::string& folder, const std::string& fileName,
+                            const std::string& url, const std::string& title) {
+    RecordWriter writer;
+    return writer.Open(folder) && writer.Add(fileName, url, title);
+}
+
+bool RecordStore::ReadRecordPage(const std::string& folder, int page, RecordPage& result) {
+    result = RecordPage();
+    Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
+    if (!db || !Execute(db.get(), "BEGIN")) return false;
+    bool ok = ReadPage(db.get(), page, result);
+    Execute(db.get(), "COMMIT");  // ends the read; closing would end it as well
+    if (!ok) result = RecordPage();
+    return ok;
+}
+
+bool RecordWriter::Open(const std::string& folder) {
+    Close();
+    Connection db = OpenWriter(folder);
+    if (!db) return false;
+    Statement insert = Prepare(db.get(), kInsertRow);
+    if (!insert) return false;
+    m_db = std::move(db);
+    m_insert = std::move(insert);
+    return true;
+}
+
+bool RecordWriter::Add(const std::string& fileName, const std::string& url,
+                       const std::string& title) {
+    if (!m_insert) return false;
+    return InsertRow(m_insert.get(), fileName, url, title);
+}
+
+void RecordWriter::Close() {
+    m_insert.reset();
+    m_db.reset();
+}
+
+}  // namespace quarry
