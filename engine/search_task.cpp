@@ -1,0 +1,125 @@
+// Making a new task record from the add-task dialog's values, and reading and writing the
+// record's fixed text fields safely. Input that does not fit a field is refused, never cut, so
+// a stored text is always whole UTF-8; a field read from a damaged file may lack its NUL, and
+// then only the field's own bytes are read.
+#include "engine/search_task.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarry {
+namespace {
+
+constexpr const char* kCreatedAtFormat = "%Y-%m-%d %H:%M:%S";
+
+bool Refuse(std::string* error, const std::string& text) {
+  if (error) *error = text;
+  return false;
+}
+
+// Number of bytes a UTF-8 character takes, judged by its first byte; 0 for a byte that cannot
+// start one (a continuation byte or an invalid lead).
+std::size_t Utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+// Length of `text` without an incomplete UTF-8 character at its end.
+std::size_t WithoutCutCharacter(const char* text, std::size_t length) {
+  // A character is at most 4 bytes, so its lead is among the last 4 bytes.
+  std::size_t back = 0;
+  while (back < 4 && back < length) {
+    unsigned char byte = static_cast<unsigned char>(text[length - 1 - back]);
+    if ((byte & 0xC0) != 0x80) {
+      std::size_t need = Utf8Length(byte);
+      // Drop a lead whose continuation bytes are missing; leave invalid bytes as they are.
+      return need > back + 1 ? length - 1 - back : length;
+    }
+    ++back;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string FieldText(const char* field, std::size_t size) {
+  const void* nul = std::memchr(field, '\0', size);
+  if (nul) return std::string(field, static_cast<const char*>(nul) - field);
+  return std::string(field, WithoutCutCharacter(field, size));
+}
+
+bool SetFieldText(char* field, std::size_t size, std::string_view text) {
+  if (text.size() >= size || text.find('\0') != std::string_view::npos) return false;
+  std::memset(field, 0, size);
+  std::memcpy(field, text.data(), text.size());
+  return true;
+}
+
+int RunnableThreadCount(const SearchTask& task) {
+  return std::clamp<int>(task.threadCount, kMinThreadCount, kMaxThreadCount);
+}
+
+int RunnablePageCount(const SearchTask& task) {
+  return std::clamp<int>(task.pageCount, kMinPageCount, kMaxPageCount);
+}
+
+bool IsKnownKind(FileKind kind) {
+  return static_cast<std::uint8_t>(kind) <= static_cast<std::uint8_t>(FileKind::Excel);
+}
+
+bool MakeSearchTask(const NewTaskValues& values, std::time_t now, SearchTask* task,
+                    std::string* error) {
+  const std::string& keyword = values.keyword;
+  if (keyword.empty()) return Refuse(error, "关键词不能为空!");
+  if (keyword.size() > kKeywordSize - 1) {
+    return Refuse(error, "关键词太长：最多" + std::to_string(kKeywordSize - 1) + "字节。");
+  }
+  // The keyword names the task's own sub-folder, so it must stay one folder name inside the
+  // chosen folder.
+  if (keyword.find('/') != std::string::npos || keyword.find('\0') != std::string::npos ||
+      keyword == "." || keyword == "..") {
+    return Refuse(error, "关键词不能用作文件夹名：不能含有“/”，也不能是“.”或“..”。");
+  }
+  if (values.folder.empty()) return Refuse(error, "下载文件夹不能为空!");
+  std::string folder = values.folder;
+  if (folder.back() != '/') folder += '/';
+  folder += keyword;
+  folder += '/';
+  if (folder.size() > kFolderSize - 1) {
+    return Refuse(error,
+                  "下载文件夹路径太长：加上关键词最多" + std::to_string(kFolderSize - 1) + "字节。");
+  }
+  if (values.threadCount < kMinThreadCount || values.threadCount > kMaxThreadCount) {
+    return Refuse(error, "下载线程数必须在1到6之间。");
+  }
+  if (values.pageCount < kMinPageCount || values.pageCount > kMaxPageCount) {
+    return Refuse(error, "抓取页数必须在1到500之间。");
+  }
+  if (!IsKnownKind(values.kind)) return Refuse(error, "未知的文件类型。");
+
+  std::tm local{};
+  char createdAt[kCreatedAtSize] = {};
+  // strftime gives 0 when the text would not fit, e.g. for a year past 9999.
+  if (!localtime_r(&now, &local) ||
+      std::strftime(createdAt, sizeof createdAt, kCreatedAtFormat, &local) == 0) {
+    return Refuse(error, "无法取得当前时间。");
+  }
+
+  SearchTask made;
+  std::memset(&made, 0, sizeof made);
+  made.kind = values.kind;
+  made.state = TaskState::Waiting;
+  made.pageCount = values.pageCount;
+  made.threadCount = values.threadCount;
+  // Every length was checked above, so none of these can fail.
+  SetFieldText(made.createdAt, sizeof made.createdAt, createdAt);
+  SetFieldText(made.keyword, sizeof made.keyword, keyword);
+  SetFieldText(made.folder, sizeof made.folder, folder);
+  *task = made;
+  return true;
+}
+
+}  // namespace quarry

@@ -1,0 +1,54 @@
+// The two task files under the home folder, sys/unfinished.tsk and sys/finished.tsk: each a
+// plain run of 564-byte SearchTask records in list order, with no header. A save replaces the
+// file atomically (a new file beside it, flushed to disk, renamed over the old one), so a
+// failed save leaves the previous file whole; an empty list leaves no file behind.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+#include "engine/task.h"
+#include "engine/task_tree.h"
+
+namespace quarry {
+
+// The system calls a save uses. Tests derive from it to make one of them fail midway, the way
+// a full disk or a crash would.
+class TaskFileIo {
+public:
+  virtual ~TaskFileIo() = default;
+  virtual ssize_t Write(int fd, const void* data, std::size_t size);
+  virtual int Fsync(int fd);
+  virtual int Rename(const char* from, const char* to);
+};
+
+// <home>sys/unfinished.tsk and <home>sys/finished.tsk; `home` ends with '/'.
+std::string UnfinishedTaskPath(const std::string& home);
+std::string FinishedTaskPath(const std::string& home);
+
+// Writes the records of `list` to `path` atomically (treeItem and runner written as zero), or
+// deletes the file when the list is empty. True when a file was written; false when the list
+// was empty (file removed, `error` left empty) or the save failed (`error` says why, and the
+// previous file is untouched). `io` null means the real system calls.
+bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* error = nullptr,
+                  TaskFileIo* io = nullptr);
+bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks,
+                    std::string* error = nullptr);
+bool SaveFinished(const std::string& home, const TaskList& finishedTasks,
+                  std::string* error = nullptr);
+
+// Appends every whole record of `path` to `list`, in file order, with no tree item and no
+// runner; a trailing partial record is dropped. Fields are kept as read. False when the file
+// cannot be opened (a missing file included), else true.
+bool LoadTaskFile(const std::string& path, TaskList* list);
+
+// Start-up: loads both task files of `home` into the lists and gives each task its tree item.
+// From unfinished.tsk, Waiting goes under "等待"; Running (the program ended while it ran) is
+// taken as Paused and, like Paused, goes under "运行"; Ended moves to the finished list.
+// Records in any other state stay in the unfinished list without an item. Every record of
+// finished.tsk, whatever its state, and then the moved Ended ones go under "完成".
+void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
+                  TaskList* finishedTasks);
+
+}  // namespace quarry
