@@ -1,0 +1,126 @@
+// One HTTP exchange with one server over a socket of its own. An exchange composes exactly one
+// request into m_request, creates the socket, connects within a time limit, sends the request
+// (which also reads the response head into m_head) and then reads the head's fields or the
+// body. The session lives on the stack of the operation that performs the exchange; its
+// destructor closes the socket. Operations return small integers, never throw: 1 success,
+// 0 a failure of the time-limit or gone-peer kind, -1 any other failure (see each contract).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/tcp_socket.h"
+
+namespace quarry {
+
+// Time limits of one exchange, in milliseconds. The defaults are the real limits; tests pass
+// shorter ones.
+struct HttpTimeouts {
+  int connectMs = 60000;  // wait for a non-blocking connect to complete
+  int sendMs = 10000;     // socket send limit, set before the request is sent
+  int headMs = 10000;     // socket receive limit, set at the start of every head read
+  int bodyMs = 20000;     // receive limit the exchanges set once the head is read
+};
+
+// Receives the progress texts of Connect for one row of a list (column 6 in the original
+// list control). No exchange of the program passes one; it exists for diagnostics.
+class ConnectStepSink {
+public:
+  virtual ~ConnectStepSink() = default;
+  virtual void ShowConnectStep(int row, int column, const char* text) = 0;
+};
+
+class HttpSession {
+public:
+  static constexpr std::size_t kRequestSize = 2048;
+  static constexpr std::size_t kHeadSize = 2048;    // head bytes; m_head has one more for the zero
+  static constexpr std::size_t kAddressSize = 16;   // dotted IPv4 text, at most 15 characters
+  static constexpr int kMaxInterimHeads = 8;        // "100 Continue" heads skipped before giving up
+  static constexpr int kConnectStepColumn = 6;
+
+  explicit HttpSession(const HttpTimeouts& timeouts = HttpTimeouts{});
+  virtual ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // --- Request composition (the buffer is cleared first; lengths are not checked) ---
+
+  // Writes the HEAD request for `host` and `path` into m_request, its length into `length`;
+  // returns m_request. `cookie` and `referer` may be null; an empty cookie adds no line.
+  const char* ComposeHead(const char* host, const char* path, int& length, const char* cookie,
+                          const char* referer);
+  // The same for GET. A Range line appears only for rangeFrom > 0; its end only when
+  // rangeTo > rangeFrom.
+  const char* ComposeGet(const char* host, const char* path, int& length, const char* cookie,
+                         const char* referer, std::int32_t rangeFrom, std::int32_t rangeTo);
+
+  // --- Socket operations ---
+
+  // 1 when a socket was made; 0 when already connected or the system gives no socket.
+  int Create();
+  // Connects to `address` (dotted IPv4, at most 15 characters) and `port`. 1 connected;
+  // 0 not connected within connectMs or refused; -1 no/too long/not dotted address, or the
+  // socket mode could not be switched (also when Create was not called). `sink` may be null;
+  // it receives the step texts only when `row` is not -1.
+  int Connect(const char* address, ConnectStepSink* sink, int row, int port);
+  // Sends `text` (`length` bytes; m_request with its zero-terminated length when `text` is
+  // null) and reads the response head. -1 not connected; 0 or -1 when sending fails (0 for
+  // time-out and gone-peer errors); else the result of ReadHead.
+  int SendRequest(const char* text = nullptr, int length = 0);
+  // Reads one response head into m_head (skipping "100" interim heads) and stores its byte
+  // count into `length`. 1 head stored; 0 receive error or time limit; -1 the server closed
+  // before the head ended, too many interim heads, or not connected. A head counts as complete
+  // at CR LF CR LF or after kHeadSize bytes; no byte beyond the head is taken off the socket.
+  int ReadHead(int& length);
+  // One receive of at most `size` bytes. The count; 0 when not connected or the server closed;
+  // negative on error. A result of 0 or less closes the socket.
+  int Receive(char* buffer, int size);
+  // Sets the send (`sending`) or receive time limit; 1 accepted, 0 refused or no socket.
+  int SetTimeout(int milliseconds, bool sending);
+  // Closes the socket: 1, or 0 when the system reported an error on closing (the socket is
+  // released and the session disconnected either way).
+  int Close();
+
+  // --- Readers of the stored head (defined with the HEAD exchange) ---
+
+  // Copies the next head line (LF included) into `buffer`, at most `size` bytes; the count, or
+  // -1 at the end of the head (which rewinds the reader).
+  int ReadLine(char* buffer, int size);
+  // The status code of the stored head, or -1 when no head is stored.
+  int StatusCode();
+  // Copies the value of header `name` (searched from head offset `start`) up to CR, LF or ";".
+  // -1 no head or no such header; 0 value does not fit; else the head offset behind the value.
+  int HeaderField(const char* name, char* buffer, int size, int start);
+  // The same from the head's start, copying to the end of the line; -1, 0, or the count copied.
+  int HeaderLine(const char* name, char* buffer, int size);
+  // The attachment file name of Content-Disposition; the value's length (> 0) or -1.
+  int DispositionName(char* buffer, int size);
+
+  // --- Read access for the exchanges and tests ---
+
+  const HttpTimeouts& Timeouts() const { return m_timeouts; }
+  const char* Request() const { return m_request; }
+  const char* Head() const { return m_head; }  // always zero-terminated
+  int HeadLength() const { return m_headLength; }
+  bool HeadDone() const { return m_headDone != 0; }
+  int Port() const { return m_port; }
+  const char* Address() const { return m_address; }
+  bool Connected() const { return m_connected != 0; }
+  int SocketDescriptor() const { return m_socket.Descriptor(); }
+
+private:
+  char m_request[kRequestSize] = {};
+  char m_head[kHeadSize + 1] = {};      // room for the zero after a full-size head
+  std::int32_t m_port = 80;
+  char m_address[kAddressSize] = {};
+  std::int32_t m_connected = 0;
+  TcpSocket m_socket;                   // kNoSocket when there is none
+  std::int32_t m_readPos = 0;           // line reader position in m_head
+  std::int32_t m_headDone = 0;
+  std::int32_t m_headLength = -1;
+  HttpTimeouts m_timeouts;
+
+  int ReadOneHead();
+};
+
+}  // namespace quarry

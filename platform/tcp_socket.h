@@ -1,0 +1,74 @@
+// A thin owner of one IPv4 TCP socket over POSIX sockets, and the few socket operations the
+// HTTP client needs: a connect bounded in time, send and receive limits, and host-name
+// resolution. Descriptor 0 is a valid socket here, so "no socket" is -1 (kNoSocket).
+// Failures come back as results, never as signals: every send uses MSG_NOSIGNAL, so a peer
+// that has gone away yields an error code instead of killing the process.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace quarry {
+
+inline constexpr int kNoSocket = -1;
+
+// How a bounded connect ended.
+enum class ConnectOutcome {
+  kConnected,         // the connection is made; the socket is blocking again
+  kNotMade,           // time limit ran out, or the attempt failed (refused, unreachable)
+  kModeSwitchFailed,  // the socket could not be switched to or from non-blocking mode
+};
+
+// Owns one socket descriptor and closes it when destroyed. Movable, not copyable.
+class TcpSocket {
+public:
+  TcpSocket() = default;
+  explicit TcpSocket(int descriptor) : m_descriptor(descriptor) {}
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // A new IPv4 stream socket for "tcp" (IPPROTO_TCP when the protocol database has no
+  // entry). An invalid socket when the system refuses one.
+  static TcpSocket OpenStream();
+
+  bool Valid() const { return m_descriptor != kNoSocket; }
+  int Descriptor() const { return m_descriptor; }
+
+  // Closes the descriptor. The descriptor is forgotten either way (POSIX close releases it
+  // even when it reports an error, so closing again could hit a reused number); false when the
+  // system reported an error. True when there was nothing to close.
+  bool Close();
+
+  // Connects to `dottedAddress` (IPv4 dotted text) and `port`, waiting at most `timeoutMs`
+  // milliseconds. A refused or failed attempt is told from a made one by the pending socket
+  // error and reported as kNotMade without waiting out the limit. An address that is not
+  // dotted IPv4 text gives kNotMade.
+  ConnectOutcome ConnectWithin(const char* dottedAddress, int port, int timeoutMs);
+
+  // SO_SNDTIMEO (sending) or SO_RCVTIMEO to `milliseconds`; false when the system refuses.
+  bool SetTimeLimit(int milliseconds, bool sending);
+
+  // One send of at most `size` bytes with MSG_NOSIGNAL, retried on EINTR. The count sent, or
+  // -1 with the error in `*error`.
+  long Send(const char* data, std::size_t size, int* error);
+
+  // One receive of at most `size` bytes, retried on EINTR. `peek` leaves the bytes queued.
+  // The count, 0 when the peer closed, or -1 with the error in `*error`.
+  long Receive(char* buffer, std::size_t size, bool peek, int* error);
+
+private:
+  int m_descriptor = kNoSocket;
+};
+
+// 0 for the errors that mean the peer or the network gave up or the time limit ran out
+// (ETIMEDOUT, EAGAIN/EWOULDBLOCK, ECONNABORTED, ECONNRESET, EPIPE, EHOSTUNREACH, ESHUTDOWN),
+// -1 for every other error number.
+int SendErrorResult(int error);
+
+// The first IPv4 address of `host` as dotted text, or "" when it cannot be resolved.
+std::string ResolveIpv4(const char* host);
+
+}  // namespace quarry
