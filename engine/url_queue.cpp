@@ -1,0 +1,276 @@
+// The URL queue: a list of fixed records in memory, spill files for the overflow, a seen set.
+//
+// The in-memory list is a deque of `UrlNode` values with the head at the front; the record's
+// own 4-byte link field is not used for chaining (a 64-bit pointer does not fit) and is kept at
+// 0, which is also what the spill files carry in it.
+//
+// A spill writes the entries nearest the head into the next numbered file and removes them from
+// memory only once the whole file has been written and closed, so a full disk or an unwritable
+// folder leaves the list as it was (it then grows past the limit and the next insertion tries
+// again). Each spill file remembers how many records it was given, so a file that comes back
+// short or cannot be opened lowers the total by exactly what was lost.
+#include "engine/url_queue.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/url_hash.h"
+
+namespace quarry {
+namespace {
+
+constexpr std::size_t kSeenBytes = UrlQueue::kSeenBits / 8;
+constexpr std::uint32_t kSeenMask = static_cast<std::uint32_t>(UrlQueue::kSeenBits - 1);
+
+// Owns a FILE*; closing happens explicitly when the result matters and here otherwise.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Length of the longest prefix of `text` of at most `limit` bytes that ends on a UTF-8
+// character boundary.
+std::size_t CutOnCharacter(const char* text, std::size_t limit) {
+  std::size_t length = strnlen(text, limit + 1);
+  if (length <= limit) return length;
+  std::size_t cut = limit;
+  // text[cut] is the first byte left out; step back while it continues a character.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
+
+// Copies a text that is known to fit (length < size) and leaves the rest of the field zero.
+template <std::size_t N>
+void CopyField(char (&field)[N], const char* text, std::size_t length) {
+  std::memcpy(field, text, length);
+  field[length] = '\0';
+}
+
+// Texts read back from a file are not trusted to be terminated within their fields.
+void TerminateFields(UrlNode& node) {
+  node.source[sizeof(node.source) - 1] = '\0';
+  node.url[sizeof(node.url) - 1] = '\0';
+  node.title[sizeof(node.title) - 1] = '\0';
+  node.extra[sizeof(node.extra) - 1] = '\0';
+  node.link = 0;
+}
+
+std::string ShortSpillMessage(const std::string& path, std::int32_t read) {
+  char buffer[1400];
+  std::snprintf(buffer, sizeof(buffer), "读取URL临时文件 %s 时出错!可能没有全部读入,(读入了%d条数据)",
+                path.c_str(), static_cast<int>(read));
+  return buffer;
+}
+
+}  // namespace
+
+UrlQueue::UrlQueue(std::int32_t maxInMemory, std::int32_t keepInMemory)
+    : m_maxInMemory(maxInMemory < 1 ? 1 : maxInMemory),
+      m_keepInMemory(keepInMemory < 0 ? 0 : (keepInMemory >= m_maxInMemory ? m_maxInMemory - 1 : keepInMemory)),
+      m_seen(std::make_unique<std::uint8_t[]>(kSeenBytes)) {}
+
+UrlQueue::~UrlQueue() = default;
+
+void UrlQueue::SetMessageSink(MessageSink sink) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_sink = std::move(sink);
+}
+
+bool UrlQueue::Add(bool front, const char* url, const char* title, const char* source,
+                   const char* extra, std::int32_t reserved1, std::int32_t reserved2,
+                   std::uint8_t reservedByte, std::int32_t isSearchPage, bool check) {
+  if (url == nullptr || source == nullptr) return false;
+  // Addresses and sources that do not fit are refused whole: a cut address would fetch
+  // something else.
+  const std::size_t urlLength = strnlen(url, sizeof(UrlNode::url));
+  const std::size_t sourceLength = strnlen(source, sizeof(UrlNode::source));
+  const std::size_t extraLength = extra ? strnlen(extra, sizeof(UrlNode::extra)) : 0;
+  if (urlLength >= sizeof(UrlNode::url) || sourceLength >= sizeof(UrlNode::source) ||
+      extraLength >= sizeof(UrlNode::extra)) {
+    return false;
+  }
+  // Tested before the queue lock is taken: the two locks are never held together.
+  if (check && !TestAndSetSeen(url)) return false;
+
+  UrlNode node{};
+  CopyField(node.url, url, urlLength);
+  if (title != nullptr) CopyField(node.title, title, CutOnCharacter(title, sizeof(node.title) - 1));
+  CopyField(node.source, source, sourceLength);
+  if (extra != nullptr) CopyField(node.extra, extra, extraLength);
+  node.reserved1 = reserved1;
+  node.reserved2 = reserved2;
+  node.reservedByte = reservedByte;
+  node.isSearchPage = static_cast<std::uint8_t>(isSearchPage);
+
+  std::vector<std::string> messages;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Link(front, node, &messages);
+    ++m_total;
+  }
+  Deliver(messages);
+  return true;
+}
+
+void UrlQueue::Link(bool front, const UrlNode& node, std::vector<std::string>* messages) {
+  if (static_cast<std::int64_t>(m_list.size()) >= m_maxInMemory) Spill(front, messages);
+  if (front) {
+    m_list.push_front(node);
+  } else {
+    m_list.push_back(node);
+  }
+}
+
+bool UrlQueue::Take(TakenUrl* out) {
+  std::vector<std::string> messages;
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    // A spill file that cannot be read gives nothing; go on to the next one.
+    while (m_list.empty() && !m_spillNames.empty()) Reload(&messages);
+    if (!m_list.empty()) {
+      const UrlNode& head = m_list.front();
+      std::memcpy(out->url, head.url, sizeof(out->url));
+      std::memcpy(out->title, head.title, sizeof(out->title));
+      std::memcpy(out->source, head.source, sizeof(out->source));
+      std::memcpy(out->extra, head.extra, sizeof(out->extra));
+      out->reserved1 = head.reserved1;
+      out->reserved2 = head.reserved2;
+      out->reservedByte = head.reservedByte;
+      out->isSearchPage = head.isSearchPage;
+      m_list.pop_front();
+      --m_total;
+      taken = true;
+    }
+  }
+  Deliver(messages);
+  return taken;
+}
+
+bool UrlQueue::IsDrained() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return (m_list.empty() && m_spillNames.empty()) || m_total <= 0;
+}
+
+void UrlQueue::Reset(const std::string& folder) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  // Files of the old binding would otherwise be left behind or, worse, read into the new task.
+  for (const SpillFile& file : m_spillNames) std::remove(PathOf(file.name).c_str());
+  m_spillNames.clear();
+  m_folder = folder;
+  m_list.clear();
+  m_list.shrink_to_fit();
+  m_total = 0;
+  m_spillCounter = 0;
+  m_spillFailing = false;
+}
+
+void UrlQueue::ClearSeen() {
+  std::lock_guard<std::mutex> guard(m_seenLock);
+  std::memset(m_seen.get(), 0, kSeenBytes);
+}
+
+bool UrlQueue::TestAndSetSeen(const char* url) {
+  if (url == nullptr) return false;
+  // Result pages differ only in their offset: keying on the "pn=" tail catches repeats of a
+  // page whatever the rest of the address says.
+  const char* key = std::strstr(url, "pn=");
+  if (key == nullptr) key = url;
+  const std::uint32_t bit = Lookup2Hash(key, std::strlen(key)) & kSeenMask;
+  const std::uint8_t mask = static_cast<std::uint8_t>(1u << (bit % 8));
+  std::lock_guard<std::mutex> guard(m_seenLock);
+  std::uint8_t& byte = m_seen[bit / 8];
+  if (byte & mask) return false;
+  byte = static_cast<std::uint8_t>(byte | mask);
+  return true;
+}
+
+std::int32_t UrlQueue::Total() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_total;
+}
+
+std::int32_t UrlQueue::InMemory() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return static_cast<std::int32_t>(m_list.size());
+}
+
+std::size_t UrlQueue::PendingSpillFiles() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_spillNames.size();
+}
+
+bool UrlQueue::Spill(bool front, std::vector<std::string>* messages) {
+  const std::string name = std::to_string(m_spillCounter++);
+  const std::string path = PathOf(name);
+  const std::size_t count =
+      m_list.size() > static_cast<std::size_t>(m_keepInMemory) ? m_list.size() - m_keepInMemory : 0;
+  if (count == 0) return false;
+
+  bool written = false;
+  {
+    FilePtr file(std::fopen(path.c_str(), "wb"));
+    if (file) {
+      written = true;
+      for (std::size_t i = 0; i < count && written; ++i) {
+        written = std::fwrite(&m_list[i], sizeof(UrlNode), 1, file.get()) == 1;
+      }
+      // Closing flushes the last buffer; its failure loses records too.
+      written = (std::fclose(file.release()) == 0) && written;
+      if (!written) std::remove(path.c_str());
+    }
+  }
+  if (!written) {
+    // Reported once per run of failures, not on every insertion that retries.
+    if (!m_spillFailing) messages->push_back(front ? "AddHead error" : "AddTail error");
+    m_spillFailing = true;
+    return false;
+  }
+  m_spillFailing = false;
+  m_list.erase(m_list.begin(), m_list.begin() + static_cast<std::ptrdiff_t>(count));
+  m_spillNames.push_back({name, static_cast<std::int32_t>(count)});
+  return true;
+}
+
+void UrlQueue::Reload(std::vector<std::string>* messages) {
+  const SpillFile file = m_spillNames.front();
+  m_spillNames.pop_front();
+  const std::string path = PathOf(file.name);
+
+  std::int32_t read = 0;
+  {
+    FilePtr input(std::fopen(path.c_str(), "rb"));
+    if (input) {
+      UrlNode node;
+      // A trailing partial record is no record.
+      while (std::fread(&node, sizeof(UrlNode), 1, input.get()) == 1) {
+        TerminateFields(node);
+        Link(false, node, messages);
+        ++read;
+      }
+    }
+  }
+  std::remove(path.c_str());
+  if (read < file.written) {
+    m_total -= file.written - read;
+    messages->push_back(ShortSpillMessage(path, read));
+  }
+}
+
+std::string UrlQueue::PathOf(const std::string& name) const {
+  if (m_folder.empty() || m_folder.back() == '/') return m_folder + name;
+  return m_folder + "/" + name;
+}
+
+void UrlQueue::Deliver(const std::vector<std::string>& messages) {
+  if (messages.empty()) return;
+  MessageSink sink;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    sink = m_sink;
+  }
+  if (!sink) return;
+  for (const std::string& message : messages) sink(message);
+}
+
+}  // namespace quarry
