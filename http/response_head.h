@@ -1,0 +1,78 @@
+// Readers over a stored HTTP response head (also the head readers of HttpSession), and the reduction of a path or an attachment name
+// to a file name and an extension. The head is searched as one zero-terminated text; every
+// value is copied into a caller's buffer, always zero-terminated and never past its size.
+// Header names are matched only where a header line starts and only when the colon follows
+// directly: a search that matched anywhere in the text took "X-Content-Type-Options" for
+// "Content-Type" and turned every page into a file.
+#pragma once
+
+#include <string_view>
+
+namespace quarry {
+
+// Sizes of the outputs of a HEAD exchange, as the worker holds them.
+constexpr int kLastModifiedSize = 40;
+constexpr int kExtensionSize = 20;
+constexpr int kNameSize = 260;
+// The longest name component accepted from a path, before the name buffer is considered.
+constexpr int kMaxComponent = 1023;
+
+class ResponseHead {
+public:
+  // A reader with no head stored: every query answers -1.
+  ResponseHead() = default;
+  // Reads the first `length` bytes at `head`; the text ends early at a zero byte. The line
+  // reader starts at `readPos`.
+  ResponseHead(const char* head, int length, int readPos = 0);
+
+  // Where the line reader stands (to be kept between readers of one head).
+  int ReadPos() const { return m_readPos; }
+
+  // Copies the next line (its LF included) into `buffer`, at most `size` - 1 bytes, and
+  // zero-terminates it. Returns the byte count, or -1 when the reader was at the end, which
+  // also rewinds it to the start.
+  int ReadLine(char* buffer, int size);
+
+  // The status code of the first line (leading digits of its second word, 0 when none), or -1
+  // when no head is stored. Does not move the line reader.
+  int StatusCode() const;
+
+  // Finds header `name` (a line start at or after offset `start`, then the name in any case,
+  // then ':') and copies its value, from just after the colon up to CR, LF or ';'. Returns -1
+  // when no head or no such header, 0 when the value needs more than `size` - 1 bytes (the
+  // buffer then holds its start, cut on a character boundary), else the offset in the head
+  // just behind the copied value.
+  int HeaderField(const char* name, char* buffer, int size, int start = 0) const;
+
+  // The same search from the head's start, copying up to the end of the line. Returns -1, 0
+  // as above, else the number of bytes copied.
+  int HeaderLine(const char* name, char* buffer, int size) const;
+
+  // Reads the file name of an attachment from Content-Disposition into `buffer`. Returns the
+  // length of the header's value (> 0) on success; -1 when there is no such header, no
+  // "attachment", no "filename", or the name does not fit (255 bytes or more, or `size`).
+  int DispositionName(char* buffer, int size) const;
+
+private:
+  int Search(const char* name, char* buffer, int size, int start, bool stopAtSemicolon) const;
+
+  std::string_view m_text;  // the head up to its first zero byte
+  bool m_stored = false;
+  int m_readPos = 0;
+};
+
+// Reduces `name` in place to its last component (after the last '/' or '\') and, when that
+// component has a dot, writes the text from its last dot into `extension`; a component without
+// one leaves `extension` as it was. Returns 1, or -8 when the extension would be 20 bytes or
+// more, or the component is shorter than 2 bytes or does not fit `name`.
+int NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]);
+
+// The same, reading the name from `text`, which may be longer than the name buffer: only the
+// last component has to fit. `name` is written only on success.
+int NameFromText(std::string_view text, char (&name)[kNameSize], char (&extension)[kExtensionSize]);
+
+// The value of a Content-Length text, blanks around it ignored; -1 for anything that is not a
+// plain decimal number fitting a signed 32-bit integer (such a length counts as absent).
+int LengthValue(std::string_view text);
+
+}  // namespace quarry

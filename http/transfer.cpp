@@ -1,0 +1,227 @@
+// The HEAD exchange and the two downloads. Every exchange composes one request on a fresh
+// HttpSession, connects, sends (which reads the head), sets the body time limit and then reads
+// the head's fields or the body; the session's destructor closes the socket on every way out.
+// The downloads log each step and each chunk on the worker's log page with fixed texts.
+// A file is created exclusively, so a name already on disk is never overwritten or appended
+// to, and every write is checked: a full disk is a failure, never a finished download.
+#include "http/transfer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace quarry {
+namespace {
+
+constexpr int kLengthTextSize = 40;    // Content-Length as read by the HEAD exchange
+constexpr int kTypeTextSize = 30;      // Content-Type: enough to tell text/html
+constexpr int kPageLengthTextSize = 30;
+constexpr int kDispositionSize = 256;  // attachment names are read into this much of `name`
+constexpr int kPartialContent = 206;
+
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+// Owner of the descriptor of the file being written.
+class OutputFile {
+public:
+  OutputFile() = default;
+  ~OutputFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates `wanted`, or "stem(n).ext" beside it when that name is taken; the path used is
+  // left in `wanted`. False when no name could be created.
+  bool CreateUnique(std::string& wanted) {
+    std::size_t slash = wanted.find_last_of('/');
+    std::size_t componentStart = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t dot = wanted.find_last_of('.');
+    // A dot that opens the component (".profile") or lies in a folder name is no extension.
+    if (dot == std::string::npos || dot <= componentStart) dot = wanted.size();
+    for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
+      std::string candidate = counter == 0 ? wanted
+                                           : wanted.substr(0, dot) + "(" + std::to_string(counter) +
+                                                 ")" + wanted.substr(dot);
+      int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        m_fd = fd;
+        wanted = candidate;
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  bool WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+      ssize_t written = ::write(m_fd, data, size);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data += written;
+      size -= static_cast<std::size_t>(written);
+    }
+    return true;
+  }
+
+  // Drops everything written so far, for an answer that starts the file over.
+  bool StartOver() { return ::ftruncate(m_fd, 0) == 0 && ::lseek(m_fd, 0, SEEK_SET) == 0; }
+
+  // Closes the file; false when the system reports that written data may be lost.
+  bool Close() {
+    int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
+  }
+
+private:
+  int m_fd = -1;
+};
+
+// The shared start of every exchange: socket, connection, request and head, body time limit.
+// 1 when the head is read and the limit set, else the exchange's failure code.
+int OpenExchange(HttpSession& session, const char* address, int port, const HttpTimeouts& timeouts,
+                 TransferContext* context, int thread, const char* connectingText) {
+  if (session.Create() != 1) return -3;
+  if (context != nullptr) context->Log(thread, connectingText);
+  int connected = session.Connect(address, nullptr, -1, port);
+  if (connected < 0) return -8;
+  if (connected == 0) return -1;
+  int sent = session.SendRequest();
+  if (sent < 0) return -8;
+  if (sent == 0) return -1;
+  if (session.SetTimeout(timeouts.bodyMs, false) != 1) return -3;
+  return 1;
+}
+
+}  // namespace
+
+std::string ProgressLine(std::uint64_t received) {
+  if (received < 1024) return Format("下载速度：%d (B)......", static_cast<int>(received));
+  return Format("下载速度：%.2f (KB)......", static_cast<double>(received) / 1024.0);
+}
+
+int HeadExchange(const char* host, const char* path, const char* address,
+                 char (&lastModified)[kLastModifiedSize], char (&extension)[kExtensionSize],
+                 char (&name)[kNameSize], int port, int& length, const HttpTimeouts& timeouts) {
+  HttpSession session(timeouts);
+  int requestLength = 0;
+  session.ComposeHead(host, path, requestLength, nullptr, nullptr);
+  int opened = OpenExchange(session, address, port, timeouts, nullptr, 0, nullptr);
+  if (opened != 1) return opened;
+
+  int status = session.StatusCode();
+  if (status == 302) return -4;
+  if (status < 200 || status > 299) return -7;
+
+  session.HeaderField("Last-Modified", lastModified, kLastModifiedSize, 0);
+  std::memset(extension, 0, sizeof extension);
+  std::memcpy(extension, "html", 4);
+
+  length = 0;
+  char lengthText[kLengthTextSize];
+  if (session.HeaderField("Content-Length", lengthText, kLengthTextSize, 0) > 0) {
+    int value = LengthValue(lengthText);
+    if (value == 0) return -5;  // nothing to fetch
+    if (value > 0) length = value;
+  }
+
+  char type[kTypeTextSize];
+  if (session.HeaderField("Content-Type", type, kTypeTextSize, 0) < 0) return -8;
+  if (std::strstr(type, "text/html") != nullptr) return 1;
+
+  std::string_view objectPath(path);
+  if (objectPath.find('?') == std::string_view::npos) return NameFromText(objectPath, name, extension);
+  if (session.DispositionName(name, kDispositionSize) <= 0) return -8;
+  return NameFromPath(name, extension);
+}
+
+int DownloadPage(TransferContext& context, int thread, const char* host, const char* path,
+                 std::string& page, const char* address, int port, const HttpTimeouts& timeouts) {
+  HttpSession session(timeouts);
+  int requestLength = 0;
+  session.ComposeGet(host, path, requestLength, nullptr, nullptr, 0, 0);
+  int opened = OpenExchange(session, address, port, timeouts, &context, thread, "开始连接服务器......");
+  if (opened != 1) return opened;
+
+  char lengthText[kPageLengthTextSize];
+  long long total = 0;
+  if (session.HeaderField("Content-Length", lengthText, kPageLengthTextSize, 0) > 0) {
+    total = LengthValue(lengthText);
+  }
+  if (total <= 0) total = kDefaultPageTotal;
+
+  context.Log(thread, "开始接收数据......");
+  long long received = 0;
+  char chunk[kPageChunk + 1];
+  while (!context.IsStopped() && received < total) {
+    std::memset(chunk, 0, sizeof chunk);
+    int count = session.Receive(chunk, kPageChunk);
+    if (count <= 0) break;
+    context.Log(thread, Format("接收到字节数：%d", count));
+    received += count;
+    // The page is text: a zero byte ends what is kept of its chunk.
+    page.append(chunk, strnlen(chunk, static_cast<std::size_t>(count)));
+    context.Log(thread, ProgressLine(static_cast<std::uint64_t>(received)));
+  }
+  session.Close();
+  context.Log(thread, "Socket已关闭......");
+  return received > 0 ? 1 : -1;
+}
+
+int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
+                 std::uint32_t total, const char* address, int port, std::string& file,
+                 const HttpTimeouts& timeouts) {
+  OutputFile output;
+  bool created = output.CreateUnique(file);
+  context.Log(thread, file);
+  if (!created) return -8;
+
+  std::uint64_t received = 0;
+  char chunk[kFileChunk];
+  // A stop is also honoured between attempts, so a stopped task does not connect again.
+  for (int attempt = 0; attempt < kFileAttempts && received < total && !context.IsStopped();
+       ++attempt) {
+    HttpSession session(timeouts);
+    int requestLength = 0;
+    // Offsets beyond the request's 32-bit range cannot be asked for; such an attempt asks for
+    // the whole file and starts over below.
+    std::int32_t rangeFrom = received <= INT32_MAX ? static_cast<std::int32_t>(received) : 0;
+    session.ComposeGet(host, path, requestLength, nullptr, nullptr, rangeFrom, 0);
+    int opened = OpenExchange(session, address, port, timeouts, &context, thread, "连接服务器......");
+    if (opened != 1) return opened;
+    // A server that ignores the range sends the whole file again: keep it, not the old part.
+    if (received > 0 && session.StatusCode() != kPartialContent) {
+      if (!output.StartOver()) return -8;
+      received = 0;
+    }
+
+    context.Log(thread, "开始接收数据......");
+    while (!context.IsStopped() && received < total) {
+      int count = session.Receive(chunk, kFileChunk);
+      if (count <= 0) break;
+      context.Log(thread, Format("接收到 %d 字节.....", count));
+      if (!output.WriteAll(chunk, static_cast<std::size_t>(count))) return -8;
+      received += static_cast<std::uint64_t>(count);
+      context.Log(thread, ProgressLine(received));
+    }
+  }
+  context.Log(thread, "Socket已关闭......");
+  if (!output.Close()) return -8;
+  return received >= total ? 0 : -1;
+}
+
+}  // namespace quarry
