@@ -94,6 +94,7 @@ private:
   std::thread m_thread;
   mutable std::mutex m_mutex;
   std::vector<std::string> m_received;  // guarded by m_mutex
+  std::size_t m_accepted = 0;           // guarded by m_mutex
 };
 
 // A loopback port on which nothing listens at the moment of the call (bound, read, released).

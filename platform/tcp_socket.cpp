@@ -1,0 +1,171 @@
+// POSIX implementation of the socket owner. The connect is made non-blocking and awaited with
+// poll(), not select(), which cannot watch descriptors of 1024 or more; the pending socket
+// error then tells a refused attempt from a made connection, since poll reports both as
+// writable. Interrupted calls (EINTR) are retried with the time that is left.
+#include "platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+namespace quarry {
+
+namespace {
+
+bool SetNonBlocking(int descriptor, bool on) {
+  int flags = fcntl(descriptor, F_GETFL, 0);
+  if (flags < 0) return false;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return fcntl(descriptor, F_SETFL, flags) == 0;
+}
+
+// Waits for the non-blocking connect on `descriptor` to finish; true when it made a connection.
+bool AwaitConnect(int descriptor, int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    pollfd entry{descriptor, POLLOUT, 0};
+    const int ready = poll(&entry, 1, waitMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    int pending = 0;
+    socklen_t size = sizeof pending;
+    if (getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) return false;
+    return pending == 0;
+  }
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_descriptor(other.m_descriptor) {
+  other.m_descriptor = kNoSocket;
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_descriptor = other.m_descriptor;
+    other.m_descriptor = kNoSocket;
+  }
+  return *this;
+}
+
+TcpSocket TcpSocket::OpenStream() {
+  // getprotobyname() is not thread-safe; the reentrant form is. Minimal systems may lack
+  // /etc/protocols altogether, hence the fallback.
+  int protocol = IPPROTO_TCP;
+  protoent entry{};
+  protoent* found = nullptr;
+  char scratch[1024];
+  if (getprotobyname_r("tcp", &entry, scratch, sizeof scratch, &found) == 0 && found != nullptr) {
+    protocol = found->p_proto;
+  }
+  return TcpSocket(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol));
+}
+
+bool TcpSocket::Close() {
+  if (m_descriptor == kNoSocket) return true;
+  const int descriptor = m_descriptor;
+  m_descriptor = kNoSocket;
+  return close(descriptor) == 0;
+}
+
+ConnectOutcome TcpSocket::ConnectWithin(const char* dottedAddress, int port, int timeoutMs) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (dottedAddress == nullptr || inet_pton(AF_INET, dottedAddress, &target.sin_addr) != 1) {
+    return ConnectOutcome::kNotMade;
+  }
+  if (m_descriptor == kNoSocket || !SetNonBlocking(m_descriptor, true)) {
+    return ConnectOutcome::kModeSwitchFailed;
+  }
+  if (connect(m_descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    // EINTR leaves the attempt running in the background, like EINPROGRESS.
+    if (errno != EINPROGRESS && errno != EINTR) return ConnectOutcome::kNotMade;
+    if (!AwaitConnect(m_descriptor, timeoutMs)) return ConnectOutcome::kNotMade;
+  }
+  if (!SetNonBlocking(m_descriptor, false)) return ConnectOutcome::kModeSwitchFailed;
+  return ConnectOutcome::kConnected;
+}
+
+bool TcpSocket::SetTimeLimit(int milliseconds, bool sending) {
+  if (m_descriptor == kNoSocket || milliseconds < 0) return false;
+  timeval limit{};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  return setsockopt(m_descriptor, SOL_SOCKET, sending ? SO_SNDTIMEO : SO_RCVTIMEO, &limit,
+                    sizeof limit) == 0;
+}
+
+long TcpSocket::Send(const char* data, std::size_t size, int* error) {
+  for (;;) {
+    const ssize_t sent = send(m_descriptor, data, size, MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<long>(sent);
+    if (errno == EINTR) continue;
+    if (error != nullptr) *error = errno;
+    return -1;
+  }
+}
+
+long TcpSocket::Receive(char* buffer, std::size_t size, bool peek, int* error) {
+  for (;;) {
+    const ssize_t got = recv(m_descriptor, buffer, size, peek ? MSG_PEEK : 0);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EINTR) continue;
+    if (error != nullptr) *error = errno;
+    return -1;
+  }
+}
+
+int SendErrorResult(int error) {
+  switch (error) {
+    case ETIMEDOUT:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case ECONNABORTED:
+    case ECONNRESET:
+    case EPIPE:
+    case EHOSTUNREACH:
+    case ESHUTDOWN:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+std::string ResolveIpv4(const char* host) {
+  if (host == nullptr || *host == '\0') return "";
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* answer = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &answer) != 0 || answer == nullptr) return "";
+  std::string dotted;
+  for (const addrinfo* item = answer; item != nullptr; item = item->ai_next) {
+    if (item->ai_family != AF_INET || item->ai_addr == nullptr) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(item->ai_addr);
+    if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text) != nullptr) dotted = text;
+    break;
+  }
+  freeaddrinfo(answer);
+  return dotted;
+}
+
+}  // namespace quarry
