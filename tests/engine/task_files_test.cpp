@@ -1,0 +1,374 @@
+#include "engine/task_files.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace quarry {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Remembers what the engine did to the tree.
+class FakeTaskTree : public TaskTree {
+public:
+  struct Item {
+    TreeItemId id;
+    TaskRoot root;
+    std::string text;
+    int image;
+    Task* task;
+  };
+  TreeItemId InsertTaskItem(TaskRoot root, const std::string& text, int image,
+                            Task* task) override {
+    items.push_back({++m_lastId, root, text, image, task});
+    return m_lastId;
+  }
+  void DeleteItem(TreeItemId item) override { deleted.push_back(item); }
+  void ExpandRoot(TaskRoot root) override { expanded.push_back(root); }
+
+  std::vector<std::string> TextsUnder(TaskRoot root) const {
+    std::vector<std::string> texts;
+    for (const Item& item : items) {
+      if (item.root == root) texts.push_back(item.text);
+    }
+    return texts;
+  }
+
+  std::vector<Item> items;
+  std::vector<TreeItemId> deleted;
+  std::vector<TaskRoot> expanded;
+
+private:
+  TreeItemId m_lastId = 0;
+};
+
+// Lets the first `okBytes` bytes through, then fails the way a full disk does; optionally
+// fails the flush or the rename instead.
+class FailingIo : public TaskFileIo {
+public:
+  enum class Step { Write, ZeroWrite, Fsync, Rename };
+  FailingIo(Step step, std::size_t okBytes) : m_step(step), m_okBytes(okBytes) {}
+  ssize_t Write(int fd, const void* data, std::size_t size) override {
+    if (m_step == Step::Write || m_step == Step::ZeroWrite) {
+      if (m_written >= m_okBytes) {
+        if (m_step == Step::ZeroWrite) return 0;
+        errno = ENOSPC;
+        return -1;
+      }
+      size = std::min(size, m_okBytes - m_written);
+    }
+    ssize_t result = TaskFileIo::Write(fd, data, size);
+    if (result > 0) m_written += static_cast<std::size_t>(result);
+    return result;
+  }
+  int Fsync(int fd) override {
+    if (m_step != Step::Fsync) return TaskFileIo::Fsync(fd);
+    errno = EIO;
+    return -1;
+  }
+  int Rename(const char* from, const char* to) override {
+    if (m_step != Step::Rename) return TaskFileIo::Rename(from, to);
+    errno = EXDEV;
+    return -1;
+  }
+
+private:
+  Step m_step;
+  std::size_t m_okBytes;
+  std::size_t m_written = 0;
+};
+
+std::unique_ptr<Task> NewTask(const std::string& keyword, TaskState state = TaskState::Waiting) {
+  auto task = std::make_unique<Task>();
+  NewTaskValues values;
+  values.keyword = keyword;
+  values.folder = "/d/DownData/";
+  std::string error;
+  EXPECT_TRUE(MakeSearchTask(values, 0, &task->record, &error)) << error;
+  task->record.state = state;
+  return task;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<std::string> Keywords(const TaskList& list) {
+  std::vector<std::string> keywords;
+  for (const auto& task : list) keywords.push_back(FieldText(task->record.keyword));
+  return keywords;
+}
+
+class TaskFilesTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quarry-tasks-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_home = std::string(pattern) + "/";
+    fs::create_directory(m_home + "sys");
+  }
+  void TearDown() override { fs::remove_all(m_home); }
+
+  std::string Unfinished() const { return UnfinishedTaskPath(m_home); }
+  std::string Finished() const { return FinishedTaskPath(m_home); }
+
+  void SaveList(const std::string& path, std::initializer_list<std::string> keywords,
+                TaskState state = TaskState::Waiting) {
+    TaskList list;
+    for (const auto& keyword : keywords) list.push_back(NewTask(keyword, state));
+    std::string error;
+    ASSERT_TRUE(SaveTaskFile(path, list, &error)) << error;
+  }
+
+  std::string m_home;
+};
+
+TEST_F(TaskFilesTest, PathsLieInSys) {
+  EXPECT_EQ(Unfinished(), m_home + "sys/unfinished.tsk");
+  EXPECT_EQ(Finished(), m_home + "sys/finished.tsk");
+}
+
+TEST_F(TaskFilesTest, SavedRecordHasTheExactBytes) {
+  TaskList list;
+  list.push_back(std::make_unique<Task>());
+  NewTaskValues values;
+  values.keyword = "abc";
+  values.folder = "/d/DownData/";
+  values.threadCount = 4;
+  values.pageCount = 300;
+  values.kind = FileKind::Pdf;
+  std::tm local{};
+  local.tm_year = 109;
+  local.tm_mon = 1;
+  local.tm_mday = 3;
+  local.tm_hour = 9;
+  local.tm_min = 5;
+  local.tm_sec = 7;
+  local.tm_isdst = -1;
+  SearchTask& record = list[0]->record;
+  ASSERT_TRUE(MakeSearchTask(values, std::mktime(&local), &record, nullptr));
+  record.state = TaskState::Running;
+  record.pagesFetched = 0x01020304;
+  record.filesFetched = -2;
+  // Run-time links never reach the file, whatever the record or the task holds.
+  record.treeItem = 0xFFFFFFFF;
+  record.runner = 0xFFFFFFFF;
+  list[0]->treeItem = 42;
+  ASSERT_TRUE(SaveFinished(m_home, list));
+
+  std::string expected(564, '\0');
+  expected[0] = 3;  // PDF
+  expected.replace(1, 19, "2009-02-03 09:05:07");
+  expected[21] = 1;  // Running
+  expected.replace(22, 3, "abc");
+  expected.replace(280, 4, "\x2C\x01\x00\x00", 4);  // 300
+  expected.replace(284, 4, "\x04\x03\x02\x01", 4);
+  expected.replace(288, 4, "\xFE\xFF\xFF\xFF", 4);  // -2
+  expected.replace(292, 4, "\x04\x00\x00\x00", 4);
+  expected.replace(296, 16, "/d/DownData/abc/");
+  EXPECT_EQ(ReadBytes(Finished()), expected);
+}
+
+TEST_F(TaskFilesTest, ThreeRecordsMakeOneFileAndThreeItemsInFileOrder) {
+  SaveList(Unfinished(), {"first", "第二", "third"});
+  EXPECT_EQ(fs::file_size(Unfinished()), 1692u);
+
+  FakeTaskTree tree;
+  TaskList unfinished, finished;
+  FillTaskTree(m_home, &tree, &unfinished, &finished);
+  ASSERT_EQ(unfinished.size(), 3u);
+  EXPECT_TRUE(finished.empty());
+  ASSERT_EQ(tree.items.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& item = tree.items[i];
+    EXPECT_EQ(item.root, TaskRoot::Waiting);
+    EXPECT_EQ(item.image, kTaskItemImage);
+    EXPECT_EQ(item.task, unfinished[i].get());
+    EXPECT_EQ(unfinished[i]->treeItem, item.id);
+    EXPECT_EQ(unfinished[i]->runner, nullptr);
+  }
+  EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting),
+            (std::vector<std::string>{"first", "第二", "third"}));
+}
+
+TEST_F(TaskFilesTest, EmptyListDeletesTheFileAndCreatesNone) {
+  SaveList(Finished(), {"one"});
+  ASSERT_TRUE(fs::exists(Finished()));
+  std::string error = "stale";
+  EXPECT_FALSE(SaveFinished(m_home, TaskList{}, &error));
+  EXPECT_TRUE(error.empty()) << error;
+  EXPECT_FALSE(fs::exists(Finished()));
+  EXPECT_FALSE(SaveFinished(m_home, TaskList{}, &error));  // nothing to delete is fine
+  EXPECT_TRUE(error.empty()) << error;
+  EXPECT_FALSE(fs::exists(Finished()));
+  EXPECT_FALSE(fs::exists(Finished() + ".new"));
+
+  FakeTaskTree tree;
+  TaskList unfinished, finished;
+  FillTaskTree(m_home, &tree, &unfinished, &finished);
+  EXPECT_TRUE(finished.empty());
+  EXPECT_TRUE(tree.items.empty());
+}
+
+TEST_F(TaskFilesTest, FailedSaveLeavesThePreviousFileWhole) {
+  struct Case {
+    const char* name;
+    FailingIo::Step step;
+    std::size_t okBytes;
+  };
+  const Case cases[] = {
+      {"disk full before the first byte", FailingIo::Step::Write, 0},
+      {"disk full inside the second record", FailingIo::Step::Write, 700},
+      {"write makes no progress", FailingIo::Step::ZeroWrite, 564},
+      {"flush to disk fails", FailingIo::Step::Fsync, 0},
+      {"rename fails", FailingIo::Step::Rename, 0},
+  };
+  SaveList(Unfinished(), {"old1", "old2"});
+  const std::string before = ReadBytes(Unfinished());
+  ASSERT_EQ(before.size(), 2 * kSearchTaskSize);
+
+  TaskList replacement;
+  for (const char* keyword : {"new1", "new2", "new3"}) replacement.push_back(NewTask(keyword));
+  for (const Case& c : cases) {
+    FailingIo io(c.step, c.okBytes);
+    std::string error;
+    EXPECT_FALSE(SaveTaskFile(Unfinished(), replacement, &error, &io)) << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_EQ(ReadBytes(Unfinished()), before) << c.name;
+    EXPECT_FALSE(fs::exists(Unfinished() + ".new")) << c.name;
+    TaskList read;
+    EXPECT_TRUE(LoadTaskFile(Unfinished(), &read));
+    EXPECT_EQ(Keywords(read), (std::vector<std::string>{"old1", "old2"})) << c.name;
+  }
+  // The same save with working calls replaces the file.
+  ASSERT_TRUE(SaveTaskFile(Unfinished(), replacement));
+  TaskList read;
+  ASSERT_TRUE(LoadTaskFile(Unfinished(), &read));
+  EXPECT_EQ(Keywords(read), (std::vector<std::string>{"new1", "new2", "new3"}));
+}
+
+TEST_F(TaskFilesTest, SaveFailsCleanlyWhereNoFileCanBeMade) {
+  TaskList list;
+  list.push_back(NewTask("x"));
+  std::string error;
+  // No sys/ folder: the new file cannot even be created.
+  EXPECT_FALSE(SaveTaskFile(m_home + "missing/finished.tsk", list, &error));
+  EXPECT_NE(error.find("missing"), std::string::npos) << error;
+  // A folder in the file's place: the rename over it fails and the folder stays.
+  fs::create_directories(Finished() + "/inside");
+  EXPECT_FALSE(SaveFinished(m_home, list, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(fs::is_directory(Finished() + "/inside"));
+  EXPECT_FALSE(fs::exists(Finished() + ".new"));
+}
+
+TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWhole) {
+  const auto whole = NewTask("whole");
+  const std::string record(reinterpret_cast<const char*>(&whole->record), kSearchTaskSize);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::size_t records;
+  };
+  const Case cases[] = {
+      {"empty file", "", 0},
+      {"only a partial record", record.substr(0, 100), 0},
+      {"one byte short of two", record + record.substr(0, 563), 1},
+      {"two and a partial", record + record + record.substr(0, 17), 2},
+      {"all bytes 0xFF", std::string(3 * kSearchTaskSize, '\xFF'), 3},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(Unfinished(), c.bytes);
+    TaskList list;
+    ASSERT_TRUE(LoadTaskFile(Unfinished(), &list)) << c.name;
+    ASSERT_EQ(list.size(), c.records) << c.name;
+    for (const auto& task : list) {
+      EXPECT_EQ(task->record.treeItem, 0u);
+      EXPECT_EQ(task->record.runner, 0u);
+      EXPECT_EQ(task->runner, nullptr);
+      EXPECT_EQ(task->treeItem, kNoTreeItem);
+      EXPECT_LE(FieldText(task->record.keyword).size(), kKeywordSize);
+      EXPECT_LE(FieldText(task->record.folder).size(), kFolderSize);
+      EXPECT_GE(RunnableThreadCount(task->record), 1);
+      EXPECT_LE(RunnableThreadCount(task->record), 6);
+    }
+    // The start-up fill copes too: an unknown state (0xFF) gets no item.
+    FakeTaskTree tree;
+    TaskList unfinished, finished;
+    FillTaskTree(m_home, &tree, &unfinished, &finished);
+    EXPECT_EQ(unfinished.size(), c.records) << c.name;
+  }
+  TaskList list;
+  EXPECT_FALSE(LoadTaskFile(m_home + "sys/absent.tsk", &list));
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
+  {
+    TaskList unfinished;
+    unfinished.push_back(NewTask("waiting", TaskState::Waiting));
+    unfinished.push_back(NewTask("was-running", TaskState::Running));
+    unfinished.push_back(NewTask("paused", TaskState::Paused));
+    unfinished.push_back(NewTask("ended-unhandled", TaskState::Ended));
+    unfinished.push_back(NewTask("state-two", static_cast<TaskState>(2)));
+    unfinished.push_back(NewTask("waiting-2", TaskState::Waiting));
+    unfinished[1]->record.runner = 0xDEADBEEF;  // a stale 32-bit pointer from an old file
+    ASSERT_TRUE(SaveUnfinished(m_home, unfinished));
+    TaskList finished;
+    finished.push_back(NewTask("done", TaskState::Ended));
+    finished.push_back(NewTask("done-odd-state", TaskState::Waiting));
+    ASSERT_TRUE(SaveFinished(m_home, finished));
+  }
+
+  FakeTaskTree tree;
+  TaskList unfinished, finished;
+  FillTaskTree(m_home, &tree, &unfinished, &finished);
+
+  EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting),
+            (std::vector<std::string>{"waiting", "waiting-2"}));
+  EXPECT_EQ(tree.TextsUnder(TaskRoot::Running),
+            (std::vector<std::string>{"was-running", "paused"}));
+  EXPECT_EQ(tree.TextsUnder(TaskRoot::Finished),
+            (std::vector<std::string>{"done", "done-odd-state", "ended-unhandled"}));
+  EXPECT_EQ(tree.expanded,
+            (std::vector<TaskRoot>{TaskRoot::Waiting, TaskRoot::Running, TaskRoot::Finished}));
+
+  ASSERT_EQ(Keywords(unfinished), (std::vector<std::string>{"waiting", "was-running", "paused",
+                                                            "state-two", "waiting-2"}));
+  EXPECT_EQ(unfinished[1]->record.state, TaskState::Paused);
+  EXPECT_EQ(unfinished[1]->record.runner, 0u);
+  EXPECT_EQ(unfinished[1]->runner, nullptr);
+  EXPECT_EQ(unfinished[3]->treeItem, kNoTreeItem);  // kept, written back, not shown
+  ASSERT_EQ(Keywords(finished),
+            (std::vector<std::string>{"done", "done-odd-state", "ended-unhandled"}));
+  EXPECT_EQ(finished[1]->record.state, TaskState::Waiting);  // kept as read
+
+  // Each item carries its task, and each task knows its item.
+  for (const auto& item : tree.items) {
+    ASSERT_NE(item.task, nullptr);
+    EXPECT_EQ(item.task->treeItem, item.id);
+    EXPECT_EQ(FieldText(item.task->record.keyword), item.text);
+  }
+  EXPECT_TRUE(tree.deleted.empty());
+
+  // Written back at exit, the lists keep their order and the new states.
+  ASSERT_TRUE(SaveUnfinished(m_home, unfinished));
+  TaskList again;
+  ASSERT_TRUE(LoadTaskFile(Unfinished(), &again));
+  EXPECT_EQ(Keywords(again), Keywords(unfinished));
+  EXPECT_EQ(again[1]->record.state, TaskState::Paused);
+}
+
+}  // namespace
+}  // namespace quarry
