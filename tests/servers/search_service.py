@@ -1,0 +1,579 @@
+#!/usr/bin/env python3
+"""A local stand-in for the search engine, for tests, demonstrations and benchmarks.
+
+It answers the two kinds of result-page address that Quarry builds:
+  /s?q1=filetype:pdf%20KEYWORD&pn=N          web search, documents of one kind
+  /i?...&word=KEYWORD...&pn=N                image search
+and serves the files those pages point to, all on itself. Everything it answers is a pure
+function of the keyword, the result number and the options, so two runs give the same bytes.
+
+Result page shapes (what the harvester relies on):
+  documents: one `<a href="http://HOST:PORT/...">title</a>` anchor per result whose address
+             contains the kind's extension;
+  images:    one picture address http://HOST:PORT/...jpg|.gif|.bmp per result, each followed by
+             a quote and a blank, and (with --next-links) one link to the next result page in
+             the exact shape of the image link pattern.
+
+Result i of a keyword (0-based) is, for documents,
+  i % 7 == 3   a short document (under 2000 bytes)
+  i % 7 == 5   a download address with a query, named by Content-Disposition
+  i % 7 == 6   a missing file (404)
+  otherwise    a document of about --doc-size bytes
+and for pictures i % 9 == 4 is a tiny picture, i % 9 == 8 a missing one, the rest about
+--image-size bytes; the picture format cycles jpg, gif, bmp.
+
+Further addresses, for tests:
+  /size/N/NAME.EXT          a file of exactly N bytes
+  /slow/N/MS/NAME.EXT       N bytes sent in 1 KB pieces with MS milliseconds between them
+  /txt/EXT/KEYWORD/list.TXT the first result page of documents of EXT, served as text/plain
+  /list?kind=K&word=W&pages=P
+                            the addresses of the files a task of kind K (image, doc, ppt, pdf,
+                            xls) with P result pages will save, one a line, in no set order
+
+Every file answer carries Content-Length, answers HEAD and GET, and honours "Range: bytes=".
+The first line on standard output is the port, so a caller can ask for port 0.
+"""
+
+import argparse
+import http.server
+import socketserver
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+import zlib
+
+DOC_KINDS = ("doc", "ppt", "pdf", "xls")
+IMAGE_FORMATS = ("jpg", "gif", "bmp")
+CONTENT_TYPES = {
+    "doc": "application/msword",
+    "ppt": "application/vnd.ms-powerpoint",
+    "pdf": "application/pdf",
+    "xls": "application/vnd.ms-excel",
+    "jpg": "image/jpeg",
+    "gif": "image/gif",
+    "bmp": "image/bmp",
+}
+IMAGE_STEP = 18  # the harvester advances image result pages by 18
+DOC_STEP = 10    # and document result pages by 10
+
+
+class Options:
+    def __init__(self, results=60, per_page=10, image_per_page=18, doc_size=4096,
+                 image_size=6000, next_links=True):
+        self.results = results
+        self.per_page = per_page
+        self.image_per_page = image_per_page
+        self.doc_size = doc_size
+        self.image_size = image_size
+        self.next_links = next_links
+
+
+def seed_of(*parts):
+    return zlib.crc32("\x00".join(str(p) for p in parts).encode("utf-8"))
+
+
+# ---------------------------------------------------------------------------------------------
+# Pictures, written by hand: a flat-block baseline JPEG, an LZW GIF that never grows its code
+# width, and an uncompressed BMP. Each can be padded to a given size with comment data.
+
+def _bit_writer():
+    state = {"bits": "", "out": bytearray()}
+
+    def put(bits):
+        state["bits"] += bits
+        while len(state["bits"]) >= 8:
+            byte = int(state["bits"][:8], 2)
+            state["bits"] = state["bits"][8:]
+            state["out"].append(byte)
+            if byte == 0xFF:
+                state["out"].append(0)  # byte stuffing inside entropy-coded data
+
+    def finish():
+        if state["bits"]:
+            put("1" * (8 - len(state["bits"])))
+        return bytes(state["out"])
+
+    return put, finish
+
+
+# Standard luminance DC table: code length counts for lengths 1..16 and the categories.
+_DC_COUNTS = [0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0]
+_DC_CODES = {0: "00", 1: "010", 2: "011", 3: "100", 4: "101", 5: "110", 6: "1110",
+             7: "11110", 8: "111110", 9: "1111110", 10: "11111110", 11: "111111110"}
+
+
+def _segment(marker, payload):
+    return struct.pack(">BBH", 0xFF, marker, len(payload) + 2) + payload
+
+
+def make_jpeg(seed, size=0, blocks=4):
+    """A grey-scale JPEG of blocks x blocks flat 8x8 tiles, padded with comments to `size`."""
+    width = height = 8 * blocks
+    out = bytearray(b"\xff\xd8")
+    out += _segment(0xE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
+    out += _segment(0xDB, b"\x00" + b"\x01" * 64)  # quantisation by 1: DC = 8 * (level - 128)
+    out += _segment(0xC0, struct.pack(">BHHBBBB", 8, height, width, 1, 1, 0x11, 0))
+    out += _segment(0xC4, b"\x00" + bytes(_DC_COUNTS) + bytes(range(12)))
+    out += _segment(0xC4, b"\x10" + bytes([1] + [0] * 15) + b"\x00")  # AC: end-of-block only
+    put, finish = _bit_writer()
+    previous = 0
+    for row in range(blocks):
+        for col in range(blocks):
+            level = (seed >> ((row * blocks + col) % 24) & 0xFF) ^ (row * 37 + col * 71) & 0xFF
+            dc = 8 * (level - 128)
+            diff = dc - previous
+            previous = dc
+            category = abs(diff).bit_length()
+            put(_DC_CODES[category])
+            if category:
+                value = diff if diff > 0 else diff + (1 << category) - 1
+                put(format(value, "0%db" % category))
+            put("0")  # end of block
+    scan = finish()
+    out += _segment(0xDA, b"\x01\x01\x00\x00\x3f\x00") + scan
+    trailer = b"\xff\xd9"
+    missing = size - len(out) - len(trailer)
+    while missing >= 4:
+        # A comment segment costs four bytes of framing; never leave a rest under four.
+        total = min(missing, 65533)
+        if 0 < missing - total < 4:
+            total -= 4
+        out += _segment(0xFE, b"q" * (total - 4))
+        missing -= total
+    return bytes(out + trailer)
+
+
+def make_gif(seed, size=0, side=16):
+    palette = bytearray()
+    for k in range(4):
+        palette += bytes([(seed >> (k * 6)) & 0xFF, (seed >> (k * 5 + 3)) & 0xFF, (k * 85) & 0xFF])
+    out = bytearray(b"GIF89a" + struct.pack("<HHBBB", side, side, 0x81, 0, 0) + palette)
+    out += b"\x2c" + struct.pack("<HHHHB", 0, 0, side, side, 0) + b"\x02"
+    # Codes are 3 bits wide: clear 4, end 5. A clear after every second pixel keeps the
+    # decoder's table below 8 entries, so the width never changes.
+    codes = []
+    for p in range(side * side):
+        if p % 2 == 0:
+            codes.append(4)
+        x, y = p % side, p // side
+        codes.append(((x // 4) + (y // 4) + seed) % 4)
+    codes.append(5)
+    bits, nbits, data = 0, 0, bytearray()
+    for code in codes:
+        bits |= code << nbits
+        nbits += 3
+        while nbits >= 8:
+            data.append(bits & 0xFF)
+            bits >>= 8
+            nbits -= 8
+    if nbits:
+        data.append(bits & 0xFF)
+    for start in range(0, len(data), 255):
+        chunk = data[start:start + 255]
+        out += bytes([len(chunk)]) + chunk
+    out += b"\x00"
+    trailer = b"\x3b"
+    missing = size - len(out) - len(trailer)
+    if missing >= 3:  # comment extension: 21 FE, sub-blocks, 00
+        out += b"\x21\xfe"
+        missing -= 3
+        while missing > 1:
+            take = min(255, missing - 1)
+            if missing - (take + 1) == 1:
+                take -= 1  # a lone byte cannot form a sub-block
+            out += bytes([take]) + b"g" * take
+            missing -= take + 1
+        out += b"\x00"
+    return bytes(out + trailer)
+
+
+def make_bmp(seed, size=0):
+    width = 16
+    row = (width * 3 + 3) & ~3
+    height = max(4, (size - 54) // row) if size else 8
+    pixels = bytearray()
+    for y in range(height):
+        line = bytearray()
+        for x in range(width):
+            line += bytes([(seed + x * 16) & 0xFF, (seed >> 8) + y * 8 & 0xFF, (x ^ y) * 16 & 0xFF])
+        pixels += line + b"\x00" * (row - len(line))
+    header = b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    return header + info + bytes(pixels)
+
+
+def make_picture(fmt, seed, size):
+    if fmt == "jpg":
+        return make_jpeg(seed, size)
+    if fmt == "gif":
+        return make_gif(seed, size)
+    return make_bmp(seed, size)
+
+
+# ---------------------------------------------------------------------------------------------
+# Documents: a small PDF with one line of text, or a compound-file signature followed by text
+# for the Office kinds. Both padded to an exact size where the size allows.
+
+def make_pdf(title, size):
+    text = title.encode("latin-1", "replace").replace(b"(", b"[").replace(b")", b"]")
+    stream = b"BT /F1 18 Tf 72 720 Td (" + text + b") Tj ET"
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        b"/Resources << /Font << /F1 5 0 R >> >> >>",
+        b"<< /Length %d >>\nstream\n" % len(stream) + stream + b"\nendstream",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    ]
+
+    def build(padding):
+        out = bytearray(b"%PDF-1.4\n")
+        if padding:
+            out += b"%" + b"p" * (padding - 2) + b"\n"
+        offsets = []
+        for number, body in enumerate(objects, 1):
+            offsets.append(len(out))
+            out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
+        xref = len(out)
+        out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+        for offset in offsets:
+            out += b"%010d 00000 n \n" % offset
+        out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
+            len(objects) + 1, xref)
+        return bytes(out)
+
+    plain = build(0)
+    pad = size - len(plain)
+    if pad < 2:
+        return plain
+    # The start-of-xref number may gain a digit as the padding grows; settle in a few rounds.
+    padded = build(pad)
+    if len(padded) != size:
+        for guess in range(max(2, pad - 3), pad + 1):
+            if len(build(guess)) == size:
+                return build(guess)
+    return padded
+
+
+def make_office(title, size):
+    out = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + title.encode("utf-8") + b"\n"
+    filler = b"Quarry test document. "
+    while len(out) < size:
+        out += filler
+    return out[:max(size, 16)]
+
+
+def make_document(kind, title, size):
+    return make_pdf(title, size) if kind == "pdf" else make_office(title, size)
+
+
+def exact_file(name, size):
+    """The bytes of /size/N/NAME: a deterministic filler of exactly `size` bytes."""
+    pattern = ("%s:" % name).encode("utf-8", "replace") + bytes(range(256))
+    return (pattern * (size // len(pattern) + 1))[:size]
+
+
+# ---------------------------------------------------------------------------------------------
+# The catalogue: what result i of a keyword is.
+
+class Result:
+    def __init__(self, path, status, body, disposition=None, title=""):
+        self.path = path          # path and query on this service
+        self.status = status      # 200 or 404
+        self.body = body          # bytes served (for 404 the error page)
+        self.disposition = disposition
+        self.title = title
+
+
+def quote_word(word):
+    return urllib.parse.quote(word, safe="")
+
+
+def document_result(options, kind, word, i):
+    word = word.lower()  # the harvester lower-cases document links, so they are keyed in lower case
+    q = quote_word(word)
+    title = "%s %s %d" % (word, kind, i)
+    seed = seed_of(kind, word, i)
+    size = options.doc_size + seed % 1024
+    if i % 7 == 3:
+        size = 1000 + seed % 900
+    if i % 7 == 5:
+        path = "/dl?k=%s&n=%d&type=.%s" % (q, i, kind)
+        return Result(path, 200, make_document(kind, title, size), "report-%d.%s" % (i, kind), title)
+    if i % 7 == 6:
+        return Result("/missing/%s/%d.%s" % (q, i, kind), 404, b"", None, title)
+    return Result("/d/%s/%d.%s" % (q, i, kind), 200, make_document(kind, title, size), None, title)
+
+
+def image_result(options, word, i):
+    q = quote_word(word)
+    fmt = IMAGE_FORMATS[i % 3]
+    seed = seed_of("image", word, i)
+    if i % 9 == 8:
+        return Result("/missing/%s/%d.%s" % (q, i, fmt), 404, b"")
+    size = 0 if i % 9 == 4 else options.image_size + seed % 2048
+    return Result("/p/%s/%d.%s" % (q, i, fmt), 200, make_picture(fmt, seed, size))
+
+
+def parse_query(query):
+    """Splits a query without turning '+' into a blank; values are percent-decoded."""
+    fields = {}
+    for part in query.split("&"):
+        name, _, value = part.partition("=")
+        fields.setdefault(name, urllib.parse.unquote(value, errors="replace"))
+    return fields
+
+
+def offset_of(fields):
+    try:
+        return max(0, int(fields.get("pn", "0") or "0"))
+    except ValueError:
+        return 0
+
+
+# ---------------------------------------------------------------------------------------------
+# Result pages.
+
+def web_page(options, host, kind, word, pn):
+    items = []
+    for i in range(pn, min(pn + options.per_page, options.results)):
+        r = document_result(options, kind, word, i)
+        items.append('<div class="result"><h3><a href="http://%s%s" target="_blank">%s</a></h3>'
+                     '<p>Result %d for %s</p></div>' % (host, r.path, html_text(r.title), i, html_text(word)))
+    return ("<html><head><meta charset=\"utf-8\"><title>%s</title></head><body>\n%s\n</body></html>\n"
+            % (html_text(word), "\n".join(items) or "<p>No more results.</p>"))
+
+
+def image_page_link(host, word, pn):
+    return ("http://%s/i?z=0&cl=2&ct=201326592&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage"
+            "&word=%s&pn=%d" % (host, quote_word(word), pn))
+
+
+def image_page(options, host, word, pn):
+    lines = []
+    end = min(pn + options.image_per_page, options.results)
+    for i in range(pn, end):
+        r = image_result(options, word, i)
+        lines.append('<li><img src="http://%s%s" alt="picture %d"></li>' % (host, r.path, i))
+    if options.next_links and end < options.results:
+        lines.append('<p class="pages"><a href="%s" >next</a></p>'
+                     % image_page_link(host, word, end))
+    return ("<html><head><meta charset=\"utf-8\"><title>%s</title></head><body><ul>\n%s\n</ul></body></html>\n"
+            % (html_text(word), "\n".join(lines) or "<li>No more pictures.</li>"))
+
+
+def html_text(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
+
+
+def harvest_list(options, host, kind, word, pages):
+    """The addresses a task would save: every good, long enough file on every page it walks."""
+    step = IMAGE_STEP if kind == "image" else DOC_STEP
+    todo = [0] + [step * k for k in range(1, pages + 1)]
+    found = []
+    while todo:
+        pn = todo.pop()
+        if kind == "image":
+            end = min(pn + options.image_per_page, options.results)
+            numbers = range(pn, end)
+            if options.next_links and end < options.results:
+                todo.append(end)
+            results = [image_result(options, word, i) for i in numbers]
+        else:
+            numbers = range(pn, min(pn + options.per_page, options.results))
+            results = [document_result(options, kind, word, i) for i in numbers]
+        for r in results:
+            if r.status == 200 and len(r.body) >= 2000:
+                found.append("http://%s%s" % (host, r.path))
+    return found
+
+
+# ---------------------------------------------------------------------------------------------
+# The HTTP side.
+
+class Answer:
+    def __init__(self, status, body, content_type, disposition=None, pause=0.0):
+        self.status = status
+        self.body = body
+        self.content_type = content_type
+        self.disposition = disposition
+        self.pause = pause  # seconds between 1 KB pieces (slow files)
+
+
+def route(options, host, target):
+    path, _, query = target.partition("?")
+    fields = parse_query(query)
+    parts = [urllib.parse.unquote(p, errors="replace") for p in path.split("/")[1:]]
+    lower = path.lower()
+    if path == "/s":
+        q1 = fields.get("q1", "")
+        kind = "pdf"
+        if q1.startswith("filetype:"):
+            kind, _, word = q1[len("filetype:"):].partition(" ")
+        else:
+            word = q1
+        if kind not in DOC_KINDS:
+            return Answer(200, web_page(options, host, "pdf", word, 10 ** 9).encode(), "text/html")
+        return Answer(200, web_page(options, host, kind, word, offset_of(fields)).encode("utf-8"),
+                      "text/html; charset=utf-8")
+    if path == "/i":
+        page = image_page(options, host, fields.get("word", ""), offset_of(fields))
+        return Answer(200, page.encode("utf-8"), "text/html; charset=utf-8")
+    if path == "/list":
+        kind = fields.get("kind", "image")
+        try:
+            pages = int(fields.get("pages", "1"))
+        except ValueError:
+            pages = 1
+        if kind != "image" and kind not in DOC_KINDS:
+            return not_found()
+        text = "".join(u + "\n" for u in harvest_list(options, host, kind, fields.get("word", ""), pages))
+        return Answer(200, text.encode("utf-8"), "text/plain; charset=utf-8")
+    ext = lower.rsplit(".", 1)[-1] if "." in lower.rsplit("/", 1)[-1] else ""
+    if lower.startswith("/d/") and len(parts) == 3 and ext in DOC_KINDS:
+        i = parts[2].split(".")[0]
+        if i.isdigit():
+            r = document_result(options, ext, parts[1], int(i))
+            if r.status == 200 and r.disposition is None:
+                return Answer(200, r.body, CONTENT_TYPES[ext])
+    if lower == "/dl":
+        kind = fields.get("type", "").lstrip(".")
+        n = fields.get("n", "")
+        if kind in DOC_KINDS and n.isdigit():
+            r = document_result(options, kind, fields.get("k", ""), int(n))
+            if r.disposition:
+                return Answer(200, r.body, CONTENT_TYPES[kind], r.disposition)
+    if lower.startswith("/p/") and len(parts) == 3 and ext in IMAGE_FORMATS:
+        i = parts[2].split(".")[0]
+        if i.isdigit():
+            r = image_result(options, parts[1], int(i))
+            if r.status == 200 and r.path.lower() == lower:
+                return Answer(200, r.body, CONTENT_TYPES[ext])
+    if lower.startswith("/size/") and len(parts) == 3 and parts[1].isdigit():
+        size = min(int(parts[1]), 64 << 20)
+        return Answer(200, exact_file(parts[2], size), CONTENT_TYPES.get(ext, "application/octet-stream"))
+    if lower.startswith("/slow/") and len(parts) == 4 and parts[1].isdigit() and parts[2].isdigit():
+        size = min(int(parts[1]), 64 << 20)
+        return Answer(200, exact_file(parts[3], size), CONTENT_TYPES.get(ext, "application/octet-stream"),
+                      pause=int(parts[2]) / 1000.0)
+    if lower.startswith("/txt/") and len(parts) == 4 and parts[1].lower() in DOC_KINDS:
+        page = web_page(options, host, parts[1].lower(), parts[2], 0)
+        return Answer(200, page.encode("utf-8"), "text/plain; charset=utf-8")
+    return not_found()
+
+
+def not_found():
+    return Answer(404, b"<html><body>Not found</body></html>\n", "text/html")
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QuarrySearch/1.0"
+    timeout = 30  # an idle kept-alive connection is closed after this many seconds
+
+    def log_message(self, fmt, *args):  # quiet: the harvester's own log tells the story
+        if self.server.verbose:
+            sys.stderr.write("%s\n" % (fmt % args))
+
+    def do_HEAD(self):
+        self.answer(send_body=False)
+
+    def do_GET(self):
+        self.answer(send_body=True)
+
+    def answer(self, send_body):
+        options = self.server.options
+        host = self.server.public_host
+        a = route(options, host, self.path)
+        body = a.body
+        status = a.status
+        first, last = 0, len(body) - 1
+        ranged = self.headers.get("Range", "")
+        if status == 200 and ranged.startswith("bytes="):
+            start, _, end = ranged[len("bytes="):].partition("-")
+            if start.isdigit():
+                first = int(start)
+                if end.isdigit():
+                    last = min(int(end), len(body) - 1)
+                if first >= len(body):
+                    self.send_response(416)
+                    self.send_header("Content-Range", "bytes */%d" % len(body))
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                status = 206
+        piece = body[first:last + 1]
+        self.send_response(status)
+        self.send_header("Content-Type", a.content_type)
+        self.send_header("Content-Length", str(len(piece)))
+        self.send_header("Accept-Ranges", "bytes")
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, len(body)))
+        if a.disposition:
+            self.send_header("Content-Disposition", 'attachment; filename="%s"' % a.disposition)
+        self.end_headers()
+        if not send_body:
+            return
+        try:
+            if a.pause:
+                for start in range(0, len(piece), 1024):
+                    self.wfile.write(piece[start:start + 1024])
+                    self.wfile.flush()
+                    time.sleep(a.pause)
+            else:
+                self.wfile.write(piece)
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+
+class Service(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 128
+
+    def __init__(self, port, options, verbose=False):
+        super().__init__(("127.0.0.1", port), Handler)
+        self.options = options
+        self.verbose = verbose
+        self.public_host = "127.0.0.1:%d" % self.server_address[1]
+
+
+def start_in_thread(options=None, port=0):
+    """Starts a service on a free port in a background thread; returns it (call shutdown())."""
+    service = Service(port, options or Options())
+    threading.Thread(target=service.serve_forever, daemon=True).start()
+    return service
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Local search service for Quarry's tests and demo.")
+    parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: a free one)")
+    parser.add_argument("--results", type=int, default=60, help="results per keyword")
+    parser.add_argument("--per-page", type=int, default=10, help="documents per result page")
+    parser.add_argument("--image-per-page", type=int, default=18, help="pictures per result page")
+    parser.add_argument("--doc-size", type=int, default=4096, help="base size of a document")
+    parser.add_argument("--image-size", type=int, default=6000, help="base size of a picture")
+    parser.add_argument("--no-next-links", action="store_true",
+                        help="leave the next-page link off image result pages")
+    parser.add_argument("--verbose", action="store_true", help="log every request on stderr")
+    args = parser.parse_args(argv)
+    for name in ("results", "per_page", "image_per_page", "doc_size", "image_size"):
+        if getattr(args, name) < 0 or (name.endswith("per_page") and getattr(args, name) < 1):
+            parser.error("--%s is out of range" % name.replace("_", "-"))
+    options = Options(args.results, args.per_page, args.image_per_page, args.doc_size,
+                      args.image_size, not args.no_next_links)
+    service = Service(args.port, options, args.verbose)
+    print(service.server_address[1], flush=True)
+    try:
+        service.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        service.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
