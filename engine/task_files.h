@@ -47,7 +47,9 @@ bool LoadTaskFile(const std::string& path, TaskList* list);
 // From unfinished.tsk, Waiting goes under "等待"; Running (the program ended while it ran) is
 // taken as Paused and, like Paused, goes under "运行"; Ended moves to the finished list.
 // Records in any other state stay in the unfinished list without an item. Every record of
-// finished.tsk, whatever its state, and then the moved Ended ones go under "完成".
+// finished.tsk, whatever its state, and then the moved Ended ones go under "完成". Each item has
+// the keyword as text, image 1 and the task as data; all three roots are expanded. `tree` and
+// both lists must not be null; the lists are normally empty.
 void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
                   TaskList* finishedTasks);
 
