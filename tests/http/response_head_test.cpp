@@ -1,0 +1,205 @@
+// Head readers and file naming over literal heads: header matching at line starts only, value
+// bounds, attachment names, status codes, names and extensions from paths, length values.
+#include "http/response_head.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace quarry {
+namespace {
+
+// The reader is a view: `text` must outlive it.
+ResponseHead HeadOf(const std::string& text) {
+  return ResponseHead(text.data(), static_cast<int>(text.size()));
+}
+
+struct FieldCase {
+  const char* label;
+  std::string head;
+  const char* name;
+  int size;
+  int result;          // -1, 0, or 1 for "an offset > 0"
+  std::string value;
+};
+
+TEST(ResponseHeadTest, HeaderFieldFindsNamesOnlyAtLineStartsBeforeAColon) {
+  const std::string base = "HTTP/1.1 200 OK\r\n";
+  const FieldCase cases[] = {
+      {"charset cut at semicolon", base + "Content-Type: text/html; charset=utf-8\r\n\r\n",
+       "Content-Type", 30, 1, " text/html"},
+      {"longer name first is skipped",
+       base + "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n\r\n", "Content-Type",
+       30, 1, " text/html"},
+      {"only the longer name", base + "X-Content-Type-Options: nosniff\r\n\r\n", "Content-Type",
+       30, -1, ""},
+      {"any case", base + "content-LENGTH:5\r\n\r\n", "Content-Length", 40, 1, "5"},
+      {"name inside a value", base + "X-Note: Content-Length: 7\r\n\r\n", "Content-Length", 40, -1,
+       ""},
+      {"name needs the colon right after", base + "Content-Lengthy: 3\r\n\r\n", "Content-Length",
+       40, -1, ""},
+      {"blank after colon kept", base + "Last-Modified: Tue, 01 Dec 2026\r\n\r\n", "Last-Modified",
+       40, 1, " Tue, 01 Dec 2026"},
+      {"value at end of text", base + "Server:x", "Server", 40, 1, "x"},
+      {"value exactly fits", base + "Server: abcd\r\n\r\n", "Server", 6, 1, " abcd"},
+      {"value does not fit", base + "Server: abcde\r\n\r\n", "Server", 6, 0, " abcd"},
+      {"no split inside a character", base + "Server: ab\xC3\xA9\r\n\r\n", "Server", 5, 0, " ab"},
+      {"empty name", base + "Server: a\r\n\r\n", "", 10, -1, ""},
+  };
+  for (const FieldCase& c : cases) {
+    char buffer[64];
+    std::memset(buffer, 'x', sizeof buffer);
+    ResponseHead head = HeadOf(c.head);
+    int result = head.HeaderField(c.name, buffer, c.size, 0);
+    if (c.result == 1) {
+      ASSERT_GE(result, static_cast<int>(c.value.size())) << c.label;
+      EXPECT_EQ(c.head.substr(result - c.value.size(), c.value.size()), c.value) << c.label;
+    } else {
+      EXPECT_EQ(result, c.result) << c.label;
+    }
+    EXPECT_EQ(std::string(buffer), c.value) << c.label;
+    EXPECT_EQ(buffer[c.size], 'x') << c.label << ": wrote past the buffer";
+  }
+}
+
+TEST(ResponseHeadTest, HeaderFieldSearchesFromAnOffsetAndHeaderLineKeepsTheWholeLine) {
+  std::string text = "HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n\r\n";
+  ResponseHead head = HeadOf(text);
+  char buffer[40];
+  int first = head.HeaderField("Set-Cookie", buffer, sizeof buffer, 0);
+  EXPECT_STREQ(buffer, " a=1");
+  int second = head.HeaderField("Set-Cookie", buffer, sizeof buffer, first);
+  EXPECT_GT(second, first);
+  EXPECT_STREQ(buffer, " b=2");
+  EXPECT_EQ(head.HeaderField("Set-Cookie", buffer, sizeof buffer, second), -1);
+  EXPECT_EQ(head.HeaderLine("Set-Cookie", buffer, sizeof buffer), 12);
+  EXPECT_STREQ(buffer, " a=1; path=/");
+
+  ResponseHead none;
+  EXPECT_EQ(none.HeaderField("Set-Cookie", buffer, sizeof buffer, 0), -1);
+  EXPECT_EQ(none.HeaderLine("Set-Cookie", buffer, sizeof buffer), -1);
+  EXPECT_EQ(none.StatusCode(), -1);
+  EXPECT_STREQ(buffer, "");
+}
+
+TEST(ResponseHeadTest, DispositionNames) {
+  struct Case {
+    const char* label;
+    std::string header;
+    int result;  // -1, or 1 for "the value's length"
+    std::string name;
+  } cases[] = {
+      {"quoted", "Content-Disposition: attachment; filename=\"a.doc\"", 1, "a.doc"},
+      {"single quotes", "Content-Disposition: attachment; filename='b.pdf'", 1, "b.pdf"},
+      {"unquoted runs to the end without equals signs",
+       "Content-Disposition: attachment; filename=a.doc; size=10", 1, "a.doc; size10"},
+      {"any case", "content-disposition: Attachment; FileName=\"c.xls\"", 1, "c.xls"},
+      {"inline", "Content-Disposition: inline; filename=\"a.doc\"", -1, ""},
+      {"no filename", "Content-Disposition: attachment", -1, ""},
+      {"filename before attachment", "Content-Disposition: filename=a.doc; attachment", -1, ""},
+      {"name of 255 bytes", "Content-Disposition: attachment; filename=" + std::string(255, 'n'),
+       -1, ""},
+      {"no header", "Content-Type: text/plain", -1, ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = "HTTP/1.1 200 OK\r\n" + c.header + "\r\n\r\n";
+    char buffer[kNameSize];
+    int result = HeadOf(text).DispositionName(buffer, 256);
+    if (c.result == 1) {
+      EXPECT_EQ(result, static_cast<int>(c.header.size() - c.header.find(':') - 1)) << c.label;
+      EXPECT_EQ(std::string(buffer), c.name) << c.label;
+    } else {
+      EXPECT_EQ(result, -1) << c.label;
+    }
+  }
+}
+
+TEST(ResponseHeadTest, StatusCodes) {
+  struct Case {
+    std::string head;
+    int code;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\n\r\n", 200},
+      {"HTTP/1.1 404\r\n\r\n", 404},
+      {"HTTP/1.0 302 Found\r\nLocation: /\r\n\r\n", 302},
+      {"HTTP/1.1 20x OK\r\n\r\n", 20},
+      {"HTTP/1.1 OK\r\n\r\n", 0},
+      {"garbage\r\n\r\n", 0},
+      {"HTTP/1.1 99999999999999999999 OK\r\n\r\n", 0},
+      {"", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HeadOf(c.head).StatusCode(), c.code) << c.head;
+}
+
+TEST(ResponseHeadTest, ReadLineWalksTheHeadAndRewinds) {
+  const std::string text = "HTTP/1.1 200 OK\r\nA: 1\r\n\r\n";
+  ResponseHead head = HeadOf(text);
+  char buffer[8];
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), 7);  // bounded, zero-terminated
+  EXPECT_STREQ(buffer, "HTTP/1.");
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), 7);
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), 3);
+  EXPECT_STREQ(buffer, "K\r\n");
+  EXPECT_EQ(head.StatusCode(), 200);  // reads the first line whatever the reader's position
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), 6);
+  EXPECT_STREQ(buffer, "A: 1\r\n");
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), 2);
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), -1);
+  EXPECT_EQ(head.ReadLine(buffer, sizeof buffer), 7);  // rewound to the start
+}
+
+TEST(ResponseHeadTest, NamesAndExtensionsFromPaths) {
+  struct Case {
+    std::string path;
+    int result;
+    std::string name;
+    std::string extension;
+  } cases[] = {
+      {"/docs/report.doc", 1, "report.doc", ".doc"},
+      {"/docs/report", 1, "report", "html"},
+      {"/docs/", -8, "", "html"},
+      {"/a", -8, "", "html"},
+      {"/files.old/readme", 1, "readme", "html"},
+      {"C:\\files\\sheet.xls", 1, "sheet.xls", ".xls"},
+      {"/x/a." + std::string(18, 'e'), 1, "a." + std::string(18, 'e'), "." + std::string(18, 'e')},
+      {"/x/a." + std::string(19, 'e'), -8, "", "html"},
+      {"/" + std::string(300, 'd') + "/file.pdf", 1, "file.pdf", ".pdf"},
+      {"/x/" + std::string(260, 'n'), -8, "", "html"},
+      {"/x/" + std::string(256, 'n') + ".pdf", -8, "", ".pdf"},
+      {"", -8, "", "html"},
+  };
+  for (const Case& c : cases) {
+    char name[kNameSize] = "untouched";
+    char extension[kExtensionSize] = "html";
+    EXPECT_EQ(NameFromText(c.path, name, extension), c.result) << c.path;
+    EXPECT_EQ(std::string(extension), c.extension) << c.path;
+    if (c.result == 1) {
+      EXPECT_EQ(std::string(name), c.name) << c.path;
+    } else {
+      EXPECT_STREQ(name, "untouched") << c.path;
+    }
+  }
+
+  char name[kNameSize] = "/a/b/slides.ppt";
+  char extension[kExtensionSize] = "html";
+  EXPECT_EQ(NameFromPath(name, extension), 1);
+  EXPECT_STREQ(name, "slides.ppt");
+  EXPECT_STREQ(extension, ".ppt");
+}
+
+TEST(ResponseHeadTest, LengthValues) {
+  struct Case {
+    const char* text;
+    int value;
+  } cases[] = {
+      {"5", 5},           {" 50000", 50000},     {" 7 \t", 7},        {"0", 0},
+      {" 0", 0},          {"000", 0},            {"", -1},            {"  ", -1},
+      {"abc", -1},        {"12abc", -1},         {"-5", -1},          {"+5", -1},
+      {"2147483647", 2147483647},                {"2147483648", -1},  {"99999999999999999999", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LengthValue(c.text), c.value) << '"' << c.text << '"';
+}
+
+}  // namespace
+}  // namespace quarry
