@@ -1,0 +1,449 @@
+// The HEAD exchange and the downloads against the scripted loopback server: result codes,
+// names, the exact log lines, page bounds, resumption, restarts, stops and file safety.
+#include "http/transfer.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/http/scripted_server.h"
+
+namespace quarry {
+namespace {
+
+using testing::ScriptedServer;
+using testing::ScriptedServerTest;
+
+// Short limits so that every time-out case ends in a fraction of a second.
+HttpTimeouts FastTimeouts() {
+  HttpTimeouts timeouts;
+  timeouts.connectMs = 500;
+  timeouts.sendMs = 300;
+  timeouts.headMs = 300;
+  timeouts.bodyMs = 300;
+  return timeouts;
+}
+
+// Records every log line; raises its stop flag when `stopWhen` says so.
+class RecordingContext : public TransferContext {
+public:
+  void Log(int thread, const std::string& text) override {
+    EXPECT_EQ(thread, 3);
+    lines.push_back(text);
+    if (stopWhen && stopWhen(text)) stopped = true;
+  }
+  bool IsStopped() const override { return stopped; }
+
+  std::vector<std::string> lines;
+  std::function<bool(const std::string&)> stopWhen;
+  std::atomic<bool> stopped{false};
+};
+
+std::string Bytes(std::size_t count) {
+  std::string data(count, '\0');
+  for (std::size_t i = 0; i < count; ++i) data[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  return data;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+class TempFolder {
+public:
+  TempFolder() {
+    char pattern[] = "/tmp/quarry-transfer-XXXXXX";
+    m_path = mkdtemp(pattern);
+    m_path += '/';
+  }
+  ~TempFolder() { std::filesystem::remove_all(m_path); }
+  const std::string& Path() const { return m_path; }
+
+private:
+  std::string m_path;
+};
+
+std::string Head(const std::string& status, const std::string& fields) {
+  return "HTTP/1.1 " + status + "\r\n" + fields + "\r\n";
+}
+
+// --- HEAD exchange ---
+
+struct HeadCase {
+  const char* label;
+  std::string path;
+  std::string head;
+  int result;
+  std::string extension;
+  std::string name;  // checked when the result is 1 and not a page
+  int length;
+};
+
+TEST(HeadExchangeTest, ClassifiesAndNamesFromTheHead) {
+  const std::string html = "Content-Type: text/html\r\n";
+  const std::string binary = "Content-Type: application/octet-stream\r\nContent-Length: 5000\r\n";
+  const HeadCase cases[] = {
+      {"page with charset", "/", Head("200 OK", "Content-Type: text/html; charset=UTF-8\r\n"), 1,
+       "html", "", 0},
+      {"nosniff before the type is still a page", "/index",
+       Head("200 OK", "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n"), 1,
+       "html", "", 0},
+      {"capital page type is a file", "/docs/report.doc",
+       Head("200 OK", "Content-Type: TEXT/HTML\r\nContent-Length: 4000\r\n"), 1, ".doc",
+       "report.doc", 4000},
+      {"file from path", "/docs/report.doc", Head("200 OK", binary), 1, ".doc", "report.doc", 5000},
+      {"no dot", "/docs/report", Head("200 OK", binary), 1, "html", "report", 5000},
+      {"folder path", "/docs/", Head("200 OK", binary), -8, "html", "", 5000},
+      {"one letter", "/a", Head("200 OK", binary), -8, "html", "", 5000},
+      {"dot in folder", "/files.old/readme", Head("200 OK", binary), 1, "html", "readme", 5000},
+      {"long extension", "/x/a.0123456789abcdefghij", Head("200 OK", binary), -8, "html", "", 5000},
+      {"301", "/a.doc", Head("301 Moved Permanently", binary), -7, "", "", 0},
+      {"302", "/a.doc", Head("302 Found", binary), -4, "", "", 0},
+      {"303", "/a.doc", Head("303 See Other", binary), -7, "", "", 0},
+      {"307", "/a.doc", Head("307 Temporary Redirect", binary), -7, "", "", 0},
+      {"404", "/a.doc", Head("404 Not Found", html), -7, "", "", 0},
+      {"quoted attachment", "/get?id=7",
+       Head("200 OK", binary + "Content-Disposition: attachment; filename=\"a.doc\"\r\n"), 1,
+       ".doc", "a.doc", 5000},
+      {"unquoted attachment with a parameter", "/get?id=7",
+       Head("200 OK", binary + "Content-Disposition: attachment; filename=a.doc; size=10\r\n"), 1,
+       ".doc; size10", "a.doc; size10", 5000},
+      {"query without attachment", "/get?id=7", Head("200 OK", binary), -8, "html", "", 5000},
+      {"inline disposition", "/get?id=7",
+       Head("200 OK", binary + "Content-Disposition: inline; filename=a.doc\r\n"), -8, "html", "",
+       5000},
+      {"no type", "/a.doc", Head("200 OK", "Content-Length: 5000\r\n"), -8, "html", "", 5000},
+      {"no length", "/a.doc", Head("200 OK", "Content-Type: application/msword\r\n"), 1, ".doc",
+       "a.doc", 0},
+      {"zero length", "/a.doc", Head("200 OK", "Content-Type: text/plain\r\nContent-Length: 0\r\n"),
+       -5, "html", "", 0},
+      {"zero length without blank", "/a.doc",
+       Head("200 OK", "Content-Type: text/plain\r\nContent-Length:0\r\n"), -5, "html", "", 0},
+      {"length too big", "/a.doc",
+       Head("200 OK", "Content-Type: text/plain\r\nContent-Length: 4294967296\r\n"), 1, ".doc",
+       "a.doc", 0},
+      {"length not a number", "/a.doc",
+       Head("200 OK", "Content-Type: text/plain\r\nContent-Length: lots\r\n"), 1, ".doc", "a.doc",
+       0},
+  };
+  for (const HeadCase& c : cases) {
+    ScriptedServer server;
+    server.Connection().ReadRequest().Send(c.head).Close();
+    ASSERT_TRUE(server.Start());
+    char lastModified[kLastModifiedSize] = {};
+    char extension[kExtensionSize] = {};
+    char name[kNameSize] = {};
+    int length = -99;
+    int result = HeadExchange("example.test", c.path.c_str(), "127.0.0.1", lastModified, extension,
+                              name, server.Port(), length, FastTimeouts());
+    EXPECT_EQ(result, c.result) << c.label;
+    EXPECT_EQ(std::string(extension), c.extension) << c.label;
+    if (c.result == 1 && !c.name.empty()) {
+      EXPECT_EQ(std::string(name), c.name) << c.label;
+    }
+    if (c.result != -4 && c.result != -7) {
+      EXPECT_EQ(length, c.length) << c.label;
+    }
+    server.Stop();
+    EXPECT_EQ(server.Received(0).rfind("HEAD " + c.path + " HTTP/1.1\r\nHost:example.test\r\n", 0),
+              0u)
+        << c.label;
+  }
+}
+
+TEST_F(ScriptedServerTest, HeadExchangeKeepsTheRawLastModified) {
+  server.Connection().ReadRequest().Send(
+      Head("200 OK", "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\nContent-Type: text/html\r\n"));
+  ASSERT_TRUE(server.Start());
+  char lastModified[kLastModifiedSize], extension[kExtensionSize], name[kNameSize] = "kept";
+  int length = 0;
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, server.Port(), length,
+                         FastTimeouts()),
+            1);
+  EXPECT_STREQ(lastModified, " Mon, 07 Dec 2026 10:00:00 GMT");
+  EXPECT_STREQ(name, "kept");  // a page leaves the name alone
+}
+
+TEST(HeadExchangeTest, ConnectionFailures) {
+  char lastModified[kLastModifiedSize], extension[kExtensionSize], name[kNameSize];
+  int length = 0;
+  int unused = testing::UnusedLoopbackPort();
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, unused, length,
+                         FastTimeouts()),
+            -1);  // refused
+  EXPECT_EQ(HeadExchange("h", "/", "1.2.3.4.5.6.7.8.9", lastModified, extension, name, unused,
+                         length, FastTimeouts()),
+            -8);  // bad address text
+
+  ScriptedServer silent;
+  silent.Connection().ReadRequest().Hold();
+  ASSERT_TRUE(silent.Start());
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, silent.Port(), length,
+                         FastTimeouts()),
+            -1);  // head time-out
+  silent.Stop();
+
+  ScriptedServer broken;
+  broken.Connection().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Ty").Close();
+  ASSERT_TRUE(broken.Start());
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, broken.Port(), length,
+                         FastTimeouts()),
+            -8);  // closed inside the head
+}
+
+// --- Page download ---
+
+TEST_F(ScriptedServerTest, PageLogLinesAndRequest) {
+  server.Connection().ReadRequest().Send(Head("200 OK", "Content-Length: 5\r\n") + "hello").Hold();
+  ASSERT_TRUE(server.Start());
+  RecordingContext context;
+  std::string page;
+  EXPECT_EQ(DownloadPage(context, 3, "example.test", "/p?q=1", page, "127.0.0.1", server.Port(),
+                         FastTimeouts()),
+            1);
+  EXPECT_EQ(page, "hello");
+  const std::vector<std::string> expected = {"开始连接服务器......", "开始接收数据......",
+                                             "接收到字节数：5", "下载速度：5 (B)......",
+                                             "Socket已关闭......"};
+  EXPECT_EQ(context.lines, expected);
+  server.Stop();
+  EXPECT_EQ(server.Received(0),
+            "GET /p?q=1 HTTP/1.1\r\nHost:example.test\r\nAccept:*/*\r\nUser-Agent:Trawler\r\n"
+            "Connection:Keep-Alive\r\n\r\n");
+}
+
+TEST_F(ScriptedServerTest, PageWithoutLengthEndsAtTheReceiveLimitWithWhatArrived) {
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + "<html>part").Hold();
+  ASSERT_TRUE(server.Start());
+  RecordingContext context;
+  std::string page;
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), 1);
+  auto elapsed = std::chrono::steady_clock::now() - begin;
+  EXPECT_EQ(page, "<html>part");
+  EXPECT_GE(elapsed, std::chrono::milliseconds(250));  // waited for the body limit
+}
+
+TEST_F(ScriptedServerTest, PageLongerThanItsLengthStopsAtTheChunkThatReachesIt) {
+  const std::string body = Bytes(30);
+  server.Connection().ReadRequest().Send(Head("200 OK", "Content-Length: 10\r\n") + body).Hold();
+  ASSERT_TRUE(server.Start());
+  RecordingContext context;
+  std::string page;
+  HttpTimeouts slow = FastTimeouts();
+  slow.bodyMs = 5000;  // a loop that read on would wait here
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), slow), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  EXPECT_GE(page.size(), 10u);
+  EXPECT_EQ(body.rfind(page, 0), 0u);
+}
+
+TEST_F(ScriptedServerTest, PageZeroByteDropsTheRestOfItsChunkOnly) {
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 10\r\n") + std::string("abc\0def", 7))
+      .Pause(100)
+      .Send("ghi")
+      .Hold();
+  ASSERT_TRUE(server.Start());
+  RecordingContext context;
+  std::string page;
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), 1);
+  EXPECT_EQ(page, "abcghi");
+}
+
+TEST_F(ScriptedServerTest, PageOf404IsStillThePage) {
+  server.Connection().ReadRequest().Send(Head("404 Not Found", "Content-Length: 9\r\n") + "not found");
+  ASSERT_TRUE(server.Start());
+  RecordingContext context;
+  std::string page;
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), 1);
+  EXPECT_EQ(page, "not found");
+}
+
+TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
+  server.Connection().ReadRequest().Send(Head("200 OK", "Content-Length: 10\r\n")).Close();
+  ASSERT_TRUE(server.Start());
+  RecordingContext context;
+  std::string page;
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), -1);
+  EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+}
+
+// --- File download ---
+
+class FileDownloadTest : public ScriptedServerTest {
+protected:
+  int Download(std::uint32_t total, std::string& file, const HttpTimeouts& timeouts = FastTimeouts()) {
+    return DownloadFile(context, 3, "h", "/f.bin", total, "127.0.0.1", server.Port(), file, timeouts);
+  }
+  TempFolder folder;
+  RecordingContext context;
+};
+
+TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
+  const std::string data = Bytes(50000);
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
+      .Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "Content-Range: bytes 10000-49999/50000\r\n") +
+            data.substr(10000))
+      .Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(50000, file), 0);
+  EXPECT_EQ(file, folder.Path() + "f.bin");
+  EXPECT_EQ(ReadFile(file), data);
+  server.Stop();
+  EXPECT_EQ(server.Received(0).find("Range:"), std::string::npos);
+  EXPECT_NE(server.Received(1).find("\r\nRange: bytes=10000-\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(context.lines.front(), file);
+  EXPECT_EQ(context.lines[1], "连接服务器......");
+  EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+}
+
+TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
+  const std::string data = Bytes(50000);
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
+      .Close();
+  server.Connection().ReadRequest().Send(Head("200 OK", "Content-Length: 50000\r\n") + data).Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(50000, file), 0);
+  EXPECT_EQ(ReadFile(file), data);
+}
+
+TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
+  const std::string data = Bytes(1000);
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 100)).Close();
+  server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(100, 100)).Close();
+  server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(200, 100)).Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(1000, file), -1);
+  EXPECT_EQ(ReadFile(file), data.substr(0, 300));
+  server.Stop();
+  EXPECT_EQ(server.Accepted(), 3u);
+  EXPECT_NE(server.Received(2).find("Range: bytes=200-\r\n"), std::string::npos);
+}
+
+TEST_F(FileDownloadTest, ZeroTotalMakesAnEmptyFileWithoutConnecting) {
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "empty.doc";
+  EXPECT_EQ(Download(0, file), 0);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  EXPECT_EQ(context.lines, (std::vector<std::string>{file, "Socket已关闭......"}));
+  EXPECT_EQ(server.Accepted(), 0u);
+}
+
+TEST(ProgressLineTest, SwitchesToKilobytesAt1024) {
+  EXPECT_EQ(ProgressLine(0), "下载速度：0 (B)......");
+  EXPECT_EQ(ProgressLine(1023), "下载速度：1023 (B)......");
+  EXPECT_EQ(ProgressLine(1024), "下载速度：1.00 (KB)......");
+  EXPECT_EQ(ProgressLine(1536), "下载速度：1.50 (KB)......");
+  EXPECT_EQ(ProgressLine(50000), "下载速度：48.83 (KB)......");
+}
+
+TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
+  const std::string data = Bytes(1024);
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "") + data.substr(0, 1023))
+      .Pause(100)
+      .Send(data.substr(1023))
+      .Hold();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(1024, file), 0);
+  const std::vector<std::string> expected = {
+      file, "连接服务器......", "开始接收数据......", "接收到 1023 字节.....", "下载速度：1023 (B)......",
+      "接收到 1 字节.....", "下载速度：1.00 (KB)......", "Socket已关闭......"};
+  EXPECT_EQ(context.lines, expected);
+}
+
+TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(3000)).Hold();
+  ASSERT_TRUE(server.Start());
+  context.stopWhen = [](const std::string& line) { return line.rfind("下载速度", 0) == 0; };
+  HttpTimeouts slow = FastTimeouts();
+  slow.bodyMs = 5000;
+  std::string file = folder.Path() + "f.bin";
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(Download(1000000, file, slow), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  EXPECT_GT(std::filesystem::file_size(file), 0u);
+  EXPECT_EQ(server.Accepted(), 1u);
+}
+
+TEST_F(FileDownloadTest, ExistingFilesAreNeverOverwritten) {
+  for (int i = 0; i < 2; ++i) {
+    server.Connection().ReadRequest().Send(Head("200 OK", "") + "new").Close();
+  }
+  ASSERT_TRUE(server.Start());
+  std::ofstream(folder.Path() + "a.doc") << "old";
+  std::string first = folder.Path() + "a.doc";
+  EXPECT_EQ(Download(3, first), 0);
+  EXPECT_EQ(first, folder.Path() + "a(1).doc");
+  std::string second = folder.Path() + "a.doc";
+  EXPECT_EQ(Download(3, second), 0);
+  EXPECT_EQ(second, folder.Path() + "a(2).doc");
+  EXPECT_EQ(ReadFile(folder.Path() + "a.doc"), "old");
+  EXPECT_EQ(ReadFile(first), "new");
+  EXPECT_EQ(ReadFile(second), "new");
+  EXPECT_EQ(context.lines.front(), first);  // the path actually written is logged
+}
+
+TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(8000)).Close();
+  ASSERT_TRUE(server.Start());
+  std::string missing = folder.Path() + "no/such/folder/a.doc";
+  EXPECT_EQ(Download(100, missing), -8);
+  EXPECT_EQ(context.lines, std::vector<std::string>{missing});
+
+  // A file size limit makes the writes fail as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 2000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string file = folder.Path() + "big.bin";
+  int result = Download(8000, file);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, -8);
+}
+
+TEST_F(FileDownloadTest, ConnectionFailuresKeepTheEmptyFile) {
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(), file,
+                         FastTimeouts()),
+            -1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  std::string other = folder.Path() + "g.bin";
+  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, FastTimeouts()), -8);
+}
+
+}  // namespace
+}  // namespace quarry
