@@ -1,0 +1,99 @@
+// The runner's construction, its seeding by Init, and the log path to the information view.
+//
+// Seeding builds every result-page address as text and hands it to the queue, which refuses
+// an address that does not fit its 1024-byte field rather than cutting it. The keyword goes in
+// as its raw bytes, as the search engine's pages have always been asked for.
+#include "engine/task_runner.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "records/record_store.h"
+
+namespace quarry {
+namespace {
+
+// The page of the log that queue messages of this thread go to.
+thread_local int t_logThread = 1;
+
+// The file-type part of a document search; kind 0 (images) and unknown kinds have none.
+const char* FileTypePrefix(FileKind kind) {
+  switch (kind) {
+    case FileKind::Word: return "q1=filetype:doc%20";
+    case FileKind::Slides: return "q1=filetype:ppt%20";
+    case FileKind::Pdf: return "q1=filetype:pdf%20";
+    case FileKind::Excel: return "q1=filetype:xls%20";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+TaskRunner::TaskRunner()
+    : m_sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }) {
+  m_queue.SetMessageSink([this](const std::string& message) { Log(t_logThread, message); });
+}
+
+TaskRunner::~TaskRunner() {
+  // Threads must be gone before the queue and the locks they use.
+  m_stop.store(1);
+  for (ThreadSlot& slot : m_slots) {
+    if (slot.thread.joinable()) slot.thread.join();
+  }
+}
+
+void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
+  if (task == nullptr) return;
+  if (base == nullptr) base = "";
+  const bool image = task->kind == FileKind::Image;
+  const std::string prefix = FileTypePrefix(task->kind);
+
+  m_task = task;
+  const std::string folder = FieldText(task->folder);
+  SetFieldText(m_folder, sizeof(m_folder), folder);
+  if (pattern == nullptr || !SetFieldText(m_linkPattern, sizeof(m_linkPattern), pattern)) {
+    m_linkPattern[0] = '\0';
+  }
+  // The slots bound the workers to 6 whatever a task file says.
+  m_threadCount = RunnableThreadCount(*task);
+  m_minFileKb = kMinFileKb;
+
+  // One level only: the download folder chosen for the task must exist already.
+  std::error_code ignored;
+  std::filesystem::create_directory(folder, ignored);
+  RecordStore::PrepareTaskDatabase(folder);
+
+  m_queue.Reset(folder);
+  m_queue.ClearSeen();
+
+  const std::string keyword = FieldText(task->keyword);
+  const std::string first = image ? base + keyword + "&z=0" : base + prefix + keyword;
+  m_queue.Add(true, first.c_str(), "", "", "", 0, 0, 0, 1, true);
+
+  m_sleep(kSeedPause);
+
+  // A record read from a file may carry any count; more than 500 pages are never walked.
+  const std::int32_t pages = task->pageCount < 1 ? 0 : std::min(task->pageCount, kMaxPageCount);
+  for (std::int32_t i = 1; i <= pages; ++i) {
+    const std::string url =
+        image ? base + keyword + "&rn=21&pn=" + std::to_string(kImagePageStep * i) + "&ln=2000"
+              : base + prefix + keyword + "&pn=" + std::to_string(kDocumentPageStep * i);
+    m_queue.Add(false, url.c_str(), "", "", "", 0, 0, 0, 1, true);
+  }
+}
+
+void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView) {
+  std::lock_guard<std::mutex> guard(m_viewLock);
+  m_infoView = infoView;
+  m_resultView = resultView;
+}
+
+void TaskRunner::Log(int thread, const std::string& text) {
+  std::lock_guard<std::mutex> guard(m_viewLock);
+  if (m_infoView != nullptr) m_infoView->AppendLog(thread, text);
+}
+
+void TaskRunner::SetLogThreadOfCaller(int thread) { t_logThread = thread; }
+
+}  // namespace quarry

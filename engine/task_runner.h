@@ -1,0 +1,95 @@
+// TaskRunner: the engine of one running task. It holds the task's URL queue, its counters, the
+// stop flag that every thread reads, the attached views and the thread slots of the monitor
+// (slot 0) and the workers (slots 1 to 6).
+//
+// Init seeds a freshly constructed runner: it binds it to the task, creates the task folder
+// and its records database, and queues the search engine's result pages for the task's
+// keyword and kind. The runner is constructed with its stop flag raised ("not started"); the
+// threads are created later by Start.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/search_task.h"
+#include "engine/url_queue.h"
+#include "engine/views.h"
+
+namespace quarry {
+
+// One thread of a runner: its busy flag (1 while it handles an address), read by the monitor
+// under the slot lock, and the thread itself.
+struct ThreadSlot {
+  std::uint8_t busy = 0;
+  std::thread thread;
+};
+
+class TaskRunner {
+public:
+  static constexpr int kThreadSlots = 7;             // monitor + at most 6 workers
+  static constexpr std::int32_t kMinFileKb = 2;      // files under 2 x 1000 bytes are not saved
+  static constexpr std::chrono::milliseconds kSeedPause{300};  // between first and other pages
+  static constexpr std::int32_t kImagePageStep = 18;  // results per image page (21 requested)
+  static constexpr std::int32_t kDocumentPageStep = 10;
+
+  using Sleeper = std::function<void(std::chrono::milliseconds)>;
+
+  TaskRunner();
+  ~TaskRunner();
+  TaskRunner(const TaskRunner&) = delete;
+  TaskRunner& operator=(const TaskRunner&) = delete;
+
+  // Replaces the pause of Init (tests pass one that returns at once).
+  void SetSleeper(Sleeper sleeper) { m_sleep = std::move(sleeper); }
+
+  // Binds the runner to `task` and seeds the queue: the first result page at the front, then
+  // pages 1..pageCount at the back. `base` is the web-search base for document kinds and the
+  // image-search base for kind 0; `pattern` is the image link pattern. A null task does
+  // nothing. Failures to create the folder or the database are not reported here: they show
+  // later as failed file writes and records.
+  void Init(SearchTask* task, const char* base, const char* pattern);
+
+  // Sets both view pointers under the view lock; null, null detaches.
+  void AttachViews(InfoView* infoView, ResultView* resultView);
+
+  // One line on log page `thread` of the attached information view, if any.
+  void Log(int thread, const std::string& text);
+
+  // The log page that queue messages raised on the calling thread go to; a worker sets its
+  // own number when it starts. Defaults to 1.
+  static void SetLogThreadOfCaller(int thread);
+
+  UrlQueue& Queue() { return m_queue; }
+  SearchTask* Task() const { return m_task; }
+  const char* Folder() const { return m_folder; }
+  const char* LinkPattern() const { return m_linkPattern; }
+  std::int32_t ThreadCount() const { return m_threadCount; }
+  std::int32_t MinFileKb() const { return m_minFileKb; }
+  bool IsStopped() const { return m_stop.load() != 0; }
+
+private:
+  std::int32_t m_threadCount = 0;
+  char m_folder[kFolderSize] = {};  // the task folder, ending with '/'
+  char m_linkPattern[1024] = {};    // the image link pattern, for the image link extractor
+  std::int32_t m_minFileKb = kMinFileKb;
+  std::atomic<std::uint8_t> m_stop{1};  // 1: stopped or not started; 0: running
+  std::int32_t m_pages = 0;             // pages fetched by this runner (counter lock)
+  std::int32_t m_files = 0;             // files fetched by this runner (counter lock)
+  UrlQueue m_queue;
+  InfoView* m_infoView = nullptr;      // view lock
+  ResultView* m_resultView = nullptr;  // view lock
+  std::mutex m_counterLock;  // pages, files and the task's two counters
+  std::mutex m_viewLock;     // the view pointers and every call into the views
+  std::mutex m_slotLock;     // the busy flags of the slots
+  SearchTask* m_task = nullptr;
+  std::array<ThreadSlot, kThreadSlots> m_slots;
+  Sleeper m_sleep;
+};
+
+}  // namespace quarry

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/search_hosts.h"
+#include "engine/task_runner.h"
+#include "records/record_store.h"
+
+namespace quarry {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kWebBase = "http://www.baidu.com/s?";
+const std::string kImageBase =
+    "http://image.baidu.com/i?tn=baiduimage&ct=201326592&cl=2&lm=-1&pv=&z=3&word=";
+
+class TaskRunnerInitTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quarry-runner-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_dir = std::string(pattern) + "/";
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  SearchTask MakeTask(FileKind kind, const std::string& keyword, int pages, int threads = 3) {
+    NewTaskValues values;
+    values.keyword = keyword;
+    values.folder = m_dir;
+    values.kind = kind;
+    values.pageCount = pages;
+    values.threadCount = threads;
+    SearchTask task{};
+    std::string error;
+    EXPECT_TRUE(MakeSearchTask(values, std::time(nullptr), &task, &error)) << error;
+    return task;
+  }
+
+  // Seeds a runner without the pause and returns every address queued, in service order.
+  static std::vector<TakenUrl> Seed(TaskRunner& runner, SearchTask& task) {
+    runner.SetSleeper([](std::chrono::milliseconds) {});
+    const SearchHosts hosts = ProgramSearchHosts();
+    const std::string& base = task.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
+    runner.Init(&task, base.c_str(), hosts.ImageLinkPattern.c_str());
+    std::vector<TakenUrl> queued;
+    TakenUrl taken{};
+    while (runner.Queue().Take(&taken)) queued.push_back(taken);
+    return queued;
+  }
+
+  static std::vector<std::string> Urls(const std::vector<TakenUrl>& queued) {
+    std::vector<std::string> urls;
+    for (const TakenUrl& entry : queued) urls.push_back(entry.url);
+    return urls;
+  }
+
+  std::string m_dir;
+};
+
+TEST_F(TaskRunnerInitTest, QueuesTheFirstPageThenTheNumberedPagesInOrder) {
+  const std::string chinese = "\xe4\xb8\xad\xe6\x96\x87";  // two Chinese characters
+  struct Case {
+    FileKind kind;
+    std::string keyword;
+    int pages;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {FileKind::Word, "abc", 2,
+       {kWebBase + "q1=filetype:doc%20abc", kWebBase + "q1=filetype:doc%20abc&pn=10",
+        kWebBase + "q1=filetype:doc%20abc&pn=20"}},
+      {FileKind::Image, "abc", 1, {kImageBase + "abc&z=0", kImageBase + "abc&rn=21&pn=18&ln=2000"}},
+      {FileKind::Slides, "x", 1, {kWebBase + "q1=filetype:ppt%20x", kWebBase + "q1=filetype:ppt%20x&pn=10"}},
+      {FileKind::Pdf, "x", 1, {kWebBase + "q1=filetype:pdf%20x", kWebBase + "q1=filetype:pdf%20x&pn=10"}},
+      {FileKind::Excel, "x", 1, {kWebBase + "q1=filetype:xls%20x", kWebBase + "q1=filetype:xls%20x&pn=10"}},
+      // The keyword goes in as its raw bytes: no percent-encoding of the blank or the characters.
+      {FileKind::Pdf, "a b" + chinese, 1,
+       {kWebBase + "q1=filetype:pdf%20a b" + chinese, kWebBase + "q1=filetype:pdf%20a b" + chinese + "&pn=10"}},
+      {FileKind::Image, "a b" + chinese, 1,
+       {kImageBase + "a b" + chinese + "&z=0", kImageBase + "a b" + chinese + "&rn=21&pn=18&ln=2000"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected.front());
+    SearchTask task = MakeTask(c.kind, c.keyword, c.pages);
+    TaskRunner runner;
+    const std::vector<TakenUrl> queued = Seed(runner, task);
+    EXPECT_EQ(Urls(queued), c.expected);
+    for (const TakenUrl& entry : queued) {
+      EXPECT_EQ(entry.isSearchPage, 1);
+      EXPECT_STREQ(entry.title, "");
+      EXPECT_STREQ(entry.source, "");
+      EXPECT_STREQ(entry.extra, "");
+    }
+    fs::remove_all(m_dir + c.keyword);
+  }
+}
+
+TEST_F(TaskRunnerInitTest, FiveHundredPagesGiveFiveHundredAndOneEntries) {
+  struct Case {
+    FileKind kind;
+    std::string lastTail;
+  } cases[] = {{FileKind::Word, "&pn=5000"}, {FileKind::Image, "&pn=9000&ln=2000"}};
+  for (const Case& c : cases) {
+    SearchTask task = MakeTask(c.kind, "abc", 500);
+    TaskRunner runner;
+    const std::vector<std::string> urls = Urls(Seed(runner, task));
+    ASSERT_EQ(urls.size(), 501u);
+    const std::string& last = urls.back();
+    EXPECT_EQ(last.substr(last.size() - c.lastTail.size()), c.lastTail);
+  }
+}
+
+TEST_F(TaskRunnerInitTest, PageCountsFromAFileAreBounded) {
+  struct Case {
+    std::int32_t pageCount;
+    std::size_t queued;
+  } cases[] = {{0, 1}, {-3, 1}, {100000, 501}};
+  for (const Case& c : cases) {
+    SearchTask task = MakeTask(FileKind::Word, "abc", 1);
+    task.pageCount = c.pageCount;
+    TaskRunner runner;
+    EXPECT_EQ(Seed(runner, task).size(), c.queued) << c.pageCount;
+  }
+}
+
+TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
+  SearchTask task = MakeTask(FileKind::Image, "cats", 1, 6);
+  task.threadCount = 40;  // as a damaged task file might hold
+  TaskRunner runner;
+  EXPECT_TRUE(runner.IsStopped());
+  Seed(runner, task);
+  EXPECT_EQ(runner.Task(), &task);
+  EXPECT_EQ(std::string(runner.Folder()), m_dir + "cats/");
+  EXPECT_EQ(std::string(runner.LinkPattern()), ProgramSearchHosts().ImageLinkPattern);
+  EXPECT_EQ(runner.ThreadCount(), 6);
+  EXPECT_EQ(runner.MinFileKb(), 2);
+  EXPECT_TRUE(runner.IsStopped());  // Init does not start anything
+  EXPECT_TRUE(fs::is_directory(m_dir + "cats"));
+  EXPECT_TRUE(fs::exists(m_dir + "cats/db.sqlite"));
+}
+
+TEST_F(TaskRunnerInitTest, ASecondInitOfTheSameFolderKeepsItsRecords) {
+  SearchTask task = MakeTask(FileKind::Pdf, "abc", 1);
+  {
+    TaskRunner runner;
+    Seed(runner, task);
+  }
+  ASSERT_TRUE(RecordStore::AddRecord(m_dir + "abc/", m_dir + "abc/01000000-a.pdf", "http://h/a.pdf", "A"));
+  TaskRunner again;
+  EXPECT_EQ(Seed(again, task).size(), 2u);  // the seen set starts empty again
+  RecordPage page;
+  ASSERT_TRUE(RecordStore::ReadRecordPage(m_dir + "abc/", 1, page));
+  EXPECT_EQ(page.count, 1);
+}
+
+TEST_F(TaskRunnerInitTest, PausesThreeHundredMillisecondsAfterTheFirstPage) {
+  SearchTask task = MakeTask(FileKind::Word, "abc", 3);
+  TaskRunner runner;
+  std::vector<std::chrono::milliseconds> pauses;
+  std::int32_t queuedAtPause = -1;
+  runner.SetSleeper([&](std::chrono::milliseconds pause) {
+    pauses.push_back(pause);
+    queuedAtPause = runner.Queue().Total();
+  });
+  runner.Init(&task, kWebBase.c_str(), "p");
+  ASSERT_EQ(pauses.size(), 1u);
+  EXPECT_EQ(pauses[0], std::chrono::milliseconds(300));
+  EXPECT_EQ(queuedAtPause, 1);
+  EXPECT_EQ(runner.Queue().Total(), 4);
+}
+
+TEST_F(TaskRunnerInitTest, ANullTaskDoesNothing) {
+  TaskRunner runner;
+  bool paused = false;
+  runner.SetSleeper([&](std::chrono::milliseconds) { paused = true; });
+  runner.Init(nullptr, kWebBase.c_str(), "p");
+  EXPECT_FALSE(paused);
+  EXPECT_EQ(runner.Task(), nullptr);
+  EXPECT_TRUE(runner.Queue().IsDrained());
+}
+
+class RecordingInfoView : public InfoView {
+public:
+  void AppendLog(int thread, const std::string& text) override { lines.emplace_back(thread, text); }
+  void ShowTask(const SearchTask&) override {}
+  void ResetThreadPages() override {}
+  void AddThreadPages(int) override {}
+  std::vector<std::pair<int, std::string>> lines;
+};
+
+TEST_F(TaskRunnerInitTest, QueueTroubleReachesTheLogOfTheCallingThread) {
+  SearchTask task = MakeTask(FileKind::Word, "abc", 1);
+  TaskRunner runner;
+  Seed(runner, task);
+  RecordingInfoView view;
+  runner.AttachViews(&view, nullptr);
+  fs::remove_all(m_dir + "abc");  // spill files can no longer be written
+  TaskRunner::SetLogThreadOfCaller(4);
+  for (int i = 0; i <= 5000; ++i) {
+    const std::string url = "http://h/" + std::to_string(i);
+    runner.Queue().Add(false, url.c_str(), nullptr, "null", nullptr, 0, 0, 0, 0, false);
+  }
+  TaskRunner::SetLogThreadOfCaller(1);
+  runner.AttachViews(nullptr, nullptr);
+  ASSERT_EQ(view.lines.size(), 1u);
+  EXPECT_EQ(view.lines[0].first, 4);
+  EXPECT_EQ(view.lines[0].second, "AddTail error");
+  EXPECT_EQ(runner.Queue().InMemory(), 5001);
+}
+
+}  // namespace
+}  // namespace quarry
