@@ -1,0 +1,93 @@
+// The HEAD exchange and the downloads against a real nginx: classification of real heads,
+// a page, a range request, and a 50 MB file that must arrive byte for byte.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "http/transfer.h"
+#include "tests/http/nginx_fixture.h"
+
+namespace quarry {
+namespace {
+
+using testing::NginxTest;
+
+class SilentContext : public TransferContext {
+public:
+  void Log(int, const std::string&) override { ++lines; }
+  bool IsStopped() const override { return false; }
+  long lines = 0;
+};
+
+TEST_F(NginxTest, HeadExchangeClassifiesRealHeads) {
+  struct Case {
+    const char* path;
+    int result;
+    std::string extension;
+    std::string name;
+    int length;
+  } cases[] = {
+      {"/big.bin", 1, ".bin", "big.bin", static_cast<int>(kBigSize)},
+      {"/report.doc", 1, ".doc", "report.doc", 5000},
+      {"/page.html", 1, "html", "", static_cast<int>(Served("page.html").size())},
+      {"/nosniff/page.html", 1, "html", "", static_cast<int>(Served("nosniff/page.html").size())},
+      {"/missing.doc", -7, "", "", 0},
+  };
+  for (const Case& c : cases) {
+    char lastModified[kLastModifiedSize] = {}, extension[kExtensionSize] = {}, name[kNameSize] = {};
+    int length = 0;
+    EXPECT_EQ(HeadExchange("127.0.0.1", c.path, "127.0.0.1", lastModified, extension, name,
+                           s_server->Port(), length),
+              c.result)
+        << c.path;
+    EXPECT_EQ(std::string(extension), c.extension) << c.path;
+    EXPECT_EQ(std::string(name), c.name) << c.path;
+    EXPECT_EQ(length, c.length) << c.path;
+    if (c.result == 1) {
+      EXPECT_NE(std::string(lastModified).find("GMT"), std::string::npos) << c.path;
+    }
+  }
+}
+
+TEST_F(NginxTest, PageArrivesWhole) {
+  SilentContext context;
+  std::string page;
+  EXPECT_EQ(DownloadPage(context, 1, "127.0.0.1", "/page.html", page, "127.0.0.1", s_server->Port()), 1);
+  EXPECT_EQ(page, Served("page.html"));
+}
+
+TEST_F(NginxTest, RangeRequestIsAnsweredFromItsOffset) {
+  HttpSession session;
+  int length = 0;
+  session.ComposeGet("127.0.0.1", "/report.doc", length, nullptr, nullptr, 1000, 0);
+  ASSERT_EQ(session.Create(), 1);
+  ASSERT_EQ(session.Connect("127.0.0.1", nullptr, -1, s_server->Port()), 1);
+  ASSERT_EQ(session.SendRequest(), 1);
+  EXPECT_EQ(session.StatusCode(), 206);
+  std::string body;
+  char chunk[4096];
+  for (int count; body.size() < 4000 && (count = session.Receive(chunk, sizeof chunk)) > 0;) {
+    body.append(chunk, static_cast<std::size_t>(count));
+  }
+  EXPECT_EQ(body, Served("report.doc").substr(1000));
+}
+
+TEST_F(NginxTest, FiftyMegabytesArriveByteIdentical) {
+  char pattern[] = "/tmp/quarry-download-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string file = std::string(pattern) + "/big.bin";
+  SilentContext context;
+  EXPECT_EQ(DownloadFile(context, 1, "127.0.0.1", "/big.bin", kBigSize, "127.0.0.1", s_server->Port(),
+                         file),
+            0);
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  EXPECT_TRUE(content.str() == Served("big.bin")) << "the downloaded file differs";
+  std::filesystem::remove_all(pattern);
+}
+
+}  // namespace
+}  // namespace quarry
