@@ -5,13 +5,22 @@
 // the file): a commit appends the row to db.sqlite-wal and, with synchronous=FULL, syncs that
 // file before the insert returns, so a row is on disk as soon as its insert reports success.
 // Compared with the rollback journal this costs one sync per row instead of several and lets
-// the result browser read while the workers write. Every connection carries a busy time-out,
-// so writers that meet at the same moment wait for one another instead of losing their rows.
+// the result browser read while the workers write.
+//
+// SQLite lets a waiting writer poll for the lock with growing sleeps; under a steady stream of
+// inserts from six threads a poller can miss the free moments for longer than any time-out and
+// its row would be lost. The inserts of this process therefore queue for their turn in arrival
+// order (WriteTurn) and meet SQLite's lock only one at a time; the busy time-out of every
+// connection still covers readers, checkpoints and other processes such as the sqlite3 shell.
+// Public operations catch everything, so no failure leaves this library as an exception.
 #include "records/record_store.h"
 
 #include <sqlite3.h>
 
 #include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 
 namespace quarry {
 
@@ -25,6 +34,42 @@ namespace {
 constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS filename(filename TEXT, url TEXT, title TEXT)";
 constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
+
+// A first-come, first-served turn for the inserts of this process: a writer that arrives while
+// another commits waits for the commits queued before it, never for an unbounded number.
+class WriteTurn {
+public:
+    static WriteTurn& Instance() {
+        static WriteTurn turn;
+        return turn;
+    }
+    void Take() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        std::uint64_t ticket = m_next++;
+        m_changed.wait(lock, [&] { return m_serving == ticket; });
+    }
+    void Give() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_serving;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::uint64_t m_next = 0;     // ticket of the next writer to arrive
+    std::uint64_t m_serving = 0;  // ticket of the writer whose turn it is
+};
+
+class WriteTurnGuard {
+public:
+    WriteTurnGuard() { WriteTurn::Instance().Take(); }
+    ~WriteTurnGuard() { WriteTurn::Instance().Give(); }
+    WriteTurnGuard(const WriteTurnGuard&) = delete;
+    WriteTurnGuard& operator=(const WriteTurnGuard&) = delete;
+};
 
 // Opens `path` with `flags` and gives it the busy time-out; empty when it cannot be opened.
 Connection OpenConnection(const std::string& path, int flags) {
@@ -68,8 +113,12 @@ bool InsertRow(sqlite3_stmt* insert, const std::string& fileName, const std::str
                const std::string& title) {
     bool ok = BindText(insert, 1, fileName) && BindText(insert, 2, url) &&
               (title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
-                             : BindText(insert, 3, title)) &&
-              sqlite3_step(insert) == SQLITE_DONE;
+                             : BindText(insert, 3, title));
+    if (ok) {
+        WriteTurnGuard turn;
+        ok = sqlite3_step(insert) == SQLITE_DONE;
+        sqlite3_reset(insert);  // ends the statement, and with it the write, inside the turn
+    }
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);  // the bound texts belong to the caller
     return ok;
@@ -118,15 +167,19 @@ std::string RecordStore::ConnectionString(const std::string& folder) {
 }
 
 bool RecordStore::PrepareTaskDatabase(const std::string& folder) {
-    // Opening with CREATE makes an empty file only when none exists; an existing database is
-    // opened as it is, and one that is not a database makes the statements below fail.
-    Connection db = OpenConnection(ConnectionString(folder),
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (!db) return false;
-    Statement mode = Prepare(db.get(), "PRAGMA journal_mode=WAL");
-    if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW) return false;
-    mode.reset();
-    return Execute(db.get(), kCreateTable);
+    try {
+        // Opening with CREATE makes an empty file only when none exists; an existing database
+        // is opened as it is, and a file that is not a database makes the statements fail.
+        Connection db = OpenConnection(ConnectionString(folder),
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        if (!db) return false;
+        Statement mode = Prepare(db.get(), "PRAGMA journal_mode=WAL");
+        if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW) return false;
+        mode.reset();
+        return Execute(db.get(), kCreateTable);
+    } catch (...) {
+        return false;
+    }
 }
 
 bool RecordStore::AddRecord(const std::string& folder, const std::string& fileName,
@@ -136,30 +189,43 @@ bool RecordStore::AddRecord(const std::string& folder, const std::string& fileNa
 }
 
 bool RecordStore::ReadRecordPage(const std::string& folder, int page, RecordPage& result) {
-    result = RecordPage();
-    Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
-    if (!db || !Execute(db.get(), "BEGIN")) return false;
-    bool ok = ReadPage(db.get(), page, result);
-    Execute(db.get(), "COMMIT");  // ends the read; closing would end it as well
-    if (!ok) result = RecordPage();
-    return ok;
+    try {
+        result = RecordPage();
+        Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
+        if (!db || !Execute(db.get(), "BEGIN")) return false;
+        bool ok = ReadPage(db.get(), page, result);
+        Execute(db.get(), "COMMIT");  // ends the read; closing would end it as well
+        if (!ok) result = RecordPage();
+        return ok;
+    } catch (...) {
+        result = RecordPage();
+        return false;
+    }
 }
 
 bool RecordWriter::Open(const std::string& folder) {
     Close();
-    Connection db = OpenWriter(folder);
-    if (!db) return false;
-    Statement insert = Prepare(db.get(), kInsertRow);
-    if (!insert) return false;
-    m_db = std::move(db);
-    m_insert = std::move(insert);
-    return true;
+    try {
+        Connection db = OpenWriter(folder);
+        if (!db) return false;
+        Statement insert = Prepare(db.get(), kInsertRow);
+        if (!insert) return false;
+        m_db = std::move(db);
+        m_insert = std::move(insert);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool RecordWriter::Add(const std::string& fileName, const std::string& url,
                        const std::string& title) {
     if (!m_insert) return false;
-    return InsertRow(m_insert.get(), fileName, url, title);
+    try {
+        return InsertRow(m_insert.get(), fileName, url, title);
+    } catch (...) {
+        return false;
+    }
 }
 
 void RecordWriter::Close() {
