@@ -1,0 +1,292 @@
+// Settling after the parse, then the search hints. Settling numbers the named groups after all
+// unnamed ones (groups of one name share a number), completes the group table and the highest
+// group number, and resolves what the parse could only note: recursions, back-references and
+// conditions that name a group. The hints are necessary conditions derived from the tree, so
+// using them never changes a result: the text every match must begin with, the bytes a match
+// can begin with, and, for a greedy one-byte repeat inside a list, what must follow it.
+#include <algorithm>
+
+#include "harvest/regex/regex_engine.h"
+#include "harvest/regex/regex_program.h"
+
+namespace quarry {
+namespace {
+
+constexpr int kMaxFollowSets = 8;  // one-byte elements a follow hint looks through
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
+
+const NamedGroup* FirstNamed(const RegexProgram& program, const std::string& name) {
+  for (const NamedGroup& group : program.m_namedGroups) {
+    if (SameNameIgnoringCase(group.m_open->m_name, name)) return &group;
+  }
+  return nullptr;
+}
+
+int LookUp(const RegexProgram& program, const std::string& name) {
+  const NamedGroup* group = FirstNamed(program, name);
+  return group != nullptr ? group->m_open->m_number : -3;
+}
+
+bool IsZeroWidth(ElementKind kind) {
+  return kind == ElementKind::Empty || kind == ElementKind::Boundary ||
+         kind == ElementKind::SearchStart || kind == ElementKind::GroupMarker ||
+         kind == ElementKind::Assert;
+}
+
+int Height(const RegexElement* element) {
+  int below = 0;
+  auto visit = [&](const RegexElement* child) {
+    if (child != nullptr) below = std::max(below, Height(child));
+  };
+  switch (element->Kind()) {
+    case ElementKind::List:
+      for (auto* child : static_cast<const ListElement*>(element)->m_elements) visit(child);
+      break;
+    case ElementKind::Alternative:
+      for (auto* child : static_cast<const AlternativeElement*>(element)->m_branches) {
+        visit(child);
+      }
+      break;
+    case ElementKind::FixedRepeat: visit(static_cast<const FixedRepeatElement*>(element)->m_sub);
+      break;
+    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::PossessiveRepeat:
+      visit(static_cast<const RepeatElement*>(element)->m_sub);
+      break;
+    case ElementKind::Independent: visit(static_cast<const IndependentElement*>(element)->m_sub);
+      break;
+    case ElementKind::Assert: visit(static_cast<const AssertElement*>(element)->m_sub); break;
+    case ElementKind::Conditional: {
+      const auto* conditional = static_cast<const ConditionalElement*>(element);
+      visit(conditional->m_condition);
+      visit(conditional->m_yes);
+      visit(conditional->m_no);
+      break;
+    }
+    default: break;  // leaves; a recursion's target is not part of its tree
+  }
+  return below + 1;
+}
+
+// What a match of an element can begin with: a set of bytes, whether it may match empty (so
+// whatever follows may supply the first byte), or unknown (no conclusion).
+struct FirstBytes {
+  ByteSet m_set;
+  bool m_nullable = false;
+  bool m_unknown = false;
+};
+
+FirstBytes First(const RegexElement* element) {
+  FirstBytes result;
+  if (IsZeroWidth(element->Kind())) {
+    result.m_nullable = true;
+    return result;
+  }
+  if (const ByteSet* set = element->SingleByteSet()) {
+    if (element->RightToLeft()) result.m_unknown = true;
+    result.m_set = *set;
+    return result;
+  }
+  switch (element->Kind()) {
+    case ElementKind::String: {
+      const auto* string = static_cast<const StringElement*>(element);
+      if (string->m_rightToLeft || string->m_ignoreCase || string->m_text.empty()) {
+        result.m_unknown = true;
+      } else {
+        result.m_set.Add(static_cast<unsigned char>(string->m_text[0]));
+      }
+      return result;
+    }
+    case ElementKind::List: {
+      const auto* list = static_cast<const ListElement*>(element);
+      if (list->m_rightToLeft) break;
+      for (const RegexElement* child : list->m_elements) {
+        const FirstBytes part = First(child);
+        if (part.m_unknown) return part;
+        result.m_set.AddAll(part.m_set);
+        if (!part.m_nullable) return result;
+      }
+      result.m_nullable = true;
+      return result;
+    }
+    case ElementKind::Alternative:
+      for (const RegexElement* branch : static_cast<const AlternativeElement*>(element)->m_branches) {
+        const FirstBytes part = First(branch);
+        if (part.m_unknown) return part;
+        result.m_set.AddAll(part.m_set);
+        result.m_nullable = result.m_nullable || part.m_nullable;
+      }
+      return result;
+    case ElementKind::FixedRepeat:
+      return First(static_cast<const FixedRepeatElement*>(element)->m_sub);
+    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::PossessiveRepeat: {
+      const auto* repeat = static_cast<const RepeatElement*>(element);
+      result = First(repeat->m_sub);
+      result.m_nullable = result.m_nullable || repeat->m_minimum == 0;
+      return result;
+    }
+    case ElementKind::Independent:
+      return First(static_cast<const IndependentElement*>(element)->m_sub);
+    default:
+      break;  // back-references, conditionals, recursion
+  }
+  result.m_unknown = true;
+  return result;
+}
+
+struct Prefix {
+  std::string m_text;
+  bool m_exact = false;  // the element matches exactly m_text, always
+};
+
+Prefix PrefixOf(const RegexElement* element) {
+  Prefix result;
+  if (IsZeroWidth(element->Kind())) {
+    result.m_exact = true;
+    return result;
+  }
+  switch (element->Kind()) {
+    case ElementKind::String: {
+      const auto* string = static_cast<const StringElement*>(element);
+      if (!string->m_rightToLeft && !string->m_ignoreCase) {
+        result.m_text = string->m_text;
+        result.m_exact = true;
+      }
+      return result;
+    }
+    case ElementKind::List: {
+      const auto* list = static_cast<const ListElement*>(element);
+      if (list->m_rightToLeft) return result;
+      for (const RegexElement* child : list->m_elements) {
+        const Prefix part = PrefixOf(child);
+        result.m_text += part.m_text;
+        if (!part.m_exact) return result;
+      }
+      result.m_exact = true;
+      return result;
+    }
+    case ElementKind::Alternative: {
+      const auto& branches = static_cast<const AlternativeElement*>(element)->m_branches;
+      for (std::size_t i = 0; i < branches.size(); ++i) {
+        const Prefix part = PrefixOf(branches[i]);
+        if (i == 0) {
+          result.m_text = part.m_text;
+          continue;
+        }
+        std::size_t common = 0;
+        while (common < result.m_text.size() && common < part.m_text.size() &&
+               result.m_text[common] == part.m_text[common]) {
+          ++common;
+        }
+        result.m_text.resize(common);
+      }
+      return result;
+    }
+    case ElementKind::FixedRepeat:
+      result.m_text = PrefixOf(static_cast<const FixedRepeatElement*>(element)->m_sub).m_text;
+      return result;
+    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::PossessiveRepeat: {
+      const auto* repeat = static_cast<const RepeatElement*>(element);
+      if (repeat->m_minimum >= 1) result.m_text = PrefixOf(repeat->m_sub).m_text;
+      return result;
+    }
+    case ElementKind::Independent:
+      return PrefixOf(static_cast<const IndependentElement*>(element)->m_sub);
+    default:
+      return result;
+  }
+}
+
+// Gives each greedy one-byte repeat of a left-to-right list what must follow it in that list.
+void SetFollowHints(RegexProgram& program) {
+  for (const auto& owned : program.m_elements) {
+    if (owned->Kind() != ElementKind::List) continue;
+    auto* list = static_cast<ListElement*>(owned.get());
+    if (list->m_rightToLeft) continue;
+    const auto& elements = list->m_elements;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+      if (elements[i]->Kind() != ElementKind::GreedyRepeat) continue;
+      auto* repeat = static_cast<GreedyRepeatElement*>(elements[i]);
+      if (repeat->m_sub->SingleByteSet() == nullptr || repeat->m_sub->RightToLeft()) continue;
+      FollowHint hint;
+      for (std::size_t j = i + 1; j < elements.size(); ++j) {
+        const RegexElement* next = elements[j];
+        if (IsZeroWidth(next->Kind())) continue;
+        if (next->RightToLeft()) break;
+        if (next->Kind() == ElementKind::String &&
+            !static_cast<const StringElement*>(next)->m_ignoreCase) {
+          hint.m_literal = static_cast<const StringElement*>(next)->m_text;
+          break;
+        }
+        const ByteSet* set = next->SingleByteSet();
+        if (set == nullptr || static_cast<int>(hint.m_sets.size()) >= kMaxFollowSets) break;
+        hint.m_sets.push_back(*set);
+      }
+      repeat->m_follow = hint;
+    }
+  }
+}
+
+}  // namespace
+
+void SettlePattern(RegexProgram& program) {
+  auto& table = program.m_groupTable;
+  if (table.empty()) table.resize(1, nullptr);
+  table[0] = program.m_root;
+  int counter = program.m_numberedGroups;
+  for (NamedGroup& group : program.m_namedGroups) {
+    table.push_back(group.m_list);
+    if (group.m_open->m_number >= 1) continue;
+    const NamedGroup* first = FirstNamed(program, group.m_open->m_name);
+    int number;
+    if (first == nullptr || first == &group || first->m_open->m_number < 0) {
+      number = ++counter;
+    } else {
+      number = first->m_open->m_number;
+    }
+    group.m_open->m_number = group.m_close->m_number = number;
+  }
+  int highest = counter;
+  for (const NamedGroup& group : program.m_namedGroups) {
+    highest = std::max(highest, group.m_open->m_number);
+  }
+  program.m_maxGroupNumber = highest;
+
+  for (RecursionElement* recursion : program.m_pendingRecursions) {
+    if (recursion->m_number == -3) recursion->m_number = LookUp(program, recursion->m_name);
+    if (recursion->m_number >= 0 && recursion->m_number < static_cast<int>(table.size())) {
+      recursion->m_target = table[recursion->m_number];
+      if (recursion->m_target != nullptr) recursion->m_weight = Height(recursion->m_target) + 1;
+    }
+  }
+  for (BackrefElement* backref : program.m_pendingBackrefs) {
+    backref->m_number = LookUp(program, backref->m_name);
+  }
+  for (ConditionalElement* conditional : program.m_pendingConditions) {
+    const int number = LookUp(program, conditional->m_name);
+    if (number != -3) {
+      conditional->m_number = number;
+      conditional->m_condition = nullptr;
+    }
+  }
+
+  if ((program.m_flags & FLAG_RIGHT_TO_LEFT) == 0 && program.m_root != nullptr) {
+    program.m_prefix = PrefixOf(program.m_root).m_text;
+    const FirstBytes first = First(program.m_root);
+    program.m_firstBytesKnown = !first.m_unknown && !first.m_nullable;
+    program.m_firstBytes = first.m_set;
+    SetFollowHints(program);
+  }
+}
+
+}  // namespace quarry
