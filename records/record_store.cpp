@@ -115,9 +115,8 @@ bool InsertRow(sqlite3_stmt* insert, const std::string& fileName, const std::str
               (title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
                              : BindText(insert, 3, title));
     if (ok) {
-        WriteTurnGuard turn;
+        WriteTurnGuard turn;  // the autocommit write ends, committed or not, when step returns
         ok = sqlite3_step(insert) == SQLITE_DONE;
-        sqlite3_reset(insert);  // ends the statement, and with it the write, inside the turn
     }
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);  // the bound texts belong to the caller
