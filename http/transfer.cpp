@@ -9,10 +9,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace quarry {
@@ -191,7 +193,7 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
   if (!created) return -8;
 
   std::uint64_t received = 0;
-  char chunk[kFileChunk];
+  std::unique_ptr<char[]> buffer(new char[kFileRead]);
   // A stop is also honoured between attempts, so a stopped task does not connect again.
   for (int attempt = 0; attempt < kFileAttempts && received < total && !context.IsStopped();
        ++attempt) {
@@ -211,12 +213,19 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
 
     context.Log(thread, "开始接收数据......");
     while (!context.IsStopped() && received < total) {
-      int count = session.Receive(chunk, kFileChunk);
+      // Never ask for more than the chunks that still complete the file, so a server that
+      // sends too much leaves at most one chunk's overshoot, as with single-chunk receives.
+      std::uint64_t missing = total - received;
+      std::uint64_t wanted = (missing + kFileChunk - 1) / kFileChunk * kFileChunk;
+      int count = session.Receive(buffer.get(), static_cast<int>(std::min<std::uint64_t>(wanted, kFileRead)));
       if (count <= 0) break;
-      context.Log(thread, Format("接收到 %d 字节.....", count));
-      if (!output.WriteAll(chunk, static_cast<std::size_t>(count))) return -8;
-      received += static_cast<std::uint64_t>(count);
-      context.Log(thread, ProgressLine(received));
+      if (!output.WriteAll(buffer.get(), static_cast<std::size_t>(count))) return -8;
+      for (int logged = 0; logged < count; logged += kFileChunk) {
+        int piece = std::min(kFileChunk, count - logged);
+        received += static_cast<std::uint64_t>(piece);
+        context.Log(thread, Format("接收到 %d 字节.....", piece));
+        context.Log(thread, ProgressLine(received));
+      }
     }
   }
   context.Log(thread, "Socket已关闭......");

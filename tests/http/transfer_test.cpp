@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -318,6 +319,19 @@ TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
   EXPECT_EQ(context.lines.front(), file);
   EXPECT_EQ(context.lines[1], "连接服务器......");
   EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+  // However the bytes arrive, they are logged in chunks of at most 4096, each followed by its
+  // progress line.
+  int logged = 0;
+  for (std::size_t i = 0; i < context.lines.size(); ++i) {
+    int count = 0;
+    if (std::sscanf(context.lines[i].c_str(), "接收到 %d 字节", &count) != 1) continue;
+    EXPECT_GT(count, 0);
+    EXPECT_LE(count, 4096);
+    logged += count;
+    ASSERT_LT(i + 1, context.lines.size());
+    EXPECT_EQ(context.lines[i + 1], ProgressLine(static_cast<std::uint64_t>(logged)));
+  }
+  EXPECT_EQ(logged, 50000);
 }
 
 TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {

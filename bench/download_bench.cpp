@@ -1,0 +1,227 @@
+// Download throughput of the HTTP client against curl and wget, all fetching the same files
+// from one private nginx on the loopback interface in the same run: one 200 MB file, and
+// 1,000 files of 20 KB. Quarry fetches each file as a worker does: HeadExchange, then
+// DownloadFile with the length it announced. curl fetches the small files in one process (one
+// kept-alive connection), wget likewise from a list. At exit the ratios are printed. The served
+// files and the downloads live in temporary folders that are removed at the end.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "http/transfer.h"
+#include "tests/http/nginx_server.h"
+
+namespace {
+
+using quarry::testing::NginxServer;
+
+constexpr std::size_t kLargeSize = 200u * 1024 * 1024;
+constexpr int kSmallCount = 1000;
+constexpr std::size_t kSmallSize = 20 * 1024;
+
+class QuietContext : public quarry::TransferContext {
+public:
+  void Log(int, const std::string& text) override { m_bytes += text.size(); }
+  bool IsStopped() const override { return false; }
+
+private:
+  std::size_t m_bytes = 0;
+};
+
+std::string SmallName(int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "s%04d.bin", i);
+  return name;
+}
+
+// The served files, the download folder and the best time of each run, kept for the summary.
+class Setup {
+public:
+  static Setup& Get() {
+    static Setup setup;
+    return setup;
+  }
+
+  bool Ready() const { return m_ready; }
+  const std::string& Error() const { return m_error; }
+  int Port() const { return m_server.Port(); }
+  std::string Url(const std::string& name) const {
+    return "http://127.0.0.1:" + std::to_string(Port()) + "/" + name;
+  }
+  // An empty download folder.
+  std::string FreshOutput() {
+    std::filesystem::remove_all(m_output);
+    std::filesystem::create_directories(m_output);
+    return m_output;
+  }
+  void Record(const std::string& name, double seconds) {
+    auto found = m_best.find(name);
+    if (found == m_best.end() || seconds < found->second) m_best[name] = seconds;
+  }
+
+  ~Setup() {
+    PrintRatios("single 200 MB file", "large", kLargeSize);
+    PrintRatios("1,000 files of 20 KB", "small", kSmallSize * kSmallCount);
+    std::filesystem::remove_all(m_output);
+    m_server.Stop();
+  }
+
+private:
+  Setup() {
+    if (!NginxServer::Available()) {
+      m_error = "nginx is not installed";
+      return;
+    }
+    if (!m_server.Start(&m_error)) return;
+    std::string root = m_server.Root();
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + i / 977);
+    {
+      std::ofstream large(root + "large.bin", std::ios::binary);
+      for (std::size_t written = 0; written < kLargeSize; written += block.size()) large << block;
+    }
+    for (int i = 0; i < kSmallCount; ++i) {
+      std::ofstream(root + SmallName(i), std::ios::binary) << block.substr(i, kSmallSize);
+    }
+    char pattern[] = "/tmp/quarry-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      m_error = "no temporary folder";
+      return;
+    }
+    m_output = std::string(pattern) + "/";
+    m_ready = true;
+  }
+
+  void PrintRatios(const char* title, const std::string& key, std::size_t bytes) {
+    auto quarry = m_best.find(key + "/quarry");
+    if (quarry == m_best.end()) return;
+    std::printf("\n%s: quarry %.3f s (%.1f MB/s)", title, quarry->second,
+                bytes / quarry->second / 1e6);
+    for (const char* tool : {"curl", "wget"}) {
+      auto other = m_best.find(key + "/" + tool);
+      if (other == m_best.end()) continue;
+      std::printf(", %s %.3f s (%.1f MB/s) -> quarry/%s throughput %.2f", tool, other->second,
+                  bytes / other->second / 1e6, tool, other->second / quarry->second);
+    }
+    std::printf("\n");
+  }
+
+  NginxServer m_server;
+  std::string m_output;
+  std::string m_error;
+  bool m_ready = false;
+  std::map<std::string, double> m_best;
+};
+
+bool Run(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Quarry's worker steps for one file: the HEAD exchange, then the download of its length.
+bool QuarryFetch(const std::string& name, const std::string& output) {
+  Setup& setup = Setup::Get();
+  std::string path = "/" + name;
+  char lastModified[quarry::kLastModifiedSize], extension[quarry::kExtensionSize],
+      fileName[quarry::kNameSize];
+  int length = 0;
+  if (quarry::HeadExchange("127.0.0.1", path.c_str(), "127.0.0.1", lastModified, extension,
+                           fileName, setup.Port(), length) != 1) {
+    return false;
+  }
+  QuietContext context;
+  std::string file = output + fileName;
+  return quarry::DownloadFile(context, 1, "127.0.0.1", path.c_str(), static_cast<std::uint32_t>(length),
+                              "127.0.0.1", setup.Port(), file) == 0;
+}
+
+bool Fetch(const std::string& tool, const std::vector<std::string>& names, const std::string& output) {
+  Setup& setup = Setup::Get();
+  if (tool == "quarry") {
+    for (const std::string& name : names) {
+      if (!QuarryFetch(name, output)) return false;
+    }
+    return true;
+  }
+  if (tool == "curl") {
+    std::string config = output + "curl.cfg";
+    {
+      std::ofstream list(config);
+      for (const std::string& name : names) {
+        list << "url = \"" << setup.Url(name) << "\"\noutput = \"" << output << name << "\"\n";
+      }
+    }
+    return Run({"/usr/bin/curl", "-s", "-f", "-K", config});
+  }
+  std::string list = output + "wget.list";
+  {
+    std::ofstream out(list);
+    for (const std::string& name : names) out << setup.Url(name) << "\n";
+  }
+  return Run({"/usr/bin/wget", "-q", "-i", list, "-P", output});
+}
+
+void Measure(benchmark::State& state, const std::string& key, const std::string& tool,
+             const std::vector<std::string>& names, std::size_t bytes) {
+  Setup& setup = Setup::Get();
+  if (!setup.Ready()) {
+    state.SkipWithError(setup.Error().c_str());
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string output = setup.FreshOutput();
+    state.ResumeTiming();
+    auto begin = std::chrono::steady_clock::now();
+    bool fetched = Fetch(tool, names, output);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    state.SetIterationTime(seconds);
+    if (!fetched) {
+      state.SkipWithError("download failed");
+      return;
+    }
+    state.PauseTiming();
+    std::uintmax_t total = 0;
+    for (const std::string& name : names) total += std::filesystem::file_size(output + name);
+    state.ResumeTiming();
+    if (total != bytes) {
+      state.SkipWithError("wrong number of bytes on disk");
+      return;
+    }
+    setup.Record(key + "/" + tool, seconds);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+void BM_LargeFile(benchmark::State& state, const std::string& tool) {
+  Measure(state, "large", tool, {"large.bin"}, kLargeSize);
+}
+
+void BM_SmallFiles(benchmark::State& state, const std::string& tool) {
+  std::vector<std::string> names;
+  for (int i = 0; i < kSmallCount; ++i) names.push_back(SmallName(i));
+  Measure(state, "small", tool, names, kSmallSize * kSmallCount);
+}
+
+BENCHMARK_CAPTURE(BM_LargeFile, quarry, std::string("quarry"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargeFile, curl, std::string("curl"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargeFile, wget, std::string("wget"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SmallFiles, quarry, std::string("quarry"))->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SmallFiles, curl, std::string("curl"))->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SmallFiles, wget, std::string("wget"))->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
