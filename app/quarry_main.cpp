@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/common_options.h"
+#include "engine/search_hosts.h"
 #include "platform/home.h"
 #include "ui/main_frame.h"
 
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
   quarry::CommonOptions options;
   std::string error;
   if (!quarry::TakeCommonOptions(args, &options, &error)) {
+    ShowStartError(error);
+    return 2;
+  }
+  if (!quarry::ConfigureSearchHosts(options.webHost, options.imageHost, &error)) {
     ShowStartError(error);
     return 2;
   }
