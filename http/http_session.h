@@ -13,8 +13,8 @@
 
 namespace quarry {
 
-// Time limits of one exchange, in milliseconds. The defaults are the real limits; tests pass
-// shorter ones.
+// Time limits of one exchange, in milliseconds, each greater than 0 (a socket limit of 0 would
+// mean no limit at all). The defaults are the real limits; tests pass shorter ones.
 struct HttpTimeouts {
   int connectMs = 60000;  // wait for a non-blocking connect to complete
   int sendMs = 10000;     // socket send limit, set before the request is sent

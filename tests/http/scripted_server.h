@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,7 +64,7 @@ public:
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   // Adds the script for the next connection to be accepted (scripts are played in the order of
-  // acceptance). Add every script before Start().
+  // acceptance). Add every script before Start(); the reference stays valid.
   Script& Connection();
 
   // Binds 127.0.0.1 on a free port, listens and starts the server thread. False on failure.
@@ -85,7 +86,7 @@ private:
   bool WaitFor(int descriptor, short events, int timeoutMs);  // false on stop or failure
   void Append(std::size_t index, const char* data, std::size_t size);
 
-  std::vector<Script> m_scripts;
+  std::deque<Script> m_scripts;  // a deque, so that earlier Connection() references stay valid
   int m_listener = -1;
   int m_wakeRead = -1;
   int m_wakeWrite = -1;
