@@ -1,0 +1,55 @@
+// Image result pages: the link pattern and the search that queues every match.
+//
+// The pattern is compiled afresh for every page (each worker has its own engine, so nothing is
+// shared between threads) and searched from the end of each match onwards. Every alternative
+// of the image pattern starts with "http://", so a match is never empty; for any other pattern
+// an empty match is stepped over by one byte, or the search would find it again for ever.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "harvest/link_extraction.h"
+#include "harvest/regex/match_context.h"
+#include "harvest/regex/regex_engine.h"
+
+namespace quarry {
+
+std::string BuildImageLinkPattern(std::string_view imageHost) {
+  std::string pattern = "http://";
+  pattern += imageHost;
+  pattern +=
+      "/i\\?z=0&cl=2&ct=\\d+&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage&word=[^\\s]*&pn=\\d+"
+      "|http://[^\\s]*.jpg|http://[^\\s]*.gif|http://[^\\s]*.bmp";
+  return pattern;
+}
+
+int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern,
+                      std::string_view page) {
+  // The engine addresses subjects with int positions; a page beyond that is not a result page.
+  if (page.size() > static_cast<std::size_t>(INT32_MAX - 1)) return 0;
+  RegexEngine engine;
+  engine.Compile(pattern.data(), static_cast<int>(pattern.size()), 0);
+  MatchContext context;  // one set of stacks for all the searches over this page
+  const int length = static_cast<int>(page.size());
+  int queued = 0;
+  MatchResult result = engine.Match(page.data(), length, 0, &context);
+  while (result.IsMatched()) {
+    const int start = result.Start(0);
+    const int end = result.End(0);
+    if (end == start) {
+      if (end >= length) break;
+      result = engine.Match(page.data(), length, end + 1, &context);
+      continue;
+    }
+    const std::string link(page.substr(start, end - start));
+    result = engine.Match(page.data(), length, end, &context);
+    if (link.size() > kMaxLinkBytes) continue;  // a cut address would point elsewhere
+    if (sink.Add(true, link.c_str(), "", kImageLinkSource, nullptr, 0, 0, 0, 0, false)) {
+      ++queued;
+      sink.Log(thread, "解析到：" + link + " ...");
+    }
+  }
+  return queued;
+}
+
+}  // namespace quarry

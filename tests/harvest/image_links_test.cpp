@@ -1,0 +1,115 @@
+// Image link extraction with the image pattern, over snippets of image result pages.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harvest/link_extraction.h"
+#include "tests/harvest/fake_link_sink.h"
+
+namespace quarry {
+namespace {
+
+using testing::FakeLinkSink;
+
+const std::string kPattern = BuildImageLinkPattern("image.baidu.com");
+
+std::vector<std::string> Extract(const std::string& page) {
+  FakeLinkSink sink;
+  ExtractImageLinks(sink, 1, kPattern, page);
+  return sink.Urls();
+}
+
+TEST(ImageLinkPatternTest, IsTheFixedPatternForTheHost) {
+  EXPECT_EQ(kPattern.size(), 158u);
+  EXPECT_EQ(kPattern.substr(0, 32), "http://image.baidu.com/i\\?z=0&cl");
+  EXPECT_EQ(kPattern.substr(kPattern.size() - 17), "http://[^\\s]*.bmp");
+}
+
+TEST(ExtractImageLinksTest, WhatAMatchCovers) {
+  struct Case {
+    const char* name;
+    std::string page;
+    std::vector<std::string> urls;
+  };
+  const std::string next =
+      "http://image.baidu.com/i?z=0&cl=2&ct=201326592&sn=&lm=-1&cm=1&sc=0&bu=&rn=21"
+      "&tn=baiduimage&word=%E7%8C%AB&pn=18";
+  const Case cases[] = {
+      {"jpg followed by a blank", "<img src=http://img1.x.cn/a/b.jpg width=120>",
+       {"http://img1.x.cn/a/b.jpg"}},
+      {"the run gives back bytes up to the last jpg", "see http://img1.x.cn/b.jpg?s=1 here",
+       {"http://img1.x.cn/b.jpg"}},
+      {"two jpg links joined by a quote are one match",
+       "src=\"http://a.cn/1.jpg\"http://b.cn/2.jpg\" alt",
+       {"http://a.cn/1.jpg\"http://b.cn/2.jpg"}},
+      {"a jpg then a gif are two matches", "src=\"http://a.cn/1.jpg\"http://b.cn/2.gif\" alt",
+       {"http://a.cn/1.jpg", "http://b.cn/2.gif"}},
+      {"gif and bmp", "<p>http://a.cn/x.gif http://a.cn/y.bmp</p>",
+       {"http://a.cn/x.gif", "http://a.cn/y.bmp"}},
+      {"the dot before the extension is any byte", "http://a.cn/photojpg\n",
+       {"http://a.cn/photojpg"}},
+      {"a further result page", "<a href=" + next + " class=n>下一页</a>", {next}},
+      {"a result page of another host is no result page",
+       "<a href=http://image.example.com/i?z=0&cl=2&ct=1&sn=&lm=-1&cm=1&sc=0&bu=&rn=21"
+       "&tn=baiduimage&word=x&pn=18>", {}},
+      {"a line break ends the run", "http://a.cn/dir\n/b.jpg", {}},
+      {"png, https and upper-case extensions do not match",
+       "http://a.cn/1.png https://a.cn/2.jpg http://a.cn/3.JPG", {}},
+      {"multi-byte characters stay whole", "url: http://图片.cn/猫.jpg\t", {"http://图片.cn/猫.jpg"}},
+      {"no links", "<html><body>无结果</body></html>", {}},
+      {"empty page", "", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Extract(c.page), c.urls) << c.name;
+}
+
+TEST(ExtractImageLinksTest, QueuesAtTheFrontAsImageLinksAndLogsEach) {
+  const std::string page =
+      "{\"thumbURL\":\"http://img0.x.cn/it/u=1,2&fm=21.jpg\", \"width\":500}\n"
+      "{\"thumbURL\":\"http://img1.x.cn/it/u=3,4&fm=21.gif\", \"width\":300}\n"
+      "{\"thumbURL\":\"http://img2.x.cn/it/u=5,6&fm=21.bmp\", \"width\":200}\n";
+  FakeLinkSink sink;
+  EXPECT_EQ(ExtractImageLinks(sink, 4, kPattern, page), 3);
+  ASSERT_EQ(sink.added.size(), 3u);
+  EXPECT_EQ(sink.added[0].url, "http://img0.x.cn/it/u=1,2&fm=21.jpg");
+  for (const auto& link : sink.added) {
+    EXPECT_TRUE(link.front);
+    EXPECT_EQ(link.source, "null");
+    EXPECT_EQ(link.title, "");
+    EXPECT_FALSE(link.hasExtra);
+    EXPECT_EQ(link.reserved1, 0);
+    EXPECT_EQ(link.reserved2, 0);
+    EXPECT_EQ(link.reservedByte, 0);
+    EXPECT_EQ(link.isSearchPage, 0);
+    EXPECT_FALSE(link.check);
+  }
+  ASSERT_EQ(sink.logs.size(), 3u);
+  EXPECT_EQ(sink.logs[2].thread, 4);
+  EXPECT_EQ(sink.logs[2].text, "解析到：http://img2.x.cn/it/u=5,6&fm=21.bmp ...");
+  EXPECT_EQ(sink.queue.front(), "http://img2.x.cn/it/u=5,6&fm=21.bmp");  // last found, first served
+  EXPECT_EQ(sink.queue.back(), "http://img0.x.cn/it/u=1,2&fm=21.jpg");
+}
+
+TEST(ExtractImageLinksTest, SkipsOverlongMatchesAndRefusedEntriesButGoesOn) {
+  const std::string longest = "http://a.cn/" + std::string(kMaxLinkBytes - 16, 'x') + ".jpg";
+  const std::string tooLong = "http://a.cn/" + std::string(kMaxLinkBytes - 15, 'x') + ".jpg";
+  ASSERT_EQ(longest.size(), kMaxLinkBytes);
+  FakeLinkSink sink;
+  sink.refuseUrl = "http://a.cn/refused.gif";
+  EXPECT_EQ(ExtractImageLinks(sink, 1, kPattern,
+                              tooLong + " http://a.cn/refused.gif " + longest + "\n"),
+            1);
+  EXPECT_EQ(sink.Urls(), (std::vector<std::string>{longest}));
+  EXPECT_EQ(sink.logs.size(), 1u);
+}
+
+TEST(ExtractImageLinksTest, AnEmptyMatchIsSteppedOver) {
+  // Not the image pattern, but a pattern that matches empty must not search the same spot
+  // for ever; empty matches carry no address and queue nothing.
+  FakeLinkSink sink;
+  EXPECT_EQ(ExtractImageLinks(sink, 1, "x*", "abxxc"), 1);
+  EXPECT_EQ(sink.Urls(), (std::vector<std::string>{"xx"}));
+}
+
+}  // namespace
+}  // namespace quarry
