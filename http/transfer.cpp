@@ -205,10 +205,16 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
     session.ComposeGet(host, path, requestLength, nullptr, nullptr, rangeFrom, 0);
     int opened = OpenExchange(session, address, port, timeouts, &context, thread, "连接服务器......");
     if (opened != 1) return opened;
-    // A server that ignores the range sends the whole file again: keep it, not the old part.
-    if (received > 0 && session.StatusCode() != kPartialContent) {
-      if (!output.StartOver()) return -8;
-      received = 0;
+    if (received > 0) {
+      int status = session.StatusCode();
+      // An error answer to a resumed request carries no part of the file: keep what is on
+      // disk and let the next attempt ask again.
+      if (status < 200 || status > 299) continue;
+      // A server that ignores the range sends the whole file again: keep it, not the old part.
+      if (status != kPartialContent) {
+        if (!output.StartOver()) return -8;
+        received = 0;
+      }
     }
 
     context.Log(thread, "开始接收数据......");

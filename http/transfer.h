@@ -49,11 +49,11 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
 
 // GETs `path` into a new file at `file` until `total` bytes are written, in at most
 // kFileAttempts attempts. An existing file is never touched: the new one gets a numbered name
-// ("a(1).doc") and `file` is updated to the path actually written. A resumed answer that is
-// not 206 starts the file over. 0 when `total` bytes arrived (an empty file for 0); -1 fewer
-// bytes, not connected in time or the send/head read gave 0; -3 no socket or limit; -8 bad
-// address, the head read gave -1, or the file could not be created or written. A file that
-// ends incomplete stays on disk.
+// ("a(1).doc") and `file` is updated to the path actually written. A resumed 2xx answer other
+// than 206 starts the file over; an error answer to a resume writes nothing. 0 when `total`
+// bytes arrived (an empty file for 0); -1 fewer bytes, not connected in time or the send/head
+// read gave 0; -3 no socket or limit; -8 bad address, the head read gave -1, or the file
+// could not be created or written. A file that ends incomplete stays on disk.
 int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
                  std::uint32_t total, const char* address, int port, std::string& file,
                  const HttpTimeouts& timeouts = HttpTimeouts{});

@@ -347,6 +347,19 @@ TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
   EXPECT_EQ(ReadFile(file), data);
 }
 
+TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
+  const std::string data = Bytes(5000);
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 1000)).Close();
+  server.Connection().ReadRequest().Send(Head("503 Service Unavailable", "") + "busy").Close();
+  server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(1000)).Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(5000, file), 0);
+  EXPECT_EQ(ReadFile(file), data);
+  server.Stop();
+  EXPECT_NE(server.Received(2).find("Range: bytes=1000-\r\n"), std::string::npos);
+}
+
 TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
   const std::string data = Bytes(1000);
   server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 100)).Close();
