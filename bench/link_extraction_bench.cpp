@@ -1,0 +1,62 @@
+// Link extraction speed: whole result pages per second, for an image result page (the image
+// pattern compiled and searched to the end, as a worker does for every page) and for a
+// document result page (the anchor scan). The sink only counts, so the figures are the
+// extractors' own cost.
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "bench/result_pages.h"
+#include "harvest/link_extraction.h"
+
+namespace quarry {
+namespace {
+
+class CountingSink : public LinkSink {
+ public:
+  void Log(int, const std::string& text) override { m_logBytes += text.size(); }
+  bool Add(bool, const char* url, const char*, const char*, const char*, std::int32_t,
+           std::int32_t, std::uint8_t, std::int32_t, bool) override {
+    benchmark::DoNotOptimize(url);
+    ++m_links;
+    return true;
+  }
+  long m_links = 0;
+  std::size_t m_logBytes = 0;
+};
+
+void BM_ImageResultPage(benchmark::State& state) {
+  const std::string page = bench::ImageResultPage();
+  const std::string pattern = BuildImageLinkPattern(bench::kImageHost);
+  int links = 0;
+  for (auto _ : state) {
+    CountingSink sink;
+    links = ExtractImageLinks(sink, 1, pattern, page);
+    benchmark::DoNotOptimize(links);
+  }
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+  state.counters["links/page"] = links;
+  state.counters["page KB"] = static_cast<double>(page.size()) / 1024.0;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+BENCHMARK(BM_ImageResultPage)->Unit(benchmark::kMillisecond);
+
+void BM_DocumentResultPage(benchmark::State& state) {
+  const std::string page = bench::DocumentResultPage();
+  int links = 0;
+  for (auto _ : state) {
+    CountingSink sink;
+    links = ExtractDocumentLinks(sink, 1, 1, page);
+    benchmark::DoNotOptimize(links);
+  }
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+  state.counters["links/page"] = links;
+  state.counters["page KB"] = static_cast<double>(page.size()) / 1024.0;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+BENCHMARK(BM_DocumentResultPage)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace quarry
