@@ -20,6 +20,9 @@
 #include "engine/search_task.h"
 #include "engine/url_queue.h"
 #include "engine/views.h"
+#include "harvest/link_sink.h"
+#include "http/http_session.h"
+#include "http/transfer_context.h"
 
 namespace quarry {
 
@@ -30,7 +33,16 @@ struct ThreadSlot {
   std::thread thread;
 };
 
-class TaskRunner {
+// The polling sleeps of a runner's threads, in milliseconds. The defaults are the real ones;
+// tests shorten them.
+struct RunnerTiming {
+  int idleMs = 100;     // an idle worker between takes
+  int monitorMs = 200;  // the monitor between looks while the task runs
+  int settleMs = 100;   // the monitor after ending the task, and between looks at busy workers
+  int stopMs = 100;     // Stop, on the calling thread, after raising the flag
+};
+
+class TaskRunner : public TransferContext, public LinkSink {
 public:
   static constexpr int kThreadSlots = 7;             // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;      // files under 2 x 1000 bytes are not saved
@@ -59,7 +71,7 @@ public:
   void AttachViews(InfoView* infoView, ResultView* resultView);
 
   // One line on log page `thread` of the attached information view, if any.
-  void Log(int thread, const std::string& text);
+  void Log(int thread, const std::string& text) override;
 
   // The log page that queue messages raised on the calling thread go to; a worker sets its
   // own number when it starts. Defaults to 1.
@@ -71,7 +83,45 @@ public:
   const char* LinkPattern() const { return m_linkPattern; }
   std::int32_t ThreadCount() const { return m_threadCount; }
   std::int32_t MinFileKb() const { return m_minFileKb; }
-  bool IsStopped() const { return m_stop.load() != 0; }
+  bool IsStopped() const override { return m_stop.load() != 0; }
+
+  // The polling sleeps and the exchanges' time limits; set before Start.
+  void SetTiming(const RunnerTiming& timing);
+  void SetHttpTimeouts(const HttpTimeouts& timeouts);
+  // Where the monitor reports the end of the task (null: nowhere). Guarded by the view lock.
+  void SetFinishedSink(TaskFinishedSink* sink);
+  void DetachFinishedSink();
+
+  // Lowers the stop flag and starts the monitor (slot 0) and the workers (slots 1 to the
+  // thread count), each marked busy. False when already started once, or not bound by Init.
+  bool Start();
+  // Raises the stop flag and pauses stopMs on the calling thread; nothing when already raised.
+  void Stop();
+  // Waits up to `milliseconds` for every thread to return, then joins them. False on time-out.
+  bool WaitForThreads(int milliseconds);
+  // Lets the threads run on detached; the runner must then never be destroyed. The task record
+  // is no longer written by them afterwards.
+  void AbandonThreads();
+
+  // Counts a fetched page (or file) for the runner and the task and shows the task's figures.
+  void CountPage();
+  void CountFile();
+  // Lists a saved file in the result view and stores its row in the task's database.
+  void RecordFile(const std::string& localPath, const std::string& address,
+                  const std::string& title);
+
+  // LinkSink: queues a link found on a page.
+  bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
+           std::int32_t reserved1, std::int32_t reserved2, std::uint8_t reservedByte,
+           std::int32_t isSearchPage, bool check) override;
+
+  // A copy of the task record, read under the counter lock; and its state, written under it.
+  SearchTask TaskCopy();
+  void SetTaskState(TaskState state);
+  // The runner's own counters, and whether a slot ever got a thread.
+  std::int32_t Pages();
+  std::int32_t Files();
+  bool SlotUsed(int slot);
 
 private:
   std::int32_t m_threadCount = 0;
@@ -90,6 +140,23 @@ private:
   SearchTask* m_task = nullptr;
   std::array<ThreadSlot, kThreadSlots> m_slots;
   Sleeper m_sleep;
+
+  // The threads (task_runner_threads.cpp).
+  void WorkerLoop(int n);
+  void MonitorLoop();
+  void Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter);
+  void SetBusy(int slot, std::uint8_t busy);
+  bool AllWorkersIdleLocked() const;  // call with the slot lock held
+  static void Pause(int milliseconds);
+
+  RunnerTiming m_timing;
+  HttpTimeouts m_http;
+  TaskFinishedSink* m_finishedSink = nullptr;  // view lock
+  FileKind m_kind = FileKind::Image;           // the task's kind, fixed at Start
+  bool m_started = false;                      // a runner is never started twice
+  std::array<bool, kThreadSlots> m_slotUsed{};  // slot lock
+  std::atomic<int> m_liveThreads{0};
+  SearchTask m_ownRecord{};  // the record the threads write once abandoned
 };
 
 }  // namespace quarry

@@ -1,0 +1,311 @@
+// Task control. Each command takes the frame lock for its whole length; a task's runner is
+// created and started here and destroyed only in OnTaskFinished (or at shut-down), after all of
+// its threads have returned. A task is changed by its runner's workers only in its two
+// counters, under the runner's counter lock; task control writes the state byte under the same
+// lock, so a worker's copy of the record for the information view is never torn.
+#include "engine/task_control.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/task_files.h"
+
+namespace quarry {
+
+namespace {
+
+bool IsRunnable(const Task& task) {
+  return task.record.state == TaskState::Waiting || task.record.state == TaskState::Paused;
+}
+
+}  // namespace
+
+TaskControl::TaskControl(TaskTree& tree, TaskFinishedSink& finished, TaskControlOptions options)
+    : m_tree(tree), m_finished(finished), m_options(std::move(options)) {}
+
+TaskControl::~TaskControl() { Shutdown(); }
+
+void TaskControl::SetViews(InfoView* info, ResultView* result) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  m_info = info;
+  m_result = result;
+}
+
+void TaskControl::LoadTaskFiles() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  FillTaskTree(m_options.home, &m_tree, &m_unfinishedTasks, &m_finishedTasks);
+}
+
+bool TaskControl::AddTask(std::unique_ptr<Task> task) {
+  if (!task) return false;
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  Task* added = task.get();
+  m_unfinishedTasks.push_back(std::move(task));
+  if (m_runningCount >= 1) {
+    MoveItem(added, TaskRoot::Waiting);
+    return true;
+  }
+  MoveItem(added, TaskRoot::Running);
+  ++m_runningCount;
+  StartRunner(added);
+  return true;
+}
+
+void TaskControl::RunSelected(Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (m_runningCount >= 1) return;
+  if (!selected || !Contains(m_unfinishedTasks, selected) || selected->runner) return;
+  if (selected->record.state == TaskState::Running) return;
+  MoveItem(selected, TaskRoot::Running);
+  ++m_runningCount;
+  StartRunner(selected);
+}
+
+void TaskControl::StopSelected(Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (!selected || !Contains(m_unfinishedTasks, selected)) return;
+  if (selected->record.state != TaskState::Running) return;
+  m_runAll = false;  // the user stopped a task: the run of all waiting tasks ends here
+  if (selected->runner) selected->runner->Stop();
+  SetState(selected, TaskState::Ended);
+}
+
+void TaskControl::StopAll() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  m_runAll = false;
+  for (auto& task : m_unfinishedTasks) {
+    if (task->record.state != TaskState::Running) continue;
+    SetState(task.get(), TaskState::Ended);
+    if (task->runner) task->runner->Stop();
+  }
+}
+
+bool TaskControl::DeleteSelected(Task* selected) {
+  std::unique_lock<std::recursive_mutex> lock(m_frameLock);
+  if (!selected) return true;
+  if (selected->record.state == TaskState::Running || selected->runner) return false;
+  TreeItemId item = selected->treeItem;
+  // The list the task is really in decides, not the caption of its item's root: a task loaded
+  // as paused sits under "运行" but belongs to the unfinished list.
+  std::unique_ptr<Task> freed = Remove(m_unfinishedTasks, selected);
+  if (!freed) {
+    freed = Remove(m_finishedTasks, selected);
+    if (freed) SaveFinishedFile();
+  }
+  if (!freed) return true;  // not one of ours: nothing is freed or deleted
+  if (m_current == selected) m_current = nullptr;
+  // Deleting the item may report a new selection, which re-enters under the same lock.
+  if (item != kNoTreeItem) m_tree.DeleteItem(item);
+  return true;
+}
+
+void TaskControl::DeleteAll() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::vector<std::unique_ptr<Task>> freed;
+  for (std::size_t i = m_unfinishedTasks.size(); i-- > 0;) {
+    Task* task = m_unfinishedTasks[i].get();
+    if (task->record.state == TaskState::Running || task->runner) continue;
+    freed.push_back(std::move(m_unfinishedTasks[i]));
+    m_unfinishedTasks.erase(m_unfinishedTasks.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  for (std::size_t i = m_finishedTasks.size(); i-- > 0;) {
+    freed.push_back(std::move(m_finishedTasks[i]));
+  }
+  m_finishedTasks.clear();
+  SaveFinishedFile();
+  for (auto& task : freed) {
+    if (m_current == task.get()) m_current = nullptr;
+  }
+  // Items go after the lists are settled: a selection change reported by the tree while the
+  // items disappear must find no freed task in them.
+  for (auto& task : freed) {
+    if (task->treeItem != kNoTreeItem) m_tree.DeleteItem(task->treeItem);
+    task->treeItem = kNoTreeItem;
+  }
+}
+
+void TaskControl::RunAll() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (m_unfinishedTasks.empty()) return;
+  m_runAll = true;
+  if (m_runningCount >= 1) return;  // the next one starts when the running task ends
+  Task* next = NextWaitingTask();
+  if (!next) {
+    m_runAll = false;
+    return;
+  }
+  RunSelected(next);
+}
+
+void TaskControl::OnTaskFinished(SearchTask* record) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  Task* task = nullptr;
+  for (auto& candidate : m_unfinishedTasks) {
+    if (&candidate->record == record) task = candidate.get();
+  }
+  if (!task || !task->runner) return;  // a second report of one end, or no task of ours
+  std::unique_ptr<Task> owned = Remove(m_unfinishedTasks, task);
+  TaskRunner* runner = task->runner;
+  runner->Stop();
+  SetState(task, TaskState::Ended);
+  if (m_current == task) runner->AttachViews(nullptr, nullptr);
+  delete runner;  // joins its threads; the monitor posted after the last worker went idle
+  task->runner = nullptr;
+  --m_runningCount;
+  m_finishedTasks.push_back(std::move(owned));
+  MoveItem(task, TaskRoot::Finished);
+  SaveFinishedFile();
+  if (m_current == task && m_info) m_info->ShowTask(task->record);
+
+  if (m_runAll && m_runningCount == 0) {
+    Task* next = NextWaitingTask();
+    if (next) {
+      RunSelected(next);
+    } else {
+      m_runAll = false;
+    }
+  }
+}
+
+void TaskControl::SelectTask(Task* task) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (!task || task == m_current) return;
+  if (!Contains(m_unfinishedTasks, task) && !Contains(m_finishedTasks, task)) return;
+  if (m_current && m_current->runner) m_current->runner->AttachViews(nullptr, nullptr);
+  m_current = nullptr;
+  if (m_info) m_info->ResetThreadPages();
+  if (m_result) m_result->ShowTask(task->record.kind, FieldText(task->record.folder));
+  if (task->record.state == TaskState::Running && task->runner) {
+    if (m_info) m_info->AddThreadPages(RunnableThreadCount(task->record));
+    task->runner->AttachViews(m_info, m_result);
+    m_current = task;
+  }
+  if (m_info) m_info->ShowTask(Snapshot(task));
+}
+
+void TaskControl::Shutdown() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (m_shutDown) return;
+  m_shutDown = true;
+  m_runAll = false;
+  for (auto& task : m_unfinishedTasks) {
+    TaskRunner* runner = task->runner;
+    if (!runner) continue;
+    // Nothing of the front end may be reached once it goes: detach the views and the end
+    // report before the threads are told to stop.
+    runner->AttachViews(nullptr, nullptr);
+    runner->DetachFinishedSink();
+    runner->Stop();
+    if (runner->WaitForThreads(m_options.shutdownWaitMs)) {
+      delete runner;
+    } else {
+      // A thread is stuck in a network wait; leave the runner to it rather than free memory
+      // it still uses. The process is ending anyway.
+      runner->AbandonThreads();
+    }
+    task->runner = nullptr;
+    --m_runningCount;
+  }
+  m_current = nullptr;
+  SaveUnfinished(m_options.home, m_unfinishedTasks);
+  SaveFinishedFile();
+}
+
+bool TaskControl::CanRunSelected(const Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return selected && Contains(m_unfinishedTasks, selected) && IsRunnable(*selected);
+}
+
+bool TaskControl::CanStopSelected(const Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return selected && selected->record.state == TaskState::Running;
+}
+
+bool TaskControl::CanDeleteSelected(const Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return selected != nullptr;
+}
+
+bool TaskControl::CanStopAll() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return !m_unfinishedTasks.empty();
+}
+
+SearchTask TaskControl::Snapshot(const Task* task) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (task->runner) return task->runner->TaskCopy();
+  return task->record;
+}
+
+int TaskControl::runningCount() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return m_runningCount;
+}
+
+Task* TaskControl::currentTask() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return m_current;
+}
+
+bool TaskControl::runAllActive() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return m_runAll;
+}
+
+void TaskControl::StartRunner(Task* task) {
+  auto runner = std::make_unique<TaskRunner>();
+  runner->SetTiming(m_options.timing);
+  runner->SetHttpTimeouts(m_options.http);
+  if (m_options.seedSleeper) runner->SetSleeper(m_options.seedSleeper);
+  const bool images = task->record.kind == FileKind::Image;
+  const std::string& base =
+      images ? m_options.hosts.imageSearchBase : m_options.hosts.webSearchBase;
+  runner->Init(&task->record, base.c_str(), m_options.hosts.ImageLinkPattern.c_str());
+  runner->SetFinishedSink(&m_finished);
+  runner->AttachViews(nullptr, nullptr);
+  runner->Start();
+  task->runner = runner.release();
+  SetState(task, TaskState::Running);
+}
+
+void TaskControl::SetState(Task* task, TaskState state) {
+  if (task->runner) {
+    task->runner->SetTaskState(state);
+  } else {
+    task->record.state = state;
+  }
+}
+
+void TaskControl::MoveItem(Task* task, TaskRoot root) {
+  TreeItemId old = task->treeItem;
+  task->treeItem = kNoTreeItem;
+  if (old != kNoTreeItem) m_tree.DeleteItem(old);
+  task->treeItem =
+      m_tree.InsertTaskItem(root, FieldText(task->record.keyword), kTaskItemImage, task);
+  m_tree.ExpandRoot(root);
+}
+
+Task* TaskControl::NextWaitingTask() {
+  for (auto& task : m_unfinishedTasks) {
+    if (!task->runner && IsRunnable(*task)) return task.get();
+  }
+  return nullptr;
+}
+
+std::unique_ptr<Task> TaskControl::Remove(TaskList& list, const Task* task) {
+  auto found = std::find_if(list.begin(), list.end(),
+                            [task](const std::unique_ptr<Task>& t) { return t.get() == task; });
+  if (found == list.end()) return nullptr;
+  std::unique_ptr<Task> owned = std::move(*found);
+  list.erase(found);
+  return owned;
+}
+
+bool TaskControl::Contains(const TaskList& list, const Task* task) {
+  return std::any_of(list.begin(), list.end(),
+                     [task](const std::unique_ptr<Task>& t) { return t.get() == task; });
+}
+
+void TaskControl::SaveFinishedFile() { SaveFinished(m_options.home, m_finishedTasks); }
+
+}  // namespace quarry

@@ -1,0 +1,123 @@
+// Task control: the task commands of the main window (add, run, stop and delete one task, stop,
+// delete and run all) and the handling of a task's end. It owns both task lists, keeps the task
+// tree in step with them, creates and destroys each task's TaskRunner, and decides which
+// running task the information and result views follow. At most one task runs at a time.
+//
+// Every operation runs on the thread that owns task control (the user-interface thread) under
+// the frame lock, which is re-entrant because the tree may report a selection change while a
+// command of this class is deleting the selected item. Worker threads never call in here: a
+// runner's monitor reports the end of its task through TaskFinishedSink, and the owner calls
+// OnTaskFinished on its own thread.
+//
+// Commands take the task of the tree's selected item (null when nothing or a root is
+// selected), so the engine needs no tree query of its own.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/search_hosts.h"
+#include "engine/task.h"
+#include "engine/task_runner.h"
+#include "engine/task_tree.h"
+#include "engine/views.h"
+#include "http/http_session.h"
+
+namespace quarry {
+
+inline constexpr int kShutdownWaitMs = 5000;  // how long shutting down waits for a task's threads
+
+struct TaskControlOptions {
+  std::string home;                  // the home folder, ending with '/'
+  SearchHosts hosts;                 // the bases and the image link pattern of every task
+  RunnerTiming timing{};             // the polling sleeps of the runners (tests shorten them)
+  HttpTimeouts http{};               // the time limits of the runners' exchanges
+  int shutdownWaitMs = kShutdownWaitMs;
+  TaskRunner::Sleeper seedSleeper;   // replaces the pause between seeded pages when set
+};
+
+class TaskControl {
+public:
+  // `tree` and `finished` must outlive task control.
+  TaskControl(TaskTree& tree, TaskFinishedSink& finished, TaskControlOptions options);
+  // Shuts down (see Shutdown) when that was not done yet.
+  ~TaskControl();
+  TaskControl(const TaskControl&) = delete;
+  TaskControl& operator=(const TaskControl&) = delete;
+
+  // The frame's two views; either may be null (the command line has no result view).
+  void SetViews(InfoView* info, ResultView* result);
+
+  // Start-up: reads both task files of the home into the lists and the tree.
+  void LoadTaskFiles();
+
+  // Lists a new task; starts it at once when none runs, else it waits. False for a null task.
+  bool AddTask(std::unique_ptr<Task> task);
+  // Runs the selected waiting (or paused) task when no task runs; otherwise does nothing.
+  void RunSelected(Task* selected);
+  // Stops the selected running task: its state becomes Ended at once, its end comes later.
+  void StopSelected(Task* selected);
+  // Stops every running task.
+  void StopAll();
+  // Deletes the selected task. False, changing nothing, when it runs or still stops: the caller
+  // then shows "正在运行的任务不能删除！".
+  bool DeleteSelected(Task* selected);
+  // Deletes every task except a running (or still stopping) one, and rewrites finished.tsk.
+  void DeleteAll();
+  // Runs the waiting tasks one after another: starts the first now when none runs, and the
+  // next each time a task ends by itself, until none is left or the user stops a task.
+  void RunAll();
+  // The end of the task with `record`, reported by its runner's monitor: the task moves to the
+  // finished list and finished.tsk is rewritten. An unknown task or one without a runner is
+  // ignored, so a repeated report does no harm.
+  void OnTaskFinished(SearchTask* record);
+  // The tree's selection moved to `task` (null for a root): the views follow it.
+  void SelectTask(Task* task);
+  // Stops the running task, waits up to shutdownWaitMs for its threads, and writes both task
+  // files; the running task is stored with state Running. Later calls do nothing.
+  void Shutdown();
+
+  // The enabling rules of the command table.
+  bool CanRunSelected(const Task* selected);
+  bool CanStopSelected(const Task* selected);
+  bool CanDeleteSelected(const Task* selected);
+  bool CanStopAll();   // also delete all and run all
+  bool CanDeleteAll() { return CanStopAll(); }
+  bool CanRunAll() { return CanStopAll(); }
+
+  // A copy of the task's record, read under its runner's counter lock while it runs.
+  SearchTask Snapshot(const Task* task);
+
+  // Figures for the front ends and tests; call on the owning thread.
+  int runningCount();
+  Task* currentTask();
+  const TaskList& unfinishedTasks() const { return m_unfinishedTasks; }
+  const TaskList& finishedTasks() const { return m_finishedTasks; }
+  bool runAllActive();
+
+private:
+  void StartRunner(Task* task);
+  void SetState(Task* task, TaskState state);
+  void MoveItem(Task* task, TaskRoot root);
+  Task* NextWaitingTask();
+  // Removes `task` from `list`; returns it (null when absent).
+  static std::unique_ptr<Task> Remove(TaskList& list, const Task* task);
+  static bool Contains(const TaskList& list, const Task* task);
+  void SaveFinishedFile();
+
+  std::recursive_mutex m_frameLock;
+  TaskTree& m_tree;
+  TaskFinishedSink& m_finished;
+  TaskControlOptions m_options;
+  InfoView* m_info = nullptr;
+  ResultView* m_result = nullptr;
+  TaskList m_unfinishedTasks;
+  TaskList m_finishedTasks;
+  int m_runningCount = 0;
+  Task* m_current = nullptr;
+  bool m_runAll = false;
+  bool m_shutDown = false;
+};
+
+}  // namespace quarry

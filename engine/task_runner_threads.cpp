@@ -1,0 +1,312 @@
+// The runner's threads: Start and Stop, the worker loop that fetches one address per step,
+// the monitor that notices the end of the task, and the counters and records the workers
+// update.
+//
+// Ending is decided by the monitor alone, from two facts read together under the slot lock:
+// the queue is drained and every worker is idle. A worker marks itself busy under that lock
+// before it takes from the queue and clears the mark only after a take found nothing, so an
+// address that a worker holds always shows as a busy slot.
+//
+// Locks are never nested, except that the monitor asks the queue (its own lock) while it holds
+// the slot lock, and the views are called under the view lock. No lock is held across a
+// network operation.
+#include <cstdio>
+#include <ctime>
+#include <strings.h>
+
+#include "engine/task_runner.h"
+#include "harvest/link_extraction.h"
+#include "http/split_url.h"
+#include "http/transfer.h"
+#include "platform/tcp_socket.h"
+#include "records/record_store.h"
+
+namespace quarry {
+
+namespace {
+
+// The dotted-address buffer of a worker: "255.255.255.255" and change.
+constexpr std::size_t kDottedSize = 25;
+
+std::string Format(const char* format, const char* text) {
+  char buffer[1200];
+  std::snprintf(buffer, sizeof(buffer), format, text);
+  return buffer;
+}
+
+// "%d%H%M%S" of the local time: day of month, hour, minute, second, two digits each.
+std::string TimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[16] = {};
+  std::strftime(stamp, sizeof(stamp), "%d%H%M%S", &local);
+  return stamp;
+}
+
+}  // namespace
+
+void TaskRunner::SetTiming(const RunnerTiming& timing) { m_timing = timing; }
+
+void TaskRunner::SetHttpTimeouts(const HttpTimeouts& timeouts) { m_http = timeouts; }
+
+void TaskRunner::SetFinishedSink(TaskFinishedSink* sink) {
+  std::lock_guard<std::mutex> guard(m_viewLock);
+  m_finishedSink = sink;
+}
+
+void TaskRunner::DetachFinishedSink() { SetFinishedSink(nullptr); }
+
+bool TaskRunner::Start() {
+  if (m_started || m_stop.load() == 0 || m_task == nullptr) return false;
+  m_started = true;
+  m_kind = m_task->kind;
+  m_stop.store(0);
+  const int workers = m_threadCount;
+  m_liveThreads.store(workers + 1);
+  for (int i = 0; i <= workers; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(m_slotLock);
+      m_slots[i].busy = 1;
+      m_slotUsed[i] = true;
+    }
+    if (i == 0) {
+      m_slots[i].thread = std::thread([this] { MonitorLoop(); });
+    } else {
+      m_slots[i].thread = std::thread([this, i] { WorkerLoop(i); });
+    }
+  }
+  return true;
+}
+
+void TaskRunner::Stop() {
+  if (m_stop.load() == 1) return;
+  m_stop.store(1);
+  Pause(m_timing.stopMs);
+}
+
+bool TaskRunner::WaitForThreads(int milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (m_liveThreads.load() > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (ThreadSlot& slot : m_slots) {
+    if (slot.thread.joinable()) slot.thread.join();
+  }
+  return true;
+}
+
+void TaskRunner::AbandonThreads() {
+  // From here on the threads own the runner: it is never freed, and the task record they
+  // would write goes to a copy of the runner's own, so the caller may save or free the task.
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    if (m_task != nullptr) {
+      m_ownRecord = *m_task;
+      m_task = &m_ownRecord;
+    }
+  }
+  for (ThreadSlot& slot : m_slots) {
+    if (slot.thread.joinable()) slot.thread.detach();
+  }
+}
+
+SearchTask TaskRunner::TaskCopy() {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  return m_task != nullptr ? *m_task : SearchTask{};
+}
+
+void TaskRunner::SetTaskState(TaskState state) {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  if (m_task != nullptr) m_task->state = state;
+}
+
+std::int32_t TaskRunner::Pages() {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  return m_pages;
+}
+
+std::int32_t TaskRunner::Files() {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  return m_files;
+}
+
+bool TaskRunner::SlotUsed(int slot) {
+  if (slot < 0 || slot >= kThreadSlots) return false;
+  std::lock_guard<std::mutex> guard(m_slotLock);
+  return m_slotUsed[slot];
+}
+
+bool TaskRunner::Add(bool front, const char* url, const char* title, const char* source,
+                     const char* extra, std::int32_t reserved1, std::int32_t reserved2,
+                     std::uint8_t reservedByte, std::int32_t isSearchPage, bool check) {
+  return m_queue.Add(front, url, title, source, extra, reserved1, reserved2, reservedByte,
+                     isSearchPage, check);
+}
+
+void TaskRunner::CountPage() { Count(&m_pages, &SearchTask::pagesFetched); }
+
+void TaskRunner::CountFile() { Count(&m_files, &SearchTask::filesFetched); }
+
+void TaskRunner::Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter) {
+  SearchTask copy{};
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++*own;
+    if (m_task == nullptr) return;
+    ++(m_task->*taskCounter);
+    copy = *m_task;
+  }
+  std::lock_guard<std::mutex> guard(m_viewLock);
+  if (m_infoView != nullptr) m_infoView->ShowTask(copy);
+}
+
+void TaskRunner::RecordFile(const std::string& localPath, const std::string& address,
+                            const std::string& title) {
+  {
+    std::lock_guard<std::mutex> guard(m_viewLock);
+    if (m_resultView != nullptr) m_resultView->OnRecordAdded(m_kind, localPath, address, title);
+  }
+  // A row that cannot be stored leaves the file on disk without a record; the task goes on.
+  RecordStore::AddRecord(m_folder, localPath, address, title);
+}
+
+void TaskRunner::Pause(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void TaskRunner::SetBusy(int slot, std::uint8_t busy) {
+  std::lock_guard<std::mutex> guard(m_slotLock);
+  m_slots[slot].busy = busy;
+}
+
+bool TaskRunner::AllWorkersIdleLocked() const {
+  for (int i = 1; i <= m_threadCount; ++i) {
+    if (m_slots[i].busy != 0) return false;
+  }
+  return true;
+}
+
+void TaskRunner::WorkerLoop(int n) {
+  SetLogThreadOfCaller(n);
+  TakenUrl taken{};
+  char host[kSplitHostSize];
+  char path[kSplitPathSize];
+  char lastModified[kLastModifiedSize];
+  char extension[kExtensionSize];
+  char name[kNameSize];
+  std::uint16_t port = 80;
+  std::string page;
+  while (m_stop.load() == 0) {
+    // 1-2. Take an address; the slot shows busy from before the take, so that the monitor
+    // never sees a drained queue while this worker holds what it took.
+    taken = TakenUrl{};
+    SetBusy(n, 1);
+    if (!m_queue.Take(&taken)) {
+      // Idle again before the pause, or the monitor would find this worker busy nearly always.
+      SetBusy(n, 0);
+      Pause(m_timing.idleMs);
+      continue;
+    }
+    lastModified[0] = '\0';
+    extension[0] = '\0';
+    const std::string address = taken.url;
+    Log(n, Format("请求下载：%s", taken.url));
+    page.clear();
+    do {
+      // 3. A malformed address is dropped without a line.
+      if (!SplitUrl(taken.url, host, path, port)) break;
+      // 4.
+      char dotted[kDottedSize] = {};
+      const std::string resolved = ResolveIpv4(host);
+      if (resolved.empty() || resolved.size() >= sizeof(dotted)) {
+        Log(n, Format("解析 %s IP地址失败...", taken.url));
+        break;
+      }
+      resolved.copy(dotted, sizeof(dotted) - 1);
+      // 5.
+      Log(n, Format("请求信息头：%s", taken.url));
+      name[0] = '\0';
+      int length = 0;
+      if (HeadExchange(host, path, dotted, lastModified, extension, name, port, length, m_http) <
+          0) {
+        Log(n, "请求信息头失败...");
+        break;
+      }
+      Log(n, "请求信息头成功...");
+      // 6-7.
+      if (length < 0) length = 0;
+      const bool isPage =
+          strcasecmp(extension, "html") == 0 || strcasecmp(extension, ".txt") == 0;
+      if (!isPage) {
+        // 8. Too short, or of unknown length: dropped silently.
+        if (length < m_minFileKb * 1000) break;
+        // 9.
+        std::string localPath = std::string(m_folder) + TimeStamp() + "-" + name;
+        Log(n, Format("开始下载文件：%s ...", taken.url));
+        if (DownloadFile(*this, n, host, path, static_cast<std::uint32_t>(length), dotted, port,
+                         localPath, m_http) >= 0) {
+          RecordFile(localPath, address, taken.title);
+        }
+        Log(n, "文件下载完成...");
+        CountFile();
+        break;
+      }
+      // 10-11.
+      Log(n, Format("开始下载网页：%s ...", taken.url));
+      const int result = DownloadPage(*this, n, host, path, page, dotted, port, m_http);
+      Log(n, "下载完成...");
+      CountPage();
+      if (result < 0) break;
+      // 12-13.
+      Log(n, "开始解析连接...");
+      if (m_kind == FileKind::Image) {
+        ExtractImageLinks(*this, n, m_linkPattern, page);
+      } else {
+        ExtractDocumentLinks(*this, n, static_cast<int>(m_kind), page);
+      }
+      Log(n, "解析连接完成...");
+    } while (false);
+    // 14.
+    page.clear();
+    page.shrink_to_fit();
+  }
+  SetBusy(n, 0);
+  m_liveThreads.fetch_sub(1);
+}
+
+void TaskRunner::MonitorLoop() {
+  while (m_stop.load() == 0) {
+    Pause(m_timing.monitorMs);
+    bool ended = false;
+    {
+      std::lock_guard<std::mutex> guard(m_slotLock);
+      if (m_queue.IsDrained() && AllWorkersIdleLocked()) {
+        m_stop.store(1);
+        ended = true;
+      }
+    }
+    if (ended) Pause(m_timing.settleMs);
+  }
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(m_slotLock);
+      if (AllWorkersIdleLocked()) break;
+    }
+    Pause(m_timing.settleMs);
+  }
+  SearchTask* task = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    task = m_task;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_viewLock);
+    if (m_finishedSink != nullptr) m_finishedSink->PostTaskFinished(task);
+  }
+  SetBusy(0, 0);
+  m_liveThreads.fetch_sub(1);
+}
+
+}  // namespace quarry

@@ -1,0 +1,287 @@
+// The runner's threads against the local search service: whole harvests saved byte for byte,
+// the size limit, text files taken as pages, a stop in the middle of a download, the thread
+// slots, and a host that cannot be resolved.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/search_hosts.h"
+#include "engine/task_runner.h"
+#include "records/record_store.h"
+#include "tests/engine/harvest_fixture.h"
+
+namespace quarry {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FinishedQueue;
+using testing::HttpGet;
+using testing::ReadFile;
+using testing::RecordingInfoView;
+using testing::RecordingResultView;
+using testing::SearchServiceProcess;
+using testing::TargetOf;
+using testing::TempFolder;
+
+constexpr RunnerTiming kFastTiming{5, 10, 5, 5};
+
+HttpTimeouts ShortTimeouts() {
+  HttpTimeouts timeouts;
+  timeouts.connectMs = 3000;
+  timeouts.sendMs = 3000;
+  timeouts.headMs = 3000;
+  timeouts.bodyMs = 3000;
+  return timeouts;
+}
+
+std::vector<Record> AllRecords(const std::string& folder) {
+  std::vector<Record> rows;
+  for (int page = 1;; ++page) {
+    RecordPage result;
+    if (!RecordStore::ReadRecordPage(folder, page, result) || result.page != page) break;
+    rows.insert(rows.end(), result.records.begin(), result.records.end());
+    if (page >= result.pageCount) break;
+  }
+  return rows;
+}
+
+std::size_t IndexOf(const std::vector<std::string>& lines, const std::string& line,
+                    std::size_t from = 0) {
+  auto found = std::find(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end(), line);
+  return static_cast<std::size_t>(found - lines.begin());
+}
+
+// One runner bound to a task of a fresh home, with recording views attached from the start.
+class RunnerRig {
+public:
+  RunnerRig(FileKind kind, const std::string& keyword, int threads, int pages,
+            const std::string& base, const std::string& pattern) {
+    std::filesystem::create_directories(home.path() + "DownData");
+    NewTaskValues values;
+    values.keyword = keyword;
+    values.folder = home.path() + "DownData/";
+    values.kind = kind;
+    values.threadCount = threads;
+    values.pageCount = pages;
+    std::string error;
+    EXPECT_TRUE(MakeSearchTask(values, std::time(nullptr), &task, &error)) << error;
+    runner.SetSleeper([](std::chrono::milliseconds) {});
+    runner.Init(&task, base.c_str(), pattern.c_str());
+    runner.SetTiming(kFastTiming);
+    runner.SetHttpTimeouts(ShortTimeouts());
+    runner.AttachViews(&info, &result);
+    runner.SetFinishedSink(&finished);
+  }
+  ~RunnerRig() { runner.WaitForThreads(30000); }
+
+  std::string folder() const { return FieldText(task.folder); }
+
+  // Starts the runner and waits for the report of its end.
+  bool RunToEnd(std::chrono::milliseconds timeout = 60s) {
+    if (!runner.Start()) return false;
+    return finished.Wait(timeout) == &task && runner.WaitForThreads(10000);
+  }
+
+  TempFolder home;
+  SearchTask task{};
+  RecordingInfoView info;
+  RecordingResultView result;
+  FinishedQueue finished;
+  TaskRunner runner;
+};
+
+class TaskRunnerThreadsTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    s_service = new SearchServiceProcess;
+    ASSERT_TRUE(s_service->Start({"--results", "30"}));
+  }
+  static void TearDownTestSuite() {
+    delete s_service;
+    s_service = nullptr;
+  }
+  static std::string Host() { return s_service->host(); }
+  // A web-search base whose result pages are missing: only the addresses a test queues count.
+  static std::string EmptyBase() { return "http://" + Host() + "/none?"; }
+  static std::vector<std::string> Listed(const std::string& query) {
+    std::string body;
+    EXPECT_EQ(HttpGet(s_service->port(), "/list?" + query, &body), 200);
+    std::vector<std::string> urls;
+    std::size_t start = 0;
+    for (std::size_t end; (end = body.find('\n', start)) != std::string::npos; start = end + 1) {
+      urls.push_back(body.substr(start, end - start));
+    }
+    return urls;
+  }
+
+  static SearchServiceProcess* s_service;
+};
+
+SearchServiceProcess* TaskRunnerThreadsTest::s_service = nullptr;
+
+TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
+  struct Case {
+    FileKind kind;
+    const char* kindName;
+    int pages;
+    int threads;
+    int expectedPages;  // result pages fetched, through the seeding and through links
+  };
+  const Case cases[] = {
+      // Images: pn=0 and pn=18 seeded; page 0 links to pn=18 again, the last page to nothing.
+      {FileKind::Image, "image", 1, 3, 3},
+      {FileKind::Pdf, "pdf", 1, 2, 2},
+      {FileKind::Word, "doc", 2, 6, 3},
+  };
+  SearchHosts hosts;
+  std::string error;
+  ASSERT_TRUE(MakeSearchHosts(Host(), Host(), &hosts, &error)) << error;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kindName);
+    const std::string& base =
+        c.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
+    RunnerRig rig(c.kind, "abc", c.threads, c.pages, base, hosts.ImageLinkPattern);
+    ASSERT_TRUE(rig.RunToEnd());
+
+    std::vector<std::string> expected = Listed(std::string("kind=") + c.kindName +
+                                               "&word=abc&pages=" + std::to_string(c.pages));
+    ASSERT_FALSE(expected.empty());
+    std::vector<Record> rows = AllRecords(rig.folder());
+    std::vector<std::string> urls;
+    for (const Record& row : rows) {
+      urls.push_back(row.url);
+      std::string served;
+      ASSERT_EQ(HttpGet(s_service->port(), TargetOf(row.url), &served), 200) << row.url;
+      EXPECT_EQ(ReadFile(row.fileName), served) << row.fileName;
+      EXPECT_EQ(row.fileName.rfind(rig.folder(), 0), 0u) << row.fileName;
+      if (c.kind == FileKind::Image) {
+        EXPECT_EQ(row.title, "");
+      } else {
+        EXPECT_EQ(row.title.rfind(std::string("abc ") + c.kindName + " ", 0), 0u) << row.title;
+      }
+    }
+    std::sort(urls.begin(), urls.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(urls, expected);
+    EXPECT_EQ(rig.result.Added().size(), rows.size());
+    SearchTask copy = rig.runner.TaskCopy();
+    EXPECT_EQ(copy.filesFetched, static_cast<int>(expected.size()));
+    EXPECT_EQ(copy.pagesFetched, c.expectedPages);
+    EXPECT_EQ(rig.runner.Files(), copy.filesFetched);
+    EXPECT_EQ(rig.runner.Pages(), copy.pagesFetched);
+    // Every saved file lies in the task folder under "DDHHMMSS-name".
+    for (const Record& row : rows) {
+      std::string name = row.fileName.substr(rig.folder().size());
+      ASSERT_GT(name.size(), 9u);
+      EXPECT_EQ(name[8], '-') << name;
+      EXPECT_TRUE(std::all_of(name.begin(), name.begin() + 8, ::isdigit)) << name;
+    }
+  }
+}
+
+TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
+  RunnerRig rig(FileKind::Pdf, "abc", 1, 1, EmptyBase(), "");
+  const std::string prefix = "http://" + Host();
+  const std::string short1999 = prefix + "/size/1999/short.pdf";
+  const std::string long2000 = prefix + "/size/2000/long.pdf";
+  const std::string text = prefix + "/txt/pdf/abc/list.TXT";
+  // Queued in front of the two seeded result pages, taken in this order.
+  rig.runner.Queue().Add(true, text.c_str(), "", "", "", 0, 0, 0, 0, false);
+  rig.runner.Queue().Add(true, long2000.c_str(), "two thousand", "", "", 0, 0, 0, 0, false);
+  rig.runner.Queue().Add(true, short1999.c_str(), "", "", "", 0, 0, 0, 0, false);
+  ASSERT_TRUE(rig.RunToEnd());
+
+  std::vector<std::string> lines = rig.info.LinesOf(1);
+  std::size_t at = IndexOf(lines, "请求下载：" + short1999);
+  ASSERT_LT(at + 3, lines.size());
+  EXPECT_EQ(lines[at + 1], "请求信息头：" + short1999);
+  EXPECT_EQ(lines[at + 2], "请求信息头成功...");
+  EXPECT_EQ(lines[at + 3], "请求下载：" + long2000);  // dropped without a line
+  EXPECT_LT(IndexOf(lines, "开始下载文件：" + long2000 + " ..."), lines.size());
+  EXPECT_LT(IndexOf(lines, "开始下载网页：" + text + " ..."), lines.size());
+  EXPECT_LT(IndexOf(lines, "开始解析连接..."), lines.size());
+
+  std::vector<Record> rows = AllRecords(rig.folder());
+  std::vector<std::string> fromText = Listed("kind=pdf&word=abc&pages=0");
+  ASSERT_EQ(rows.size(), 1 + fromText.size());
+  EXPECT_EQ(rows[0].url, long2000);
+  EXPECT_EQ(rows[0].title, "two thousand");
+  EXPECT_EQ(std::filesystem::file_size(rows[0].fileName), 2000u);
+  SearchTask copy = rig.runner.TaskCopy();
+  EXPECT_EQ(copy.filesFetched, static_cast<int>(rows.size()));
+  EXPECT_EQ(copy.pagesFetched, 1);  // the text file; the missing result pages never got past HEAD
+  EXPECT_TRUE(rig.info.HasLine("请求信息头失败..."));
+}
+
+TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
+  RunnerRig rig(FileKind::Pdf, "abc", 1, 1, EmptyBase(), "");
+  const std::string slow = "http://" + Host() + "/slow/400000/20/big.pdf";
+  rig.runner.Queue().Add(true, slow.c_str(), "", "", "", 0, 0, 0, 0, false);
+  bool finishedLineBeforeReport = false;
+  rig.finished.onPost = [&](SearchTask*) {
+    finishedLineBeforeReport = rig.info.HasLine("文件下载完成...");
+  };
+  ASSERT_TRUE(rig.runner.Start());
+  ASSERT_TRUE(testing::WaitFor(
+      [&] {
+        for (const std::string& line : rig.info.LinesOf(1)) {
+          if (line.rfind("接收到 ", 0) == 0) return true;
+        }
+        return false;
+      },
+      20s));
+  auto stopped = std::chrono::steady_clock::now();
+  rig.runner.Stop();
+  ASSERT_EQ(rig.finished.Wait(20s), &rig.task);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);
+  EXPECT_TRUE(finishedLineBeforeReport);
+  EXPECT_EQ(rig.runner.TaskCopy().filesFetched, 1);  // an interrupted file still counts
+  EXPECT_TRUE(AllRecords(rig.folder()).empty());     // but is not recorded
+  EXPECT_TRUE(rig.runner.WaitForThreads(10000));
+}
+
+TEST_F(TaskRunnerThreadsTest, ThreeThreadsUseSlotsOneToThreeAndStartOnce) {
+  SearchHosts hosts;
+  std::string error;
+  ASSERT_TRUE(MakeSearchHosts(Host(), Host(), &hosts, &error));
+  RunnerRig rig(FileKind::Excel, "abc", 3, 3, hosts.webSearchBase, "");
+  ASSERT_TRUE(rig.RunToEnd());
+  for (int slot = 0; slot < TaskRunner::kThreadSlots; ++slot) {
+    EXPECT_EQ(rig.runner.SlotUsed(slot), slot <= 3) << slot;
+  }
+  for (auto& [thread, text] : rig.info.Lines()) {
+    EXPECT_TRUE(thread >= 1 && thread <= 3) << thread << " " << text;
+  }
+  EXPECT_FALSE(rig.runner.Start());  // a runner never runs twice
+}
+
+TEST(TaskRunnerUnreachableTest, AHostThatCannotBeResolvedEndsTheTaskWithinASecond) {
+  // The real sleeps: this is the one test that runs with them.
+  const RunnerTiming real;
+  EXPECT_EQ(real.idleMs, 100);
+  EXPECT_EQ(real.monitorMs, 200);
+  EXPECT_EQ(real.settleMs, 100);
+  EXPECT_EQ(real.stopMs, 100);
+  const std::string base = "http://no-such-host.invalid/s?";
+  RunnerRig rig(FileKind::Word, "abc", 2, 1, base, "");
+  rig.runner.SetTiming(real);
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(rig.runner.Start());
+  ASSERT_EQ(rig.finished.Wait(10s), &rig.task);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
+  const std::string first = base + "q1=filetype:doc%20abc";
+  std::vector<std::string> lines;
+  for (auto& [thread, text] : rig.info.Lines()) lines.push_back(text);
+  std::size_t at = IndexOf(lines, "请求下载：" + first);
+  ASSERT_LT(at, lines.size());
+  EXPECT_LT(IndexOf(lines, "解析 " + first + " IP地址失败...", at), lines.size());
+  EXPECT_EQ(rig.runner.TaskCopy().pagesFetched, 0);
+}
+
+}  // namespace
+}  // namespace quarry
