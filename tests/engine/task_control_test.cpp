@@ -1,0 +1,346 @@
+// Task control with real runners: adding, running, stopping and deleting tasks, the end of a
+// task, the views following the selection, running all waiting tasks, and shutting down. Two
+// stand-in search hosts make tasks end at once (a refused port) or run until stopped (a
+// listener that never answers, with short time limits).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "engine/task_control.h"
+#include "engine/task_files.h"
+#include "tests/engine/harvest_fixture.h"
+
+namespace quarry {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FinishedQueue;
+using testing::MemoryTree;
+using testing::RecordingInfoView;
+using testing::RecordingResultView;
+using testing::SilentListener;
+using testing::TempFolder;
+
+const char kRefusedHost[] = "127.0.0.1:1";
+
+class TaskControlTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::filesystem::create_directories(m_home.path() + "sys");
+    std::filesystem::create_directories(m_home.path() + "DownData");
+  }
+  void TearDown() override {
+    if (m_control) m_control->Shutdown();
+  }
+
+  // Task control whose web-search host is `host`.
+  TaskControl& Control(const std::string& host) {
+    TaskControlOptions options;
+    options.home = m_home.path();
+    std::string error;
+    EXPECT_TRUE(MakeSearchHosts(host, host, &options.hosts, &error)) << error;
+    options.timing = RunnerTiming{5, 10, 5, 5};
+    options.http.connectMs = 300;
+    options.http.sendMs = 300;
+    options.http.headMs = 300;
+    options.http.bodyMs = 300;
+    options.shutdownWaitMs = 3000;
+    options.seedSleeper = [](std::chrono::milliseconds) {};
+    m_control = std::make_unique<TaskControl>(m_tree, m_finished, options);
+    m_control->SetViews(&m_info, &m_result);
+    return *m_control;
+  }
+
+  std::unique_ptr<Task> NewTask(const std::string& keyword, int pages = 1) {
+    NewTaskValues values;
+    values.keyword = keyword;
+    values.folder = m_home.path() + "DownData/";
+    values.kind = FileKind::Pdf;
+    values.threadCount = 1;
+    values.pageCount = pages;
+    auto task = std::make_unique<Task>();
+    std::string error;
+    EXPECT_TRUE(MakeSearchTask(values, std::time(nullptr), &task->record, &error)) << error;
+    return task;
+  }
+
+  // Plays the window: waits for the next end report and hands it to task control.
+  bool HandleEnd(std::chrono::milliseconds timeout = 20s) {
+    SearchTask* ended = m_finished.Wait(timeout);
+    if (ended == nullptr) return false;
+    m_control->OnTaskFinished(ended);
+    return true;
+  }
+
+  TaskRoot RootOf(const Task* task) {
+    const MemoryTree::Item* item = m_tree.Find(task->treeItem);
+    EXPECT_NE(item, nullptr);
+    return item ? item->root : TaskRoot::Waiting;
+  }
+
+  TaskList LoadFile(const std::string& path) {
+    TaskList list;
+    LoadTaskFile(path, &list);
+    return list;
+  }
+
+  std::string FinishedFile() { return FinishedTaskPath(m_home.path()); }
+  std::string UnfinishedFile() { return UnfinishedTaskPath(m_home.path()); }
+
+  TempFolder m_home;
+  MemoryTree m_tree;
+  FinishedQueue m_finished;
+  RecordingInfoView m_info;
+  RecordingResultView m_result;
+  std::unique_ptr<TaskControl> m_control;
+};
+
+TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host());
+  auto owned = NewTask("first", 500);
+  Task* first = owned.get();
+  ASSERT_TRUE(control.AddTask(std::move(owned)));
+  EXPECT_FALSE(control.AddTask(nullptr));
+  EXPECT_EQ(first->record.state, TaskState::Running);
+  EXPECT_NE(first->runner, nullptr);
+  EXPECT_EQ(RootOf(first), TaskRoot::Running);
+  EXPECT_EQ(control.runningCount(), 1);
+
+  auto waitingOwned = NewTask("second");
+  Task* second = waitingOwned.get();
+  ASSERT_TRUE(control.AddTask(std::move(waitingOwned)));
+  EXPECT_EQ(second->record.state, TaskState::Waiting);
+  EXPECT_EQ(second->runner, nullptr);
+  EXPECT_EQ(RootOf(second), TaskRoot::Waiting);
+  control.RunSelected(second);  // another task runs: nothing happens
+  EXPECT_EQ(second->runner, nullptr);
+  EXPECT_TRUE(control.CanStopSelected(first));
+  EXPECT_FALSE(control.CanRunSelected(first));
+  EXPECT_TRUE(control.CanRunSelected(second));
+  EXPECT_FALSE(control.CanRunSelected(nullptr));
+  EXPECT_TRUE(control.CanStopAll());
+
+  control.StopSelected(first);
+  EXPECT_EQ(first->record.state, TaskState::Ended);
+  EXPECT_FALSE(control.CanRunSelected(first));
+  EXPECT_EQ(RootOf(first), TaskRoot::Running);  // until its end is handled
+  EXPECT_FALSE(control.DeleteSelected(first));  // still stopping
+  EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
+
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(RootOf(first), TaskRoot::Finished);
+  EXPECT_EQ(first->runner, nullptr);
+  EXPECT_EQ(control.runningCount(), 0);
+  ASSERT_EQ(control.finishedTasks().size(), 1u);
+  EXPECT_EQ(control.finishedTasks()[0].get(), first);
+  TaskList saved = LoadFile(FinishedFile());
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(FieldText(saved[0]->record.keyword), "first");
+  EXPECT_EQ(saved[0]->record.state, TaskState::Ended);
+
+  // The waiting task waits for the user.
+  EXPECT_EQ(second->record.state, TaskState::Waiting);
+  EXPECT_EQ(second->runner, nullptr);
+  control.RunSelected(second);
+  EXPECT_EQ(second->record.state, TaskState::Running);
+  EXPECT_EQ(RootOf(second), TaskRoot::Running);
+  control.StopAll();
+  EXPECT_EQ(second->record.state, TaskState::Ended);
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(control.finishedTasks().size(), 2u);
+  EXPECT_EQ(LoadFile(FinishedFile()).size(), 2u);
+}
+
+TEST_F(TaskControlTest, ATaskThatRunsDryEndsByItself) {
+  TaskControl& control = Control(kRefusedHost);
+  auto owned = NewTask("dry", 3);
+  Task* task = owned.get();
+  control.AddTask(std::move(owned));
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(task->record.state, TaskState::Ended);
+  EXPECT_EQ(RootOf(task), TaskRoot::Finished);
+  EXPECT_TRUE(control.unfinishedTasks().empty());
+  EXPECT_EQ(LoadFile(FinishedFile()).size(), 1u);
+  // A repeated report of the same end changes nothing.
+  control.OnTaskFinished(&task->record);
+  EXPECT_EQ(control.finishedTasks().size(), 1u);
+}
+
+TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host());
+  auto a = NewTask("running", 500);
+  auto b = NewTask("waiting");
+  auto c = NewTask("done");
+  Task* running = a.get();
+  Task* waiting = b.get();
+  Task* done = c.get();
+  control.AddTask(std::move(c));
+  control.StopSelected(done);
+  ASSERT_TRUE(HandleEnd());
+  control.AddTask(std::move(a));
+  control.AddTask(std::move(b));
+  std::filesystem::remove(FinishedFile());
+
+  // A waiting task goes without any file being written.
+  EXPECT_TRUE(control.DeleteSelected(waiting));
+  EXPECT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
+  EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
+  EXPECT_FALSE(std::filesystem::exists(UnfinishedFile()));
+  // A running task stays.
+  EXPECT_FALSE(control.DeleteSelected(running));
+  EXPECT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_EQ(RootOf(running), TaskRoot::Running);
+  // A finished task goes and finished.tsk is rewritten (removed, being empty).
+  ASSERT_TRUE(control.DeleteSelected(done));
+  EXPECT_TRUE(control.finishedTasks().empty());
+  EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
+  EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
+  EXPECT_TRUE(control.DeleteSelected(nullptr));  // a root: nothing
+}
+
+TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host());
+  auto finishedOwned = NewTask("done");
+  Task* done = finishedOwned.get();
+  control.AddTask(std::move(finishedOwned));
+  control.StopSelected(done);
+  ASSERT_TRUE(HandleEnd());
+  ASSERT_TRUE(std::filesystem::exists(FinishedFile()));
+  auto runningOwned = NewTask("running", 500);
+  Task* running = runningOwned.get();
+  control.AddTask(std::move(runningOwned));
+  control.AddTask(NewTask("w1"));
+  control.AddTask(NewTask("w2"));
+  control.SelectTask(control.unfinishedTasks()[1].get());
+
+  control.DeleteAll();
+  ASSERT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.unfinishedTasks()[0].get(), running);
+  EXPECT_EQ(RootOf(running), TaskRoot::Running);
+  EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
+  EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
+  EXPECT_TRUE(control.finishedTasks().empty());
+  EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
+  EXPECT_EQ(control.currentTask(), nullptr);
+}
+
+TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host());
+  auto runningOwned = NewTask("running", 500);
+  Task* running = runningOwned.get();
+  control.AddTask(std::move(runningOwned));
+  auto waitingOwned = NewTask("waiting");
+  Task* waiting = waitingOwned.get();
+  control.AddTask(std::move(waitingOwned));
+
+  std::this_thread::sleep_for(400ms);
+  EXPECT_TRUE(m_info.Lines().empty());  // not selected: not a line
+  control.SelectTask(running);
+  EXPECT_EQ(control.currentTask(), running);
+  EXPECT_EQ(m_info.resets(), 1);
+  EXPECT_EQ(m_info.pages(), 1);
+  ASSERT_TRUE(testing::WaitFor([&] { return !m_info.Lines().empty(); }, 5s));
+  EXPECT_EQ(m_result.Shown().back(), FieldText(running->record.folder));
+
+  control.SelectTask(waiting);
+  EXPECT_EQ(control.currentTask(), nullptr);
+  const std::size_t seen = m_info.Lines().size();
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(m_info.Lines().size(), seen);  // the running task writes no more lines
+  EXPECT_EQ(m_info.resets(), 2);
+  EXPECT_EQ(m_info.pages(), 0);
+}
+
+TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
+  TaskControl& control = Control(kRefusedHost);
+  auto firstOwned = NewTask("one");
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  control.AddTask(NewTask("two"));
+  control.AddTask(NewTask("three"));
+  EXPECT_TRUE(control.CanRunAll());
+  control.RunAll();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(HandleEnd()) << i;
+  EXPECT_TRUE(control.unfinishedTasks().empty());
+  ASSERT_EQ(control.finishedTasks().size(), 3u);
+  EXPECT_EQ(control.finishedTasks()[0].get(), first);
+  EXPECT_EQ(FieldText(control.finishedTasks()[2]->record.keyword), "three");
+  EXPECT_FALSE(control.runAllActive());
+  EXPECT_FALSE(control.CanRunAll());
+}
+
+TEST_F(TaskControlTest, StoppingATaskEndsRunAll) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host());
+  auto firstOwned = NewTask("one", 500);
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  control.AddTask(NewTask("two", 500));
+  control.RunAll();
+  EXPECT_TRUE(control.runAllActive());
+  control.StopSelected(first);
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_FALSE(control.runAllActive());
+  EXPECT_EQ(control.runningCount(), 0);
+  EXPECT_EQ(control.unfinishedTasks()[0]->record.state, TaskState::Waiting);
+}
+
+TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host());
+  auto runningOwned = NewTask("running", 500);
+  Task* running = runningOwned.get();
+  control.AddTask(std::move(runningOwned));
+  control.AddTask(NewTask("waiting"));
+  control.SelectTask(running);
+  auto started = std::chrono::steady_clock::now();
+  control.Shutdown();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_EQ(running->runner, nullptr);
+  TaskList saved = LoadFile(UnfinishedFile());
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0]->record.state, TaskState::Running);
+  EXPECT_EQ(saved[1]->record.state, TaskState::Waiting);
+  control.Shutdown();  // a second call does nothing
+  EXPECT_EQ(m_finished.Wait(100ms), nullptr);  // the end of a shut-down task is not reported
+}
+
+TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
+  // A task that was running when the program ended comes back paused, under "运行".
+  {
+    TaskList list;
+    list.push_back(NewTask("cut off"));
+    list.back()->record.state = TaskState::Running;
+    list.push_back(NewTask("other"));
+    ASSERT_TRUE(SaveUnfinished(m_home.path(), list));
+  }
+  TaskControl& control = Control(kRefusedHost);
+  control.LoadTaskFiles();
+  ASSERT_EQ(control.unfinishedTasks().size(), 2u);
+  Task* paused = control.unfinishedTasks()[0].get();
+  Task* other = control.unfinishedTasks()[1].get();
+  EXPECT_EQ(paused->record.state, TaskState::Paused);
+  EXPECT_EQ(RootOf(paused), TaskRoot::Running);
+  EXPECT_TRUE(control.CanRunSelected(paused));
+  // Deleting the selected item moves the selection, which calls back in on the same thread.
+  m_tree.onDelete = [&](TreeItemId) { control.SelectTask(other); };
+  EXPECT_TRUE(control.DeleteSelected(paused));
+  m_tree.onDelete = nullptr;
+  ASSERT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.unfinishedTasks()[0].get(), other);
+  EXPECT_TRUE(m_tree.Children(TaskRoot::Running).empty());
+  control.Shutdown();
+  EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);
+}
+
+}  // namespace
+}  // namespace quarry
