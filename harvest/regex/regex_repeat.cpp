@@ -12,14 +12,20 @@
 namespace quarry {
 
 bool FollowHint::Holds(const MatchContext& context, int position) const {
+  const int literalAt = position + static_cast<int>(m_sets.size());
+  const int literalLength = static_cast<int>(m_literal.size());
+  if (literalLength > 0) {
+    // The literal's first byte is the most selective test, so it goes first.
+    if (literalAt >= context.m_length || literalLength > context.m_length - literalAt) return false;
+    if (context.m_subject[literalAt] != static_cast<unsigned char>(m_literal[0])) return false;
+  }
   int at = position;
   for (const ByteSet& set : m_sets) {
     if (at >= context.m_length || !set.Has(context.m_subject[at])) return false;
     ++at;
   }
-  if (m_literal.empty()) return true;
-  if (static_cast<int>(m_literal.size()) > context.m_length - at) return false;
-  return std::memcmp(context.m_subject + at, m_literal.data(), m_literal.size()) == 0;
+  return literalLength <= 1 ||
+         std::memcmp(context.m_subject + literalAt + 1, m_literal.data() + 1, literalLength - 1) == 0;
 }
 
 bool RepeatElement::FastGreedyMatch(MatchContext& context, const ByteSet& set) const {

@@ -23,7 +23,7 @@ int Count(const std::string& text, const std::string& part) {
 
 void SearchAll(const RegexEngine& engine, const std::vector<std::string>& subjects) {
   MatchContext context;
-  context.m_stepLimit = 20000;  // random patterns may backtrack exponentially
+  context.m_stepLimit = 5000;  // random patterns may backtrack exponentially
   for (const std::string& subject : subjects) {
     const int length = static_cast<int>(subject.size());
     for (int start : {-1, 0, length / 2, length}) {
@@ -92,7 +92,7 @@ TEST(RegexRobustnessTest, ThousandsOfRandomPatternsCompileAndSearch) {
   const std::vector<std::string> subjects = {
       "", "a", "ab ab", "aaaaaaaa", "xAbB_12 \t\r\n(a)", std::string("a\0b\xFF", 4)};
   std::uniform_int_distribution<int> flagBits(0, 63);
-  for (int i = 0; i < 12000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     const std::string pattern = RandomPattern(random);
     RegexEngine engine;
     engine.Compile(pattern.data(), static_cast<int>(pattern.size()), flagBits(random));
@@ -102,7 +102,7 @@ TEST(RegexRobustnessTest, ThousandsOfRandomPatternsCompileAndSearch) {
   }
   std::uniform_int_distribution<int> byte(0, 255);
   std::uniform_int_distribution<int> length(0, 16);
-  for (int i = 0; i < 8000; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     std::string pattern;
     for (int n = length(random); n > 0; --n) pattern.push_back(static_cast<char>(byte(random)));
     RegexEngine engine;
