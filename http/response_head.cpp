@@ -73,7 +73,7 @@ int ResponseHead::ReadLine(char* buffer, int size) {
 int ResponseHead::StatusCode() const {
   if (!m_stored) return -1;
   std::string_view line = m_text.substr(0, kStatusLineSize);
-  line = line.substr(0, line.find('\n') == std::string_view::npos ? line.size() : line.find('\n') + 1);
+  line = line.substr(0, line.find('\n'));
   std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos) return 0;
   std::string_view word = line.substr(blank + 1);
@@ -94,6 +94,8 @@ int ResponseHead::Search(const char* name, char* buffer, int size, int start,
   if (wanted.empty()) return -1;
   std::size_t found = std::string_view::npos;
   for (std::size_t p = static_cast<std::size_t>(start); p + wanted.size() < m_text.size(); ++p) {
+    // Only a line start can open a header name; a match inside another name or a value
+    // (X-Content-Type-Options for Content-Type) is none.
     if (p != 0 && m_text[p - 1] != '\n') continue;
     if (m_text[p + wanted.size()] == ':' && SameIgnoringCase(m_text.substr(p, wanted.size()), wanted)) {
       found = p;
