@@ -1,10 +1,31 @@
 // quarry-cli: Quarry's engine without a window, for terminals and scripts.
+//
+// "run" plays the main window's part for one task: it loads the task files, adds the task as
+// the add-task dialog would (task control starts it at once), follows its log and figures
+// through views of its own, hands the end report from the runner's monitor to task control on
+// the main thread, and shuts task control down, which writes both task files. Ctrl+C stops the
+// task as the stop command does; a second Ctrl+C stops waiting for it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/common_options.h"
+#include "engine/search_hosts.h"
+#include "engine/task_control.h"
+#include "engine/task_files.h"
 #include "platform/home.h"
+#include "records/record_store.h"
 
 namespace {
 
@@ -14,6 +35,13 @@ const char kUsage[] =
     "Harvests files of one kind from a web search engine, as the Quarry window does.\n"
     "\n"
     "Commands:\n"
+    "  run --keyword K [--kind image|doc|ppt|pdf|xls] [--pages N] [--threads N]\n"
+    "      [--folder DIR] [--verbose]\n"
+    "                adds a task and runs it to its end (kind image, 50 pages, 3 threads and\n"
+    "                the home's DownData/ unless given); Ctrl+C stops it\n"
+    "  list          prints the unfinished and the finished tasks\n"
+    "  records FOLDER\n"
+    "                prints the rows of a task folder's database: file, address, title\n"
     "  --help        show this text\n"
     "\n"
     "Common options (each also read from the environment variable in brackets):\n"
@@ -21,20 +49,322 @@ const char kUsage[] =
     "  --web-host H      web-search host, may carry a port [QUARRY_WEB_HOST]\n"
     "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n";
 
+constexpr int kUsageError = 2;
+constexpr int kProgressWidth = 100;  // bytes of the live line, cut on a character boundary
+
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnInterrupt(int) { g_interrupts = g_interrupts + 1; }
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quarry-cli: %s\nTry 'quarry-cli --help'.\n", message.c_str());
+  return kUsageError;
+}
+
+const char* KindName(quarry::FileKind kind) {
+  switch (kind) {
+    case quarry::FileKind::Image: return "image";
+    case quarry::FileKind::Word: return "doc";
+    case quarry::FileKind::Slides: return "ppt";
+    case quarry::FileKind::Pdf: return "pdf";
+    case quarry::FileKind::Excel: return "xls";
+  }
+  return "?";
+}
+
+const char* StateName(quarry::TaskState state) {
+  switch (state) {
+    case quarry::TaskState::Waiting: return "waiting";
+    case quarry::TaskState::Running: return "running";
+    case quarry::TaskState::Paused: return "paused";
+    case quarry::TaskState::Ended: return "ended";
+  }
+  return "unknown";
+}
+
+bool ParseKind(const std::string& text, quarry::FileKind* kind) {
+  static const std::map<std::string, quarry::FileKind> kinds = {
+      {"image", quarry::FileKind::Image}, {"doc", quarry::FileKind::Word},
+      {"ppt", quarry::FileKind::Slides},  {"pdf", quarry::FileKind::Pdf},
+      {"xls", quarry::FileKind::Excel}};
+  auto found = kinds.find(text);
+  if (found == kinds.end()) return false;
+  *kind = found->second;
+  return true;
+}
+
+bool ParseCount(const std::string& text, int low, int high, int* value) {
+  if (text.empty() || text.size() > 4) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *value = std::atoi(text.c_str());
+  return *value >= low && *value <= high;
+}
+
+// `text` cut to at most `width` bytes without splitting a UTF-8 character.
+std::string CutText(const std::string& text, std::size_t width) {
+  if (text.size() <= width) return text;
+  std::size_t end = width;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+// The task tree of a terminal: nothing to show, only ids to hand out.
+class CliTree : public quarry::TaskTree {
+public:
+  quarry::TreeItemId InsertTaskItem(quarry::TaskRoot, const std::string&, int,
+                                    quarry::Task*) override {
+    return m_next++;
+  }
+  void DeleteItem(quarry::TreeItemId) override {}
+  void ExpandRoot(quarry::TaskRoot) override {}
+
+private:
+  quarry::TreeItemId m_next = 1;
+};
+
+// Keeps the figures and the latest line for the progress line; prints every line when verbose.
+class CliInfoView : public quarry::InfoView {
+public:
+  explicit CliInfoView(bool verbose) : m_verbose(verbose) {}
+  void AppendLog(int thread, const std::string& text) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_activity = text;
+    if (m_verbose) std::fprintf(stderr, "[%d] %s\n", thread, text.c_str());
+  }
+  void ShowTask(const quarry::SearchTask& task) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pages = task.pagesFetched;
+    m_files = task.filesFetched;
+  }
+  void ResetThreadPages() override {}
+  void AddThreadPages(int) override {}
+  std::string ProgressLine() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::string line = "pages " + std::to_string(m_pages) + "  files " + std::to_string(m_files) +
+                       "  " + m_activity;
+    return CutText(line, kProgressWidth);
+  }
+
+private:
+  std::mutex m_lock;
+  const bool m_verbose;
+  std::string m_activity;
+  int m_pages = 0;
+  int m_files = 0;
+};
+
+class CliResultView : public quarry::ResultView {
+public:
+  void OnRecordAdded(quarry::FileKind, const std::string&, const std::string&,
+                     const std::string&) override {
+    m_saved.fetch_add(1);
+  }
+  void ShowTask(quarry::FileKind, const std::string&) override {}
+  int saved() const { return m_saved.load(); }
+
+private:
+  std::atomic<int> m_saved{0};
+};
+
+// The end reports of the monitor threads, queued for the main thread.
+class CliFinishedQueue : public quarry::TaskFinishedSink {
+public:
+  void PostTaskFinished(quarry::SearchTask* task) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_tasks.push_back(task);
+    m_ready.notify_all();
+  }
+  quarry::SearchTask* Wait(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (!m_ready.wait_for(guard, timeout, [this] { return !m_tasks.empty(); })) return nullptr;
+    quarry::SearchTask* task = m_tasks.front();
+    m_tasks.pop_front();
+    return task;
+  }
+
+private:
+  std::mutex m_lock;
+  std::condition_variable m_ready;
+  std::deque<quarry::SearchTask*> m_tasks;
+};
+
+std::string HomeOf(const quarry::CommonOptions& options) {
+  return quarry::ResolveHome(options.home, quarry::ExecutableFolder());
+}
+
+int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+  quarry::NewTaskValues values;
+  bool verbose = false;
+  bool haveKeyword = false;
+  std::string folder;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--verbose") {
+      verbose = true;
+      continue;
+    }
+    if (arg != "--keyword" && arg != "--kind" && arg != "--pages" && arg != "--threads" &&
+        arg != "--folder") {
+      return UsageError("run: unknown option '" + arg + "'");
+    }
+    if (i + 1 >= args.size()) return UsageError("run: option " + arg + " needs a value");
+    const std::string& value = args[++i];
+    if (arg == "--keyword") {
+      values.keyword = value;
+      haveKeyword = true;
+    } else if (arg == "--kind") {
+      if (!ParseKind(value, &values.kind))
+        return UsageError("run: --kind must be image, doc, ppt, pdf or xls");
+    } else if (arg == "--pages") {
+      if (!ParseCount(value, quarry::kMinPageCount, quarry::kMaxPageCount, &values.pageCount))
+        return UsageError("run: --pages must be a number from 1 to 500");
+    } else if (arg == "--threads") {
+      if (!ParseCount(value, quarry::kMinThreadCount, quarry::kMaxThreadCount,
+                      &values.threadCount))
+        return UsageError("run: --threads must be a number from 1 to 6");
+    } else {
+      folder = value;
+    }
+  }
+  if (!haveKeyword) return UsageError("run: --keyword is required");
+
+  quarry::SearchHosts hosts;
+  std::string error;
+  if (!quarry::MakeSearchHosts(options.webHost, options.imageHost, &hosts, &error))
+    return UsageError(error);
+  const std::string home = HomeOf(options);
+  if (!quarry::CreateHomeFolders(home, &error)) {
+    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
+    return 1;
+  }
+  std::unique_ptr<quarry::HomeLock> lock = quarry::HomeLock::Acquire(home, &error);
+  if (!lock) {
+    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
+    return 1;
+  }
+  if (folder.empty()) folder = home + "DownData/";
+  if (folder.back() != '/') folder += '/';
+  values.folder = folder;
+  auto task = std::make_unique<quarry::Task>();
+  if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error))
+    return UsageError("run: " + error);
+  quarry::Task* running = task.get();
+
+  CliTree tree;
+  CliFinishedQueue finished;
+  CliInfoView info(verbose);
+  CliResultView result;
+  quarry::TaskControlOptions controlOptions;
+  controlOptions.home = home;
+  controlOptions.hosts = hosts;
+  controlOptions.followStartedTask = true;
+  quarry::TaskControl control(tree, finished, controlOptions);
+  control.SetViews(&info, &result);
+  control.LoadTaskFiles();
+
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const bool live = !verbose && ::isatty(STDOUT_FILENO);
+  std::printf("Task '%s' (%s, %d pages, %d threads) in %s\n", values.keyword.c_str(),
+              KindName(values.kind), values.pageCount, values.threadCount,
+              quarry::FieldText(running->record.folder).c_str());
+  std::fflush(stdout);
+  control.AddTask(std::move(task));
+  bool stopAsked = false;
+  bool ended = false;
+  while (!ended) {
+    if (quarry::SearchTask* record = finished.Wait(std::chrono::milliseconds(200))) {
+      control.OnTaskFinished(record);
+      ended = &running->record == record;
+    }
+    if (g_interrupts >= 1 && !stopAsked) {
+      stopAsked = true;
+      if (live) std::printf("\n");
+      std::printf("Stopping...\n");
+      std::fflush(stdout);
+      control.StopSelected(running);
+    }
+    if (g_interrupts >= 2) break;  // stop waiting: shutting down waits a little, then leaves
+    if (live && !ended) {
+      std::printf("\r\033[K%s", info.ProgressLine().c_str());
+      std::fflush(stdout);
+    }
+  }
+  if (live) std::printf("\r\033[K");
+  const quarry::SearchTask figures = control.Snapshot(running);
+  control.Shutdown();
+  std::printf("%s: %d pages fetched, %d files fetched, %d files saved and recorded in %s\n",
+              ended ? (stopAsked ? "Stopped" : "Finished") : "Interrupted", figures.pagesFetched,
+              figures.filesFetched, result.saved(), quarry::FieldText(figures.folder).c_str());
+  return 0;
+}
+
+void PrintTasks(const char* heading, const quarry::TaskList& list) {
+  std::printf("%s (%zu)\n", heading, list.size());
+  for (const auto& task : list) {
+    const quarry::SearchTask& t = task->record;
+    std::printf("  %-20s %-5s %-8s %s  pages %d/%d  files %d  threads %d  %s\n",
+                quarry::FieldText(t.keyword).c_str(), KindName(t.kind), StateName(t.state),
+                quarry::FieldText(t.createdAt).c_str(), t.pagesFetched, t.pageCount,
+                t.filesFetched, t.threadCount, quarry::FieldText(t.folder).c_str());
+  }
+}
+
+int ListCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+  if (args.size() > 1) return UsageError("list: unexpected argument '" + args[1] + "'");
+  const std::string home = HomeOf(options);
+  quarry::TaskList unfinished;
+  quarry::TaskList finished;
+  quarry::LoadTaskFile(quarry::UnfinishedTaskPath(home), &unfinished);
+  quarry::LoadTaskFile(quarry::FinishedTaskPath(home), &finished);
+  PrintTasks("Unfinished tasks", unfinished);
+  PrintTasks("Finished tasks", finished);
+  return 0;
+}
+
+int RecordsCommand(const std::vector<std::string>& args) {
+  if (args.size() != 2) return UsageError("records: give exactly one task folder");
+  std::string folder = args[1];
+  if (folder.empty()) return UsageError("records: the folder is empty");
+  if (folder.back() != '/') folder += '/';
+  for (int page = 1;; ++page) {
+    quarry::RecordPage result;
+    if (!quarry::RecordStore::ReadRecordPage(folder, page, result)) {
+      std::fprintf(stderr, "quarry-cli: cannot read the records of %s\n", folder.c_str());
+      return 1;
+    }
+    if (result.page != page) break;
+    for (const quarry::Record& row : result.records) {
+      std::printf("%s\t%s\t%s\n", row.fileName.c_str(), row.url.c_str(), row.title.c_str());
+    }
+    if (page >= result.pageCount) break;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   quarry::CommonOptions options;
   std::string error;
-  if (!quarry::TakeCommonOptions(args, &options, &error)) {
-    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
-    return 2;
+  if (!quarry::TakeCommonOptions(args, &options, &error)) return UsageError(error);
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
   }
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    std::fputs(kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  std::fprintf(stderr, "quarry-cli: unknown command '%s'\n%s", args[0].c_str(), kUsage);
-  return 2;
+  if (args[0] == "run") return RunCommand(options, args);
+  if (args[0] == "list") return ListCommand(options, args);
+  if (args[0] == "records") return RecordsCommand(args);
+  return UsageError("unknown command '" + args[0] + "'");
 }

@@ -263,6 +263,15 @@ void TaskControl::StartRunner(Task* task) {
   runner->Init(&task->record, base.c_str(), m_options.hosts.ImageLinkPattern.c_str());
   runner->SetFinishedSink(&m_finished);
   runner->AttachViews(nullptr, nullptr);
+  if (m_options.followStartedTask) {
+    if (m_current && m_current->runner) m_current->runner->AttachViews(nullptr, nullptr);
+    if (m_info) {
+      m_info->ResetThreadPages();
+      m_info->AddThreadPages(RunnableThreadCount(task->record));
+    }
+    runner->AttachViews(m_info, m_result);
+    m_current = task;
+  }
   runner->Start();
   task->runner = runner.release();
   SetState(task, TaskState::Running);
