@@ -282,7 +282,7 @@ class ConditionalElement : public RegexElement {
 // Native depth that group recursion may use in one search, in element levels. A recursion costs
 // the height of its target; past the bound the recursion fails to match, so patterns that
 // re-enter a group without consuming input, or deeply, end instead of exhausting the stack.
-inline constexpr int kMaxRecursionWeight = 4000;
+inline constexpr int kMaxRecursionWeight = 2500;
 
 class RecursionElement : public RegexElement {
  public:

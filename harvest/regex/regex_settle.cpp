@@ -5,6 +5,7 @@
 // using them never changes a result: the text every match must begin with, the bytes a match
 // can begin with, and, for a greedy one-byte repeat inside a list, what must follow it.
 #include <algorithm>
+#include <unordered_map>
 
 #include "harvest/regex/regex_engine.h"
 #include "harvest/regex/regex_program.h"
@@ -14,24 +15,34 @@ namespace {
 
 constexpr int kMaxFollowSets = 8;  // one-byte elements a follow hint looks through
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-    if (upper(a[i]) != upper(b[i])) return false;
+// Names compare ignoring ASCII case; the key is the upper-cased name.
+std::string NameKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return true;
+  return key;
 }
 
-const NamedGroup* FirstNamed(const RegexProgram& program, const std::string& name) {
+// The first named group of each name, so that lookups stay cheap in patterns with many names.
+using NameTable = std::unordered_map<std::string, const NamedGroup*>;
+
+NameTable MakeNameTable(const RegexProgram& program) {
+  NameTable table;
   for (const NamedGroup& group : program.m_namedGroups) {
-    if (SameNameIgnoringCase(group.m_open->m_name, name)) return &group;
+    table.emplace(NameKey(group.m_open->m_name), &group);
   }
-  return nullptr;
+  return table;
 }
 
-int LookUp(const RegexProgram& program, const std::string& name) {
-  const NamedGroup* group = FirstNamed(program, name);
+const NamedGroup* FirstNamed(const NameTable& names, const std::string& name) {
+  const auto found = names.find(NameKey(name));
+  return found != names.end() ? found->second : nullptr;
+}
+
+// The current number of the first group of that name, or -3 when there is none.
+int LookUp(const NameTable& names, const std::string& name) {
+  const NamedGroup* group = FirstNamed(names, name);
   return group != nullptr ? group->m_open->m_number : -3;
 }
 
@@ -244,10 +255,11 @@ void SettlePattern(RegexProgram& program) {
   if (table.empty()) table.resize(1, nullptr);
   table[0] = program.m_root;
   int counter = program.m_numberedGroups;
+  const NameTable names = MakeNameTable(program);
   for (NamedGroup& group : program.m_namedGroups) {
     table.push_back(group.m_list);
     if (group.m_open->m_number >= 1) continue;
-    const NamedGroup* first = FirstNamed(program, group.m_open->m_name);
+    const NamedGroup* first = FirstNamed(names, group.m_open->m_name);
     int number;
     if (first == nullptr || first == &group || first->m_open->m_number < 0) {
       number = ++counter;
@@ -262,18 +274,23 @@ void SettlePattern(RegexProgram& program) {
   }
   program.m_maxGroupNumber = highest;
 
+  std::unordered_map<const RegexElement*, int> heights;  // one walk per distinct target
   for (RecursionElement* recursion : program.m_pendingRecursions) {
-    if (recursion->m_number == -3) recursion->m_number = LookUp(program, recursion->m_name);
+    if (recursion->m_number == -3) recursion->m_number = LookUp(names, recursion->m_name);
     if (recursion->m_number >= 0 && recursion->m_number < static_cast<int>(table.size())) {
-      recursion->m_target = table[recursion->m_number];
-      if (recursion->m_target != nullptr) recursion->m_weight = Height(recursion->m_target) + 1;
+      const RegexElement* target = table[recursion->m_number];
+      recursion->m_target = target;
+      if (target == nullptr) continue;
+      auto [entry, added] = heights.try_emplace(target, 0);
+      if (added) entry->second = Height(target);
+      recursion->m_weight = entry->second + 1;
     }
   }
   for (BackrefElement* backref : program.m_pendingBackrefs) {
-    backref->m_number = LookUp(program, backref->m_name);
+    backref->m_number = LookUp(names, backref->m_name);
   }
   for (ConditionalElement* conditional : program.m_pendingConditions) {
-    const int number = LookUp(program, conditional->m_name);
+    const int number = LookUp(names, conditional->m_name);
     if (number != -3) {
       conditional->m_number = number;
       conditional->m_condition = nullptr;
