@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Checks quarry-regex's output: one line of pairs per match (-1 -1 for a group that took no
+# part), "no match", --all stepping past empty matches, --dump, --start, --flags, and a subject
+# read whole from standard input, NUL bytes included. Usage: regex_cli_test.sh PATH-TO-TOOL
+set -euo pipefail
+tool=$1
+failures=0
+
+check() {
+  local expected=$1
+  shift
+  local actual
+  actual=$("$tool" "$@")
+  if [ "$actual" != "$expected" ]; then
+    printf 'quarry-regex %s\n  expected: %q\n  actual:   %q\n' "$*" "$expected" "$actual"
+    failures=$((failures + 1))
+  fi
+}
+
+check_stdin() {
+  local input=$1 expected=$2
+  shift 2
+  local actual
+  actual=$(printf "$input" | "$tool" "$@")
+  if [ "$actual" != "$expected" ]; then
+    printf 'quarry-regex %s < %s\n  expected: %q\n  actual:   %q\n' "$*" "$input" "$expected" \
+      "$actual"
+    failures=$((failures + 1))
+  fi
+}
+
+check "0 1 -1 -1" '(a)|b' b
+check "no match" x abc
+check $'0 0\n1 3\n3 3\n4 4' --all 'a*' baab
+check $'1 2 1 2\n3 4 3 4' --all '(a)' xaxa
+check "no match" --all x abc
+check $'Str("ab")\n1 3' --dump ab xab
+check "2 4" --start 1 ab abab
+check "2 3" --flags 16 a aba
+check $'2 3\n0 1' --all --flags 16 a aba
+check "0 3" --flags 0x08 ABC abc
+check_stdin 'xxab\n' "2 4" ab
+check_stdin 'a\0a' $'0 1\n2 3' --all a
+check_stdin 'a\0b' "0 3" 'a\x00b'
+
+if "$tool" >/dev/null 2>&1; then
+  echo "quarry-regex without a pattern should fail"
+  failures=$((failures + 1))
+fi
+exit $((failures > 0))
