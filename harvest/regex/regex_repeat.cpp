@@ -158,6 +158,18 @@ bool RunCopies(MatchContext& context, const RegexElement* sub, int count, bool b
 
 bool LazyRepeatElement::Match(MatchContext& context) const {
   if (!context.Step()) return false;
+  if (const ByteSet* set = m_sub->SingleByteSet()) {
+    // A one-byte sub-element: the minimum run, then one more byte per MatchNext.
+    const bool leftwards = m_sub->RightToLeft();
+    const int from = leftwards ? context.m_position - m_minimum : context.m_position;
+    if (from < 0 || m_minimum > context.m_length - from) return false;
+    for (int i = 0; i < m_minimum; ++i) {
+      if (!set->Has(context.m_subject[from + i])) return false;
+    }
+    context.m_position += leftwards ? -m_minimum : m_minimum;
+    context.Push(0);
+    return true;
+  }
   if (!RunCopies(context, m_sub, m_minimum, false)) return false;
   context.Push(0);
   return true;
@@ -165,6 +177,18 @@ bool LazyRepeatElement::Match(MatchContext& context) const {
 
 bool LazyRepeatElement::MatchNext(MatchContext& context) const {
   int count = context.Pop();
+  if (const ByteSet* set = m_sub->SingleByteSet()) {
+    const bool leftwards = m_sub->RightToLeft();
+    const int at = leftwards ? context.m_position - 1 : context.m_position;
+    if (count < m_extra && at >= 0 && at < context.m_length && set->Has(context.m_subject[at])) {
+      context.m_position += leftwards ? -1 : 1;
+      context.Push(count + 1);
+      return true;
+    }
+    const int taken = m_minimum + count;
+    context.m_position += leftwards ? taken : -taken;
+    return false;
+  }
   if (count < m_extra) {
     const int start = context.m_position;
     if (m_sub->Match(context)) {
