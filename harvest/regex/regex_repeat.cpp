@@ -1,10 +1,13 @@
 // Match and MatchNext of the elements that decide how often or whether their sub-element runs:
 // greedy, lazy and possessive repeats, independent groups, assertions, conditionals and
-// recursion. Repeats iterate: a repeat of a one-byte element (a class, the dot, a single
-// character) counts its run in a tight loop and pushes one count, giving bytes back one at a
-// time; a repeat of anything else keeps, per iteration, the sub-element's own entries followed by
-// the iteration's start position, then the count on top. An iteration beyond the minimum must
+// recursion. Repeats iterate and never recurse per byte: a repeat of a one-byte element (a
+// class, the dot, a single character) runs in a tight loop and keeps one count on the backtrack
+// stack, greedy ones giving bytes back one at a time, lazy ones taking one more at a time; a
+// repeat of anything else keeps, per iteration, the sub-element's own entries followed by the
+// iteration's start position, then the count on top. An iteration beyond the minimum must
 // consume input, so a sub-element that can match empty cannot make a repeat loop forever.
+// After a later way of one iteration a greedy repeat extends again from there, as greedy
+// matching requires: (a|ab)*c finds abac whole.
 #include <cstring>
 
 #include "harvest/regex/regex_elements.h"
