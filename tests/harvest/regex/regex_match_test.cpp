@@ -212,7 +212,7 @@ TEST(RegexMatchTest, Recursion) {
   ExpectMatches({
       {"\\((?:[^()]|(?R))*\\)", 0, "x(a(b)c)y", -1, "1 8"},
       {"(a(?1)?b)", 0, "aabb", -1, "0 4 0 4"},
-      {"(?<p>a(?&p)?b)", 0, "ab", -1, "0 2 0 2"},
+      {"(?<p>a(?R<p>)?b)", 0, "aabbb", -1, "0 4 0 4"},
       {"(?R)", 0, "abc", -1, "no match"},  // re-entry without consuming input is bounded
       {"a|(?R)b", 0, "xxb", -1, "no match"},
       {"(?R)?a", 0, "ba", -1, "1 2"},
