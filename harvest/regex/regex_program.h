@@ -19,6 +19,8 @@ struct NamedGroup {
 };
 
 inline constexpr int kStockSlots = 17;
+// The shared stock elements of one engine (the dot, \w, \s, \d and their kin), by slot.
+using StockElementTable = std::array<RegexElement*, kStockSlots>;
 
 struct RegexProgram {
   // Creates an element owned by the program.
@@ -42,7 +44,7 @@ struct RegexProgram {
   std::vector<RecursionElement*> m_pendingRecursions;
   std::vector<BackrefElement*> m_pendingBackrefs;
   std::vector<ConditionalElement*> m_pendingConditions;
-  std::array<RegexElement*, kStockSlots> m_stock{};  // the StockElementTable
+  StockElementTable m_stock{};  // filled on first use
 
   // Search hints, set after settling (left-to-right patterns only). Every match begins with
   // m_prefix; when m_firstBytesKnown, every match begins with a byte of m_firstBytes.
