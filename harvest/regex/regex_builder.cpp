@@ -86,6 +86,7 @@ class RegexBuilder {
   RegexElement* PosixClass(int flags);
   RegexElement* Backref(int flags);
   RegexElement* Group(int& flags);
+  RegexElement* OptionSetting(int& flags);
   RegexElement* NamedGroupOf(int flags);
   RegexElement* RecursionByNumberOrName();
   RegexElement* Conditional(int flags);
@@ -437,7 +438,12 @@ RegexElement* RegexBuilder::Group(int& flags) {
     while (!Current().IsEnd() && !Current().m_meta && IsSpaceByte(Current().m_char)) Advance();
     return RecursionByNumberOrName();
   }
-  // Option setting.
+  return OptionSetting(flags);
+}
+
+// (?imsg-imsg) changes the flags for the rest of the enclosing Alternative; (?i:...) and
+// (?i(...)) apply them to a group of their own. A digit instead starts a recursion by number.
+RegexElement* RegexBuilder::OptionSetting(int& flags) {
   while (!Current().IsEnd() && !Current().m_meta && IsSpaceByte(Current().m_char)) Advance();
   if (!Current().IsEnd() && !Current().m_meta && IsDigit(Current().m_char)) {
     return RecursionByNumberOrName();
