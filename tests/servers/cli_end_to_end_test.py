@@ -14,6 +14,7 @@ import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # keep the source tree free of caches
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import search_service  # noqa: E402
 
