@@ -4,14 +4,14 @@
 // The database runs in write-ahead-log mode, set once when it is prepared (the mode is kept in
 // the file): a commit appends the row to db.sqlite-wal and, with synchronous=FULL, syncs that
 // file before the insert returns, so a row is on disk as soon as its insert reports success.
-// Compared with the rollback journal this costs one sync per row instead of several and lets
-// the result browser read while the workers write.
+// Compared with the rollback journal this costs one sync per commit instead of several, and
+// the result browser reads while the workers write.
 //
-// SQLite lets a waiting writer poll for the lock with growing sleeps; under a steady stream of
-// inserts from six threads a poller can miss the free moments for longer than any time-out and
-// its row would be lost. The inserts of this process therefore queue for their turn in arrival
-// order (WriteTurn) and meet SQLite's lock only one at a time; the busy time-out of every
-// connection still covers readers, checkpoints and other processes such as the sqlite3 shell.
+// The inserts of this process go through a group commit (CommitGroups): one thread at a time
+// writes the rows queued for a database in one synced transaction. The busy time-out of every
+// connection covers what remains: readers, checkpoints and other processes such as the sqlite3
+// shell.
+//
 // Public operations catch everything, so no failure leaves this library as an exception.
 #include "records/record_store.h"
 
@@ -19,8 +19,9 @@
 
 #include <climits>
 #include <condition_variable>
-#include <cstdint>
+#include <map>
 #include <mutex>
+#include <vector>
 
 namespace quarry {
 
@@ -34,42 +35,6 @@ namespace {
 constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS filename(filename TEXT, url TEXT, title TEXT)";
 constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
-
-// A first-come, first-served turn for the inserts of this process: a writer that arrives while
-// another commits waits for the commits queued before it, never for an unbounded number.
-class WriteTurn {
-public:
-    static WriteTurn& Instance() {
-        static WriteTurn turn;
-        return turn;
-    }
-    void Take() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        std::uint64_t ticket = m_next++;
-        m_changed.wait(lock, [&] { return m_serving == ticket; });
-    }
-    void Give() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_serving;
-        }
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::uint64_t m_next = 0;     // ticket of the next writer to arrive
-    std::uint64_t m_serving = 0;  // ticket of the writer whose turn it is
-};
-
-class WriteTurnGuard {
-public:
-    WriteTurnGuard() { WriteTurn::Instance().Take(); }
-    ~WriteTurnGuard() { WriteTurn::Instance().Give(); }
-    WriteTurnGuard(const WriteTurnGuard&) = delete;
-    WriteTurnGuard& operator=(const WriteTurnGuard&) = delete;
-};
 
 // Opens `path` with `flags` and gives it the busy time-out; empty when it cannot be opened.
 Connection OpenConnection(const std::string& path, int flags) {
@@ -108,19 +73,101 @@ bool BindText(sqlite3_stmt* statement, int index, const std::string& text) {
                                SQLITE_UTF8) == SQLITE_OK;
 }
 
-// Runs the compiled insert once with the three values and leaves it ready for the next row.
-bool InsertRow(sqlite3_stmt* insert, const std::string& fileName, const std::string& url,
-               const std::string& title) {
-    bool ok = BindText(insert, 1, fileName) && BindText(insert, 2, url) &&
-              (title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
-                             : BindText(insert, 3, title));
-    if (ok) {
-        WriteTurnGuard turn;  // the autocommit write ends, committed or not, when step returns
-        ok = sqlite3_step(insert) == SQLITE_DONE;
+// One row on its way into the table. It lives on the stack of the thread that adds it, which
+// waits until the row is done, so whichever thread commits it may read its texts meanwhile.
+struct PendingRow {
+    const std::string& fileName;
+    const std::string& url;
+    const std::string& title;
+    bool done = false;    // guarded by the commit groups' mutex
+    bool stored = false;  // valid once done
+};
+
+bool BindRow(sqlite3_stmt* insert, const PendingRow& row) {
+    return BindText(insert, 1, row.fileName) && BindText(insert, 2, row.url) &&
+           (row.title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
+                              : BindText(insert, 3, row.title));
+}
+
+// Inserts `batch` in one transaction through `db` and syncs it with a single commit. A row
+// that fails alone is left out; a failure that ends the transaction fails every row. Allocates
+// nothing and cannot throw, so the rows of the other threads always come back done.
+void CommitBatch(sqlite3* db, sqlite3_stmt* insert,
+                 const std::vector<PendingRow*>& batch) noexcept {
+    auto failAll = [&] {
+        for (PendingRow* row : batch) row->stored = false;
+    };
+    if (!Execute(db, "BEGIN IMMEDIATE")) return;
+    for (PendingRow* row : batch) {
+        row->stored = BindRow(insert, *row) && sqlite3_step(insert) == SQLITE_DONE;
+        sqlite3_reset(insert);
+        sqlite3_clear_bindings(insert);  // the bound texts belong to the row's own thread
+        if (sqlite3_get_autocommit(db)) {  // SQLite rolled the whole transaction back
+            failAll();
+            return;
+        }
     }
-    sqlite3_reset(insert);
-    sqlite3_clear_bindings(insert);  // the bound texts belong to the caller
-    return ok;
+    if (!Execute(db, "COMMIT")) {
+        Execute(db, "ROLLBACK");
+        failAll();
+    }
+}
+
+// Group commit of the inserts of this process, one group per database. The first thread to
+// arrive commits every row queued for that database with one transaction and one sync, on its
+// own connection; rows that arrive meanwhile wait and go with the next commit. So no writer
+// polls SQLite's lock against the others (a poller can miss the free moments for longer than
+// any time-out, and its row would be lost), every row waits for at most two commits, and six
+// threads share each sync instead of queueing for one sync apiece.
+class CommitGroups {
+public:
+    static CommitGroups& Instance() {
+        static CommitGroups groups;
+        return groups;
+    }
+
+    // Returns once `row` has been committed to the database at `path` (true) or has failed.
+    bool Add(const std::string& path, sqlite3* db, sqlite3_stmt* insert, PendingRow& row) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        auto entry = m_groups.try_emplace(path).first;
+        Group& group = entry->second;
+        group.pending.push_back(&row);
+        ++group.users;
+        while (!row.done) {
+            if (group.committing) {
+                m_changed.wait(lock);
+                continue;
+            }
+            group.committing = true;
+            std::vector<PendingRow*> batch;
+            batch.swap(group.pending);
+            lock.unlock();
+            CommitBatch(db, insert, batch);
+            lock.lock();
+            for (PendingRow* done : batch) done->done = true;
+            group.committing = false;
+            m_changed.notify_all();
+        }
+        if (--group.users == 0) m_groups.erase(entry);
+        return row.stored;
+    }
+
+private:
+    struct Group {
+        std::vector<PendingRow*> pending;  // rows waiting for the next commit
+        bool committing = false;           // a thread is committing a batch right now
+        int users = 0;                     // threads inside Add for this database
+    };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::string, Group> m_groups;
+};
+
+// Adds one row through the connection `db`; see CommitGroups.
+bool InsertRow(const std::string& path, sqlite3* db, sqlite3_stmt* insert,
+               const std::string& fileName, const std::string& url, const std::string& title) {
+    PendingRow row{fileName, url, title};
+    return CommitGroups::Instance().Add(path, db, insert, row);
 }
 
 std::string ColumnText(sqlite3_stmt* statement, int column) {
@@ -209,6 +256,7 @@ bool RecordWriter::Open(const std::string& folder) {
         if (!db) return false;
         Statement insert = Prepare(db.get(), kInsertRow);
         if (!insert) return false;
+        m_path = RecordStore::ConnectionString(folder);
         m_db = std::move(db);
         m_insert = std::move(insert);
         return true;
@@ -221,7 +269,7 @@ bool RecordWriter::Add(const std::string& fileName, const std::string& url,
                        const std::string& title) {
     if (!m_insert) return false;
     try {
-        return InsertRow(m_insert.get(), fileName, url, title);
+        return InsertRow(m_path, m_db.get(), m_insert.get(), fileName, url, title);
     } catch (...) {
         return false;
     }

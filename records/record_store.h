@@ -5,8 +5,9 @@
 // AddRecord opens its own connection for one row, and ReadRecordPage reads one page of thirty
 // rows for the result browser. RecordWriter keeps one connection (and its compiled insert)
 // open for the length of a task, one per worker thread, for harvests that save files faster
-// than a connection per row allows. Every connection waits up to kBusyTimeoutMs for the others,
-// so concurrent writers and readers all succeed. Nothing here throws: failures are false.
+// than a connection per row allows. Concurrent inserts of the process are committed together;
+// every connection waits up to kBusyTimeoutMs for a lock held elsewhere, so concurrent writers
+// and readers all succeed. Nothing here throws: failures are false.
 #pragma once
 
 #include <memory>
@@ -70,7 +71,8 @@ using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // A connection to one task database kept open for many rows; use one per thread (it is not
-// shared between threads). Rows are committed one by one, each on disk when Add returns.
+// shared between threads). Each row is on disk when Add returns; rows that threads add at the
+// same moment share one commit.
 class RecordWriter {
 public:
     RecordWriter() = default;
@@ -85,6 +87,7 @@ public:
     void Close();
 
 private:
+    std::string m_path;      // the database file, which names the commit group of its rows
     Connection m_db;         // declared first so that it is closed after the statement
     Statement m_insert;
 };

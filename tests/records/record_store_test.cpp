@@ -245,6 +245,37 @@ TEST_F(RecordStoreTest, SixThreadsStoreEveryRow) {
               std::to_string(kThreads * (kRows + kWriterRows)));
 }
 
+// Rows committed together by one thread must still land in their own task's database.
+TEST_F(RecordStoreTest, ConcurrentRowsGoToTheirOwnDatabase) {
+    const std::string folders[2] = {m_root + "/a/", m_root + "/b/"};
+    for (const std::string& folder : folders) {
+        fs::create_directory(folder);
+        ASSERT_TRUE(RecordStore::PrepareTaskDatabase(folder));
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string& folder = folders[t % 2];
+            RecordWriter writer;
+            if (!writer.Open(folder)) ++failures;
+            for (int row = 0; row < 100; ++row) {
+                bool ok = t < 2 ? RecordStore::AddRecord(folder, folder, "u", "t")
+                                : writer.Add(folder, "u", "t");
+                if (!ok) ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    for (const std::string& folder : folders) {
+        m_folder = folder;
+        EXPECT_EQ(QueryText("SELECT count(*) FROM filename WHERE filename = '" + folder + "'"),
+                  "300");
+        EXPECT_EQ(Count(), 300);
+    }
+}
+
 TEST_F(RecordStoreTest, ReaderPagesInInsertionOrder) {
     RecordPage page;
     ASSERT_TRUE(RecordStore::PrepareTaskDatabase(m_folder));
