@@ -5,12 +5,13 @@
 // \W and the dot, greedy, lazy and possessive quantifiers, capturing, non-capturing and atomic
 // groups, alternation, the anchors ^ $ \A \Z \b \B, back-references to groups already closed,
 // look-ahead, and fixed-width look-behind. It steers clear of the places where the two
-// dialects differ on purpose: no quantifier over something that can match empty, no \s (its
-// left-to-right set lacks form feed and vertical tab here), no brace forms without a minimum,
-// no letters in bracket classes when ignoring case (classes never ignore case here), no
-// possessive marker after an exact count (here it has no effect), no LF at the end of a subject
-// unless multi-line is on (Python's $ also matches before a final LF), no CR (line starts here
-// also follow a lone CR), and no empty subject for \B (Python's \B never matches there).
+// dialects differ on purpose: no quantifier over something that can match empty (an empty
+// iteration is undone here, captures and all; Python keeps it), no \s (its left-to-right set
+// lacks form feed and vertical tab here), no brace forms without a minimum, no letters in
+// bracket classes when ignoring case (classes never ignore case here), no possessive marker
+// after an exact count (here it has no effect), no LF at the end of a subject unless
+// multi-line is on (Python's $ also matches before a final LF), no CR (line starts here also
+// follow a lone CR), and no empty subject for \B (Python's \B never matches there).
 //
 // The seed is fixed; QUARRY_REGEX_DIFF_SEED=N runs another set of cases.
 //
