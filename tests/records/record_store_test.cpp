@@ -68,10 +68,6 @@ protected:
     std::string m_folder;  // ends with '/', as task folders do
 };
 
-TEST_F(RecordStoreTest, ConnectionStringIsTheDatabasePath) {
-    EXPECT_EQ(RecordStore::ConnectionString("/data/DownData/cat/"), "/data/DownData/cat/db.sqlite");
-}
-
 TEST_F(RecordStoreTest, SecondPrepareKeepsTheRows) {
     ASSERT_TRUE(RecordStore::PrepareTaskDatabase(m_folder));
     ASSERT_TRUE(RecordStore::AddRecord(m_folder, m_folder + "a.pdf", "http://h/a.pdf", "A"));
@@ -287,8 +283,21 @@ TEST_F(RecordStoreTest, ReaderPagesInInsertionOrder) {
 
     RecordWriter writer;
     ASSERT_TRUE(writer.Open(m_folder));
-    for (int i = 1; i <= 65; ++i)
-        ASSERT_TRUE(writer.Add("f" + std::to_string(i), "u" + std::to_string(i), ""));
+    auto addUpTo = [&](int last) {
+        for (int i = static_cast<int>(Count()) + 1; i <= last; ++i)
+            ASSERT_TRUE(writer.Add("f" + std::to_string(i), "u" + std::to_string(i), ""));
+    };
+    addUpTo(30);  // thirty rows are one full page
+    ASSERT_TRUE(RecordStore::ReadRecordPage(m_folder, 2, page));
+    EXPECT_EQ(page.pageCount, 1);
+    EXPECT_EQ(page.page, 1);
+    EXPECT_EQ(page.records.size(), 30u);
+    addUpTo(31);  // the thirty-first opens page 2
+    ASSERT_TRUE(RecordStore::ReadRecordPage(m_folder, 2, page));
+    EXPECT_EQ(page.pageCount, 2);
+    ASSERT_EQ(page.records.size(), 1u);
+    EXPECT_EQ(page.records[0].fileName, "f31");
+    addUpTo(65);
 
     struct Case {
         int requested, page;
@@ -311,23 +320,6 @@ TEST_F(RecordStoreTest, ReaderPagesInInsertionOrder) {
         EXPECT_EQ(page.records.back().fileName, c.last) << c.requested;
     }
     EXPECT_EQ(page.records[4].url, "u5");
-}
-
-TEST_F(RecordStoreTest, ThirtyRowsAreOnePageAndThirtyOneAreTwo) {
-    ASSERT_TRUE(RecordStore::PrepareTaskDatabase(m_folder));
-    RecordWriter writer;
-    ASSERT_TRUE(writer.Open(m_folder));
-    RecordPage page;
-    for (int i = 1; i <= 30; ++i) ASSERT_TRUE(writer.Add("f" + std::to_string(i), "u", "t"));
-    ASSERT_TRUE(RecordStore::ReadRecordPage(m_folder, 2, page));
-    EXPECT_EQ(page.pageCount, 1);
-    EXPECT_EQ(page.page, 1);
-    EXPECT_EQ(page.records.size(), 30u);
-    ASSERT_TRUE(writer.Add("f31", "u", "t"));
-    ASSERT_TRUE(RecordStore::ReadRecordPage(m_folder, 2, page));
-    EXPECT_EQ(page.pageCount, 2);
-    ASSERT_EQ(page.records.size(), 1u);
-    EXPECT_EQ(page.records[0].fileName, "f31");
 }
 
 TEST_F(RecordStoreTest, WriterSurvivesAMove) {
