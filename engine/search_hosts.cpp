@@ -5,14 +5,12 @@
 
 #include <mutex>
 
+#include "harvest/link_extraction.h"
+
 namespace quarry {
 namespace {
 
 constexpr const char* kImageQuery = "/i?tn=baiduimage&ct=201326592&cl=2&lm=-1&pv=&z=3&word=";
-constexpr const char* kImagePageTail =
-    "/i\\?z=0&cl=2&ct=\\d+&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage&word=[^\\s]*&pn=\\d+";
-constexpr const char* kPictureAlternatives =
-    "|http://[^\\s]*.jpg|http://[^\\s]*.gif|http://[^\\s]*.bmp";
 
 bool CheckHost(const std::string& host, const char* what, std::string* error) {
   if (host.size() > kMaxSearchHostLength) {
@@ -44,7 +42,7 @@ bool MakeSearchHosts(const std::string& webHost, const std::string& imageHost, S
   }
   hosts->webSearchBase = "http://" + web + "/s?";
   hosts->imageSearchBase = "http://" + image + kImageQuery;
-  hosts->ImageLinkPattern = "http://" + image + kImagePageTail + kPictureAlternatives;
+  hosts->ImageLinkPattern = BuildImageLinkPattern(image);
   return true;
 }
 
