@@ -127,7 +127,12 @@ class CliTest(unittest.TestCase):
                    "run", "--keyword", "slow", "--kind", "doc", "--pages", "500", "--threads", "1"]
         process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                    text=True)
-        time.sleep(1.0)
+        # Interrupt as soon as the task has been seeded (its database exists): 501 result pages
+        # cannot all be fetched by then, however fast the machine.
+        database = self.home + "DownData/slow/db.sqlite"
+        deadline = time.monotonic() + 20
+        while not os.path.exists(database) and time.monotonic() < deadline:
+            time.sleep(0.005)
         process.send_signal(signal.SIGINT)
         out, err = process.communicate(timeout=60)
         self.assertEqual(process.returncode, 0, err)
