@@ -25,6 +25,15 @@ class CountingSink : public LinkSink {
   std::size_t m_logBytes = 0;
 };
 
+// The figures both benchmarks give: pages per second, links per page and the page size.
+void Report(benchmark::State& state, int links, const std::string& page) {
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+  state.counters["links/page"] = links;
+  state.counters["page KB"] = static_cast<double>(page.size()) / 1024.0;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+
 void BM_ImageResultPage(benchmark::State& state) {
   const std::string page = bench::ImageResultPage();
   const std::string pattern = BuildImageLinkPattern(bench::kImageHost);
@@ -34,11 +43,7 @@ void BM_ImageResultPage(benchmark::State& state) {
     links = ExtractImageLinks(sink, 1, pattern, page);
     benchmark::DoNotOptimize(links);
   }
-  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
-  state.counters["links/page"] = links;
-  state.counters["page KB"] = static_cast<double>(page.size()) / 1024.0;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+  Report(state, links, page);
 }
 BENCHMARK(BM_ImageResultPage)->Unit(benchmark::kMillisecond);
 
@@ -50,11 +55,7 @@ void BM_DocumentResultPage(benchmark::State& state) {
     links = ExtractDocumentLinks(sink, 1, 1, page);
     benchmark::DoNotOptimize(links);
   }
-  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
-  state.counters["links/page"] = links;
-  state.counters["page KB"] = static_cast<double>(page.size()) / 1024.0;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+  Report(state, links, page);
 }
 BENCHMARK(BM_DocumentResultPage)->Unit(benchmark::kMicrosecond);
 

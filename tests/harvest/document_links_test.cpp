@@ -40,16 +40,7 @@ TEST(ExtractDocumentLinksTest, QueuesMatchingHrefsAtTheFrontWithTheirTitles) {
   EXPECT_EQ(sink.added[0].title, "年度报告 2019 - 第一部分");
   EXPECT_EQ(sink.added[1].title, "工作计划");
   EXPECT_EQ(sink.added[2].title, "总结 &lt; 草稿");
-  for (const auto& link : sink.added) {
-    EXPECT_TRUE(link.front);
-    EXPECT_EQ(link.source, "http://");
-    EXPECT_FALSE(link.hasExtra);
-    EXPECT_EQ(link.reserved1, 0);
-    EXPECT_EQ(link.reserved2, 0);
-    EXPECT_EQ(link.reservedByte, 0);
-    EXPECT_EQ(link.isSearchPage, 0);
-    EXPECT_FALSE(link.check);
-  }
+  for (const auto& link : sink.added) testing::ExpectExtractedLinkArguments(link, "http://");
   ASSERT_EQ(sink.logs.size(), 3u);
   EXPECT_EQ(sink.logs[1].thread, 3);
   EXPECT_EQ(sink.logs[1].text, "解析到：/files/plan.doc ...");

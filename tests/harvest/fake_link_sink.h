@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "harvest/link_sink.h"
 
 namespace quarry::testing {
@@ -72,5 +74,18 @@ class FakeLinkSink : public LinkSink {
   std::vector<LogLine> logs;
   std::string refuseUrl;          // an address this queue refuses, as a full queue would
 };
+
+// Checks what every extracted link carries besides its address and title: queued at the
+// front with `source`, no extra text, zero reserved values and no seen-address check.
+inline void ExpectExtractedLinkArguments(const AddedLink& link, const std::string& source) {
+  EXPECT_TRUE(link.front) << link.url;
+  EXPECT_EQ(link.source, source) << link.url;
+  EXPECT_FALSE(link.hasExtra) << link.url;
+  EXPECT_EQ(link.reserved1, 0) << link.url;
+  EXPECT_EQ(link.reserved2, 0) << link.url;
+  EXPECT_EQ(link.reservedByte, 0) << link.url;
+  EXPECT_EQ(link.isSearchPage, 0) << link.url;
+  EXPECT_FALSE(link.check) << link.url;
+}
 
 }  // namespace quarry::testing

@@ -73,15 +73,8 @@ TEST(ExtractImageLinksTest, QueuesAtTheFrontAsImageLinksAndLogsEach) {
   ASSERT_EQ(sink.added.size(), 3u);
   EXPECT_EQ(sink.added[0].url, "http://img0.x.cn/it/u=1,2&fm=21.jpg");
   for (const auto& link : sink.added) {
-    EXPECT_TRUE(link.front);
-    EXPECT_EQ(link.source, "null");
+    testing::ExpectExtractedLinkArguments(link, "null");
     EXPECT_EQ(link.title, "");
-    EXPECT_FALSE(link.hasExtra);
-    EXPECT_EQ(link.reserved1, 0);
-    EXPECT_EQ(link.reserved2, 0);
-    EXPECT_EQ(link.reservedByte, 0);
-    EXPECT_EQ(link.isSearchPage, 0);
-    EXPECT_FALSE(link.check);
   }
   ASSERT_EQ(sink.logs.size(), 3u);
   EXPECT_EQ(sink.logs[2].thread, 4);
