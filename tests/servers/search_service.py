@@ -36,6 +36,7 @@ The first line on standard output is the port, so a caller can ask for port 0.
 
 import argparse
 import http.server
+import re
 import socketserver
 import struct
 import sys
@@ -475,6 +476,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # The head and the body go out in separate writes; without this a kept-alive client waits
     # for the delayed acknowledgement of the head before the body comes (about 40 ms a file).
     disable_nagle_algorithm = True
+
+    def parse_request(self):
+        # Quarry puts the keyword into its result-page addresses as raw bytes: blanks and UTF-8
+        # characters arrive unescaped in the request line. The target is everything between
+        # the method and the version; its blanks and non-ASCII bytes are percent-encoded here,
+        # so the address splits into three words and the keyword decodes as UTF-8 later.
+        words = self.raw_requestline.rstrip(b"\r\n").split(b" ")
+        if len(words) >= 3 and words[-1].startswith(b"HTTP/"):
+            target = re.sub(rb"[ \x80-\xff]", lambda m: b"%%%02X" % m.group()[0],
+                            b" ".join(words[1:-1]))
+            self.raw_requestline = b" ".join((words[0], target, words[-1])) + b"\r\n"
+        return super().parse_request()
 
     def log_message(self, fmt, *args):  # quiet: the harvester's own log tells the story
         if self.server.verbose:

@@ -5,6 +5,7 @@ byte ranges, attachment names, and answers that depend on nothing but the keywor
 import http.client
 import os
 import re
+import socket
 import struct
 import sys
 import unittest
@@ -170,6 +171,36 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertTrue(headers["Content-Type"].startswith("text/plain"))
         self.assertEqual(len(anchors(text.decode(), ".doc")), 10)
+
+    def raw_get(self, target):
+        # http.client refuses blanks and non-ASCII bytes in a target; Quarry sends them raw.
+        host, port = self.host.split(":")
+        with socket.create_connection((host, int(port)), timeout=10) as connection:
+            connection.sendall(b"GET " + target + b" HTTP/1.1\r\nHost: " + self.host.encode() +
+                               b"\r\nConnection: close\r\n\r\n")
+            answer = b""
+            while True:
+                piece = connection.recv(65536)
+                if not piece:
+                    break
+                answer += piece
+        head, _, body = answer.partition(b"\r\n\r\n")
+        return int(head.split(b" ")[1]), body
+
+    def test_raw_keywords_with_blanks_and_chinese(self):
+        word = "red \u7535\u8def"
+        status, body = self.raw_get(b"/s?q1=filetype:doc%20" + word.encode() + b"&pn=0")
+        self.assertEqual(status, 200)
+        links = anchors(body.decode(), ".doc")
+        self.assertEqual(len(links), 10)
+        self.assertTrue(links[0][1].startswith(word + " doc "), links[0][1])
+        self.assertEqual(self.fetch(self.path_of(links[0][0]), "HEAD")[0], 200)
+        status, body = self.raw_get(b"/i?tn=baiduimage&ct=201326592&cl=2&lm=-1&pv=&z=3&word=" +
+                                    word.encode() + b"&z=0")
+        self.assertEqual(status, 200)
+        pictures = image_link_pattern(self.host).findall(body.decode())
+        self.assertEqual(len(pictures), 19)
+        self.assertIn(search_service.quote_word(word), pictures[-1])
 
     def test_list_names_every_file_a_task_saves(self):
         _, _, body = self.fetch("/list?kind=pdf&word=abc&pages=1")
