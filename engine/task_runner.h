@@ -155,6 +155,7 @@ private:
   FileKind m_kind = FileKind::Image;           // the task's kind, fixed at Start
   bool m_started = false;                      // a runner is never started twice
   std::array<bool, kThreadSlots> m_slotUsed{};  // slot lock
+  std::uint64_t m_takesBegun = 0;                // slot lock: busy marks made, ever
   std::atomic<int> m_liveThreads{0};
   SearchTask m_ownRecord{};  // the record the threads write once abandoned
 };

@@ -2,14 +2,16 @@
 // the monitor that notices the end of the task, and the counters and records the workers
 // update.
 //
-// Ending is decided by the monitor alone, from two facts read together under the slot lock:
-// the queue is drained and every worker is idle. A worker marks itself busy under that lock
-// before it takes from the queue and clears the mark only after a take found nothing, so an
-// address that a worker holds always shows as a busy slot.
+// Ending is decided by the monitor alone: the queue is drained and every worker is idle. A
+// worker marks itself busy under the slot lock before it takes from the queue and clears the
+// mark only after a take found nothing, so an address that a worker holds always shows as a
+// busy slot. Every mark also advances a count of takes begun; the monitor reads the slots and
+// that count, asks the queue, and reads them again. All idle both times with the count
+// unchanged means no take began in between, so the drained queue and the idle workers were
+// true together.
 //
-// Locks are never nested, except that the monitor asks the queue (its own lock) while it holds
-// the slot lock, and the views are called under the view lock. No lock is held across a
-// network operation.
+// Locks are never nested, except that the views are called under the view lock. No lock is
+// held across a network operation.
 #include <cstdio>
 #include <ctime>
 #include <strings.h>
@@ -179,6 +181,7 @@ void TaskRunner::Pause(int milliseconds) {
 void TaskRunner::SetBusy(int slot, std::uint8_t busy) {
   std::lock_guard<std::mutex> guard(m_slotLock);
   m_slots[slot].busy = busy;
+  if (busy != 0) ++m_takesBegun;
 }
 
 bool TaskRunner::AllWorkersIdleLocked() const {
@@ -279,10 +282,17 @@ void TaskRunner::WorkerLoop(int n) {
 void TaskRunner::MonitorLoop() {
   while (m_stop.load() == 0) {
     Pause(m_timing.monitorMs);
+    std::uint64_t takes = 0;
+    {
+      std::lock_guard<std::mutex> guard(m_slotLock);
+      if (!AllWorkersIdleLocked()) continue;
+      takes = m_takesBegun;
+    }
+    if (!m_queue.IsDrained()) continue;
     bool ended = false;
     {
       std::lock_guard<std::mutex> guard(m_slotLock);
-      if (m_queue.IsDrained() && AllWorkersIdleLocked()) {
+      if (AllWorkersIdleLocked() && m_takesBegun == takes) {
         m_stop.store(1);
         ended = true;
       }
