@@ -5,7 +5,6 @@
 // as its raw bytes, as the search engine's pages have always been asked for.
 #include "engine/task_runner.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -73,8 +72,9 @@ void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
 
   m_sleep(kSeedPause);
 
-  // A record read from a file may carry any count; more than 500 pages are never walked.
-  const std::int32_t pages = task->pageCount < 1 ? 0 : std::min(task->pageCount, kMaxPageCount);
+  // A record read from a file may carry any count; it runs as one of 1 to 500, like the
+  // thread count.
+  const std::int32_t pages = RunnablePageCount(*task);
   for (std::int32_t i = 1; i <= pages; ++i) {
     const std::string url =
         image ? base + keyword + "&rn=21&pn=" + std::to_string(kImagePageStep * i) + "&ln=2000"

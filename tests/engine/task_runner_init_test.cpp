@@ -120,7 +120,7 @@ TEST_F(TaskRunnerInitTest, PageCountsFromAFileAreBounded) {
   struct Case {
     std::int32_t pageCount;
     std::size_t queued;
-  } cases[] = {{0, 1}, {-3, 1}, {100000, 501}};
+  } cases[] = {{0, 2}, {-3, 2}, {100000, 501}};
   for (const Case& c : cases) {
     SearchTask task = MakeTask(FileKind::Word, "abc", 1);
     task.pageCount = c.pageCount;
