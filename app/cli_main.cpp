@@ -5,6 +5,7 @@
 // through views of its own, hands the end report from the runner's monitor to task control on
 // the main thread, and shuts task control down, which writes both task files. Ctrl+C stops the
 // task as the stop command does; a second Ctrl+C stops waiting for it.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -275,7 +276,15 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
               KindName(values.kind), values.pageCount, values.threadCount,
               quarry::FieldText(running->record.folder).c_str());
   std::fflush(stdout);
+  // The engine's threads are born with Ctrl+C blocked, so the signal always lands on this
+  // thread and never cuts short a worker's network wait or file write.
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
   control.AddTask(std::move(task));
+  pthread_sigmask(SIG_UNBLOCK, &interrupts, nullptr);
   bool stopAsked = false;
   bool ended = false;
   while (!ended) {
@@ -298,10 +307,14 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   }
   if (live) std::printf("\r\033[K");
   const quarry::SearchTask figures = control.Snapshot(running);
-  control.Shutdown();
+  const bool saved = control.Shutdown(&error);
   std::printf("%s: %d pages fetched, %d files fetched, %d files saved and recorded in %s\n",
               ended ? (stopAsked ? "Stopped" : "Finished") : "Interrupted", figures.pagesFetched,
               figures.filesFetched, result.saved(), quarry::FieldText(figures.folder).c_str());
+  if (!saved) {
+    std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
+    return 1;
+  }
   return 0;
 }
 

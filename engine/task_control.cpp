@@ -183,9 +183,9 @@ void TaskControl::SelectTask(Task* task) {
   if (m_info) m_info->ShowTask(Snapshot(task));
 }
 
-void TaskControl::Shutdown() {
+bool TaskControl::Shutdown(std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  if (m_shutDown) return;
+  if (m_shutDown) return true;
   m_shutDown = true;
   m_runAll = false;
   for (auto& task : m_unfinishedTasks) {
@@ -207,8 +207,13 @@ void TaskControl::Shutdown() {
     --m_runningCount;
   }
   m_current = nullptr;
-  SaveUnfinished(m_options.home, m_unfinishedTasks);
-  SaveFinishedFile();
+  // An empty list is no failure: its file is removed and the reason stays empty.
+  std::string unfinishedError;
+  std::string finishedError;
+  SaveUnfinished(m_options.home, m_unfinishedTasks, &unfinishedError);
+  SaveFinished(m_options.home, m_finishedTasks, &finishedError);
+  if (error) *error = unfinishedError.empty() ? finishedError : unfinishedError;
+  return unfinishedError.empty() && finishedError.empty();
 }
 
 bool TaskControl::CanRunSelected(const Task* selected) {

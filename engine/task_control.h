@@ -78,8 +78,10 @@ public:
   // The tree's selection moved to `task` (null for a root): the views follow it.
   void SelectTask(Task* task);
   // Stops the running task, waits up to shutdownWaitMs for its threads, and writes both task
-  // files; the running task is stored with state Running. Later calls do nothing.
-  void Shutdown();
+  // files; the running task is stored with state Running. False, with the reason in `error`,
+  // when a task file could not be written (the previous file is then left as it was). Later
+  // calls do nothing and return true.
+  bool Shutdown(std::string* error = nullptr);
 
   // The enabling rules of the command table.
   bool CanRunSelected(const Task* selected);

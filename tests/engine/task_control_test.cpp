@@ -303,7 +303,7 @@ TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
   control.AddTask(NewTask("waiting"));
   control.SelectTask(running);
   auto started = std::chrono::steady_clock::now();
-  control.Shutdown();
+  EXPECT_TRUE(control.Shutdown());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   EXPECT_EQ(running->runner, nullptr);
   TaskList saved = LoadFile(UnfinishedFile());
@@ -312,6 +312,19 @@ TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
   EXPECT_EQ(saved[1]->record.state, TaskState::Waiting);
   control.Shutdown();  // a second call does nothing
   EXPECT_EQ(m_finished.Wait(100ms), nullptr);  // the end of a shut-down task is not reported
+}
+
+TEST_F(TaskControlTest, ShutdownReportsATaskFileItCouldNotWrite) {
+  TaskControl& control = Control(kRefusedHost);
+  control.AddTask(NewTask("kept"));
+  ASSERT_TRUE(HandleEnd());
+  control.AddTask(NewTask("waiting"));
+  // A folder where the new file must go defeats the save even for root.
+  std::filesystem::create_directory(FinishedFile() + ".new");
+  std::string error;
+  EXPECT_FALSE(control.Shutdown(&error));
+  EXPECT_NE(error.find("finished.tsk"), std::string::npos) << error;
+  EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);  // the other file is still written
 }
 
 TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {

@@ -142,6 +142,13 @@ class CliTest(unittest.TestCase):
         self.assertEqual(finished[0]["state"], 4)
         self.assertLess(finished[0]["pagesFetched"], 501)
 
+    def test_task_files_not_saved_exit_with_1(self):
+        # A folder where the new task file must go defeats the save, even for root.
+        os.makedirs(self.home + "sys/finished.tsk.new")
+        done = self.cli("run", "--keyword", "unsaved", "--kind", "pdf", "--pages", "1")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn("finished.tsk", done.stderr)
+
     def test_bad_arguments_exit_with_2(self):
         cases = [("run",), ("run", "--keyword"), ("run", "--keyword", "a", "--kind", "exe"),
                  ("run", "--keyword", "a", "--pages", "0"),
