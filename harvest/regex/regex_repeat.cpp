@@ -224,44 +224,44 @@ bool LazyRepeatElement::MatchNext(MatchContext& context) const {
 
 // Possessive repeats and independent groups keep their first way only: the backtrack entries
 // of the inside are cut, and MatchNext just undoes position and captures.
-bool PossessiveRepeatElement::Match(MatchContext& context) const {
+namespace {
+
+template <typename FirstWay>
+bool KeepFirstWay(MatchContext& context, FirstWay firstWay) {
   const int position = context.m_position;
   const int captures = context.CaptureSize();
   const int backtrack = context.BacktrackSize();
-  if (!GreedyMatch(context)) return false;
+  if (!firstWay()) return false;
   context.CutBacktrack(backtrack);
   context.Push(position);
   context.Push(captures);
   return true;
 }
 
-bool PossessiveRepeatElement::MatchNext(MatchContext& context) const {
+bool UndoFirstWay(MatchContext& context) {
   const int captures = context.Pop();
   const int position = context.Pop();
   context.CutCaptures(captures);
   context.m_position = position;
   return false;
+}
+
+}  // namespace
+
+bool PossessiveRepeatElement::Match(MatchContext& context) const {
+  return KeepFirstWay(context, [&] { return GreedyMatch(context); });
+}
+
+bool PossessiveRepeatElement::MatchNext(MatchContext& context) const {
+  return UndoFirstWay(context);
 }
 
 bool IndependentElement::Match(MatchContext& context) const {
   if (!context.Step()) return false;
-  const int position = context.m_position;
-  const int captures = context.CaptureSize();
-  const int backtrack = context.BacktrackSize();
-  if (!m_sub->Match(context)) return false;
-  context.CutBacktrack(backtrack);
-  context.Push(position);
-  context.Push(captures);
-  return true;
+  return KeepFirstWay(context, [&] { return m_sub->Match(context); });
 }
 
-bool IndependentElement::MatchNext(MatchContext& context) const {
-  const int captures = context.Pop();
-  const int position = context.Pop();
-  context.CutCaptures(captures);
-  context.m_position = position;
-  return false;
-}
+bool IndependentElement::MatchNext(MatchContext& context) const { return UndoFirstWay(context); }
 
 // Assertions consume nothing and are never re-entered; captures made inside a positive one stay.
 bool AssertElement::Match(MatchContext& context) const {

@@ -59,6 +59,12 @@ PatternToken RegexScanner::Scan() {
   return token;
 }
 
+bool RegexScanner::Produce(PatternToken& token, int ch, bool meta, int length) {
+  token = MakeToken(ch, meta, m_position, length);
+  m_position += length;
+  return true;
+}
+
 int RegexScanner::ReadHex(int& at, int maxDigits) const {
   unsigned value = 0;
   for (int digits = 0; digits < maxDigits && at < m_length; ++digits) {
@@ -77,16 +83,8 @@ bool RegexScanner::ScanOne(PatternToken& token) {
     return true;
   }
   const auto byte = static_cast<unsigned char>(m_pattern[start]);
-  auto literal = [&](int ch, int length) {
-    token = MakeToken(ch, false, start, length);
-    m_position = start + length;
-    return true;
-  };
-  auto meta = [&](int ch, int length) {
-    token = MakeToken(ch, true, start, length);
-    m_position = start + length;
-    return true;
-  };
+  auto literal = [&](int ch, int length) { return Produce(token, ch, false, length); };
+  auto meta = [&](int ch, int length) { return Produce(token, ch, true, length); };
 
   if (m_quoteMode) {
     if (byte == '\\' && start + 1 < m_length && m_pattern[start + 1] == 'E') {
@@ -151,16 +149,8 @@ bool RegexScanner::ScanOne(PatternToken& token) {
 
 bool RegexScanner::ScanEscape(PatternToken& token) {
   const int start = m_position;
-  auto literal = [&](int ch, int length) {
-    token = MakeToken(ch, false, start, length);
-    m_position = start + length;
-    return true;
-  };
-  auto meta = [&](int ch, int length) {
-    token = MakeToken(ch, true, start, length);
-    m_position = start + length;
-    return true;
-  };
+  auto literal = [&](int ch, int length) { return Produce(token, ch, false, length); };
+  auto meta = [&](int ch, int length) { return Produce(token, ch, true, length); };
   auto skip = [&](int length) {
     m_position = start + length;
     return false;

@@ -41,6 +41,8 @@ class RegexScanner {
   // Scans one step; false when the text passed produced no token.
   bool ScanOne(PatternToken& token);
   bool ScanEscape(PatternToken& token);
+  // Makes `token` from the `length` pattern bytes at the scan position and moves past them.
+  bool Produce(PatternToken& token, int ch, bool meta, int length);
   int ReadHex(int& at, int maxDigits) const;
 
   const char* m_pattern;
