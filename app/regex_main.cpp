@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
   if (start > length) start = length;  // a start past the end would be outside the contract
   const bool rightToLeft = (flags & quarry::FLAG_RIGHT_TO_LEFT) != 0;
   quarry::MatchContext context;
-  quarry::MatchResult result = engine.Match(subject.data(), length, start, &context);
+  int from = start >= 0 ? start : (rightToLeft ? length : 0);
+  quarry::MatchResult result = engine.Match(subject.data(), length, from, &context);
   if (!result.IsMatched()) {
     std::puts("no match");
     return 0;
@@ -98,15 +99,20 @@ int main(int argc, char** argv) {
   for (;;) {
     PrintMatch(result);
     if (!all) break;
+    // A recursion into a look-behind group can end a match before the place its search began;
+    // each search must still start further on than the one before, or --all would never end.
     int next;
     if (rightToLeft) {
       next = result.Start() == result.End() ? result.Start() - 1 : result.Start();
+      if (next >= from) next = from - 1;
       if (next < 0) break;
     } else {
       next = result.Start() == result.End() ? result.End() + 1 : result.End();
+      if (next <= from) next = from + 1;
       if (next > length) break;
     }
-    result = engine.Match(subject.data(), length, next, &context);
+    from = next;
+    result = engine.Match(subject.data(), length, from, &context);
     if (!result.IsMatched()) break;
   }
   return 0;

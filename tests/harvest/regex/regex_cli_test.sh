@@ -10,7 +10,7 @@ check() {
   local expected=$1
   shift
   local actual
-  actual=$("$tool" "$@")
+  actual=$(timeout 10 "$tool" "$@")
   if [ "$actual" != "$expected" ]; then
     printf 'quarry-regex %s\n  expected: %q\n  actual:   %q\n' "$*" "$expected" "$actual"
     failures=$((failures + 1))
@@ -39,6 +39,8 @@ check "2 4" --start 1 ab abab
 check "2 3" --flags 16 a aba
 check $'2 3\n0 1' --all --flags 16 a aba
 check "0 3" --flags 0x08 ABC abc
+# A match that ends before its search began must not make --all search the same place again.
+check $'0 1 0 1\n0 1 0 1\n1 2 1 2\n2 3 2 3' --all '(?<=(a))(?1)' aaa
 check_stdin 'xxab\n' "2 4" ab
 check_stdin 'a\0a' $'0 1\n2 3' --all a
 check_stdin 'a\0b' "0 3" 'a\x00b'
