@@ -35,6 +35,22 @@ void ShowStep(ConnectStepSink* sink, int row, const char* text) {
   if (sink != nullptr && row != -1) sink->ShowConnectStep(row, HttpSession::kConnectStepColumn, text);
 }
 
+// The opening lines both requests share: request line, Host, the optional Referer, Accept.
+void StartRequest(char* buffer, std::size_t size, const char* method, const char* host,
+                  const char* path, const char* referer) {
+  std::memset(buffer, 0, size);
+  Append(buffer, size, method);
+  Append(buffer, size, path);
+  Append(buffer, size, " HTTP/1.1\r\n");
+  AppendLine(buffer, size, "Host:", host);
+  if (referer != nullptr) AppendLine(buffer, size, "Referer:", referer);
+  Append(buffer, size, "Accept:*/*\r\n");
+}
+
+void AppendCookie(char* buffer, std::size_t size, const char* cookie) {
+  if (cookie != nullptr && *cookie != '\0') AppendLine(buffer, size, "Cookie:", cookie);
+}
+
 }  // namespace
 
 HttpSession::HttpSession(const HttpTimeouts& timeouts) : m_timeouts(timeouts) {}
@@ -43,15 +59,9 @@ HttpSession::~HttpSession() { Close(); }
 
 const char* HttpSession::ComposeHead(const char* host, const char* path, int& length,
                                      const char* cookie, const char* referer) {
-  std::memset(m_request, 0, sizeof m_request);
-  Append(m_request, sizeof m_request, "HEAD ");
-  Append(m_request, sizeof m_request, path);
-  Append(m_request, sizeof m_request, " HTTP/1.1\r\n");
-  AppendLine(m_request, sizeof m_request, "Host:", host);
-  if (referer != nullptr) AppendLine(m_request, sizeof m_request, "Referer:", referer);
-  Append(m_request, sizeof m_request, "Accept:*/*\r\n");
+  StartRequest(m_request, sizeof m_request, "HEAD ", host, path, referer);
   Append(m_request, sizeof m_request, "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n");
-  if (cookie != nullptr && *cookie != '\0') AppendLine(m_request, sizeof m_request, "Cookie:", cookie);
+  AppendCookie(m_request, sizeof m_request, cookie);
   Append(m_request, sizeof m_request, "\r\n");
   length = static_cast<int>(std::strlen(m_request));
   return m_request;
@@ -60,16 +70,10 @@ const char* HttpSession::ComposeHead(const char* host, const char* path, int& le
 const char* HttpSession::ComposeGet(const char* host, const char* path, int& length,
                                     const char* cookie, const char* referer,
                                     std::int32_t rangeFrom, std::int32_t rangeTo) {
-  std::memset(m_request, 0, sizeof m_request);
-  Append(m_request, sizeof m_request, "GET ");
-  Append(m_request, sizeof m_request, path);
-  Append(m_request, sizeof m_request, " HTTP/1.1\r\n");
-  AppendLine(m_request, sizeof m_request, "Host:", host);
-  if (referer != nullptr) AppendLine(m_request, sizeof m_request, "Referer:", referer);
-  Append(m_request, sizeof m_request, "Accept:*/*\r\n");
+  StartRequest(m_request, sizeof m_request, "GET ", host, path, referer);
   Append(m_request, sizeof m_request, "User-Agent:Trawler\r\n");
   Append(m_request, sizeof m_request, "Connection:Keep-Alive\r\n");
-  if (cookie != nullptr && *cookie != '\0') AppendLine(m_request, sizeof m_request, "Cookie:", cookie);
+  AppendCookie(m_request, sizeof m_request, cookie);
   if (rangeFrom > 0) {
     char range[48];
     if (rangeTo > rangeFrom) {
