@@ -205,8 +205,8 @@ int NameFromText(std::string_view text, char (&name)[kNameSize], char (&extensio
     }
   }
   std::string_view component = text.substr(componentStart);
-  if (component.size() < 2 || component.size() > static_cast<std::size_t>(kMaxComponent) ||
-      component.size() >= static_cast<std::size_t>(kNameSize)) {
+  // The name buffer's bound is tighter than any other limit on a component.
+  if (component.size() < 2 || component.size() >= static_cast<std::size_t>(kNameSize)) {
     return -8;
   }
   std::memset(name, 0, sizeof name);

@@ -14,8 +14,6 @@ namespace quarry {
 constexpr int kLastModifiedSize = 40;
 constexpr int kExtensionSize = 20;
 constexpr int kNameSize = 260;
-// The longest name component accepted from a path, before the name buffer is considered.
-constexpr int kMaxComponent = 1023;
 
 class ResponseHead {
 public:
