@@ -229,6 +229,16 @@ bool GroupMarkerElement::MatchNext(MatchContext& context) const {
   return false;
 }
 
+bool MatchByteRun(MatchContext& context, const ByteSet& set, bool leftwards, int count) {
+  const int from = leftwards ? context.m_position - count : context.m_position;
+  if (from < 0 || count > context.m_length - from) return false;
+  for (int i = 0; i < count; ++i) {
+    if (!set.Has(context.m_subject[from + i])) return false;
+  }
+  context.m_position += leftwards ? -count : count;
+  return true;
+}
+
 BackrefElement::BackrefElement(int number, bool rightToLeft, bool ignoreCase)
     : RegexElement(ElementKind::Backref), m_number(number), m_ignoreCase(ignoreCase) {
   m_rightToLeft = rightToLeft;
@@ -336,14 +346,7 @@ bool AlternativeElement::MatchNext(MatchContext& context) const {
 bool FixedRepeatElement::Match(MatchContext& context) const {
   if (!context.Step()) return false;
   if (const ByteSet* set = m_sub->SingleByteSet()) {
-    const bool leftwards = m_sub->RightToLeft();
-    const int from = leftwards ? context.m_position - m_count : context.m_position;
-    if (from < 0 || m_count > context.m_length - from) return false;
-    for (int i = 0; i < m_count; ++i) {
-      if (!set->Has(context.m_subject[from + i])) return false;
-    }
-    context.m_position += leftwards ? -m_count : m_count;
-    return true;
+    return MatchByteRun(context, *set, m_sub->RightToLeft(), m_count);
   }
   return RunSequence(context, m_count, 0, false, [&](int) { return m_sub; });
 }

@@ -184,6 +184,10 @@ class AlternativeElement : public RegexElement {
   std::vector<RegexElement*> m_branches;
 };
 
+// Matches `count` bytes of `set` at the position (before it when `leftwards`) and moves over
+// them; false, with nothing moved, when one is missing. Repeats of one-byte elements use it.
+bool MatchByteRun(MatchContext& context, const ByteSet& set, bool leftwards, int count);
+
 class FixedRepeatElement : public RegexElement {
  public:
   FixedRepeatElement(RegexElement* sub, int count)
@@ -222,6 +226,9 @@ class RepeatElement : public RegexElement {
   bool GreedyResume(MatchContext& context, int count, bool backtrack) const;
   bool FastGreedyMatch(MatchContext& context, const ByteSet& set) const;
   bool FastGreedyNext(MatchContext& context) const;
+  // Left to right, gives bytes of a one-byte run back while what must follow cannot start at
+  // the position (never below the minimum); returns the count kept.
+  int GiveBackToFollow(MatchContext& context, int count) const;
 };
 
 class GreedyRepeatElement : public RepeatElement {

@@ -45,13 +45,7 @@ bool RepeatElement::FastGreedyMatch(MatchContext& context, const ByteSet& set) c
   }
   if (count < m_minimum) return false;
   context.m_position = leftwards ? start - count : start + count;
-  if (!leftwards && m_follow.Active()) {
-    while (count > m_minimum && !m_follow.Holds(context, context.m_position)) {
-      --count;
-      --context.m_position;
-    }
-  }
-  context.Push(count);
+  context.Push(leftwards ? count : GiveBackToFollow(context, count));
   return true;
 }
 
@@ -64,14 +58,17 @@ bool RepeatElement::FastGreedyNext(MatchContext& context) const {
   }
   --count;
   context.m_position += leftwards ? 1 : -1;
-  if (!leftwards && m_follow.Active()) {
-    while (count > m_minimum && !m_follow.Holds(context, context.m_position)) {
-      --count;
-      --context.m_position;
-    }
-  }
-  context.Push(count);
+  context.Push(leftwards ? count : GiveBackToFollow(context, count));
   return true;
+}
+
+int RepeatElement::GiveBackToFollow(MatchContext& context, int count) const {
+  if (!m_follow.Active()) return count;
+  while (count > m_minimum && !m_follow.Holds(context, context.m_position)) {
+    --count;
+    --context.m_position;
+  }
+  return count;
 }
 
 // Moves a general greedy repeat on from `count` iterations. Forward, it adds iterations while
@@ -163,13 +160,7 @@ bool LazyRepeatElement::Match(MatchContext& context) const {
   if (!context.Step()) return false;
   if (const ByteSet* set = m_sub->SingleByteSet()) {
     // A one-byte sub-element: the minimum run, then one more byte per MatchNext.
-    const bool leftwards = m_sub->RightToLeft();
-    const int from = leftwards ? context.m_position - m_minimum : context.m_position;
-    if (from < 0 || m_minimum > context.m_length - from) return false;
-    for (int i = 0; i < m_minimum; ++i) {
-      if (!set->Has(context.m_subject[from + i])) return false;
-    }
-    context.m_position += leftwards ? -m_minimum : m_minimum;
+    if (!MatchByteRun(context, *set, m_sub->RightToLeft(), m_minimum)) return false;
     context.Push(0);
     return true;
   }
