@@ -121,9 +121,11 @@ void CommitBatch(sqlite3* db, sqlite3_stmt* insert,
 // threads share each sync instead of queueing for one sync apiece.
 class CommitGroups {
 public:
+    // Never destroyed: a worker thread the runner abandoned at shut-down may still be storing
+    // a row while the process exits and runs the destructors of static objects.
     static CommitGroups& Instance() {
-        static CommitGroups groups;
-        return groups;
+        static CommitGroups* groups = new CommitGroups;
+        return *groups;
     }
 
     // Returns once `row` has been committed to the database at `path` (true) or has failed.

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -270,6 +271,32 @@ TEST_F(RecordStoreTest, ConcurrentRowsGoToTheirOwnDatabase) {
                   "300");
         EXPECT_EQ(Count(), 300);
     }
+}
+
+// The runner abandons worker threads that do not end in time at shut-down; one of them may
+// finish its row while the process exits and runs the destructors of static objects.
+TEST_F(RecordStoreTest, RowFinishingDuringExitIsSafe) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, nothing stored yet
+    ASSERT_TRUE(RecordStore::PrepareTaskDatabase(m_folder));
+    static std::string folder;
+    static sqlite3* blocker = nullptr;
+    static std::thread* late = nullptr;
+    folder = m_folder;
+    EXPECT_EXIT(
+        {
+            // Registered before the first insert, so it runs after the destructors of the
+            // statics that the insert creates: it lets the waiting insert finish only then.
+            std::atexit([] {
+                sqlite3_exec(blocker, "COMMIT", nullptr, nullptr, nullptr);
+                late->join();
+            });
+            sqlite3_open(RecordStore::ConnectionString(folder).c_str(), &blocker);
+            sqlite3_exec(blocker, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+            late = new std::thread([] { RecordStore::AddRecord(folder, "f", "u", "t"); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // it waits for the lock
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(RecordStoreTest, ReaderPagesInInsertionOrder) {
