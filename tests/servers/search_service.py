@@ -555,6 +555,13 @@ class Service(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.verbose = verbose
         self.public_host = "127.0.0.1:%d" % self.server_address[1]
 
+    def handle_error(self, request, client_address):
+        # A client that hangs up in the middle of a request (a stopped task) is no fault of the
+        # service; a trace of it would only clutter the demonstration's terminal.
+        if isinstance(sys.exc_info()[1], ConnectionError):
+            return
+        super().handle_error(request, client_address)
+
 
 def start_in_thread(options=None, port=0):
     """Starts a service on a free port in a background thread; returns it (call shutdown())."""
