@@ -48,7 +48,10 @@ const char kUsage[] =
     "Common options (each also read from the environment variable in brackets):\n"
     "  --home DIR        the home folder with sys/ and DownData/ [QUARRY_HOME]\n"
     "  --web-host H      web-search host, may carry a port [QUARRY_WEB_HOST]\n"
-    "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n";
+    "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n"
+    "\n"
+    "Exit status: 0 done (a task run to its end or stopped), 1 the home, the task files or\n"
+    "the records could not be used, 2 bad arguments.\n";
 
 constexpr int kUsageError = 2;
 constexpr int kProgressWidth = 100;  // bytes of the live line, cut on a character boundary
