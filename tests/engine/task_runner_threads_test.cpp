@@ -30,14 +30,7 @@ using testing::TempFolder;
 
 constexpr RunnerTiming kFastTiming{5, 10, 5, 5};
 
-HttpTimeouts ShortTimeouts() {
-  HttpTimeouts timeouts;
-  timeouts.connectMs = 3000;
-  timeouts.sendMs = 3000;
-  timeouts.headMs = 3000;
-  timeouts.bodyMs = 3000;
-  return timeouts;
-}
+constexpr HttpTimeouts kShortTimeouts{3000, 3000, 3000, 3000};  // connect, send, head, body
 
 std::vector<Record> AllRecords(const std::string& folder) {
   std::vector<Record> rows;
@@ -73,7 +66,7 @@ public:
     runner.SetSleeper([](std::chrono::milliseconds) {});
     runner.Init(&task, base.c_str(), pattern.c_str());
     runner.SetTiming(kFastTiming);
-    runner.SetHttpTimeouts(ShortTimeouts());
+    runner.SetHttpTimeouts(kShortTimeouts);
     runner.AttachViews(&info, &result);
     runner.SetFinishedSink(&finished);
   }

@@ -28,14 +28,7 @@ using testing::ScriptedServerTest;
 const char kHeadAgent[] = "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n";
 
 // Short limits so that every time-out case ends within a fraction of a second.
-HttpTimeouts FastTimeouts() {
-  HttpTimeouts timeouts;
-  timeouts.connectMs = 300;
-  timeouts.sendMs = 150;
-  timeouts.headMs = 150;
-  timeouts.bodyMs = 150;
-  return timeouts;
-}
+constexpr HttpTimeouts kFastTimeouts{300, 150, 150, 150};  // connect, send, head, body
 
 std::string Head(const char* host, const char* path, const char* cookie, const char* referer) {
   HttpSession session;
@@ -147,8 +140,8 @@ public:
 };
 
 TEST_F(ScriptedServerTest, ConnectChecksTheAddressBeforeAnyNetworkActivity) {
-  HttpSession session(FastTimeouts());
-  HttpSession noSocket(FastTimeouts());
+  HttpSession session(kFastTimeouts);
+  HttpSession noSocket(kFastTimeouts);
   EXPECT_EQ(noSocket.Connect("127.0.0.1", nullptr, -1, 80), -1);  // Create was not called
   ASSERT_EQ(session.Create(), 1);
   EXPECT_EQ(session.Connect(nullptr, nullptr, -1, 80), -1);
@@ -159,7 +152,7 @@ TEST_F(ScriptedServerTest, ConnectChecksTheAddressBeforeAnyNetworkActivity) {
   EXPECT_FALSE(session.Connected());
 
   // 15 characters are taken; the broadcast address itself cannot be connected to.
-  HttpSession broadcast(FastTimeouts());
+  HttpSession broadcast(kFastTimeouts);
   ASSERT_EQ(broadcast.Create(), 1);
   EXPECT_EQ(broadcast.Connect("255.255.255.255", nullptr, -1, 80), 0);
   EXPECT_STREQ(broadcast.Address(), "255.255.255.255");
@@ -195,7 +188,7 @@ TEST_F(ScriptedServerTest, ConnectThatIsNeverAnsweredEndsAtItsLimit) {
   std::vector<std::unique_ptr<HttpSession>> fillers;
   int result = 1;
   for (int attempt = 0; attempt < 4 && result == 1; ++attempt) {
-    fillers.push_back(std::make_unique<HttpSession>(FastTimeouts()));
+    fillers.push_back(std::make_unique<HttpSession>(kFastTimeouts));
     ASSERT_EQ(fillers.back()->Create(), 1);
     result = fillers.back()->Connect("127.0.0.1", nullptr, -1, port);
   }
@@ -209,11 +202,11 @@ TEST_F(ScriptedServerTest, ConnectShowsItsStepsOnlyForARow) {
   server.Connection().Close();
   ASSERT_TRUE(server.Start());
   RecordingSink sink;
-  HttpSession silent(FastTimeouts());
+  HttpSession silent(kFastTimeouts);
   ASSERT_EQ(silent.Create(), 1);
   EXPECT_EQ(silent.Connect("127.0.0.1", &sink, -1, server.Port()), 1);
   EXPECT_TRUE(sink.steps.empty());
-  HttpSession shown(FastTimeouts());
+  HttpSession shown(kFastTimeouts);
   ASSERT_EQ(shown.Create(), 1);
   EXPECT_EQ(shown.Connect("127.0.0.1", &sink, 3, server.Port()), 1);
   EXPECT_TRUE(shown.Connected());
@@ -242,7 +235,7 @@ protected:
     while ((got = session.Receive(buffer, sizeof buffer)) > 0) body.append(buffer, got);
     return body;
   }
-  HttpSession session{FastTimeouts()};
+  HttpSession session{kFastTimeouts};
 };
 
 TEST_F(ExchangeTest, SendsTheRequestAndLeavesTheBodyInTheSocket) {
@@ -286,7 +279,7 @@ TEST_F(ExchangeTest, HeadResults) {
     for (const std::string& bytes : c.sends) script.Send(bytes);
     if (c.hold) script.Hold();
     ASSERT_TRUE(local.Start());
-    HttpSession one(FastTimeouts());
+    HttpSession one(kFastTimeouts);
     int length = 0;
     one.ComposeHead("h", "/", length, nullptr, nullptr);
     ASSERT_EQ(one.Create(), 1);
@@ -358,7 +351,7 @@ TEST_F(ExchangeTest, SendingToAPeerThatHasClosedReturnsZero) {
 TEST_F(ExchangeTest, SendingToAPeerThatNeverReadsEndsAtTheSendLimit) {
   server.Connection().Hold();
   ASSERT_TRUE(server.Start());
-  HttpTimeouts timeouts = FastTimeouts();
+  HttpTimeouts timeouts = kFastTimeouts;
   timeouts.sendMs = 40;  // each send call that finds the buffers full waits this long
   HttpSession sender(timeouts);
   ASSERT_EQ(sender.Create(), 1);
@@ -393,7 +386,7 @@ TEST_F(ExchangeTest, DescriptorZeroIsARealSocketAndTheDestructorClosesIt) {
   ASSERT_GE(savedInput, 0);
   close(0);
   {
-    HttpSession zero(FastTimeouts());
+    HttpSession zero(kFastTimeouts);
     EXPECT_EQ(Exchange(zero), 1);
     EXPECT_EQ(zero.SocketDescriptor(), 0);
   }

@@ -27,14 +27,7 @@ using testing::ScriptedServer;
 using testing::ScriptedServerTest;
 
 // Short limits so that every time-out case ends in a fraction of a second.
-HttpTimeouts FastTimeouts() {
-  HttpTimeouts timeouts;
-  timeouts.connectMs = 500;
-  timeouts.sendMs = 300;
-  timeouts.headMs = 300;
-  timeouts.bodyMs = 300;
-  return timeouts;
-}
+constexpr HttpTimeouts kFastTimeouts{500, 300, 300, 300};  // connect, send, head, body
 
 // Records every log line; raises its stop flag when `stopWhen` says so.
 class RecordingContext : public TransferContext {
@@ -150,7 +143,7 @@ TEST(HeadExchangeTest, ClassifiesAndNamesFromTheHead) {
     char name[kNameSize] = {};
     int length = -99;
     int result = HeadExchange("example.test", c.path.c_str(), "127.0.0.1", lastModified, extension,
-                              name, server.Port(), length, FastTimeouts());
+                              name, server.Port(), length, kFastTimeouts);
     EXPECT_EQ(result, c.result) << c.label;
     EXPECT_EQ(std::string(extension), c.extension) << c.label;
     if (c.result == 1 && !c.name.empty()) {
@@ -173,7 +166,7 @@ TEST_F(ScriptedServerTest, HeadExchangeKeepsTheRawLastModified) {
   char lastModified[kLastModifiedSize], extension[kExtensionSize], name[kNameSize] = "kept";
   int length = 0;
   EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, server.Port(), length,
-                         FastTimeouts()),
+                         kFastTimeouts),
             1);
   EXPECT_STREQ(lastModified, " Mon, 07 Dec 2026 10:00:00 GMT");
   EXPECT_STREQ(name, "kept");  // a page leaves the name alone
@@ -184,17 +177,17 @@ TEST(HeadExchangeTest, ConnectionFailures) {
   int length = 0;
   int unused = testing::UnusedLoopbackPort();
   EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, unused, length,
-                         FastTimeouts()),
+                         kFastTimeouts),
             -1);  // refused
   EXPECT_EQ(HeadExchange("h", "/", "1.2.3.4.5.6.7.8.9", lastModified, extension, name, unused,
-                         length, FastTimeouts()),
+                         length, kFastTimeouts),
             -8);  // bad address text
 
   ScriptedServer silent;
   silent.Connection().ReadRequest().Hold();
   ASSERT_TRUE(silent.Start());
   EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, silent.Port(), length,
-                         FastTimeouts()),
+                         kFastTimeouts),
             -1);  // head time-out
   silent.Stop();
 
@@ -202,7 +195,7 @@ TEST(HeadExchangeTest, ConnectionFailures) {
   broken.Connection().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Ty").Close();
   ASSERT_TRUE(broken.Start());
   EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, broken.Port(), length,
-                         FastTimeouts()),
+                         kFastTimeouts),
             -8);  // closed inside the head
 }
 
@@ -214,7 +207,7 @@ TEST_F(ScriptedServerTest, PageLogLinesAndRequest) {
   RecordingContext context;
   std::string page;
   EXPECT_EQ(DownloadPage(context, 3, "example.test", "/p?q=1", page, "127.0.0.1", server.Port(),
-                         FastTimeouts()),
+                         kFastTimeouts),
             1);
   EXPECT_EQ(page, "hello");
   const std::vector<std::string> expected = {"开始连接服务器......", "开始接收数据......",
@@ -233,7 +226,7 @@ TEST_F(ScriptedServerTest, PageWithoutLengthEndsAtTheReceiveLimitWithWhatArrived
   RecordingContext context;
   std::string page;
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), 1);
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), 1);
   auto elapsed = std::chrono::steady_clock::now() - begin;
   EXPECT_EQ(page, "<html>part");
   EXPECT_GE(elapsed, std::chrono::milliseconds(250));  // waited for the body limit
@@ -245,7 +238,7 @@ TEST_F(ScriptedServerTest, PageLongerThanItsLengthStopsAtTheChunkThatReachesIt) 
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  HttpTimeouts slow = FastTimeouts();
+  HttpTimeouts slow = kFastTimeouts;
   slow.bodyMs = 5000;  // a loop that read on would wait here
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), slow), 1);
@@ -264,7 +257,7 @@ TEST_F(ScriptedServerTest, PageZeroByteDropsTheRestOfItsChunkOnly) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), 1);
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), 1);
   EXPECT_EQ(page, "abcghi");
 }
 
@@ -273,7 +266,7 @@ TEST_F(ScriptedServerTest, PageOf404IsStillThePage) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), 1);
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), 1);
   EXPECT_EQ(page, "not found");
 }
 
@@ -282,7 +275,7 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), FastTimeouts()), -1);
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), -1);
   EXPECT_EQ(context.lines.back(), "Socket已关闭......");
 }
 
@@ -290,7 +283,7 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
 
 class FileDownloadTest : public ScriptedServerTest {
 protected:
-  int Download(std::uint32_t total, std::string& file, const HttpTimeouts& timeouts = FastTimeouts()) {
+  int Download(std::uint32_t total, std::string& file, const HttpTimeouts& timeouts = kFastTimeouts) {
     return DownloadFile(context, 3, "h", "/f.bin", total, "127.0.0.1", server.Port(), file, timeouts);
   }
   TempFolder folder;
@@ -413,7 +406,7 @@ TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
   server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(3000)).Hold();
   ASSERT_TRUE(server.Start());
   context.stopWhen = [](const std::string& line) { return line.rfind("下载速度", 0) == 0; };
-  HttpTimeouts slow = FastTimeouts();
+  HttpTimeouts slow = kFastTimeouts;
   slow.bodyMs = 5000;
   std::string file = folder.Path() + "f.bin";
   auto begin = std::chrono::steady_clock::now();
@@ -465,11 +458,11 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
 TEST_F(FileDownloadTest, ConnectionFailuresKeepTheEmptyFile) {
   std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(), file,
-                         FastTimeouts()),
+                         kFastTimeouts),
             -1);
   EXPECT_TRUE(std::filesystem::exists(file));
   std::string other = folder.Path() + "g.bin";
-  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, FastTimeouts()), -8);
+  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts), -8);
 }
 
 }  // namespace
