@@ -100,17 +100,6 @@ std::string ReadFile(const std::string& path) {
   return out.str();
 }
 
-TempFolder::TempFolder() {
-  char pattern[] = "/tmp/quarry-harvest-XXXXXX";
-  char* made = ::mkdtemp(pattern);
-  m_path = made ? std::string(made) + "/" : std::string();
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
-}
-
 void RecordingInfoView::AppendLog(int thread, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_lines.emplace_back(thread, text);

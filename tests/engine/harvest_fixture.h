@@ -18,6 +18,7 @@
 
 #include "engine/task_tree.h"
 #include "engine/views.h"
+#include "tests/support/temp_folder.h"
 
 namespace quarry::testing {
 
@@ -45,17 +46,6 @@ int HttpGet(int port, const std::string& target, std::string* body);
 // The path and query of an http://127.0.0.1:PORT/... address.
 std::string TargetOf(const std::string& url);
 std::string ReadFile(const std::string& path);
-
-// A fresh folder removed with everything in it at the end; path ends with '/'.
-class TempFolder {
-public:
-  TempFolder();
-  ~TempFolder();
-  const std::string& path() const { return m_path; }
-
-private:
-  std::string m_path;
-};
 
 class RecordingInfoView : public InfoView {
 public:

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/temp_folder.h"
+
 namespace quarry {
 namespace {
 
@@ -113,12 +115,10 @@ std::vector<std::string> Keywords(const TaskList& list) {
 class TaskFilesTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quarry-tasks-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_home = std::string(pattern) + "/";
+    ASSERT_FALSE(m_folder.path().empty());
+    m_home = m_folder.path();
     fs::create_directory(m_home + "sys");
   }
-  void TearDown() override { fs::remove_all(m_home); }
 
   std::string Unfinished() const { return UnfinishedTaskPath(m_home); }
   std::string Finished() const { return FinishedTaskPath(m_home); }
@@ -131,6 +131,7 @@ protected:
     ASSERT_TRUE(SaveTaskFile(path, list, &error)) << error;
   }
 
+  testing::TempFolder m_folder;
   std::string m_home;
 };
 

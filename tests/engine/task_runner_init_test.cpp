@@ -11,6 +11,7 @@
 #include "engine/search_hosts.h"
 #include "engine/task_runner.h"
 #include "records/record_store.h"
+#include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
@@ -24,11 +25,9 @@ const std::string kImageBase =
 class TaskRunnerInitTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quarry-runner-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = std::string(pattern) + "/";
+    ASSERT_FALSE(m_folder.path().empty());
+    m_dir = m_folder.path();
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   SearchTask MakeTask(FileKind kind, const std::string& keyword, int pages, int threads = 3) {
     NewTaskValues values;
@@ -61,6 +60,7 @@ protected:
     return urls;
   }
 
+  testing::TempFolder m_folder;
   std::string m_dir;
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/url_hash.h"
+#include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
@@ -22,11 +23,9 @@ namespace fs = std::filesystem;
 class UrlQueueTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quarry-queue-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = std::string(pattern) + "/";
+    ASSERT_FALSE(m_folder.path().empty());
+    m_dir = m_folder.path();
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   static bool AddTail(UrlQueue& queue, const std::string& url) {
     return queue.Add(false, url.c_str(), nullptr, "", nullptr, 0, 0, 0, 0, false);
@@ -38,6 +37,7 @@ protected:
   }
   std::uintmax_t SizeOf(const std::string& name) const { return fs::file_size(m_dir + name); }
 
+  testing::TempFolder m_folder;
   std::string m_dir;
 };
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/http/scripted_server.h"
+#include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
@@ -57,19 +58,7 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
-class TempFolder {
-public:
-  TempFolder() {
-    char pattern[] = "/tmp/quarry-transfer-XXXXXX";
-    m_path = mkdtemp(pattern);
-    m_path += '/';
-  }
-  ~TempFolder() { std::filesystem::remove_all(m_path); }
-  const std::string& Path() const { return m_path; }
-
-private:
-  std::string m_path;
-};
+using testing::TempFolder;
 
 std::string Head(const std::string& status, const std::string& fields) {
   return "HTTP/1.1 " + status + "\r\n" + fields + "\r\n";
@@ -302,9 +291,9 @@ TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
             data.substr(10000))
       .Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(50000, file), 0);
-  EXPECT_EQ(file, folder.Path() + "f.bin");
+  EXPECT_EQ(file, folder.path() + "f.bin");
   EXPECT_EQ(ReadFile(file), data);
   server.Stop();
   EXPECT_EQ(server.Received(0).find("Range:"), std::string::npos);
@@ -335,7 +324,7 @@ TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
       .Close();
   server.Connection().ReadRequest().Send(Head("200 OK", "Content-Length: 50000\r\n") + data).Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(50000, file), 0);
   EXPECT_EQ(ReadFile(file), data);
 }
@@ -346,7 +335,7 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
   server.Connection().ReadRequest().Send(Head("503 Service Unavailable", "") + "busy").Close();
   server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(1000)).Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(5000, file), 0);
   EXPECT_EQ(ReadFile(file), data);
   server.Stop();
@@ -359,7 +348,7 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
   server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(100, 100)).Close();
   server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(200, 100)).Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(1000, file), -1);
   EXPECT_EQ(ReadFile(file), data.substr(0, 300));
   server.Stop();
@@ -369,7 +358,7 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
 
 TEST_F(FileDownloadTest, ZeroTotalMakesAnEmptyFileWithoutConnecting) {
   ASSERT_TRUE(server.Start());
-  std::string file = folder.Path() + "empty.doc";
+  std::string file = folder.path() + "empty.doc";
   EXPECT_EQ(Download(0, file), 0);
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(std::filesystem::file_size(file), 0u);
@@ -394,7 +383,7 @@ TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
       .Send(data.substr(1023))
       .Hold();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(1024, file), 0);
   const std::vector<std::string> expected = {
       file, "连接服务器......", "开始接收数据......", "接收到 1023 字节.....", "下载速度：1023 (B)......",
@@ -408,7 +397,7 @@ TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
   context.stopWhen = [](const std::string& line) { return line.rfind("下载速度", 0) == 0; };
   HttpTimeouts slow = kFastTimeouts;
   slow.bodyMs = 5000;
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(Download(1000000, file, slow), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
@@ -421,14 +410,14 @@ TEST_F(FileDownloadTest, ExistingFilesAreNeverOverwritten) {
     server.Connection().ReadRequest().Send(Head("200 OK", "") + "new").Close();
   }
   ASSERT_TRUE(server.Start());
-  std::ofstream(folder.Path() + "a.doc") << "old";
-  std::string first = folder.Path() + "a.doc";
+  std::ofstream(folder.path() + "a.doc") << "old";
+  std::string first = folder.path() + "a.doc";
   EXPECT_EQ(Download(3, first), 0);
-  EXPECT_EQ(first, folder.Path() + "a(1).doc");
-  std::string second = folder.Path() + "a.doc";
+  EXPECT_EQ(first, folder.path() + "a(1).doc");
+  std::string second = folder.path() + "a.doc";
   EXPECT_EQ(Download(3, second), 0);
-  EXPECT_EQ(second, folder.Path() + "a(2).doc");
-  EXPECT_EQ(ReadFile(folder.Path() + "a.doc"), "old");
+  EXPECT_EQ(second, folder.path() + "a(2).doc");
+  EXPECT_EQ(ReadFile(folder.path() + "a.doc"), "old");
   EXPECT_EQ(ReadFile(first), "new");
   EXPECT_EQ(ReadFile(second), "new");
   EXPECT_EQ(context.lines.front(), first);  // the path actually written is logged
@@ -437,7 +426,7 @@ TEST_F(FileDownloadTest, ExistingFilesAreNeverOverwritten) {
 TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
   server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(8000)).Close();
   ASSERT_TRUE(server.Start());
-  std::string missing = folder.Path() + "no/such/folder/a.doc";
+  std::string missing = folder.path() + "no/such/folder/a.doc";
   EXPECT_EQ(Download(100, missing), -8);
   EXPECT_EQ(context.lines, std::vector<std::string>{missing});
 
@@ -448,7 +437,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
   rlimit small = saved;
   small.rlim_cur = 2000;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string file = folder.Path() + "big.bin";
+  std::string file = folder.path() + "big.bin";
   int result = Download(8000, file);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
@@ -456,12 +445,12 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
 }
 
 TEST_F(FileDownloadTest, ConnectionFailuresKeepTheEmptyFile) {
-  std::string file = folder.Path() + "f.bin";
+  std::string file = folder.path() + "f.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(), file,
                          kFastTimeouts),
             -1);
   EXPECT_TRUE(std::filesystem::exists(file));
-  std::string other = folder.Path() + "g.bin";
+  std::string other = folder.path() + "g.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts), -8);
 }
 

@@ -7,17 +7,18 @@
 
 #include <filesystem>
 
+#include "tests/support/temp_folder.h"
+
 namespace quarry {
 namespace {
 
 class HomeTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quarry-home-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
+    ASSERT_FALSE(m_temp.path().empty());
+    m_dir = m_temp.path().substr(0, m_temp.path().size() - 1);
   }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
+  testing::TempFolder m_temp;
   std::string m_dir;
 };
 

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 namespace quarry {
 namespace {
 
@@ -27,14 +29,9 @@ namespace fs = std::filesystem;
 class RecordStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "quarry_records_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        m_folder = pattern + "/";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
+        ASSERT_FALSE(m_temp.path().empty());
+        m_folder = m_temp.path();
+        m_root = m_folder.substr(0, m_folder.size() - 1);
     }
 
     // Runs a query with one text result on a connection of its own; "<null>" for NULL.
@@ -65,6 +62,7 @@ protected:
         std::ofstream(path, std::ios::binary) << content;
     }
 
+    testing::TempFolder m_temp;
     std::string m_root;
     std::string m_folder;  // ends with '/', as task folders do
 };
