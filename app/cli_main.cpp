@@ -87,10 +87,11 @@ const char* StateName(quarry::TaskState state) {
 }
 
 bool ParseKind(const std::string& text, quarry::FileKind* kind) {
-  static const std::map<std::string, quarry::FileKind> kinds = {
-      {"image", quarry::FileKind::Image}, {"doc", quarry::FileKind::Word},
-      {"ppt", quarry::FileKind::Slides},  {"pdf", quarry::FileKind::Pdf},
-      {"xls", quarry::FileKind::Excel}};
+  static const std::map<std::string, quarry::FileKind> kinds = {{"image", quarry::FileKind::Image},
+                                                                {"doc", quarry::FileKind::Word},
+                                                                {"ppt", quarry::FileKind::Slides},
+                                                                {"pdf", quarry::FileKind::Pdf},
+                                                                {"xls", quarry::FileKind::Excel}};
   auto found = kinds.find(text);
   if (found == kinds.end()) return false;
   *kind = found->second;
@@ -225,8 +226,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
       if (!ParseCount(value, quarry::kMinPageCount, quarry::kMaxPageCount, &values.pageCount))
         return UsageError("run: --pages must be a number from 1 to 500");
     } else if (arg == "--threads") {
-      if (!ParseCount(value, quarry::kMinThreadCount, quarry::kMaxThreadCount,
-                      &values.threadCount))
+      if (!ParseCount(value, quarry::kMinThreadCount, quarry::kMaxThreadCount, &values.threadCount))
         return UsageError("run: --threads must be a number from 1 to 6");
     } else {
       folder = value;
@@ -327,8 +327,8 @@ void PrintTasks(const char* heading, const quarry::TaskList& list) {
     const quarry::SearchTask& t = task->record;
     std::printf("  %-20s %-5s %-8s %s  pages %d/%d  files %d  threads %d  %s\n",
                 quarry::FieldText(t.keyword).c_str(), KindName(t.kind), StateName(t.state),
-                quarry::FieldText(t.createdAt).c_str(), t.pagesFetched, t.pageCount,
-                t.filesFetched, t.threadCount, quarry::FieldText(t.folder).c_str());
+                quarry::FieldText(t.createdAt).c_str(), t.pagesFetched, t.pageCount, t.filesFetched,
+                t.threadCount, quarry::FieldText(t.folder).c_str());
   }
 }
 

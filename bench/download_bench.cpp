@@ -145,11 +145,13 @@ bool QuarryFetch(const std::string& name, const std::string& output) {
   }
   QuietContext context;
   std::string file = output + fileName;
-  return quarry::DownloadFile(context, 1, "127.0.0.1", path.c_str(), static_cast<std::uint32_t>(length),
-                              "127.0.0.1", setup.Port(), file) == 0;
+  return quarry::DownloadFile(context, 1, "127.0.0.1", path.c_str(),
+                              static_cast<std::uint32_t>(length), "127.0.0.1", setup.Port(),
+                              file) == 0;
 }
 
-bool Fetch(const std::string& tool, const std::vector<std::string>& names, const std::string& output) {
+bool Fetch(const std::string& tool, const std::vector<std::string>& names,
+           const std::string& output) {
   Setup& setup = Setup::Get();
   if (tool == "quarry") {
     for (const std::string& name : names) {
@@ -188,7 +190,8 @@ void Measure(benchmark::State& state, const std::string& key, const std::string&
     state.ResumeTiming();
     auto begin = std::chrono::steady_clock::now();
     bool fetched = Fetch(tool, names, output);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     state.SetIterationTime(seconds);
     if (!fetched) {
       state.SkipWithError("download failed");
@@ -217,11 +220,29 @@ void BM_SmallFiles(benchmark::State& state, const std::string& tool) {
   Measure(state, "small", tool, names, kSmallSize * kSmallCount);
 }
 
-BENCHMARK_CAPTURE(BM_LargeFile, quarry, std::string("quarry"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LargeFile, curl, std::string("curl"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LargeFile, wget, std::string("wget"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SmallFiles, quarry, std::string("quarry"))->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SmallFiles, curl, std::string("curl"))->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SmallFiles, wget, std::string("wget"))->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargeFile, quarry, std::string("quarry"))
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargeFile, curl, std::string("curl"))
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargeFile, wget, std::string("wget"))
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SmallFiles, quarry, std::string("quarry"))
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SmallFiles, curl, std::string("curl"))
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SmallFiles, wget, std::string("wget"))
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -13,10 +13,10 @@ namespace quarry {
 namespace {
 
 class CountingSink : public LinkSink {
- public:
+public:
   void Log(int, const std::string& text) override { m_logBytes += text.size(); }
-  bool Add(bool, const char* url, const char*, const char*, const char*, std::int32_t,
-           std::int32_t, std::uint8_t, std::int32_t, bool) override {
+  bool Add(bool, const char* url, const char*, const char*, const char*, std::int32_t, std::int32_t,
+           std::uint8_t, std::int32_t, bool) override {
     benchmark::DoNotOptimize(url);
     ++m_links;
     return true;
@@ -27,8 +27,8 @@ class CountingSink : public LinkSink {
 
 // The figures both benchmarks give: pages per second, links per page and the page size.
 void Report(benchmark::State& state, int links, const std::string& page) {
-  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
+  state.counters["pages/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["links/page"] = links;
   state.counters["page KB"] = static_cast<double>(page.size()) / 1024.0;
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));

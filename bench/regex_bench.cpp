@@ -115,7 +115,7 @@ BENCHMARK(BM_ImagePage_StdRegex)->Unit(benchmark::kMillisecond);
 
 // Keeps each benchmark's time per iteration so that the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
- public:
+public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -130,7 +130,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     return it == m_times.end() ? std::pair<double, double>{0.0, 0.0} : it->second;
   }
 
- private:
+private:
   std::map<std::string, std::pair<double, double>> m_times;
 };
 
@@ -143,10 +143,11 @@ int main(int argc, char** argv) {
   const Spans own = QuarryMatches(page);
   const Spans pcre = Pcre2Matches(page);
   const Spans standard = StdRegexMatches(page);
-  std::printf("page: %zu bytes, pattern: %zu bytes; matches: Quarry %zu, PCRE2 %zu, "
-              "std::regex %zu; lists %s\n",
-              page.size(), Pattern().size(), own.size(), pcre.size(), standard.size(),
-              own == pcre && own == standard ? "identical" : "DIFFER");
+  std::printf(
+      "page: %zu bytes, pattern: %zu bytes; matches: Quarry %zu, PCRE2 %zu, "
+      "std::regex %zu; lists %s\n",
+      page.size(), Pattern().size(), own.size(), pcre.size(), standard.size(),
+      own == pcre && own == standard ? "identical" : "DIFFER");
 
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
@@ -155,10 +156,11 @@ int main(int argc, char** argv) {
   const auto pcre2 = reporter.Get("BM_ImagePage_Pcre2Interpreter");
   const auto stdRegex = reporter.Get("BM_ImagePage_StdRegex");
   if (quarry.first > 0 && quarry.second > 0) {
-    std::printf("time ratios (other / Quarry), wall clock: PCRE2 interpreter %.2f, std::regex "
-                "%.2f; CPU: PCRE2 interpreter %.2f, std::regex %.2f\n",
-                pcre2.first / quarry.first, stdRegex.first / quarry.first,
-                pcre2.second / quarry.second, stdRegex.second / quarry.second);
+    std::printf(
+        "time ratios (other / Quarry), wall clock: PCRE2 interpreter %.2f, std::regex "
+        "%.2f; CPU: PCRE2 interpreter %.2f, std::regex %.2f\n",
+        pcre2.first / quarry.first, stdRegex.first / quarry.first, pcre2.second / quarry.second,
+        stdRegex.second / quarry.second);
   }
   benchmark::Shutdown();
   return 0;

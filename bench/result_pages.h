@@ -11,7 +11,7 @@
 namespace quarry::bench {
 
 class PageWriter {
- public:
+public:
   explicit PageWriter(std::uint32_t seed) : m_state(seed) {}
 
   std::uint32_t Next() {
@@ -20,22 +20,22 @@ class PageWriter {
   }
   std::string Number(std::uint32_t below) { return std::to_string(Next() % below); }
   std::string Word() {
-    static const char* const kWords[] = {"news", "photo", "blog", "forum", "upload", "pic",
-                                         "attach", "2009", "files", "userfiles", "image", "data"};
+    static const char* const kWords[] = {"news",   "photo", "blog",  "forum",     "upload", "pic",
+                                         "attach", "2009",  "files", "userfiles", "image",  "data"};
     return kWords[Next() % 12];
   }
   std::string Site() {
-    static const char* const kSites[] = {"sina.com.cn", "163.com", "qq.com", "sohu.com",
-                                         "ifeng.com", "tianya.cn", "douban.com", "people.com.cn"};
+    static const char* const kSites[] = {"sina.com.cn", "163.com",   "qq.com",     "sohu.com",
+                                         "ifeng.com",   "tianya.cn", "douban.com", "people.com.cn"};
     return kSites[Next() % 8];
   }
   std::string Title() {
     static const char* const kTitles[] = {"可爱的小猫图片", "猫咪壁纸 高清", "家里的猫",
-                                          "萌宠 猫 写真", "猫的图片大全", "黑猫 白猫"};
+                                          "萌宠 猫 写真",   "猫的图片大全",  "黑猫 白猫"};
     return kTitles[Next() % 6];
   }
 
- private:
+private:
   std::uint32_t m_state;
 };
 
@@ -43,8 +43,8 @@ inline const char* const kImageHost = "image.baidu.com";
 
 inline void AppendScriptFiller(std::string& page, PageWriter& w, int lines) {
   for (int i = 0; i < lines; ++i) {
-    page += "    function f" + w.Number(100000) +
-            "(e, t) { var n = this.conf.pn + " + w.Number(60) +
+    page += "    function f" + w.Number(100000) + "(e, t) { var n = this.conf.pn + " +
+            w.Number(60) +
             "; if (n > t.length) { return e.call(this, t[n % t.length], 'http://img" +
             w.Number(10) + ".bdstatic.com/static/common/" + w.Word() + ".js'); } }\n";
   }
@@ -72,29 +72,32 @@ inline std::string ImageResultPage(std::size_t targetBytes = 300 * 1024) {
     const std::string ext = kExtensions[w.Next() % 7];
     const std::string object = "http://www." + w.Site() + "/" + w.Word() + "/20" + w.Number(10) +
                                "0" + w.Number(9) + "/" + id + "." + ext;
-    const std::string thumb = "http://t" + w.Number(3) + ".baidu.com/it/u=" +
-                              w.Number(4000000000u) + "," + w.Number(4000000000u) +
-                              "&fm=0&gp=0.jpg";
-    const std::string from = "http://" + w.Word() + "." + w.Site() + "/" + w.Word() + "/" + id +
-                             ".html";
+    const std::string thumb = "http://t" + w.Number(3) +
+                              ".baidu.com/it/u=" + w.Number(4000000000u) + "," +
+                              w.Number(4000000000u) + "&fm=0&gp=0.jpg";
+    const std::string from =
+        "http://" + w.Word() + "." + w.Site() + "/" + w.Word() + "/" + id + ".html";
     page += "{\"thumbURL\":\"" + thumb + "\",\"middleURL\":\"" + thumb + "\",\"objURL\":\"" +
             object + "\",\"fromURL\":\"" + from + "\",\"width\":" + w.Number(1600) +
             ",\"height\":" + w.Number(1200) + ",\"type\":\"" + ext + "\",\"fromPageTitle\":\"" +
             w.Title() + "\",\"di\":\"" + w.Number(100000000) + "\",\"is\":\"0,0\"},\n";
-    list += "<li class=\"imgitem\" data-objurl=\"" + object + "\" data-width=\"" +
-            w.Number(1600) + "\"><a href=\"/i?ct=503316480&z=&tn=baiduimagedetail&word=%E7%8C%AB"
-            "&pn=" + std::to_string(record) + "\" target=\"_blank\"><img src=\"" + thumb +
+    list += "<li class=\"imgitem\" data-objurl=\"" + object + "\" data-width=\"" + w.Number(1600) +
+            "\"><a href=\"/i?ct=503316480&z=&tn=baiduimagedetail&word=%E7%8C%AB"
+            "&pn=" +
+            std::to_string(record) + "\" target=\"_blank\"><img src=\"" + thumb +
             "\" width=\"156\" height=\"117\" alt=\"" + w.Title() + "\"></a><div class=\"title\">" +
             w.Title() + "</div><div class=\"from\">" + from + "</div></li>\n";
     ++record;
   }
-  page += "{}]};\n</script>\n</head>\n<body>\n<div id=\"head\"><form action=\"/i\" name=\"f1\">"
-          "<input name=\"word\" value=\"猫\" size=\"42\"></form></div>\n";
+  page +=
+      "{}]};\n</script>\n</head>\n<body>\n<div id=\"head\"><form action=\"/i\" name=\"f1\">"
+      "<input name=\"word\" value=\"猫\" size=\"42\"></form></div>\n";
   page += list + "</ul></div>\n<div id=\"page\">\n";
   for (int p = 1; p <= 10; ++p) {
     page += "<a href=\"http://" + std::string(kImageHost) +
             "/i?z=0&cl=2&ct=201326592&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage&word=%E7%8C%AB"
-            "&pn=" + std::to_string(18 * p) + "\">" + std::to_string(p + 1) + "</a>\n";
+            "&pn=" +
+            std::to_string(18 * p) + "\">" + std::to_string(p + 1) + "</a>\n";
   }
   page += "</div>\n<script>\n";
   AppendScriptFiller(page, w, 40);
@@ -114,9 +117,10 @@ inline std::string DocumentResultPage() {
   }
   page += "</style>\n<script>\n";
   AppendScriptFiller(page, w, 120);
-  page += "</script></head>\n<body>\n<div id=\"u\"><a href=\"http://www.baidu.com/gaoji/"
-          "preferences.html\" name=\"tj_setting\">搜索设置</a> | <a href=\"https://passport.baidu"
-          ".com/v2/?login\" name=\"tj_login\">登录</a></div>\n<div id=\"content_left\">\n";
+  page +=
+      "</script></head>\n<body>\n<div id=\"u\"><a href=\"http://www.baidu.com/gaoji/"
+      "preferences.html\" name=\"tj_setting\">搜索设置</a> | <a href=\"https://passport.baidu"
+      ".com/v2/?login\" name=\"tj_login\">登录</a></div>\n<div id=\"content_left\">\n";
   for (int r = 1; r <= 10; ++r) {
     const bool word = r % 3 != 0 && r < 9;
     const std::string site = w.Site();
@@ -126,14 +130,20 @@ inline std::string DocumentResultPage() {
              : "http://www.baidu.com/link?url=" + w.Number(4000000000u) + w.Number(4000000000u);
     page += "<div class=\"result c-container\" id=\"" + std::to_string(r) +
             "\"><h3 class=\"t\"><a data-click=\"{'F':'778317EA','F1':'9D73F1E4','T':'" +
-            w.Number(1000000) + "'}\" href=\"" + href + "\" target=\"_blank\"><em>年度报告</em>"
-            " 20" + w.Number(10) + " " + w.Title() + "</a></h3><div class=\"c-abstract\">"
-            "<span class=\" newTimeFactor_before_abs m\">2011-5-" + w.Number(28) +
+            w.Number(1000000) + "'}\" href=\"" + href +
+            "\" target=\"_blank\"><em>年度报告</em>"
+            " 20" +
+            w.Number(10) + " " + w.Title() +
+            "</a></h3><div class=\"c-abstract\">"
+            "<span class=\" newTimeFactor_before_abs m\">2011-5-" +
+            w.Number(28) +
             "&nbsp;-&nbsp;</span>本公司<em>年度报告</em>全文及摘要...第一节 重要提示 本公司董事会、"
             "监事会及董事、监事、高级管理人员保证本报告所载资料不存在任何虚假记载...</div><div "
-            "class=\"f13\"><span class=\"g\">www." + site + "/" + w.Word() + "/&nbsp;</span> - "
-            "<a href=\"http://cache.baiducontent.com/c?m=" + w.Number(4000000000u) +
-            "\" target=\"_blank\" class=\"m\">百度快照</a></div></div>\n";
+            "class=\"f13\"><span class=\"g\">www." +
+            site + "/" + w.Word() +
+            "/&nbsp;</span> - "
+            "<a href=\"http://cache.baiducontent.com/c?m=" +
+            w.Number(4000000000u) + "\" target=\"_blank\" class=\"m\">百度快照</a></div></div>\n";
   }
   page += "</div>\n<div id=\"rs\"><table><tr>";
   for (int i = 0; i < 9; ++i) {

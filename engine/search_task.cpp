@@ -89,8 +89,8 @@ bool MakeSearchTask(const NewTaskValues& values, std::time_t now, SearchTask* ta
   folder += keyword;
   folder += '/';
   if (folder.size() > kFolderSize - 1) {
-    return Refuse(error,
-                  "下载文件夹路径太长：加上关键词最多" + std::to_string(kFolderSize - 1) + "字节。");
+    return Refuse(
+        error, "下载文件夹路径太长：加上关键词最多" + std::to_string(kFolderSize - 1) + "字节。");
   }
   if (values.threadCount < kMinThreadCount || values.threadCount > kMaxThreadCount) {
     return Refuse(error, "下载线程数必须在1到6之间。");

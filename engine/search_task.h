@@ -24,9 +24,9 @@ enum class TaskState : std::uint8_t { Waiting = 0, Running = 1, Paused = 3, Ende
 enum class FileKind : std::uint8_t { Image = 0, Word = 1, Slides = 2, Pdf = 3, Excel = 4 };
 
 inline constexpr std::size_t kSearchTaskSize = 564;
-inline constexpr std::size_t kCreatedAtSize = 20;   // "YYYY-MM-DD HH:MM:SS" and its NUL
-inline constexpr std::size_t kKeywordSize = 258;    // 257 bytes of text and the NUL
-inline constexpr std::size_t kFolderSize = 260;     // 259 bytes of path and the NUL
+inline constexpr std::size_t kCreatedAtSize = 20;  // "YYYY-MM-DD HH:MM:SS" and its NUL
+inline constexpr std::size_t kKeywordSize = 258;   // 257 bytes of text and the NUL
+inline constexpr std::size_t kFolderSize = 260;    // 259 bytes of path and the NUL
 inline constexpr int kMinThreadCount = 1;
 inline constexpr int kMaxThreadCount = 6;
 inline constexpr int kMinPageCount = 1;
@@ -35,17 +35,17 @@ inline constexpr int kDefaultThreadCount = 3;
 inline constexpr int kDefaultPageCount = 50;
 
 struct SearchTask {
-  FileKind kind;                  // any byte may come from a file; check before indexing by it
+  FileKind kind;  // any byte may come from a file; check before indexing by it
   char createdAt[kCreatedAtSize];
-  TaskState state;                // any byte may come from a file
+  TaskState state;  // any byte may come from a file
   char keyword[kKeywordSize];
-  std::int32_t pageCount;         // kept as read; use RunnablePageCount() to run
-  std::int32_t pagesFetched;      // written by the workers under their runner's counter lock
-  std::int32_t filesFetched;      // likewise
-  std::int32_t threadCount;       // kept as read; use RunnableThreadCount() to run
-  char folder[kFolderSize];       // ends with '/'
-  std::uint32_t treeItem;         // always 0: the tree item lives in Task::treeItem
-  std::uint32_t runner;           // always 0: the runner lives in Task::runner
+  std::int32_t pageCount;     // kept as read; use RunnablePageCount() to run
+  std::int32_t pagesFetched;  // written by the workers under their runner's counter lock
+  std::int32_t filesFetched;  // likewise
+  std::int32_t threadCount;   // kept as read; use RunnableThreadCount() to run
+  char folder[kFolderSize];   // ends with '/'
+  std::uint32_t treeItem;     // always 0: the tree item lives in Task::treeItem
+  std::uint32_t runner;       // always 0: the runner lives in Task::runner
 };
 
 static_assert(std::endian::native == std::endian::little,
@@ -67,10 +67,10 @@ static_assert(offsetof(SearchTask, runner) == 560);
 
 // The values the add-task dialog (or the command line) confirmed.
 struct NewTaskValues {
-  std::string keyword;                     // already trimmed by the dialog
-  std::string folder;                      // parent download folder, normally ending with '/'
-  int threadCount = kDefaultThreadCount;   // 1 to 6
-  int pageCount = kDefaultPageCount;       // 1 to 500
+  std::string keyword;                    // already trimmed by the dialog
+  std::string folder;                     // parent download folder, normally ending with '/'
+  int threadCount = kDefaultThreadCount;  // 1 to 6
+  int pageCount = kDefaultPageCount;      // 1 to 500
   FileKind kind = FileKind::Image;
 };
 

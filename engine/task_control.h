@@ -29,12 +29,12 @@ namespace quarry {
 inline constexpr int kShutdownWaitMs = 5000;  // how long shutting down waits for a task's threads
 
 struct TaskControlOptions {
-  std::string home;                  // the home folder, ending with '/'
-  SearchHosts hosts;                 // the bases and the image link pattern of every task
-  RunnerTiming timing{};             // the polling sleeps of the runners (tests shorten them)
-  HttpTimeouts http{};               // the time limits of the runners' exchanges
+  std::string home;       // the home folder, ending with '/'
+  SearchHosts hosts;      // the bases and the image link pattern of every task
+  RunnerTiming timing{};  // the polling sleeps of the runners (tests shorten them)
+  HttpTimeouts http{};    // the time limits of the runners' exchanges
   int shutdownWaitMs = kShutdownWaitMs;
-  TaskRunner::Sleeper seedSleeper;   // replaces the pause between seeded pages when set
+  TaskRunner::Sleeper seedSleeper;  // replaces the pause between seeded pages when set
   // The views follow every task that starts, from its first line on, as if it had been
   // selected just before its threads began (the command line's single task).
   bool followStartedTask = false;
@@ -87,7 +87,7 @@ public:
   bool CanRunSelected(const Task* selected);
   bool CanStopSelected(const Task* selected);
   bool CanDeleteSelected(const Task* selected);
-  bool CanStopAll();   // also delete all and run all
+  bool CanStopAll();  // also delete all and run all
   bool CanDeleteAll() { return CanStopAll(); }
   bool CanRunAll() { return CanStopAll(); }
 

@@ -147,8 +147,7 @@ bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* er
   return true;
 }
 
-bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks,
-                    std::string* error) {
+bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks, std::string* error) {
   return SaveTaskFile(UnfinishedTaskPath(home), unfinishedTasks, error);
 }
 
@@ -178,23 +177,18 @@ void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedT
   TaskList endedHere;
   for (auto& task : read) {
     switch (task->record.state) {
-      case TaskState::Waiting:
-        InsertItem(tree, TaskRoot::Waiting, task.get());
-        break;
+      case TaskState::Waiting: InsertItem(tree, TaskRoot::Waiting, task.get()); break;
       case TaskState::Running:
         // Its run was cut off by the program's end; the user may run or delete it again.
         task->record.state = TaskState::Paused;
         InsertItem(tree, TaskRoot::Running, task.get());
         break;
-      case TaskState::Paused:
-        InsertItem(tree, TaskRoot::Running, task.get());
-        break;
+      case TaskState::Paused: InsertItem(tree, TaskRoot::Running, task.get()); break;
       case TaskState::Ended:
         // Stopped, but the program ended before the end was handled.
         endedHere.push_back(std::move(task));
         continue;
-      default:
-        break;  // an unknown state: kept and written back, but not shown
+      default: break;  // an unknown state: kept and written back, but not shown
     }
     unfinishedTasks->push_back(std::move(task));
   }

@@ -4,9 +4,9 @@
 // failed save leaves the previous file whole; an empty list leaves no file behind.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 
 #include "engine/task.h"
 #include "engine/task_tree.h"

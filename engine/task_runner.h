@@ -44,8 +44,8 @@ struct RunnerTiming {
 
 class TaskRunner : public TransferContext, public LinkSink {
 public:
-  static constexpr int kThreadSlots = 7;             // monitor + at most 6 workers
-  static constexpr std::int32_t kMinFileKb = 2;      // files under 2 x 1000 bytes are not saved
+  static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
+  static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
   static constexpr std::chrono::milliseconds kSeedPause{300};  // between first and other pages
   static constexpr std::int32_t kImagePageStep = 18;  // results per image page (21 requested)
   static constexpr std::int32_t kDocumentPageStep = 10;
@@ -134,9 +134,9 @@ private:
   UrlQueue m_queue;
   InfoView* m_infoView = nullptr;      // view lock
   ResultView* m_resultView = nullptr;  // view lock
-  std::mutex m_counterLock;  // pages, files and the task's two counters
-  std::mutex m_viewLock;     // the view pointers and every call into the views
-  std::mutex m_slotLock;     // the busy flags of the slots
+  std::mutex m_counterLock;            // pages, files and the task's two counters
+  std::mutex m_viewLock;               // the view pointers and every call into the views
+  std::mutex m_slotLock;               // the busy flags of the slots
   SearchTask* m_task = nullptr;
   std::array<ThreadSlot, kThreadSlots> m_slots;
   Sleeper m_sleep;
@@ -151,11 +151,11 @@ private:
 
   RunnerTiming m_timing;
   HttpTimeouts m_http;
-  TaskFinishedSink* m_finishedSink = nullptr;  // view lock
-  FileKind m_kind = FileKind::Image;           // the task's kind, fixed at Start
-  bool m_started = false;                      // a runner is never started twice
+  TaskFinishedSink* m_finishedSink = nullptr;   // view lock
+  FileKind m_kind = FileKind::Image;            // the task's kind, fixed at Start
+  bool m_started = false;                       // a runner is never started twice
   std::array<bool, kThreadSlots> m_slotUsed{};  // slot lock
-  std::uint64_t m_takesBegun = 0;                // slot lock: busy marks made, ever
+  std::uint64_t m_takesBegun = 0;               // slot lock: busy marks made, ever
   std::atomic<int> m_liveThreads{0};
   SearchTask m_ownRecord{};  // the record the threads write once abandoned
 };

@@ -12,9 +12,9 @@
 //
 // Locks are never nested, except that the views are called under the view lock. No lock is
 // held across a network operation.
+#include <strings.h>
 #include <cstdio>
 #include <ctime>
-#include <strings.h>
 
 #include "engine/task_runner.h"
 #include "harvest/link_extraction.h"
@@ -240,8 +240,7 @@ void TaskRunner::WorkerLoop(int n) {
       Log(n, "请求信息头成功...");
       // 6-7.
       if (length < 0) length = 0;
-      const bool isPage =
-          strcasecmp(extension, "html") == 0 || strcasecmp(extension, ".txt") == 0;
+      const bool isPage = strcasecmp(extension, "html") == 0 || strcasecmp(extension, ".txt") == 0;
       if (!isPage) {
         // 8. Too short, or of unknown length: dropped silently.
         if (length < m_minFileKb * 1000) break;

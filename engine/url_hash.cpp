@@ -16,6 +16,8 @@ inline std::uint32_t SignedByte(const char* data, std::size_t i) {
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(data[i])));
 }
 
+// The mixing rounds keep three steps a line, so each line reads as one round.
+// clang-format off
 inline void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
   a -= b; a -= c; a ^= ShiftRightSigned(c, 13);
   b -= c; b -= a; b ^= (a << 8);
@@ -27,6 +29,7 @@ inline void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
   b -= c; b -= a; b ^= (a << 10);
   c -= a; c -= b; c ^= ShiftRightSigned(b, 15);
 }
+// clang-format on
 
 // Four bytes starting at `at`, least significant first, each sign-extended before the shift.
 inline std::uint32_t Word(const char* data, std::size_t at) {

@@ -57,8 +57,9 @@ void TerminateFields(UrlNode& node) {
 
 std::string ShortSpillMessage(const std::string& path, std::int32_t read) {
   char buffer[1400];
-  std::snprintf(buffer, sizeof(buffer), "读取URL临时文件 %s 时出错!可能没有全部读入,(读入了%d条数据)",
-                path.c_str(), static_cast<int>(read));
+  std::snprintf(buffer, sizeof(buffer),
+                "读取URL临时文件 %s 时出错!可能没有全部读入,(读入了%d条数据)", path.c_str(),
+                static_cast<int>(read));
   return buffer;
 }
 
@@ -66,7 +67,9 @@ std::string ShortSpillMessage(const std::string& path, std::int32_t read) {
 
 UrlQueue::UrlQueue(std::int32_t maxInMemory, std::int32_t keepInMemory)
     : m_maxInMemory(maxInMemory < 1 ? 1 : maxInMemory),
-      m_keepInMemory(keepInMemory < 0 ? 0 : (keepInMemory >= m_maxInMemory ? m_maxInMemory - 1 : keepInMemory)),
+      m_keepInMemory(keepInMemory < 0
+                         ? 0
+                         : (keepInMemory >= m_maxInMemory ? m_maxInMemory - 1 : keepInMemory)),
       m_seen(std::make_unique<std::uint8_t[]>(kSeenBytes)) {}
 
 UrlQueue::~UrlQueue() = default;

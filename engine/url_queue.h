@@ -24,16 +24,16 @@ namespace quarry {
 
 // One queued address. The same bytes, little-endian, are a record of a spill file.
 struct UrlNode {
-  char source[1024];          // origin marker: "" result page, "http://" document, "null" image
-  char url[1024];             // absolute address to fetch
-  char title[256];            // link text, at most 255 bytes
-  char extra[40];             // always empty in practice
+  char source[1024];  // origin marker: "" result page, "http://" document, "null" image
+  char url[1024];     // absolute address to fetch
+  char title[256];    // link text, at most 255 bytes
+  char extra[40];     // always empty in practice
   std::int32_t reserved1;
   std::int32_t reserved2;
   std::uint8_t reservedByte;
   std::uint8_t isSearchPage;  // 1 for result pages, 0 for harvested links
   std::uint8_t padding[2];
-  std::uint32_t link;         // next-entry pointer of the 32-bit file format; always 0 here
+  std::uint32_t link;  // next-entry pointer of the 32-bit file format; always 0 here
 };
 
 static_assert(sizeof(UrlNode) == 2360, "UrlNode is a spill-file record of 2360 bytes");
@@ -126,13 +126,13 @@ private:
   const std::int32_t m_maxInMemory;
   const std::int32_t m_keepInMemory;
 
-  std::mutex m_lock;               // the queue lock
+  std::mutex m_lock;  // the queue lock
   std::string m_folder;
-  std::deque<UrlNode> m_list;      // head at the front
-  std::int32_t m_total = 0;        // queued and not yet taken, in memory and in spill files
+  std::deque<UrlNode> m_list;  // head at the front
+  std::int32_t m_total = 0;    // queued and not yet taken, in memory and in spill files
   std::int32_t m_spillCounter = 0;
   std::deque<SpillFile> m_spillNames;  // oldest first
-  bool m_spillFailing = false;     // a spill failed and none has succeeded since
+  bool m_spillFailing = false;         // a spill failed and none has succeeded since
   MessageSink m_sink;
 
   std::mutex m_seenLock;

@@ -23,8 +23,7 @@ std::string BuildImageLinkPattern(std::string_view imageHost) {
   return pattern;
 }
 
-int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern,
-                      std::string_view page) {
+int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std::string_view page) {
   // The engine addresses subjects with int positions; a page beyond that is not a result page.
   if (page.size() > static_cast<std::size_t>(INT32_MAX - 1)) return 0;
   RegexEngine engine;

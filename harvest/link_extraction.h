@@ -36,8 +36,7 @@ std::string_view DocumentExtension(int kind);
 
 // Compiles `pattern` (flags 0) and queues every match in `page`, each search starting at the
 // end of the previous match. Returns the number of links the sink accepted.
-int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern,
-                      std::string_view page);
+int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std::string_view page);
 
 // Scans `page` for anchors and queues the hrefs that contain the extension of `kind` (1..4;
 // any other kind queues nothing). Returns the number of links the sink accepted.

@@ -11,7 +11,7 @@
 namespace quarry {
 
 class LinkSink {
- public:
+public:
   virtual ~LinkSink() = default;
 
   // Writes one line on the log page of worker `thread` (1..6).

@@ -32,7 +32,8 @@ void AppendLine(char* buffer, std::size_t size, const char* name, const char* va
 
 // The step texts of Connect, shown only when a sink and a row are given.
 void ShowStep(ConnectStepSink* sink, int row, const char* text) {
-  if (sink != nullptr && row != -1) sink->ShowConnectStep(row, HttpSession::kConnectStepColumn, text);
+  if (sink != nullptr && row != -1)
+    sink->ShowConnectStep(row, HttpSession::kConnectStepColumn, text);
 }
 
 // The opening lines both requests share: request line, Host, the optional Referer, Accept.
@@ -60,7 +61,8 @@ HttpSession::~HttpSession() { Close(); }
 const char* HttpSession::ComposeHead(const char* host, const char* path, int& length,
                                      const char* cookie, const char* referer) {
   StartRequest(m_request, sizeof m_request, "HEAD ", host, path, referer);
-  Append(m_request, sizeof m_request, "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n");
+  Append(m_request, sizeof m_request,
+         "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n");
   AppendCookie(m_request, sizeof m_request, cookie);
   Append(m_request, sizeof m_request, "\r\n");
   length = static_cast<int>(std::strlen(m_request));
@@ -68,8 +70,8 @@ const char* HttpSession::ComposeHead(const char* host, const char* path, int& le
 }
 
 const char* HttpSession::ComposeGet(const char* host, const char* path, int& length,
-                                    const char* cookie, const char* referer,
-                                    std::int32_t rangeFrom, std::int32_t rangeTo) {
+                                    const char* cookie, const char* referer, std::int32_t rangeFrom,
+                                    std::int32_t rangeTo) {
   StartRequest(m_request, sizeof m_request, "GET ", host, path, referer);
   Append(m_request, sizeof m_request, "User-Agent:Trawler\r\n");
   Append(m_request, sizeof m_request, "Connection:Keep-Alive\r\n");
@@ -77,7 +79,8 @@ const char* HttpSession::ComposeGet(const char* host, const char* path, int& len
   if (rangeFrom > 0) {
     char range[48];
     if (rangeTo > rangeFrom) {
-      std::snprintf(range, sizeof range, "%ld-%ld", static_cast<long>(rangeFrom), static_cast<long>(rangeTo));
+      std::snprintf(range, sizeof range, "%ld-%ld", static_cast<long>(rangeFrom),
+                    static_cast<long>(rangeTo));
     } else {
       std::snprintf(range, sizeof range, "%ld-", static_cast<long>(rangeFrom));
     }
@@ -115,13 +118,9 @@ int HttpSession::Connect(const char* address, ConnectStepSink* sink, int row, in
   const ConnectOutcome outcome = m_socket.ConnectWithin(m_address, port, m_timeouts.connectMs);
   ShowStep(sink, row, "select end");
   switch (outcome) {
-    case ConnectOutcome::kConnected:
-      m_connected = 1;
-      return 1;
-    case ConnectOutcome::kNotMade:
-      return 0;
-    case ConnectOutcome::kModeSwitchFailed:
-      break;
+    case ConnectOutcome::kConnected: m_connected = 1; return 1;
+    case ConnectOutcome::kNotMade: return 0;
+    case ConnectOutcome::kModeSwitchFailed: break;
   }
   return -1;
 }
@@ -182,8 +181,8 @@ int HttpSession::ReadOneHead() {
     // Look for CR LF CR LF ending inside the new bytes; it may begin in the stored ones.
     std::size_t take = static_cast<std::size_t>(seen);
     for (std::size_t end = stored; end < stored + static_cast<std::size_t>(seen); ++end) {
-      if (end >= 3 && m_head[end - 3] == '\r' && m_head[end - 2] == '\n' && m_head[end - 1] == '\r' &&
-          m_head[end] == '\n') {
+      if (end >= 3 && m_head[end - 3] == '\r' && m_head[end - 2] == '\n' &&
+          m_head[end - 1] == '\r' && m_head[end] == '\n') {
         take = end + 1 - stored;
         complete = true;
         break;

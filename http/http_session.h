@@ -33,9 +33,9 @@ public:
 class HttpSession {
 public:
   static constexpr std::size_t kRequestSize = 2048;
-  static constexpr std::size_t kHeadSize = 2048;    // head bytes; m_head has one more for the zero
-  static constexpr std::size_t kAddressSize = 16;   // dotted IPv4 text, at most 15 characters
-  static constexpr int kMaxInterimHeads = 8;        // "100 Continue" heads skipped before giving up
+  static constexpr std::size_t kHeadSize = 2048;   // head bytes; m_head has one more for the zero
+  static constexpr std::size_t kAddressSize = 16;  // dotted IPv4 text, at most 15 characters
+  static constexpr int kMaxInterimHeads = 8;       // "100 Continue" heads skipped before giving up
   static constexpr int kConnectStepColumn = 6;
 
   explicit HttpSession(const HttpTimeouts& timeouts = HttpTimeouts{});
@@ -110,12 +110,12 @@ public:
 
 private:
   char m_request[kRequestSize] = {};
-  char m_head[kHeadSize + 1] = {};      // room for the zero after a full-size head
+  char m_head[kHeadSize + 1] = {};  // room for the zero after a full-size head
   std::int32_t m_port = 80;
   char m_address[kAddressSize] = {};
   std::int32_t m_connected = 0;
-  TcpSocket m_socket;                   // kNoSocket when there is none
-  std::int32_t m_readPos = 0;           // line reader position in m_head
+  TcpSocket m_socket;          // kNoSocket when there is none
+  std::int32_t m_readPos = 0;  // line reader position in m_head
   std::int32_t m_headDone = 0;
   std::int32_t m_headLength = -1;
   HttpTimeouts m_timeouts;

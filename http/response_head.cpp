@@ -97,7 +97,8 @@ int ResponseHead::Search(const char* name, char* buffer, int size, int start,
     // Only a line start can open a header name; a match inside another name or a value
     // (X-Content-Type-Options for Content-Type) is none.
     if (p != 0 && m_text[p - 1] != '\n') continue;
-    if (m_text[p + wanted.size()] == ':' && SameIgnoringCase(m_text.substr(p, wanted.size()), wanted)) {
+    if (m_text[p + wanted.size()] == ':' &&
+        SameIgnoringCase(m_text.substr(p, wanted.size()), wanted)) {
       found = p;
       break;
     }
@@ -178,14 +179,16 @@ int HttpSession::HeaderField(const char* name, char* buffer, int size, int start
 }
 
 int HttpSession::HeaderLine(const char* name, char* buffer, int size) {
-  return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos).HeaderLine(name, buffer, size);
+  return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos)
+      .HeaderLine(name, buffer, size);
 }
 
 int HttpSession::DispositionName(char* buffer, int size) {
   return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos).DispositionName(buffer, size);
 }
 
-int NameFromText(std::string_view text, char (&name)[kNameSize], char (&extension)[kExtensionSize]) {
+int NameFromText(std::string_view text, char (&name)[kNameSize],
+                 char (&extension)[kExtensionSize]) {
   // Walk back from the end: the first dot met gives the extension, the first separator ends
   // the last component. A dot in a folder name therefore never counts.
   std::size_t componentStart = 0;

@@ -1,9 +1,9 @@
-// Readers over a stored HTTP response head (also the head readers of HttpSession), and the reduction of a path or an attachment name
-// to a file name and an extension. The head is searched as one zero-terminated text; every
-// value is copied into a caller's buffer, always zero-terminated and never past its size.
-// Header names are matched only where a header line starts and only when the colon follows
-// directly: a search that matched anywhere in the text took "X-Content-Type-Options" for
-// "Content-Type" and turned every page into a file.
+// Readers over a stored HTTP response head (also the head readers of HttpSession), and the
+// reduction of a path or an attachment name to a file name and an extension. The head is searched
+// as one zero-terminated text; every value is copied into a caller's buffer, always zero-terminated
+// and never past its size. Header names are matched only where a header line starts and only when
+// the colon follows directly: a search that matched anywhere in the text took
+// "X-Content-Type-Options" for "Content-Type" and turned every page into a file.
 #pragma once
 
 #include <string_view>

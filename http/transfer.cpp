@@ -20,8 +20,8 @@
 namespace quarry {
 namespace {
 
-constexpr int kLengthTextSize = 40;    // Content-Length as read by the HEAD exchange
-constexpr int kTypeTextSize = 30;      // Content-Type: enough to tell text/html
+constexpr int kLengthTextSize = 40;  // Content-Length as read by the HEAD exchange
+constexpr int kTypeTextSize = 30;    // Content-Type: enough to tell text/html
 constexpr int kPageLengthTextSize = 30;
 constexpr int kDispositionSize = 256;  // attachment names are read into this much of `name`
 constexpr int kPartialContent = 206;
@@ -146,7 +146,8 @@ int HeadExchange(const char* host, const char* path, const char* address,
   if (std::strstr(type, "text/html") != nullptr) return 1;
 
   std::string_view objectPath(path);
-  if (objectPath.find('?') == std::string_view::npos) return NameFromText(objectPath, name, extension);
+  if (objectPath.find('?') == std::string_view::npos)
+    return NameFromText(objectPath, name, extension);
   if (session.DispositionName(name, kDispositionSize) <= 0) return -8;
   return NameFromPath(name, extension);
 }
@@ -156,7 +157,8 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
   HttpSession session(timeouts);
   int requestLength = 0;
   session.ComposeGet(host, path, requestLength, nullptr, nullptr, 0, 0);
-  int opened = OpenExchange(session, address, port, timeouts, &context, thread, "开始连接服务器......");
+  int opened =
+      OpenExchange(session, address, port, timeouts, &context, thread, "开始连接服务器......");
   if (opened != 1) return opened;
 
   char lengthText[kPageLengthTextSize];
@@ -203,7 +205,8 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
     // the whole file and starts over below.
     std::int32_t rangeFrom = received <= INT32_MAX ? static_cast<std::int32_t>(received) : 0;
     session.ComposeGet(host, path, requestLength, nullptr, nullptr, rangeFrom, 0);
-    int opened = OpenExchange(session, address, port, timeouts, &context, thread, "连接服务器......");
+    int opened =
+        OpenExchange(session, address, port, timeouts, &context, thread, "连接服务器......");
     if (opened != 1) return opened;
     if (received > 0) {
       int status = session.StatusCode();
@@ -223,7 +226,8 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
       // sends too much leaves at most one chunk's overshoot, as with single-chunk receives.
       std::uint64_t missing = total - received;
       std::uint64_t wanted = (missing + kFileChunk - 1) / kFileChunk * kFileChunk;
-      int count = session.Receive(buffer.get(), static_cast<int>(std::min<std::uint64_t>(wanted, kFileRead)));
+      int count = session.Receive(buffer.get(),
+                                  static_cast<int>(std::min<std::uint64_t>(wanted, kFileRead)));
       if (count <= 0) break;
       if (!output.WriteAll(buffer.get(), static_cast<std::size_t>(count))) return -8;
       for (int logged = 0; logged < count; logged += kFileChunk) {

@@ -33,7 +33,8 @@ bool AwaitConnect(int descriptor, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     const int waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     pollfd entry{descriptor, POLLOUT, 0};
     const int ready = poll(&entry, 1, waitMs);
@@ -142,10 +143,8 @@ int SendErrorResult(int error) {
     case ECONNRESET:
     case EPIPE:
     case EHOSTUNREACH:
-    case ESHUTDOWN:
-      return 0;
-    default:
-      return -1;
+    case ESHUTDOWN: return 0;
+    default: return -1;
   }
 }
 

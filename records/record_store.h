@@ -20,52 +20,52 @@ struct sqlite3_stmt;
 namespace quarry {
 
 inline constexpr const char* kDatabaseFileName = "db.sqlite";
-inline constexpr int kRecordsPerPage = 30;     // one page of the result browser
-inline constexpr int kBusyTimeoutMs = 5000;   // how long a connection waits for another's lock
+inline constexpr int kRecordsPerPage = 30;   // one page of the result browser
+inline constexpr int kBusyTimeoutMs = 5000;  // how long a connection waits for another's lock
 
 // One row of the table; a NULL title reads as empty text.
 struct Record {
-    std::string fileName;
-    std::string url;
-    std::string title;
+  std::string fileName;
+  std::string url;
+  std::string title;
 };
 
 // One page of the table as the result browser shows it.
 struct RecordPage {
-    long long count = 0;          // rows in the whole table
-    int page = 1;                 // the page actually read, counted from 1
-    int pageCount = 0;            // count / 30, rounded up; 0 for an empty table
-    std::vector<Record> records;  // at most kRecordsPerPage rows, in insertion order
+  long long count = 0;          // rows in the whole table
+  int page = 1;                 // the page actually read, counted from 1
+  int pageCount = 0;            // count / 30, rounded up; 0 for an empty table
+  std::vector<Record> records;  // at most kRecordsPerPage rows, in insertion order
 };
 
 class RecordStore {
 public:
-    // Creates db.sqlite with the table in `folder` (which ends with '/') when it is missing;
-    // an existing database and its rows are kept. False when the folder cannot hold it or the
-    // existing file is no usable database.
-    static bool PrepareTaskDatabase(const std::string& folder);
+  // Creates db.sqlite with the table in `folder` (which ends with '/') when it is missing;
+  // an existing database and its rows are kept. False when the folder cannot hold it or the
+  // existing file is no usable database.
+  static bool PrepareTaskDatabase(const std::string& folder);
 
-    // Inserts one row through a connection of its own; an empty title is stored as NULL. True
-    // once the row is committed to disk; false on any failure (no database, locked too long,
-    // disk full). Never creates the database.
-    static bool AddRecord(const std::string& folder, const std::string& fileName,
-                          const std::string& url, const std::string& title);
+  // Inserts one row through a connection of its own; an empty title is stored as NULL. True
+  // once the row is committed to disk; false on any failure (no database, locked too long,
+  // disk full). Never creates the database.
+  static bool AddRecord(const std::string& folder, const std::string& fileName,
+                        const std::string& url, const std::string& title);
 
-    // The path of the task database: the folder followed by db.sqlite, with nothing between.
-    static std::string ConnectionString(const std::string& folder);
+  // The path of the task database: the folder followed by db.sqlite, with nothing between.
+  static std::string ConnectionString(const std::string& folder);
 
-    // Reads the row count and page `page` (counted from 1) of 30 rows in insertion order. A
-    // page below 1 reads page 1; a page past the last reads the last page, and `page` of the
-    // result says which was read. False when the database cannot be opened or read.
-    static bool ReadRecordPage(const std::string& folder, int page, RecordPage& result);
+  // Reads the row count and page `page` (counted from 1) of 30 rows in insertion order. A
+  // page below 1 reads page 1; a page past the last reads the last page, and `page` of the
+  // result says which was read. False when the database cannot be opened or read.
+  static bool ReadRecordPage(const std::string& folder, int page, RecordPage& result);
 };
 
 // Owners of the SQLite handles, closing/finalizing them when they go.
 struct ConnectionCloser {
-    void operator()(sqlite3* db) const;
+  void operator()(sqlite3* db) const;
 };
 struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const;
+  void operator()(sqlite3_stmt* statement) const;
 };
 using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
@@ -75,21 +75,21 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 // same moment share one commit.
 class RecordWriter {
 public:
-    RecordWriter() = default;
-    RecordWriter(RecordWriter&&) noexcept = default;
-    RecordWriter& operator=(RecordWriter&&) noexcept = default;
+  RecordWriter() = default;
+  RecordWriter(RecordWriter&&) noexcept = default;
+  RecordWriter& operator=(RecordWriter&&) noexcept = default;
 
-    // Opens the database of `folder` (it must exist already). False when it cannot be opened.
-    bool Open(const std::string& folder);
-    bool IsOpen() const { return m_insert != nullptr; }
-    // Inserts one row as RecordStore::AddRecord does. False when not open or on any failure.
-    bool Add(const std::string& fileName, const std::string& url, const std::string& title);
-    void Close();
+  // Opens the database of `folder` (it must exist already). False when it cannot be opened.
+  bool Open(const std::string& folder);
+  bool IsOpen() const { return m_insert != nullptr; }
+  // Inserts one row as RecordStore::AddRecord does. False when not open or on any failure.
+  bool Add(const std::string& fileName, const std::string& url, const std::string& title);
+  void Close();
 
 private:
-    std::string m_path;      // the database file, which names the commit group of its rows
-    Connection m_db;         // declared first so that it is closed after the statement
-    Statement m_insert;
+  std::string m_path;  // the database file, which names the commit group of its rows
+  Connection m_db;     // declared first so that it is closed after the statement
+  Statement m_insert;
 };
 
 }  // namespace quarry

@@ -11,7 +11,7 @@
 namespace quarry {
 
 class MatchContext {
- public:
+public:
   // Pushes one entry onto the backtrack stack.
   void Push(std::int32_t value) { m_backtrack.push_back(value); }
   // Pops the top backtrack entry; an empty stack yields 0.

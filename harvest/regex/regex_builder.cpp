@@ -39,7 +39,7 @@ bool SmallNumber(const std::string& text, int& number) {
 }
 
 class RegexBuilder {
- public:
+public:
   RegexBuilder(RegexProgram& program, const char* pattern, int length, int flags)
       : m_program(program), m_scanner(pattern, length, flags) {}
 
@@ -53,7 +53,7 @@ class RegexBuilder {
 
   int NumberedGroups() const { return m_numberedGroups; }
 
- private:
+private:
   const PatternToken& Current() const { return m_scanner.Current(); }
   void Advance() { m_scanner.Advance(); }
   bool AtListEnd() const {
@@ -170,8 +170,14 @@ RegexElement* RegexBuilder::Repeat(int& flags) {
   bool braces = false;
   switch (Current().m_char) {
     case '*': Advance(); break;
-    case '+': minimum = 1; Advance(); break;
-    case '?': maximum = 1; Advance(); break;
+    case '+':
+      minimum = 1;
+      Advance();
+      break;
+    case '?':
+      maximum = 1;
+      Advance();
+      break;
     case '{': {
       braces = true;
       Advance();
@@ -184,8 +190,7 @@ RegexElement* RegexBuilder::Repeat(int& flags) {
       ParseBraces(text, minimum, maximum);
       break;
     }
-    default:
-      return atom;
+    default: return atom;
   }
   if (braces) {
     if (maximum == 0) return Empty();
@@ -213,14 +218,25 @@ RegexElement* RegexBuilder::Simple(int& flags) {
     if (token.m_meta) {
       if (token.m_char == ')' || token.m_char == '|' || !run.empty()) break;
       switch (token.m_char) {
-        case '$': case 'A': case 'B': case 'G': case 'Z': case '^': case 'b':
-          return Boundary(flags);
-        case '(':
-          return Group(flags);
-        case '.': case 'D': case 'S': case 'W': case '[': case 'd': case 's': case 'w':
-          return Charset(flags);
-        case '\\': case 'g': case 'k':
-          return Backref(flags);
+        case '$':
+        case 'A':
+        case 'B':
+        case 'G':
+        case 'Z':
+        case '^':
+        case 'b': return Boundary(flags);
+        case '(': return Group(flags);
+        case '.':
+        case 'D':
+        case 'S':
+        case 'W':
+        case '[':
+        case 'd':
+        case 's':
+        case 'w': return Charset(flags);
+        case '\\':
+        case 'g':
+        case 'k': return Backref(flags);
         default:
           // A quantifier or } with nothing before it stands for itself.
           run.push_back(static_cast<char>(token.m_char));
@@ -291,10 +307,10 @@ RegexElement* RegexBuilder::BracketClass(int flags) {
   while (!Current().IsEnd() && !Current().IsMeta(']')) {
     const PatternToken& token = Current();
     const bool nested =
-        token.m_meta && ((token.m_char == '[' && m_scanner.Next().IsMeta(':')) ||
-                         token.m_char == '.' || token.m_char == 'D' || token.m_char == 'S' ||
-                         token.m_char == 'W' || token.m_char == 'd' || token.m_char == 's' ||
-                         token.m_char == 'w');
+        token.m_meta &&
+        ((token.m_char == '[' && m_scanner.Next().IsMeta(':')) || token.m_char == '.' ||
+         token.m_char == 'D' || token.m_char == 'S' || token.m_char == 'W' || token.m_char == 'd' ||
+         token.m_char == 's' || token.m_char == 'w');
     if (nested) {
       set->m_nested.push_back(Charset(flags));
       continue;
@@ -328,9 +344,9 @@ RegexElement* RegexBuilder::PosixClass(int flags) {
     include = false;
     ++at;
   }
-  static constexpr const char* kNames[] = {"alnum:", "alpha:", "ascii:", "cntrl:", "digit:",
-                                           "graph:", "lower:", "print:", "punct:", "space:",
-                                           "upper:", "xdigit:", "blank:"};
+  static constexpr const char* kNames[] = {
+      "alnum:", "alpha:", "ascii:", "cntrl:", "digit:",  "graph:", "lower:",
+      "print:", "punct:", "space:", "upper:", "xdigit:", "blank:"};
   const std::string rest = text.substr(at < text.size() ? at : text.size());
   PosixTest test = PosixTest::None;
   for (int i = 0; i < 13; ++i) {
@@ -455,10 +471,14 @@ RegexElement* RegexBuilder::OptionSetting(int& flags) {
     int bit = 0;
     switch (Current().m_char) {
       case '-': clear = true; break;
-      case 'i': case 'I': bit = FLAG_IGNORE_CASE; break;
-      case 'm': case 'M': bit = FLAG_MULTI_LINE; break;
-      case 's': case 'S': bit = FLAG_DOT_ALL; break;
-      case 'g': case 'G': bit = FLAG_SEARCH_START; break;
+      case 'i':
+      case 'I': bit = FLAG_IGNORE_CASE; break;
+      case 'm':
+      case 'M': bit = FLAG_MULTI_LINE; break;
+      case 's':
+      case 'S': bit = FLAG_DOT_ALL; break;
+      case 'g':
+      case 'G': bit = FLAG_SEARCH_START; break;
       default: break;
     }
     changed = clear ? (changed & ~bit) : (changed | bit);
@@ -575,21 +595,25 @@ RegexElement* RegexProgram::Stock(int slot) {
     element = Make<EmptyElement>();
   } else {
     const bool rightToLeft = slot >= 9;
-    const int kind = rightToLeft ? slot - 8 : slot;  // 1 any, 2 not LF, 3/4 \w\W, 5/6 \s\S, 7/8 \d\D
+    const int kind =
+        rightToLeft ? slot - 8 : slot;  // 1 any, 2 not LF, 3/4 \w\W, 5/6 \s\S, 7/8 \d\D
     const bool include = kind == 3 || kind == 5 || kind == 7;
     auto* set = Make<CharsetElement>(rightToLeft, include);
     switch (kind) {
       case 2: set->m_singles = {'\n'}; break;
-      case 3: case 4:
+      case 3:
+      case 4:
         set->m_ranges = {{'A', 'Z'}, {'a', 'z'}, {'0', '9'}};
         set->m_singles = {'_'};
         break;
-      case 5: case 6:
+      case 5:
+      case 6:
         // Right to left, \s also takes form feed and vertical tab.
         set->m_singles = {' ', '\t', '\r', '\n'};
         if (rightToLeft) set->m_singles.insert(set->m_singles.end(), {'\f', '\v'});
         break;
-      case 7: case 8: set->m_ranges = {{'0', '9'}}; break;
+      case 7:
+      case 8: set->m_ranges = {{'0', '9'}}; break;
       default: break;  // 1: the negated empty class
     }
     set->Finish();

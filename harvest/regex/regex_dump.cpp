@@ -42,8 +42,8 @@ std::string Optional(const RegexElement* element) {
 }
 
 const char* PosixName(PosixTest test) {
-  static constexpr const char* kNames[] = {"none",  "alnum", "alpha", "ascii", "cntrl",
-                                           "digit", "graph", "lower", "print", "punct",
+  static constexpr const char* kNames[] = {"none",  "alnum", "alpha",  "ascii", "cntrl",
+                                           "digit", "graph", "lower",  "print", "punct",
                                            "space", "upper", "xdigit", "blank"};
   return kNames[static_cast<int>(test)];
 }
@@ -106,8 +106,8 @@ std::string DumpElement(const RegexElement* element) {
     }
     case ElementKind::PosixClass: {
       const auto* posix = static_cast<const PosixClassElement*>(element);
-      return std::string(posix->m_include ? "Posix" : "NotPosix") +
-             Suffix(posix->m_rightToLeft) + "(" + PosixName(posix->m_test) + ")";
+      return std::string(posix->m_include ? "Posix" : "NotPosix") + Suffix(posix->m_rightToLeft) +
+             "(" + PosixName(posix->m_test) + ")";
     }
     case ElementKind::Boundary:
       return std::string("Bound(") + BoundaryName(*static_cast<const BoundaryElement*>(element)) +
@@ -145,7 +145,8 @@ std::string DumpElement(const RegexElement* element) {
       const auto* fixed = static_cast<const FixedRepeatElement*>(element);
       return "Fixed(" + std::to_string(fixed->m_count) + "," + DumpElement(fixed->m_sub) + ")";
     }
-    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::GreedyRepeat:
+    case ElementKind::LazyRepeat:
     case ElementKind::PossessiveRepeat: {
       const auto* repeat = static_cast<const RepeatElement*>(element);
       const char* name = element->Kind() == ElementKind::GreedyRepeat ? "Greedy("
@@ -167,9 +168,8 @@ std::string DumpElement(const RegexElement* element) {
     }
     case ElementKind::Conditional: {
       const auto* conditional = static_cast<const ConditionalElement*>(element);
-      const std::string test = conditional->m_number >= 0
-                                   ? std::to_string(conditional->m_number)
-                                   : Optional(conditional->m_condition);
+      const std::string test = conditional->m_number >= 0 ? std::to_string(conditional->m_number)
+                                                          : Optional(conditional->m_condition);
       return "Cond(" + test + "," + Optional(conditional->m_yes) + "," +
              Optional(conditional->m_no) + ")";
     }

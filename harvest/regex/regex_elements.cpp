@@ -171,8 +171,7 @@ bool BoundaryElement::Match(MatchContext& context) const {
       return position <= 0 || prev == '\n' || (prev == '\r' && next != '\n');
     case BoundaryKind::EndOfLine:
       return position >= context.m_length || next == '\r' || (next == '\n' && prev != '\r');
-    case BoundaryKind::WordBoundary:
-      return (IsWordByte(prev) != IsWordByte(next)) == m_positive;
+    case BoundaryKind::WordBoundary: return (IsWordByte(prev) != IsWordByte(next)) == m_positive;
   }
   return false;
 }
@@ -250,8 +249,8 @@ bool BackrefElement::Match(MatchContext& context) const {
   const int record = context.m_captureIndex[n];
   if (record < 0 || record >= context.CaptureSize()) return false;
   const int start = context.m_captures[record + 1];
-  const int end = context.m_captures[record + 2] < 0 ? context.m_position
-                                                      : context.m_captures[record + 2];
+  const int end =
+      context.m_captures[record + 2] < 0 ? context.m_position : context.m_captures[record + 2];
   const int low = std::min(start, end);
   const int length = std::max(start, end) - low;
   const int position = context.m_position;
@@ -300,17 +299,15 @@ bool RunSequence(MatchContext& context, int count, int done, bool backtrack, Mem
 bool ListElement::Match(MatchContext& context) const {
   if (!context.Step()) return false;
   const int count = static_cast<int>(m_elements.size());
-  return RunSequence(context, count, 0, false, [&](int i) {
-    return m_elements[m_rightToLeft ? count - 1 - i : i];
-  });
+  return RunSequence(context, count, 0, false,
+                     [&](int i) { return m_elements[m_rightToLeft ? count - 1 - i : i]; });
 }
 
 bool ListElement::MatchNext(MatchContext& context) const {
   const int count = static_cast<int>(m_elements.size());
   if (count == 0) return false;
-  return RunSequence(context, count, count, true, [&](int i) {
-    return m_elements[m_rightToLeft ? count - 1 - i : i];
-  });
+  return RunSequence(context, count, count, true,
+                     [&](int i) { return m_elements[m_rightToLeft ? count - 1 - i : i]; });
 }
 
 bool AlternativeElement::Match(MatchContext& context) const {

@@ -56,7 +56,7 @@ enum class ElementKind {
 };
 
 class RegexElement {
- public:
+public:
   explicit RegexElement(ElementKind kind) : m_kind(kind) {}
   virtual ~RegexElement() = default;
   RegexElement(const RegexElement&) = delete;
@@ -73,24 +73,24 @@ class RegexElement {
   const ByteSet* SingleByteSet() const { return m_singleByte ? &m_bytes : nullptr; }
   bool RightToLeft() const { return m_rightToLeft; }
 
-  int m_stockSlot = -1;         // slot in the stock table, or -1
-  bool m_rightToLeft = false;   // examines and consumes bytes leftwards
-  bool m_singleByte = false;    // see SingleByteSet
-  ByteSet m_bytes;              // valid when m_singleByte
+  int m_stockSlot = -1;        // slot in the stock table, or -1
+  bool m_rightToLeft = false;  // examines and consumes bytes leftwards
+  bool m_singleByte = false;   // see SingleByteSet
+  ByteSet m_bytes;             // valid when m_singleByte
 
- private:
+private:
   ElementKind m_kind;
 };
 
 class EmptyElement : public RegexElement {
- public:
+public:
   EmptyElement() : RegexElement(ElementKind::Empty) {}
   bool Match(MatchContext&) const override { return true; }
   bool MatchNext(MatchContext&) const override { return false; }
 };
 
 class StringElement : public RegexElement {
- public:
+public:
   StringElement(std::string text, bool rightToLeft, bool ignoreCase);
   bool Match(MatchContext& context) const override;
   bool MatchNext(MatchContext& context) const override;
@@ -99,7 +99,7 @@ class StringElement : public RegexElement {
 };
 
 class CharsetElement : public RegexElement {
- public:
+public:
   CharsetElement(bool rightToLeft, bool include);
   // Computes the byte set from ranges, single bytes and nested elements; call once complete.
   void Finish();
@@ -112,11 +112,25 @@ class CharsetElement : public RegexElement {
 };
 
 // The classification tests of named classes, in the order their names are tried.
-enum class PosixTest { None, Alnum, Alpha, Ascii, Cntrl, Digit, Graph, Lower, Print, Punct, Space,
-                       Upper, Xdigit, Blank };
+enum class PosixTest {
+  None,
+  Alnum,
+  Alpha,
+  Ascii,
+  Cntrl,
+  Digit,
+  Graph,
+  Lower,
+  Print,
+  Punct,
+  Space,
+  Upper,
+  Xdigit,
+  Blank
+};
 
 class PosixClassElement : public RegexElement {
- public:
+public:
   PosixClassElement(PosixTest test, bool rightToLeft, bool include);
   bool Match(MatchContext& context) const override;
   bool MatchNext(MatchContext& context) const override;
@@ -127,7 +141,7 @@ class PosixClassElement : public RegexElement {
 enum class BoundaryKind { StartOfText, EndOfText, StartOfLine, EndOfLine, WordBoundary };
 
 class BoundaryElement : public RegexElement {
- public:
+public:
   BoundaryElement(BoundaryKind kind, bool positive)
       : RegexElement(ElementKind::Boundary), m_boundary(kind), m_positive(positive) {}
   bool Match(MatchContext& context) const override;
@@ -137,7 +151,7 @@ class BoundaryElement : public RegexElement {
 };
 
 class SearchStartElement : public RegexElement {
- public:
+public:
   SearchStartElement() : RegexElement(ElementKind::SearchStart) {}
   bool Match(MatchContext& context) const override {
     return context.m_position == context.m_searchStart;
@@ -146,7 +160,7 @@ class SearchStartElement : public RegexElement {
 };
 
 class GroupMarkerElement : public RegexElement {
- public:
+public:
   GroupMarkerElement(int number, bool closes)
       : RegexElement(ElementKind::GroupMarker), m_number(number), m_closes(closes) {}
   bool Match(MatchContext& context) const override;
@@ -157,7 +171,7 @@ class GroupMarkerElement : public RegexElement {
 };
 
 class BackrefElement : public RegexElement {
- public:
+public:
   BackrefElement(int number, bool rightToLeft, bool ignoreCase);
   bool Match(MatchContext& context) const override;
   bool MatchNext(MatchContext& context) const override;
@@ -167,7 +181,7 @@ class BackrefElement : public RegexElement {
 };
 
 class ListElement : public RegexElement {
- public:
+public:
   explicit ListElement(bool rightToLeft) : RegexElement(ElementKind::List) {
     m_rightToLeft = rightToLeft;
   }
@@ -177,7 +191,7 @@ class ListElement : public RegexElement {
 };
 
 class AlternativeElement : public RegexElement {
- public:
+public:
   AlternativeElement() : RegexElement(ElementKind::Alternative) {}
   bool Match(MatchContext& context) const override;
   bool MatchNext(MatchContext& context) const override;
@@ -189,7 +203,7 @@ class AlternativeElement : public RegexElement {
 bool MatchByteRun(MatchContext& context, const ByteSet& set, bool leftwards, int count);
 
 class FixedRepeatElement : public RegexElement {
- public:
+public:
   FixedRepeatElement(RegexElement* sub, int count)
       : RegexElement(ElementKind::FixedRepeat), m_sub(sub), m_count(count) {}
   bool Match(MatchContext& context) const override;
@@ -210,15 +224,15 @@ struct FollowHint {
 
 // Greedy, lazy and possessive repeats share their fields: sub-element, minimum and extra.
 class RepeatElement : public RegexElement {
- public:
+public:
   RepeatElement(ElementKind kind, RegexElement* sub, int minimum, int extra)
       : RegexElement(kind), m_sub(sub), m_minimum(minimum), m_extra(extra) {}
   RegexElement* m_sub;
   int m_minimum;
-  int m_extra;       // maximum minus minimum
+  int m_extra;          // maximum minus minimum
   FollowHint m_follow;  // set by the settling pass for left-to-right lists
 
- protected:
+protected:
   int Maximum() const {
     return m_extra > kUnbounded - m_minimum ? kUnbounded : m_minimum + m_extra;
   }
@@ -232,7 +246,7 @@ class RepeatElement : public RegexElement {
 };
 
 class GreedyRepeatElement : public RepeatElement {
- public:
+public:
   GreedyRepeatElement(RegexElement* sub, int minimum, int extra)
       : RepeatElement(ElementKind::GreedyRepeat, sub, minimum, extra) {}
   bool Match(MatchContext& context) const override;
@@ -240,7 +254,7 @@ class GreedyRepeatElement : public RepeatElement {
 };
 
 class LazyRepeatElement : public RepeatElement {
- public:
+public:
   LazyRepeatElement(RegexElement* sub, int minimum, int extra)
       : RepeatElement(ElementKind::LazyRepeat, sub, minimum, extra) {}
   bool Match(MatchContext& context) const override;
@@ -248,7 +262,7 @@ class LazyRepeatElement : public RepeatElement {
 };
 
 class PossessiveRepeatElement : public RepeatElement {
- public:
+public:
   PossessiveRepeatElement(RegexElement* sub, int minimum, int extra)
       : RepeatElement(ElementKind::PossessiveRepeat, sub, minimum, extra) {}
   bool Match(MatchContext& context) const override;
@@ -256,7 +270,7 @@ class PossessiveRepeatElement : public RepeatElement {
 };
 
 class IndependentElement : public RegexElement {
- public:
+public:
   explicit IndependentElement(RegexElement* sub)
       : RegexElement(ElementKind::Independent), m_sub(sub) {}
   bool Match(MatchContext& context) const override;
@@ -265,7 +279,7 @@ class IndependentElement : public RegexElement {
 };
 
 class AssertElement : public RegexElement {
- public:
+public:
   AssertElement(RegexElement* sub, bool positive)
       : RegexElement(ElementKind::Assert), m_sub(sub), m_positive(positive) {}
   bool Match(MatchContext& context) const override;
@@ -275,7 +289,7 @@ class AssertElement : public RegexElement {
 };
 
 class ConditionalElement : public RegexElement {
- public:
+public:
   ConditionalElement() : RegexElement(ElementKind::Conditional) {}
   bool Match(MatchContext& context) const override;
   bool MatchNext(MatchContext& context) const override;
@@ -292,7 +306,7 @@ class ConditionalElement : public RegexElement {
 inline constexpr int kMaxRecursionWeight = 2500;
 
 class RecursionElement : public RegexElement {
- public:
+public:
   RecursionElement(int number, std::string name)
       : RegexElement(ElementKind::Recursion), m_number(number), m_name(std::move(name)) {}
   bool Match(MatchContext& context) const override;

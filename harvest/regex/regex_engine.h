@@ -30,7 +30,7 @@ struct RegexProgram;
 // number G, then start and end of groups 0..G (-1, -1 for a group that took no part). Start is
 // always the smaller position of a pair, also for right-to-left searches.
 class MatchResult {
- public:
+public:
   MatchResult() = default;  // the empty result: no match
   explicit MatchResult(std::vector<std::int32_t> values) : m_values(std::move(values)) {}
 
@@ -45,7 +45,7 @@ class MatchResult {
   // The raw array described above.
   const std::vector<std::int32_t>& Values() const { return m_values; }
 
- private:
+private:
   int At(std::int64_t index) const {
     return index >= 2 && index < static_cast<std::int64_t>(m_values.size()) ? m_values[index] : -1;
   }
@@ -53,7 +53,7 @@ class MatchResult {
 };
 
 class RegexEngine {
- public:
+public:
   // An engine without a pattern: every search reports no match.
   RegexEngine();
   // Compiles the NUL-terminated `pattern` (null leaves the engine without a pattern).
@@ -84,7 +84,7 @@ class RegexEngine {
   // when nothing was compiled.
   std::string Dump() const;
 
- private:
+private:
   std::unique_ptr<RegexProgram> m_program;
   int m_flags = 0;
   int m_maxGroupNumber = 0;

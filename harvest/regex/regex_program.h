@@ -14,7 +14,7 @@ namespace quarry {
 
 struct NamedGroup {
   ListElement* m_list;
-  GroupMarkerElement* m_open;   // carries the name
+  GroupMarkerElement* m_open;  // carries the name
   GroupMarkerElement* m_close;
 };
 
@@ -38,9 +38,9 @@ struct RegexProgram {
   RegexElement* m_root = nullptr;
   int m_flags = 0;
   int m_maxGroupNumber = 0;
-  int m_numberedGroups = 0;                // numbered-group counter after the parse
+  int m_numberedGroups = 0;                 // numbered-group counter after the parse
   std::vector<RegexElement*> m_groupTable;  // slot 0 root, 1..N numbered, then named groups
-  std::vector<NamedGroup> m_namedGroups;   // in order of appearance
+  std::vector<NamedGroup> m_namedGroups;    // in order of appearance
   std::vector<RecursionElement*> m_pendingRecursions;
   std::vector<BackrefElement*> m_pendingBackrefs;
   std::vector<ConditionalElement*> m_pendingConditions;

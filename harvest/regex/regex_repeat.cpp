@@ -27,8 +27,8 @@ bool FollowHint::Holds(const MatchContext& context, int position) const {
     if (at >= context.m_length || !set.Has(context.m_subject[at])) return false;
     ++at;
   }
-  return literalLength <= 1 ||
-         std::memcmp(context.m_subject + literalAt + 1, m_literal.data() + 1, literalLength - 1) == 0;
+  return literalLength <= 1 || std::memcmp(context.m_subject + literalAt + 1, m_literal.data() + 1,
+                                           literalLength - 1) == 0;
 }
 
 bool RepeatElement::FastGreedyMatch(MatchContext& context, const ByteSet& set) const {

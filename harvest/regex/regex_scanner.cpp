@@ -33,7 +33,9 @@ PatternToken MakeToken(int ch, bool meta, int position, int length) {
 }  // namespace
 
 RegexScanner::RegexScanner(const char* pattern, int length, int flags)
-    : m_pattern(pattern), m_length(length < 0 ? 0 : length), m_extended((flags & FLAG_EXTENDED) != 0) {
+    : m_pattern(pattern),
+      m_length(length < 0 ? 0 : length),
+      m_extended((flags & FLAG_EXTENDED) != 0) {
   m_previous = m_current = m_next = m_nextButOne = MakeToken(kEndMarkerChar, true, 0, 0);
 }
 
@@ -112,8 +114,15 @@ bool RegexScanner::ScanOne(PatternToken& token) {
     return false;
   }
   switch (byte) {
-    case '$': case ')': case '*': case '+': case '.': case '?': case '{': case '}': case '|':
-      return m_classDepth == 0 ? meta(byte, 1) : literal(byte, 1);
+    case '$':
+    case ')':
+    case '*':
+    case '+':
+    case '.':
+    case '?':
+    case '{':
+    case '}':
+    case '|': return m_classDepth == 0 ? meta(byte, 1) : literal(byte, 1);
     case '(':
       if (start + 2 < m_length && m_pattern[start + 1] == '?' && m_pattern[start + 2] == '#') {
         int at = start + 3;
@@ -122,13 +131,9 @@ bool RegexScanner::ScanOne(PatternToken& token) {
         return false;
       }
       return m_classDepth == 0 ? meta(byte, 1) : literal(byte, 1);
-    case '-':
-      return m_classDepth > 0 ? meta(byte, 1) : literal(byte, 1);
-    case ':':
-      return m_lastScanned.IsMeta('[') ? meta(byte, 1) : literal(byte, 1);
-    case '[':
-      ++m_classDepth;
-      return meta(byte, 1);
+    case '-': return m_classDepth > 0 ? meta(byte, 1) : literal(byte, 1);
+    case ':': return m_lastScanned.IsMeta('[') ? meta(byte, 1) : literal(byte, 1);
+    case '[': ++m_classDepth; return meta(byte, 1);
     case ']':
       if (m_classDepth >= 1) {
         --m_classDepth;
@@ -140,10 +145,8 @@ bool RegexScanner::ScanOne(PatternToken& token) {
                              (m_lastScanned.IsMeta(':') && m_beforeLastScanned.IsMeta('['));
       return m_classDepth == 0 || afterOpen ? meta(byte, 1) : literal(byte, 1);
     }
-    case '\\':
-      return ScanEscape(token);
-    default:
-      return literal(byte, 1);
+    case '\\': return ScanEscape(token);
+    default: return literal(byte, 1);
   }
 }
 
@@ -164,9 +167,7 @@ bool RegexScanner::ScanEscape(PatternToken& token) {
       m_conversion = CaseConversion::None;
       m_quoteMode = false;
       return skip(2);
-    case 'Q':
-      m_quoteMode = true;
-      return skip(2);
+    case 'Q': m_quoteMode = true; return skip(2);
     case 'L':
     case 'U':
       if (m_conversion == CaseConversion::None) {
@@ -174,13 +175,19 @@ bool RegexScanner::ScanEscape(PatternToken& token) {
       }
       m_quoteMode = true;
       return skip(2);
-    case 'G':
-      return m_classDepth > 0 ? skip(2) : meta('G', 2);
-    case 'A': case 'B': case 'D': case 'S': case 'W': case 'Z':
-    case 'd': case 'g': case 'k': case 's': case 'w':
-      return meta(escaped, 2);
-    case 'b':
-      return m_classDepth == 0 ? meta('b', 2) : literal(8, 2);
+    case 'G': return m_classDepth > 0 ? skip(2) : meta('G', 2);
+    case 'A':
+    case 'B':
+    case 'D':
+    case 'S':
+    case 'W':
+    case 'Z':
+    case 'd':
+    case 'g':
+    case 'k':
+    case 's':
+    case 'w': return meta(escaped, 2);
+    case 'b': return m_classDepth == 0 ? meta('b', 2) : literal(8, 2);
     case 'a': return literal(7, 2);
     case 'e': return literal(27, 2);
     case 'f': return literal(12, 2);
@@ -202,8 +209,7 @@ bool RegexScanner::ScanEscape(PatternToken& token) {
       if (at == start + 2) return literal(escaped, 2);
       return literal(value & 0xFF, at - start);
     }
-    default:
-      return literal(escaped, 2);
+    default: return literal(escaped, 2);
   }
 }
 

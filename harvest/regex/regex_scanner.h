@@ -9,17 +9,17 @@
 namespace quarry {
 
 struct PatternToken {
-  int m_char = 0;         // the byte, widened
-  bool m_meta = true;     // true when the character has its syntax meaning
-  int m_position = 0;     // index of its first pattern byte
-  int m_length = 0;       // pattern bytes covered; the end marker is NUL, meta, length 0
+  int m_char = 0;      // the byte, widened
+  bool m_meta = true;  // true when the character has its syntax meaning
+  int m_position = 0;  // index of its first pattern byte
+  int m_length = 0;    // pattern bytes covered; the end marker is NUL, meta, length 0
 
   bool IsEnd() const { return m_meta && m_length == 0; }
   bool IsMeta(int ch) const { return m_meta && m_length > 0 && m_char == ch; }
 };
 
 class RegexScanner {
- public:
+public:
   RegexScanner(const char* pattern, int length, int flags);
 
   // Shifts the tokens by one and scans a new next-but-one token.
@@ -33,7 +33,7 @@ class RegexScanner {
   const PatternToken& NextButOne() const { return m_nextButOne; }
   const char* Pattern() const { return m_pattern; }
 
- private:
+private:
   enum class CaseConversion { None, Lower, Upper };
 
   // Scans pattern bytes until a token is produced (skipped text produces none).

@@ -66,13 +66,16 @@ int Height(const RegexElement* element) {
         visit(child);
       }
       break;
-    case ElementKind::FixedRepeat: visit(static_cast<const FixedRepeatElement*>(element)->m_sub);
+    case ElementKind::FixedRepeat:
+      visit(static_cast<const FixedRepeatElement*>(element)->m_sub);
       break;
-    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::GreedyRepeat:
+    case ElementKind::LazyRepeat:
     case ElementKind::PossessiveRepeat:
       visit(static_cast<const RepeatElement*>(element)->m_sub);
       break;
-    case ElementKind::Independent: visit(static_cast<const IndependentElement*>(element)->m_sub);
+    case ElementKind::Independent:
+      visit(static_cast<const IndependentElement*>(element)->m_sub);
       break;
     case ElementKind::Assert: visit(static_cast<const AssertElement*>(element)->m_sub); break;
     case ElementKind::Conditional: {
@@ -129,7 +132,8 @@ FirstBytes First(const RegexElement* element) {
       return result;
     }
     case ElementKind::Alternative:
-      for (const RegexElement* branch : static_cast<const AlternativeElement*>(element)->m_branches) {
+      for (const RegexElement* branch :
+           static_cast<const AlternativeElement*>(element)->m_branches) {
         const FirstBytes part = First(branch);
         if (part.m_unknown) return part;
         result.m_set.AddAll(part.m_set);
@@ -138,7 +142,8 @@ FirstBytes First(const RegexElement* element) {
       return result;
     case ElementKind::FixedRepeat:
       return First(static_cast<const FixedRepeatElement*>(element)->m_sub);
-    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::GreedyRepeat:
+    case ElementKind::LazyRepeat:
     case ElementKind::PossessiveRepeat: {
       const auto* repeat = static_cast<const RepeatElement*>(element);
       result = First(repeat->m_sub);
@@ -147,8 +152,7 @@ FirstBytes First(const RegexElement* element) {
     }
     case ElementKind::Independent:
       return First(static_cast<const IndependentElement*>(element)->m_sub);
-    default:
-      break;  // back-references, conditionals, recursion
+    default: break;  // back-references, conditionals, recursion
   }
   result.m_unknown = true;
   return result;
@@ -205,7 +209,8 @@ Prefix PrefixOf(const RegexElement* element) {
     case ElementKind::FixedRepeat:
       result.m_text = PrefixOf(static_cast<const FixedRepeatElement*>(element)->m_sub).m_text;
       return result;
-    case ElementKind::GreedyRepeat: case ElementKind::LazyRepeat:
+    case ElementKind::GreedyRepeat:
+    case ElementKind::LazyRepeat:
     case ElementKind::PossessiveRepeat: {
       const auto* repeat = static_cast<const RepeatElement*>(element);
       if (repeat->m_minimum >= 1) result.m_text = PrefixOf(repeat->m_sub).m_text;
@@ -213,8 +218,7 @@ Prefix PrefixOf(const RegexElement* element) {
     }
     case ElementKind::Independent:
       return PrefixOf(static_cast<const IndependentElement*>(element)->m_sub);
-    default:
-      return result;
+    default: return result;
   }
 }
 

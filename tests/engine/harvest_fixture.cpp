@@ -159,8 +159,8 @@ int RecordingInfoView::shown() {
   return m_shown;
 }
 
-void RecordingResultView::OnRecordAdded(FileKind, const std::string& localPath,
-                                        const std::string&, const std::string&) {
+void RecordingResultView::OnRecordAdded(FileKind, const std::string& localPath, const std::string&,
+                                        const std::string&) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_added.push_back(localPath);
 }

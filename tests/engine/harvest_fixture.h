@@ -108,8 +108,7 @@ public:
     std::string text;
     Task* task;
   };
-  TreeItemId InsertTaskItem(TaskRoot root, const std::string& text, int image,
-                            Task* task) override;
+  TreeItemId InsertTaskItem(TaskRoot root, const std::string& text, int image, Task* task) override;
   void DeleteItem(TreeItemId item) override;
   void ExpandRoot(TaskRoot root) override;
   // The tasks under `root`, in insertion order.

@@ -31,7 +31,7 @@ TEST(SearchHostsTest, ConfiguredHostsMayCarryAPort) {
 
 TEST(SearchHostsTest, RefusesWhatCannotBeAHost) {
   const std::string refused[] = {std::string(128, 'h'), "a b", "a/b", "a?b", "a#b", "a\\b",
-                                 "user@host", "a\tb"};
+                                 "user@host",           "a\tb"};
   for (const std::string& host : refused) {
     SearchHosts hosts;
     hosts.webSearchBase = "kept";

@@ -177,7 +177,7 @@ TEST(RunnableCountsTest, ClampOnlyForRunning) {
     int pages;
   };
   const Case cases[] = {
-      {INT_MIN, 1, 1}, {-3, 1, 1}, {0, 1, 1},     {1, 1, 1},         {6, 6, 6},
+      {INT_MIN, 1, 1}, {-3, 1, 1},    {0, 1, 1},     {1, 1, 1},         {6, 6, 6},
       {7, 6, 7},       {500, 6, 500}, {501, 6, 500}, {INT_MAX, 6, 500},
   };
   for (const Case& c : cases) {

@@ -310,7 +310,7 @@ TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(saved[0]->record.state, TaskState::Running);
   EXPECT_EQ(saved[1]->record.state, TaskState::Waiting);
-  control.Shutdown();  // a second call does nothing
+  control.Shutdown();                          // a second call does nothing
   EXPECT_EQ(m_finished.Wait(100ms), nullptr);  // the end of a shut-down task is not reported
 }
 

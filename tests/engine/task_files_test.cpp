@@ -336,8 +336,7 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
   TaskList unfinished, finished;
   FillTaskTree(m_home, &tree, &unfinished, &finished);
 
-  EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting),
-            (std::vector<std::string>{"waiting", "waiting-2"}));
+  EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting), (std::vector<std::string>{"waiting", "waiting-2"}));
   EXPECT_EQ(tree.TextsUnder(TaskRoot::Running),
             (std::vector<std::string>{"was-running", "paused"}));
   EXPECT_EQ(tree.TextsUnder(TaskRoot::Finished),

@@ -46,7 +46,8 @@ protected:
   static std::vector<TakenUrl> Seed(TaskRunner& runner, SearchTask& task) {
     runner.SetSleeper([](std::chrono::milliseconds) {});
     const SearchHosts hosts = ProgramSearchHosts();
-    const std::string& base = task.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
+    const std::string& base =
+        task.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
     runner.Init(&task, base.c_str(), hosts.ImageLinkPattern.c_str());
     std::vector<TakenUrl> queued;
     TakenUrl taken{};
@@ -72,18 +73,35 @@ TEST_F(TaskRunnerInitTest, QueuesTheFirstPageThenTheNumberedPagesInOrder) {
     int pages;
     std::vector<std::string> expected;
   } cases[] = {
-      {FileKind::Word, "abc", 2,
+      {FileKind::Word,
+       "abc",
+       2,
        {kWebBase + "q1=filetype:doc%20abc", kWebBase + "q1=filetype:doc%20abc&pn=10",
         kWebBase + "q1=filetype:doc%20abc&pn=20"}},
       {FileKind::Image, "abc", 1, {kImageBase + "abc&z=0", kImageBase + "abc&rn=21&pn=18&ln=2000"}},
-      {FileKind::Slides, "x", 1, {kWebBase + "q1=filetype:ppt%20x", kWebBase + "q1=filetype:ppt%20x&pn=10"}},
-      {FileKind::Pdf, "x", 1, {kWebBase + "q1=filetype:pdf%20x", kWebBase + "q1=filetype:pdf%20x&pn=10"}},
-      {FileKind::Excel, "x", 1, {kWebBase + "q1=filetype:xls%20x", kWebBase + "q1=filetype:xls%20x&pn=10"}},
+      {FileKind::Slides,
+       "x",
+       1,
+       {kWebBase + "q1=filetype:ppt%20x", kWebBase + "q1=filetype:ppt%20x&pn=10"}},
+      {FileKind::Pdf,
+       "x",
+       1,
+       {kWebBase + "q1=filetype:pdf%20x", kWebBase + "q1=filetype:pdf%20x&pn=10"}},
+      {FileKind::Excel,
+       "x",
+       1,
+       {kWebBase + "q1=filetype:xls%20x", kWebBase + "q1=filetype:xls%20x&pn=10"}},
       // The keyword goes in as its raw bytes: no percent-encoding of the blank or the characters.
-      {FileKind::Pdf, "a b" + chinese, 1,
-       {kWebBase + "q1=filetype:pdf%20a b" + chinese, kWebBase + "q1=filetype:pdf%20a b" + chinese + "&pn=10"}},
-      {FileKind::Image, "a b" + chinese, 1,
-       {kImageBase + "a b" + chinese + "&z=0", kImageBase + "a b" + chinese + "&rn=21&pn=18&ln=2000"}},
+      {FileKind::Pdf,
+       "a b" + chinese,
+       1,
+       {kWebBase + "q1=filetype:pdf%20a b" + chinese,
+        kWebBase + "q1=filetype:pdf%20a b" + chinese + "&pn=10"}},
+      {FileKind::Image,
+       "a b" + chinese,
+       1,
+       {kImageBase + "a b" + chinese + "&z=0",
+        kImageBase + "a b" + chinese + "&rn=21&pn=18&ln=2000"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected.front());
@@ -151,7 +169,8 @@ TEST_F(TaskRunnerInitTest, ASecondInitOfTheSameFolderKeepsItsRecords) {
     TaskRunner runner;
     Seed(runner, task);
   }
-  ASSERT_TRUE(RecordStore::AddRecord(m_dir + "abc/", m_dir + "abc/01000000-a.pdf", "http://h/a.pdf", "A"));
+  ASSERT_TRUE(
+      RecordStore::AddRecord(m_dir + "abc/", m_dir + "abc/01000000-a.pdf", "http://h/a.pdf", "A"));
   TaskRunner again;
   EXPECT_EQ(Seed(again, task).size(), 2u);  // the seen set starts empty again
   RecordPage page;

@@ -141,8 +141,8 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
     RunnerRig rig(c.kind, "abc", c.threads, c.pages, base, hosts.ImageLinkPattern);
     ASSERT_TRUE(rig.RunToEnd());
 
-    std::vector<std::string> expected = Listed(std::string("kind=") + c.kindName +
-                                               "&word=abc&pages=" + std::to_string(c.pages));
+    std::vector<std::string> expected =
+        Listed(std::string("kind=") + c.kindName + "&word=abc&pages=" + std::to_string(c.pages));
     ASSERT_FALSE(expected.empty());
     std::vector<Record> rows = AllRecords(rig.folder());
     std::vector<std::string> urls;

@@ -63,8 +63,8 @@ TEST_F(UrlQueueTest, FieldsRoundTripAndLimitsAreEnforced) {
   queue.Reset(m_dir);
   const std::string longestUrl(1023, 'u');
   const std::string longestExtra(39, 'e');
-  ASSERT_TRUE(queue.Add(false, longestUrl.c_str(), "t", "null", longestExtra.c_str(), 7, -8, 9, 1,
-                        false));
+  ASSERT_TRUE(
+      queue.Add(false, longestUrl.c_str(), "t", "null", longestExtra.c_str(), 7, -8, 9, 1, false));
   TakenUrl taken{};
   ASSERT_TRUE(queue.Take(&taken));
   EXPECT_EQ(taken.url, longestUrl);
@@ -97,8 +97,16 @@ TEST_F(UrlQueueTest, LongTitlesAreCutOnACharacterBoundary) {
       {std::string(300, 'a'), std::string(255, 'a')},
       {std::string(255, 'b'), std::string(255, 'b')},
       // 85 characters fill 255 bytes exactly; the 86th is dropped whole.
-      {[&] { std::string s; for (int i = 0; i < 86; ++i) s += chinese; return s; }(),
-       [&] { std::string s; for (int i = 0; i < 85; ++i) s += chinese; return s; }()},
+      {[&] {
+         std::string s;
+         for (int i = 0; i < 86; ++i) s += chinese;
+         return s;
+       }(),
+       [&] {
+         std::string s;
+         for (int i = 0; i < 85; ++i) s += chinese;
+         return s;
+       }()},
       // 254 ASCII bytes leave one byte: not enough for the next character.
       {std::string(254, 'c') + chinese, std::string(254, 'c')},
   };

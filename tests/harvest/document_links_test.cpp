@@ -34,8 +34,7 @@ TEST(ExtractDocumentLinksTest, QueuesMatchingHrefsAtTheFrontWithTheirTitles) {
   EXPECT_EQ(ExtractDocumentLinks(sink, 3, 1, kWordResultPage), 3);
   ASSERT_EQ(sink.added.size(), 3u);
   EXPECT_EQ(sink.Urls(), (std::vector<std::string>{
-                             "http://www.example.edu.cn/files/2019-report.doc",
-                             "/files/plan.doc",
+                             "http://www.example.edu.cn/files/2019-report.doc", "/files/plan.doc",
                              "http://x.org/get.php?f=summary.docx&amp;id=7"}));
   EXPECT_EQ(sink.added[0].title, "年度报告 2019 - 第一部分");
   EXPECT_EQ(sink.added[1].title, "工作计划");
@@ -58,8 +57,8 @@ TEST(ExtractDocumentLinksTest, KindPicksTheExtension) {
   const std::string page =
       "<p><a href=\"h/a.doc\">a</a><a href=\"h/b.ppt\">b</a><a href=\"h/c.pdf\">c</a>"
       "<a href=\"h/d.xls\">d</a><a href=\"h/e.jpg\">e</a></p>";
-  const Case cases[] = {{0, {}}, {1, {"h/a.doc"}}, {2, {"h/b.ppt"}}, {3, {"h/c.pdf"}},
-                        {4, {"h/d.xls"}}, {5, {}}, {-1, {}}};
+  const Case cases[] = {{0, {}},          {1, {"h/a.doc"}}, {2, {"h/b.ppt"}}, {3, {"h/c.pdf"}},
+                        {4, {"h/d.xls"}}, {5, {}},          {-1, {}}};
   for (const Case& c : cases) {
     FakeLinkSink sink;
     ExtractDocumentLinks(sink, 1, c.kind, page);
@@ -75,17 +74,23 @@ TEST(ExtractDocumentLinksTest, ScanEdgeCases) {
   };
   const Case cases[] = {
       {"single quotes and upper-case spellings add nothing",
-       "<p><a href='h/a.doc'>a</a> <a HREF=\"h/b.doc\">b</a> <A href=\"h/c.doc\">c</A></p>", {}},
+       "<p><a href='h/a.doc'>a</a> <a HREF=\"h/b.doc\">b</a> <A href=\"h/c.doc\">c</A></p>",
+       {}},
       {"anchor at index 0 ends the scan unread",
-       "<a href=\"h/a.doc\">a</a> <a href=\"h/b.doc\">b</a>", {}},
+       "<a href=\"h/a.doc\">a</a> <a href=\"h/b.doc\">b</a>",
+       {}},
       {"an anchor without </a> ends the scan",
-       "<p><a href=\"h/a.doc\">a</a> <a href=\"h/b.doc\">b <a href=\"h/c.doc\">c", {"h/a.doc"}},
+       "<p><a href=\"h/a.doc\">a</a> <a href=\"h/b.doc\">b <a href=\"h/c.doc\">c",
+       {"h/a.doc"}},
       {"anchors do not overlap: the first href of the stretch decides",
-       "<p><a href=\"h/a.pdf\">x <a href=\"h/b.doc\">y</a></p>", {}},
+       "<p><a href=\"h/a.pdf\">x <a href=\"h/b.doc\">y</a></p>",
+       {}},
       {"the scan resumes at the closing </a>",
-       "<p><a href=\"h/a.doc\">a</a><a href=\"h/b.doc\">b</a></p>", {"h/a.doc", "h/b.doc"}},
+       "<p><a href=\"h/a.doc\">a</a><a href=\"h/b.doc\">b</a></p>",
+       {"h/a.doc", "h/b.doc"}},
       {"an empty href or one that starts with the extension is refused",
-       "<p><a href=\"\">a</a><a href=\".doc\">b</a><a href=\".DOC/x.doc\">c</a></p>", {}},
+       "<p><a href=\"\">a</a><a href=\".doc\">b</a><a href=\".DOC/x.doc\">c</a></p>",
+       {}},
       {"no anchors", "<html><body>nothing here</body></html>", {}},
       {"empty page", "", {}},
   };
@@ -100,8 +105,10 @@ TEST(ExtractDocumentLinksTest, SkipsOverlongHrefsAndRefusedEntriesButGoesOn) {
   const std::string longest = "h/" + std::string(kMaxLinkBytes - 6, 'x') + ".doc";
   const std::string tooLong = "h/" + std::string(kMaxLinkBytes - 5, 'x') + ".doc";
   ASSERT_EQ(longest.size(), kMaxLinkBytes);
-  const std::string page = "<p><a href=\"" + tooLong + "\">a</a> <a href=\"h/refused.doc\">r</a>"
-                           " <a href=\"" + longest + "\">b</a></p>";
+  const std::string page = "<p><a href=\"" + tooLong +
+                           "\">a</a> <a href=\"h/refused.doc\">r</a>"
+                           " <a href=\"" +
+                           longest + "\">b</a></p>";
   FakeLinkSink sink;
   sink.refuseUrl = "h/refused.doc";
   EXPECT_EQ(ExtractDocumentLinks(sink, 2, 1, page), 1);

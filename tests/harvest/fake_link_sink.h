@@ -29,10 +29,8 @@ struct AddedLink {
 };
 
 class FakeLinkSink : public LinkSink {
- public:
-  void Log(int thread, const std::string& text) override {
-    logs.push_back({thread, text});
-  }
+public:
+  void Log(int thread, const std::string& text) override { logs.push_back({thread, text}); }
 
   bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
            std::int32_t reserved1, std::int32_t reserved2, std::uint8_t reservedByte,
@@ -72,7 +70,7 @@ class FakeLinkSink : public LinkSink {
   std::vector<AddedLink> added;   // accepted links, in the order they were found
   std::deque<std::string> queue;  // the order in which a worker would take them
   std::vector<LogLine> logs;
-  std::string refuseUrl;          // an address this queue refuses, as a full queue would
+  std::string refuseUrl;  // an address this queue refuses, as a full queue would
 };
 
 // Checks what every extracted link carries besides its address and title: queued at the

@@ -36,27 +36,36 @@ TEST(ExtractImageLinksTest, WhatAMatchCovers) {
       "http://image.baidu.com/i?z=0&cl=2&ct=201326592&sn=&lm=-1&cm=1&sc=0&bu=&rn=21"
       "&tn=baiduimage&word=%E7%8C%AB&pn=18";
   const Case cases[] = {
-      {"jpg followed by a blank", "<img src=http://img1.x.cn/a/b.jpg width=120>",
+      {"jpg followed by a blank",
+       "<img src=http://img1.x.cn/a/b.jpg width=120>",
        {"http://img1.x.cn/a/b.jpg"}},
-      {"the run gives back bytes up to the last jpg", "see http://img1.x.cn/b.jpg?s=1 here",
+      {"the run gives back bytes up to the last jpg",
+       "see http://img1.x.cn/b.jpg?s=1 here",
        {"http://img1.x.cn/b.jpg"}},
       {"two jpg links joined by a quote are one match",
        "src=\"http://a.cn/1.jpg\"http://b.cn/2.jpg\" alt",
        {"http://a.cn/1.jpg\"http://b.cn/2.jpg"}},
-      {"a jpg then a gif are two matches", "src=\"http://a.cn/1.jpg\"http://b.cn/2.gif\" alt",
+      {"a jpg then a gif are two matches",
+       "src=\"http://a.cn/1.jpg\"http://b.cn/2.gif\" alt",
        {"http://a.cn/1.jpg", "http://b.cn/2.gif"}},
-      {"gif and bmp", "<p>http://a.cn/x.gif http://a.cn/y.bmp</p>",
+      {"gif and bmp",
+       "<p>http://a.cn/x.gif http://a.cn/y.bmp</p>",
        {"http://a.cn/x.gif", "http://a.cn/y.bmp"}},
-      {"the dot before the extension is any byte", "http://a.cn/photojpg\n",
+      {"the dot before the extension is any byte",
+       "http://a.cn/photojpg\n",
        {"http://a.cn/photojpg"}},
       {"a further result page", "<a href=" + next + " class=n>下一页</a>", {next}},
       {"a result page of another host is no result page",
        "<a href=http://image.example.com/i?z=0&cl=2&ct=1&sn=&lm=-1&cm=1&sc=0&bu=&rn=21"
-       "&tn=baiduimage&word=x&pn=18>", {}},
+       "&tn=baiduimage&word=x&pn=18>",
+       {}},
       {"a line break ends the run", "http://a.cn/dir\n/b.jpg", {}},
       {"png, https and upper-case extensions do not match",
-       "http://a.cn/1.png https://a.cn/2.jpg http://a.cn/3.JPG", {}},
-      {"multi-byte characters stay whole", "url: http://图片.cn/猫.jpg\t", {"http://图片.cn/猫.jpg"}},
+       "http://a.cn/1.png https://a.cn/2.jpg http://a.cn/3.JPG",
+       {}},
+      {"multi-byte characters stay whole",
+       "url: http://图片.cn/猫.jpg\t",
+       {"http://图片.cn/猫.jpg"}},
       {"no links", "<html><body>无结果</body></html>", {}},
       {"empty page", "", {}},
   };
@@ -89,9 +98,9 @@ TEST(ExtractImageLinksTest, SkipsOverlongMatchesAndRefusedEntriesButGoesOn) {
   ASSERT_EQ(longest.size(), kMaxLinkBytes);
   FakeLinkSink sink;
   sink.refuseUrl = "http://a.cn/refused.gif";
-  EXPECT_EQ(ExtractImageLinks(sink, 1, kPattern,
-                              tooLong + " http://a.cn/refused.gif " + longest + "\n"),
-            1);
+  EXPECT_EQ(
+      ExtractImageLinks(sink, 1, kPattern, tooLong + " http://a.cn/refused.gif " + longest + "\n"),
+      1);
   EXPECT_EQ(sink.Urls(), (std::vector<std::string>{longest}));
   EXPECT_EQ(sink.logs.size(), 1u);
 }

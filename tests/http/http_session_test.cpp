@@ -75,8 +75,9 @@ TEST(HttpSessionTest, ComposesHeadByteForByte) {
 }
 
 TEST(HttpSessionTest, ComposesGetWithItsRangeLine) {
-  const std::string start = "GET /f.pdf HTTP/1.1\r\nHost:h\r\nAccept:*/*\r\nUser-Agent:Trawler\r\n"
-                            "Connection:Keep-Alive\r\n";
+  const std::string start =
+      "GET /f.pdf HTTP/1.1\r\nHost:h\r\nAccept:*/*\r\nUser-Agent:Trawler\r\n"
+      "Connection:Keep-Alive\r\n";
   struct RangeCase {
     std::int32_t from, to;
     const char* line;
@@ -95,9 +96,10 @@ TEST(HttpSessionTest, ComposesGetWithItsRangeLine) {
     EXPECT_EQ(Get("h", "/f.pdf", nullptr, nullptr, c.from, c.to), start + c.line + "\r\n");
   }
   EXPECT_EQ(Get("h", "/f.pdf", "", nullptr, 0, 0), start + "\r\n");
-  EXPECT_EQ(Get("h", "/f.pdf", "k=v", "http://r/", 10, 0),
-            "GET /f.pdf HTTP/1.1\r\nHost:h\r\nReferer:http://r/\r\nAccept:*/*\r\n"
-            "User-Agent:Trawler\r\nConnection:Keep-Alive\r\nCookie:k=v\r\nRange: bytes=10-\r\n\r\n");
+  EXPECT_EQ(
+      Get("h", "/f.pdf", "k=v", "http://r/", 10, 0),
+      "GET /f.pdf HTTP/1.1\r\nHost:h\r\nReferer:http://r/\r\nAccept:*/*\r\n"
+      "User-Agent:Trawler\r\nConnection:Keep-Alive\r\nCookie:k=v\r\nRange: bytes=10-\r\n\r\n");
 }
 
 TEST(HttpSessionTest, SplitAddressesComposeWithBareHostAndQuery) {
@@ -109,9 +111,10 @@ TEST(HttpSessionTest, SplitAddressesComposeWithBareHostAndQuery) {
   EXPECT_EQ(Get(host, path, nullptr, nullptr, 0, 0),
             "GET /s?wd=a%20b&pn=10 HTTP/1.1\r\nHost:files.example.com\r\nAccept:*/*\r\n"
             "User-Agent:Trawler\r\nConnection:Keep-Alive\r\n\r\n");
-  EXPECT_EQ(Head(host, path, nullptr, nullptr),
-            std::string("HEAD /s?wd=a%20b&pn=10 HTTP/1.1\r\nHost:files.example.com\r\nAccept:*/*\r\n") +
-                kHeadAgent + "\r\n");
+  EXPECT_EQ(
+      Head(host, path, nullptr, nullptr),
+      std::string("HEAD /s?wd=a%20b&pn=10 HTTP/1.1\r\nHost:files.example.com\r\nAccept:*/*\r\n") +
+          kHeadAgent + "\r\n");
 }
 
 TEST(HttpSessionTest, LongestRequestsFitAndComposingAgainStartsClean) {
@@ -125,8 +128,9 @@ TEST(HttpSessionTest, LongestRequestsFitAndComposingAgainStartsClean) {
   EXPECT_EQ(length, 1247);
   session.ComposeHead("h", "/", length, nullptr, nullptr);
   EXPECT_EQ(std::strlen(session.Request()), static_cast<std::size_t>(length));
-  EXPECT_EQ(std::string(session.Request(), HttpSession::kRequestSize),
-            Head("h", "/", nullptr, nullptr) + std::string(HttpSession::kRequestSize - length, '\0'));
+  EXPECT_EQ(
+      std::string(session.Request(), HttpSession::kRequestSize),
+      Head("h", "/", nullptr, nullptr) + std::string(HttpSession::kRequestSize - length, '\0'));
 }
 
 // --- Connecting ---
@@ -241,8 +245,16 @@ protected:
 TEST_F(ExchangeTest, SendsTheRequestAndLeavesTheBodyInTheSocket) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
   // The head arrives in pieces, split inside its blank line.
-  server.Connection().ReadRequest().Send(head.substr(0, 10)).Pause(20)
-      .Send(head.substr(10, head.size() - 13)).Pause(20).Send("\n\r").Pause(20).Send("\nhello").Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(head.substr(0, 10))
+      .Pause(20)
+      .Send(head.substr(10, head.size() - 13))
+      .Pause(20)
+      .Send("\n\r")
+      .Pause(20)
+      .Send("\nhello")
+      .Close();
   ASSERT_TRUE(server.Start());
   ASSERT_EQ(Exchange(session), 1);
   EXPECT_EQ(std::string(session.Head()), head);
@@ -250,8 +262,9 @@ TEST_F(ExchangeTest, SendsTheRequestAndLeavesTheBodyInTheSocket) {
   EXPECT_TRUE(session.HeadDone());
   EXPECT_EQ(ReceiveAll(session), "hello");
   EXPECT_FALSE(session.Connected());  // the server's close closed the socket
-  EXPECT_EQ(server.Received(0), std::string("HEAD /x HTTP/1.1\r\nHost:localhost\r\nAccept:*/*\r\n") +
-                                     kHeadAgent + "\r\n");
+  EXPECT_EQ(
+      server.Received(0),
+      std::string("HEAD /x HTTP/1.1\r\nHost:localhost\r\nAccept:*/*\r\n") + kHeadAgent + "\r\n");
 }
 
 TEST_F(ExchangeTest, HeadResults) {
@@ -267,7 +280,11 @@ TEST_F(ExchangeTest, HeadResults) {
       {"closes within the head", {"HTTP/1.1 200 OK\r\nServ"}, false, -1, ""},
       {"closes before a byte", {}, false, -1, ""},
       {"interim head then the real one", {"HTTP/1.1 100 Continue\r\n\r\n", ok}, true, 1, ok},
-      {"two interim heads", {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n" + ok}, true, 1, ok},
+      {"two interim heads",
+       {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n" + ok},
+       true,
+       1,
+       ok},
       {"bare LF LF, then close", {"HTTP/1.1 200 OK\nA: b\n\nbody"}, false, -1, ""},
       {"bare LF LF, then silence", {"HTTP/1.1 200 OK\nA: b\n\nbody"}, true, 0, ""},
       {"CR CR LF LF is no blank line", {"HTTP/1.1 200 OK\r\r\n\n"}, true, 0, ""},
@@ -303,7 +320,8 @@ TEST_F(ExchangeTest, ResetWithinTheHeadIsAReceiveError) {
 
 TEST_F(ExchangeTest, EndlessInterimHeadsFailLikeABrokenHead) {
   std::string interim;
-  for (int i = 0; i <= HttpSession::kMaxInterimHeads; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+  for (int i = 0; i <= HttpSession::kMaxInterimHeads; ++i)
+    interim += "HTTP/1.1 100 Continue\r\n\r\n";
   server.Connection().ReadRequest().Send(interim + "HTTP/1.1 200 OK\r\n\r\n").Hold();
   ASSERT_TRUE(server.Start());
   EXPECT_EQ(Exchange(session), -1);
@@ -324,7 +342,8 @@ TEST_F(ExchangeTest, OverlongHeadIsCutAt2048AndTheRestIsBody) {
 }
 
 TEST_F(ExchangeTest, ShortHeadAfterALongOneLeavesNoRemains) {
-  const std::string interim = "HTTP/1.1 100 Continue\r\nX-Pad: " + std::string(500, 'z') + "\r\n\r\n";
+  const std::string interim =
+      "HTTP/1.1 100 Continue\r\nX-Pad: " + std::string(500, 'z') + "\r\n\r\n";
   const std::string ok = "HTTP/1.1 204 No Content\r\n\r\n";
   server.Connection().ReadRequest().Send(interim + ok).Close();
   ASSERT_TRUE(server.Start());
@@ -357,7 +376,9 @@ TEST_F(ExchangeTest, SendingToAPeerThatNeverReadsEndsAtTheSendLimit) {
   ASSERT_EQ(sender.Create(), 1);
   // A small, fixed send buffer, so that a few megabytes fill both sides.
   const int bufferSize = 16 * 1024;
-  ASSERT_EQ(setsockopt(sender.SocketDescriptor(), SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize), 0);
+  ASSERT_EQ(
+      setsockopt(sender.SocketDescriptor(), SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize),
+      0);
   ASSERT_EQ(sender.Connect("127.0.0.1", nullptr, -1, server.Port()), 1);
   const std::string large(4 * 1024 * 1024, 'x');
   EXPECT_EQ(sender.SendRequest(large.c_str(), static_cast<int>(large.size())), 0);

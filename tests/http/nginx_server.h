@@ -101,10 +101,12 @@ private:
          << "pid " << p << "nginx.pid;\nerror_log " << p << "error.log warn;\n"
          << "events { worker_connections 1024; }\n"
          << "http {\n  access_log off;\n"
-         << "  client_body_temp_path " << p << "tmp/body;\n  proxy_temp_path " << p << "tmp/proxy;\n"
+         << "  client_body_temp_path " << p << "tmp/body;\n  proxy_temp_path " << p
+         << "tmp/proxy;\n"
          << "  fastcgi_temp_path " << p << "tmp/fastcgi;\n  uwsgi_temp_path " << p << "tmp/uwsgi;\n"
          << "  scgi_temp_path " << p << "tmp/scgi;\n"
-         << "  types { text/html html; text/plain txt; application/msword doc; application/pdf pdf; }\n"
+         << "  types { text/html html; text/plain txt; application/msword doc; application/pdf "
+            "pdf; }\n"
          << "  default_type application/octet-stream;\n"
          << "  sendfile on;\n  keepalive_timeout 5;\n"
          << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << p << "www;\n"
@@ -119,10 +121,13 @@ private:
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const char* argv[] = {kBinary, "-p", m_prefix.c_str(), "-c", conf.c_str(), "-e", log.c_str(), nullptr};
+    posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    const char* argv[] = {kBinary,      "-p", m_prefix.c_str(), "-c",
+                          conf.c_str(), "-e", log.c_str(),      nullptr};
     pid_t pid = -1;
-    int result = ::posix_spawn(&pid, kBinary, &actions, nullptr, const_cast<char* const*>(argv), environ);
+    int result =
+        ::posix_spawn(&pid, kBinary, &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0) return false;
     m_pid = pid;

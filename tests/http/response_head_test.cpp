@@ -20,7 +20,7 @@ struct FieldCase {
   std::string head;
   const char* name;
   int size;
-  int result;          // -1, 0, or 1 for "an offset > 0"
+  int result;  // -1, 0, or 1 for "an offset > 0"
   std::string value;
 };
 
@@ -32,8 +32,8 @@ TEST(ResponseHeadTest, HeaderFieldFindsNamesOnlyAtLineStartsBeforeAColon) {
       {"longer name first is skipped",
        base + "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n\r\n", "Content-Type",
        30, 1, " text/html"},
-      {"only the longer name", base + "X-Content-Type-Options: nosniff\r\n\r\n", "Content-Type",
-       30, -1, ""},
+      {"only the longer name", base + "X-Content-Type-Options: nosniff\r\n\r\n", "Content-Type", 30,
+       -1, ""},
       {"any case", base + "content-LENGTH:5\r\n\r\n", "Content-Length", 40, 1, "5"},
       {"name inside a value", base + "X-Note: Content-Length: 7\r\n\r\n", "Content-Length", 40, -1,
        ""},
@@ -193,10 +193,21 @@ TEST(ResponseHeadTest, LengthValues) {
     const char* text;
     int value;
   } cases[] = {
-      {"5", 5},           {" 50000", 50000},     {" 7 \t", 7},        {"0", 0},
-      {" 0", 0},          {"000", 0},            {"", -1},            {"  ", -1},
-      {"abc", -1},        {"12abc", -1},         {"-5", -1},          {"+5", -1},
-      {"2147483647", 2147483647},                {"2147483648", -1},  {"99999999999999999999", -1},
+      {"5", 5},
+      {" 50000", 50000},
+      {" 7 \t", 7},
+      {"0", 0},
+      {" 0", 0},
+      {"000", 0},
+      {"", -1},
+      {"  ", -1},
+      {"abc", -1},
+      {"12abc", -1},
+      {"-5", -1},
+      {"+5", -1},
+      {"2147483647", 2147483647},
+      {"2147483648", -1},
+      {"99999999999999999999", -1},
   };
   for (const Case& c : cases) EXPECT_EQ(LengthValue(c.text), c.value) << '"' << c.text << '"';
 }

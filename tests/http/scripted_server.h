@@ -49,7 +49,16 @@ public:
 
   private:
     friend class ScriptedServer;
-    enum class Kind { kReadRequest, kReadBytes, kReadUntilClosed, kSend, kPause, kClose, kReset, kHold };
+    enum class Kind {
+      kReadRequest,
+      kReadBytes,
+      kReadUntilClosed,
+      kSend,
+      kPause,
+      kClose,
+      kReset,
+      kHold
+    };
     struct Step {
       Kind kind;
       std::string bytes;

@@ -178,7 +178,8 @@ void ScriptedServer::Play(int connection, std::size_t index) {
   auto readOnce = [&](std::size_t limit) -> long {
     for (;;) {
       if (!WaitFor(connection, POLLIN, -1)) return -1;
-      const ssize_t got = recv(connection, buffer, limit < sizeof buffer ? limit : sizeof buffer, 0);
+      const ssize_t got =
+          recv(connection, buffer, limit < sizeof buffer ? limit : sizeof buffer, 0);
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
       if (got > 0) Append(index, buffer, static_cast<std::size_t>(got));
       return got < 0 ? -1 : static_cast<long>(got);
@@ -218,8 +219,8 @@ void ScriptedServer::Play(int connection, std::size_t index) {
       case Script::Kind::kSend: {
         std::size_t done = 0;
         while (done < step.bytes.size()) {
-          const ssize_t sent = send(connection, step.bytes.data() + done, step.bytes.size() - done,
-                                    MSG_NOSIGNAL);
+          const ssize_t sent =
+              send(connection, step.bytes.data() + done, step.bytes.size() - done, MSG_NOSIGNAL);
           if (sent > 0) {
             done += static_cast<std::size_t>(sent);
           } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
@@ -230,21 +231,15 @@ void ScriptedServer::Play(int connection, std::size_t index) {
         }
         break;
       }
-      case Script::Kind::kPause:
-        WaitFor(-1, 0, static_cast<int>(step.count));
-        break;
-      case Script::Kind::kClose:
-        open = false;
-        break;
+      case Script::Kind::kPause: WaitFor(-1, 0, static_cast<int>(step.count)); break;
+      case Script::Kind::kClose: open = false; break;
       case Script::Kind::kReset: {
         linger abortive{1, 0};
         setsockopt(connection, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
         open = false;
         break;
       }
-      case Script::Kind::kHold:
-        WaitFor(-1, 0, -1);
-        break;
+      case Script::Kind::kHold: WaitFor(-1, 0, -1); break;
     }
   }
   close(connection);

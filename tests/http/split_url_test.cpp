@@ -61,7 +61,7 @@ TEST(SplitUrlTest, SplitsHostPathAndPort) {
 
 TEST(SplitUrlTest, RefusesWhatItCannotSplitAndWritesNothing) {
   const std::string longHost(128, 'h');
-  const std::string longPath(1023, 'p');  // with its leading "/" one byte too many
+  const std::string longPath(1023, 'p');     // with its leading "/" one byte too many
   const std::string pathOfSpaces(341, ' ');  // fits raw, not once encoded
   const std::string refused[] = {
       "",

@@ -54,7 +54,8 @@ TEST_F(NginxTest, HeadExchangeClassifiesRealHeads) {
 TEST_F(NginxTest, PageArrivesWhole) {
   SilentContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 1, "127.0.0.1", "/page.html", page, "127.0.0.1", s_server->Port()), 1);
+  EXPECT_EQ(
+      DownloadPage(context, 1, "127.0.0.1", "/page.html", page, "127.0.0.1", s_server->Port()), 1);
   EXPECT_EQ(page, Served("page.html"));
 }
 
@@ -79,8 +80,8 @@ TEST_F(NginxTest, FiftyMegabytesArriveByteIdentical) {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   std::string file = std::string(pattern) + "/big.bin";
   SilentContext context;
-  EXPECT_EQ(DownloadFile(context, 1, "127.0.0.1", "/big.bin", kBigSize, "127.0.0.1", s_server->Port(),
-                         file),
+  EXPECT_EQ(DownloadFile(context, 1, "127.0.0.1", "/big.bin", kBigSize, "127.0.0.1",
+                         s_server->Port(), file),
             0);
   std::ifstream in(file, std::ios::binary);
   std::stringstream content;

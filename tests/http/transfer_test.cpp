@@ -83,8 +83,8 @@ TEST(HeadExchangeTest, ClassifiesAndNamesFromTheHead) {
       {"page with charset", "/", Head("200 OK", "Content-Type: text/html; charset=UTF-8\r\n"), 1,
        "html", "", 0},
       {"nosniff before the type is still a page", "/index",
-       Head("200 OK", "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n"), 1,
-       "html", "", 0},
+       Head("200 OK", "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n"), 1, "html",
+       "", 0},
       {"capital page type is a file", "/docs/report.doc",
        Head("200 OK", "Content-Type: TEXT/HTML\r\nContent-Length: 4000\r\n"), 1, ".doc",
        "report.doc", 4000},
@@ -149,13 +149,13 @@ TEST(HeadExchangeTest, ClassifiesAndNamesFromTheHead) {
 }
 
 TEST_F(ScriptedServerTest, HeadExchangeKeepsTheRawLastModified) {
-  server.Connection().ReadRequest().Send(
-      Head("200 OK", "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\nContent-Type: text/html\r\n"));
+  server.Connection().ReadRequest().Send(Head(
+      "200 OK", "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\nContent-Type: text/html\r\n"));
   ASSERT_TRUE(server.Start());
   char lastModified[kLastModifiedSize], extension[kExtensionSize], name[kNameSize] = "kept";
   int length = 0;
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, server.Port(), length,
-                         kFastTimeouts),
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, server.Port(),
+                         length, kFastTimeouts),
             1);
   EXPECT_STREQ(lastModified, " Mon, 07 Dec 2026 10:00:00 GMT");
   EXPECT_STREQ(name, "kept");  // a page leaves the name alone
@@ -175,16 +175,16 @@ TEST(HeadExchangeTest, ConnectionFailures) {
   ScriptedServer silent;
   silent.Connection().ReadRequest().Hold();
   ASSERT_TRUE(silent.Start());
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, silent.Port(), length,
-                         kFastTimeouts),
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, silent.Port(),
+                         length, kFastTimeouts),
             -1);  // head time-out
   silent.Stop();
 
   ScriptedServer broken;
   broken.Connection().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Ty").Close();
   ASSERT_TRUE(broken.Start());
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, broken.Port(), length,
-                         kFastTimeouts),
+  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, broken.Port(),
+                         length, kFastTimeouts),
             -8);  // closed inside the head
 }
 
@@ -251,7 +251,8 @@ TEST_F(ScriptedServerTest, PageZeroByteDropsTheRestOfItsChunkOnly) {
 }
 
 TEST_F(ScriptedServerTest, PageOf404IsStillThePage) {
-  server.Connection().ReadRequest().Send(Head("404 Not Found", "Content-Length: 9\r\n") + "not found");
+  server.Connection().ReadRequest().Send(Head("404 Not Found", "Content-Length: 9\r\n") +
+                                         "not found");
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
@@ -264,7 +265,8 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), -1);
+  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts),
+            -1);
   EXPECT_EQ(context.lines.back(), "Socket已关闭......");
 }
 
@@ -272,8 +274,10 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
 
 class FileDownloadTest : public ScriptedServerTest {
 protected:
-  int Download(std::uint32_t total, std::string& file, const HttpTimeouts& timeouts = kFastTimeouts) {
-    return DownloadFile(context, 3, "h", "/f.bin", total, "127.0.0.1", server.Port(), file, timeouts);
+  int Download(std::uint32_t total, std::string& file,
+               const HttpTimeouts& timeouts = kFastTimeouts) {
+    return DownloadFile(context, 3, "h", "/f.bin", total, "127.0.0.1", server.Port(), file,
+                        timeouts);
   }
   TempFolder folder;
   RecordingContext context;
@@ -322,7 +326,10 @@ TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
       .ReadRequest()
       .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
       .Close();
-  server.Connection().ReadRequest().Send(Head("200 OK", "Content-Length: 50000\r\n") + data).Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data)
+      .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(50000, file), 0);
@@ -333,7 +340,10 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
   const std::string data = Bytes(5000);
   server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 1000)).Close();
   server.Connection().ReadRequest().Send(Head("503 Service Unavailable", "") + "busy").Close();
-  server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(1000)).Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "") + data.substr(1000))
+      .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(5000, file), 0);
@@ -345,8 +355,14 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
 TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
   const std::string data = Bytes(1000);
   server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 100)).Close();
-  server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(100, 100)).Close();
-  server.Connection().ReadRequest().Send(Head("206 Partial Content", "") + data.substr(200, 100)).Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "") + data.substr(100, 100))
+      .Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "") + data.substr(200, 100))
+      .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(1000, file), -1);
@@ -385,9 +401,14 @@ TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
   ASSERT_TRUE(server.Start());
   std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(1024, file), 0);
-  const std::vector<std::string> expected = {
-      file, "连接服务器......", "开始接收数据......", "接收到 1023 字节.....", "下载速度：1023 (B)......",
-      "接收到 1 字节.....", "下载速度：1.00 (KB)......", "Socket已关闭......"};
+  const std::vector<std::string> expected = {file,
+                                             "连接服务器......",
+                                             "开始接收数据......",
+                                             "接收到 1023 字节.....",
+                                             "下载速度：1023 (B)......",
+                                             "接收到 1 字节.....",
+                                             "下载速度：1.00 (KB)......",
+                                             "Socket已关闭......"};
   EXPECT_EQ(context.lines, expected);
 }
 
@@ -446,12 +467,13 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
 
 TEST_F(FileDownloadTest, ConnectionFailuresKeepTheEmptyFile) {
   std::string file = folder.path() + "f.bin";
-  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(), file,
-                         kFastTimeouts),
+  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(),
+                         file, kFastTimeouts),
             -1);
   EXPECT_TRUE(std::filesystem::exists(file));
   std::string other = folder.path() + "g.bin";
-  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts), -8);
+  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts),
+            -8);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@ namespace quarry {
 namespace {
 
 TEST(TcpSocketTest, SendErrorsThatMeanTheTimeLimitOrAGonePeerGiveZero) {
-  for (const int error : {ETIMEDOUT, EAGAIN, EWOULDBLOCK, ECONNABORTED, ECONNRESET, EPIPE,
-                          EHOSTUNREACH, ESHUTDOWN}) {
+  for (const int error :
+       {ETIMEDOUT, EAGAIN, EWOULDBLOCK, ECONNABORTED, ECONNRESET, EPIPE, EHOSTUNREACH, ESHUTDOWN}) {
     EXPECT_EQ(SendErrorResult(error), 0) << error;
   }
   for (const int error : {EBADF, ENOTSOCK, EINVAL, ENOTCONN, EMSGSIZE, ENOMEM, 0}) {

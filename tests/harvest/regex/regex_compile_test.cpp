@@ -34,11 +34,17 @@ TEST(RegexCompileTest, ImageLinkPatternIsFourListsOfStockElements) {
   EXPECT_EQ(engine.Dump(),
             "Alt(List(Str(\"http://image\") Stock(2) Str(\"baidu\") Stock(2) "
             "Str(\"com/i?z=0&cl=2&ct=\") Greedy(1,inf,Stock(7)) "
-            "Str(\"&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage&word=\") " + run +
+            "Str(\"&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage&word=\") " +
+                run +
                 " Str(\"&pn=\") Greedy(1,inf,Stock(7))) | "
-                "List(Str(\"http://\") " + run + " Stock(2) Str(\"jpg\")) | "
-                "List(Str(\"http://\") " + run + " Stock(2) Str(\"gif\")) | "
-                "List(Str(\"http://\") " + run + " Stock(2) Str(\"bmp\")))");
+                "List(Str(\"http://\") " +
+                run +
+                " Stock(2) Str(\"jpg\")) | "
+                "List(Str(\"http://\") " +
+                run +
+                " Stock(2) Str(\"gif\")) | "
+                "List(Str(\"http://\") " +
+                run + " Stock(2) Str(\"bmp\")))");
   EXPECT_EQ(engine.MaxGroupNumber(), 0);
 }
 
@@ -131,7 +137,8 @@ TEST(RegexCompileTest, GroupsOfEveryKind) {
       {"(a)", FLAG_RIGHT_TO_LEFT, "List/r(Close(1) Str/r(\"a\") Open(1))"},
       {"(?i)a|b", 0, "Alt(List(Empty Str/i(\"a\")) | Str/i(\"b\"))"},
       {"(?i:a)b", 0, "List(Str/i(\"a\") Str(\"b\"))"},
-      {"(a(?i)b)c", 0, "List(List(Open(1) List(Str(\"a\") Empty Str/i(\"b\")) Close(1)) Str(\"c\"))"},
+      {"(a(?i)b)c", 0,
+       "List(List(Open(1) List(Str(\"a\") Empty Str/i(\"b\")) Close(1)) Str(\"c\"))"},
       {"(?i-i)a", 0, "List(Empty Str(\"a\"))"},
       {"(?s).(?-s).", 0, "List(Empty Stock(1) Empty Stock(2))"},
       {"(?m)^", 0, "List(Empty Bound(StartLine))"},
@@ -140,8 +147,7 @@ TEST(RegexCompileTest, GroupsOfEveryKind) {
       {"(?(x)a)", 0, "Cond(Assert(Str(\"x\")),Str(\"a\"),-)"},
       {"(?(?=x)a|b|c)", 0, "Cond(Assert(Str(\"x\")),Str(\"a\"),Alt(Str(\"b\") | Str(\"c\")))"},
       {"(?R)", 0, "Recurse(0)"},
-      {"(a(?1)?b)", 0,
-       "List(Open(1) List(Str(\"a\") Greedy(0,1,Recurse(1)) Str(\"b\")) Close(1))"},
+      {"(a(?1)?b)", 0, "List(Open(1) List(Str(\"a\") Greedy(0,1,Recurse(1)) Str(\"b\")) Close(1))"},
       {"(?R 2)", 0, "Recurse(2)"},
       {"(?&x)", 0, "Empty"},  // an unknown option setting
   });
@@ -162,7 +168,8 @@ TEST(RegexCompileTest, NamesAreSettledAfterTheParse) {
       {"\\k", 0, "Backref(0)"},
       {"\\1234", 0, "List(Backref(123) Str(\"4\"))"},
       {"(a)\\1", FLAG_IGNORE_CASE, "List(List(Open(1) Str/i(\"a\") Close(1)) Backref/i(1))"},
-      {"(?<x>a)(?(x)b|c)", 0, "List(List(Open(1,x) Str(\"a\") Close(1)) Cond(1,Str(\"b\"),Str(\"c\")))"},
+      {"(?<x>a)(?(x)b|c)", 0,
+       "List(List(Open(1,x) Str(\"a\") Close(1)) Cond(1,Str(\"b\"),Str(\"c\")))"},
       {"(?(<x>)b)", 0, "Cond(Assert(Str(\"<x>\")),Str(\"b\"),-)"},
       {"(?R<x>)(?<x>a)", 0, "List(Recurse(1,x) List(Open(1,x) Str(\"a\") Close(1)))"},
       {"(?R<zz>)", 0, "Recurse(-3,zz)"},

@@ -18,6 +18,7 @@
 // Every pattern is run over a few generated subjects, searching again from the end of each
 // match (one byte further after an empty match), and every match and group pair of both
 // engines is compared. Python runs once, fed the whole batch through a temporary file.
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +27,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ Piece Wrap(const std::string& open, const Piece& inner, bool nullable) {
 
 // Writes random patterns; recursion follows the generated nesting, which is capped.
 class PatternGenerator {
- public:
+public:
   PatternGenerator(std::mt19937_64& random, int flags) : m_random(random), m_flags(flags) {}
 
   Piece Generate() {
@@ -73,7 +73,7 @@ class PatternGenerator {
     return Alternation(0);
   }
 
- private:
+private:
   static constexpr int kMaxDepth = 3;
 
   int Pick(int n) { return static_cast<int>(m_random() % static_cast<std::uint64_t>(n)); }
@@ -154,9 +154,8 @@ class PatternGenerator {
     }
     if (roll < 89 && !m_closed.empty()) {
       // Wrapped so that a digit after it cannot join the group number.
-      return Same(
-          "(?:\\" + std::to_string(m_closed[Pick(static_cast<int>(m_closed.size()))]) + ")",
-          true);
+      return Same("(?:\\" + std::to_string(m_closed[Pick(static_cast<int>(m_closed.size()))]) + ")",
+                  true);
     }
     if (roll < 95) {
       Piece inner = Alternation(depth + 1);
@@ -199,10 +198,10 @@ class PatternGenerator {
       return kShort[Pick(4)];
     }
     // Members; letters only when case matters, since classes never fold case here.
-    static const char* const kCased[] = {"a", "b", "c", "x", "a-c", "b-x", "1", "0-9", "\\-", " ",
-                                         ".", "\\d", "(", "\\w", "*"};
-    static const char* const kUncased[] = {"1", "0-9", "\\-", " ", ".", "\\d", "(", "_", "*",
-                                           "\\]"};
+    static const char* const kCased[] = {"a",   "b", "c", "x",   "a-c", "b-x", "1", "0-9",
+                                         "\\-", " ", ".", "\\d", "(",   "\\w", "*"};
+    static const char* const kUncased[] = {"1",   "0-9", "\\-", " ", ".",
+                                           "\\d", "(",   "_",   "*", "\\]"};
     std::string out = "[";
     if (Chance(35)) out += '^';
     const int members = 1 + Pick(3);
@@ -334,8 +333,8 @@ std::vector<std::string> RunReference(const std::vector<Case>& cases) {
       in << c.flags << ' ' << Hex(c.reference) << ' ' << Hex(c.subject) << '\n';
     }
   }
-  const std::string command = "python3 " + script.string() + ' ' + input.string() + " > " +
-                              output.string();
+  const std::string command =
+      "python3 " + script.string() + ' ' + input.string() + " > " + output.string();
   std::vector<std::string> lines;
   if (std::system(command.c_str()) == 0) {
     std::ifstream out(output);
@@ -350,8 +349,8 @@ std::vector<std::string> RunReference(const std::vector<Case>& cases) {
 std::vector<Case> GenerateCases() {
   const char* seed = std::getenv("QUARRY_REGEX_DIFF_SEED");
   std::mt19937_64 random(seed && *seed ? std::strtoull(seed, nullptr, 10) : kSeed);
-  static const int kFlagChoices[] = {0, 0, 0, kIgnoreCase, kMultiLine, kDotAll,
-                                     kMultiLine | kIgnoreCase};
+  static const int kFlagChoices[] = {
+      0, 0, 0, kIgnoreCase, kMultiLine, kDotAll, kMultiLine | kIgnoreCase};
   std::vector<Case> cases;
   for (int p = 0; p < kPatternCount; ++p) {
     const int flags = kFlagChoices[random() % 7];
@@ -403,9 +402,9 @@ TEST(RegexDifferentialTest, AgreesWithPythonOnGeneratedPatterns) {
            << Printable(d.c->subject) << "\"\n    python: " << d.want << "\n    engine: " << d.got
            << '\n';
   }
-  EXPECT_TRUE(disagreements.empty()) << disagreements.size() << " of " << cases.size()
-                                     << " searches disagree; shortest:\n"
-                                     << report.str();
+  EXPECT_TRUE(disagreements.empty())
+      << disagreements.size() << " of " << cases.size() << " searches disagree; shortest:\n"
+      << report.str();
   EXPECT_EQ(refused, 0);
   // A generator that stopped producing matches would compare nothing of interest.
   EXPECT_GT(matched, cases.size() / 5) << matched << " of " << cases.size() << " searches match";

@@ -34,9 +34,8 @@ void ExpectMatches(const std::vector<MatchCase>& cases) {
     RegexEngine engine(c.pattern, c.flags);
     const MatchResult result =
         engine.Match(c.subject.data(), static_cast<int>(c.subject.size()), c.start);
-    EXPECT_EQ(Pairs(result), c.expected)
-        << "pattern: " << c.pattern << " flags: " << c.flags << " subject: " << c.subject
-        << " start: " << c.start;
+    EXPECT_EQ(Pairs(result), c.expected) << "pattern: " << c.pattern << " flags: " << c.flags
+                                         << " subject: " << c.subject << " start: " << c.start;
   }
 }
 
@@ -67,7 +66,7 @@ TEST(RegexMatchTest, EmptyMatchesAndTheSearchLoop) {
   RegexEngine engine("a", 0);
   EXPECT_FALSE(engine.Match(nullptr).IsMatched());
   EXPECT_FALSE(engine.Match("a", 1, 2).IsMatched());  // a start past the end
-  EXPECT_EQ(Pairs(engine.Match("xa")), "1 2");         // NUL-terminated entry point
+  EXPECT_EQ(Pairs(engine.Match("xa")), "1 2");        // NUL-terminated entry point
 }
 
 TEST(RegexMatchTest, StringsAndCase) {
@@ -91,7 +90,10 @@ TEST(RegexMatchTest, ClassesAndStockElements) {
       {"\\s", R, "a\vb", -1, "1 2"},
       {".", 0, "\n", -1, "no match"},
       {".", FLAG_DOT_ALL, "\n", -1, "0 1"},
-      {"a.c", 0, "a\xE4" "c", -1, "0 3"},
+      {"a.c", 0,
+       "a\xE4"
+       "c",
+       -1, "0 3"},
       {"[^a]", 0, "a\xFF", -1, "1 2"},
       {"[z-a]", 0, "az", -1, "no match"},
       {"[a-\\xE9]", 0, "b\xE0", -1, "no match"},  // ranges compare bytes as signed values
@@ -240,7 +242,8 @@ TEST(RegexMatchTest, ImageLinks) {
       {pattern, 0, "http://a/b.png http://c", -1, "no match"},
       {pattern, 0,
        "<a href=\"http://image.baidu.com/i?z=0&cl=2&ct=201326592&sn=&lm=-1&cm=1&sc=0&bu=&rn=21"
-       "&tn=baiduimage&word=cat&pn=21\">", -1, "9 114"},
+       "&tn=baiduimage&word=cat&pn=21\">",
+       -1, "9 114"},
   });
 }
 

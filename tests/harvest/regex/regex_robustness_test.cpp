@@ -39,8 +39,8 @@ void SearchAll(const RegexEngine& engine, const std::vector<std::string>& subjec
 
 TEST(RegexRobustnessTest, DeepNestingEndsThePatternInsteadOfTheStack) {
   const std::vector<std::string> subjects = {"", "a", "((((a))))", "abc(def)"};
-  for (const std::string opener : {"(", "(?:", "(?=", "(?<=", "(?>", "(?i", "(?(", "(?<n>",
-                                   "(?(?=", "a|(", "[", "(a*"}) {
+  for (const std::string opener :
+       {"(", "(?:", "(?=", "(?<=", "(?>", "(?i", "(?(", "(?<n>", "(?(?=", "a|(", "[", "(a*"}) {
     std::string pattern;
     for (int i = 0; i < 100000; ++i) pattern += opener;
     RegexEngine engine;
@@ -73,13 +73,16 @@ TEST(RegexRobustnessTest, RecursionWithoutProgressIsBounded) {
 // Random patterns built from the dialect's pieces, so that most of them exercise real syntax.
 std::string RandomPattern(std::mt19937& random) {
   static const std::vector<std::string> pieces = {
-      "a", "b", "ab", "x", ".", "\\d", "\\w", "\\s", "\\S", "\\b", "\\B", "^", "$", "\\A", "\\Z",
-      "\\G", "[", "]", "[^", "-", "[:alpha:]", "[:^digit:]", "(", ")", "(?:", "(?i)", "(?-i)",
-      "(?s:", "(?m)", "(?=", "(?!", "(?<=", "(?<!", "(?>", "(?<n>", "(?'m'", "(?P<n>", "(?(1)",
-      "(?(n)", "(?(?=a)", "(?R)", "(?1)", "(?2)", "(?&n)", "\\1", "\\2", "\\k<n>", "\\g1", "*",
-      "+", "?", "*?", "+?", "??", "*+", "++", "{2}", "{1,3}", "{,2}", "{3,}", "{0}", "|", "|",
-      "\\Q", "\\E", "\\L", "\\U", "\\x4", "\\x{41}", "\\u00", "#", " ", "\\", "\\0", "{", "}",
-      "(?#c)", "\\t", ":", "^", "a{999}", "(?R)?"};
+      "a",      "b",      "ab",        "x",          ".",     "\\d",     "\\w",   "\\s",   "\\S",
+      "\\b",    "\\B",    "^",         "$",          "\\A",   "\\Z",     "\\G",   "[",     "]",
+      "[^",     "-",      "[:alpha:]", "[:^digit:]", "(",     ")",       "(?:",   "(?i)",  "(?-i)",
+      "(?s:",   "(?m)",   "(?=",       "(?!",        "(?<=",  "(?<!",    "(?>",   "(?<n>", "(?'m'",
+      "(?P<n>", "(?(1)",  "(?(n)",     "(?(?=a)",    "(?R)",  "(?1)",    "(?2)",  "(?&n)", "\\1",
+      "\\2",    "\\k<n>", "\\g1",      "*",          "+",     "?",       "*?",    "+?",    "??",
+      "*+",     "++",     "{2}",       "{1,3}",      "{,2}",  "{3,}",    "{0}",   "|",     "|",
+      "\\Q",    "\\E",    "\\L",       "\\U",        "\\x4",  "\\x{41}", "\\u00", "#",     " ",
+      "\\",     "\\0",    "{",         "}",          "(?#c)", "\\t",     ":",     "^",     "a{999}",
+      "(?R)?"};
   std::uniform_int_distribution<int> count(1, 12);
   std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
   std::string pattern;

@@ -23,8 +23,8 @@ struct Twin {
 };
 
 Twin RandomSequence(std::mt19937& random, int depth) {
-  static const std::vector<std::string> atoms = {"http://", "a", "b", "ab", ".", "[^\\s]",
-                                                 "\\d", "jpg", ".jpg", "[ab]", "x", "\\b"};
+  static const std::vector<std::string> atoms = {"http://", "a",   "b",    "ab",   ".", "[^\\s]",
+                                                 "\\d",     "jpg", ".jpg", "[ab]", "x", "\\b"};
   static const std::vector<std::string> quantifiers = {"", "", "*", "+", "?", "*?", "{1,2}"};
   std::uniform_int_distribution<std::size_t> atom(0, atoms.size() - 1);
   std::uniform_int_distribution<std::size_t> quantifier(0, quantifiers.size() - 1);
@@ -58,8 +58,8 @@ Twin RandomSequence(std::mt19937& random, int depth) {
 }
 
 std::string RandomSubject(std::mt19937& random) {
-  static const std::vector<std::string> parts = {"http://", "a", "b", "x", ".", "jpg", " ",
-                                                 "\n", "1", "2", "\"", "/", "h", "ab"};
+  static const std::vector<std::string> parts = {"http://", "a", "b", "x",  ".", "jpg", " ",
+                                                 "\n",      "1", "2", "\"", "/", "h",   "ab"};
   std::uniform_int_distribution<std::size_t> part(0, parts.size() - 1);
   std::uniform_int_distribution<int> count(0, 14);
   std::string subject;
