@@ -1,0 +1,34 @@
+// InfoPage: the first page of the information view, eight rows of figures of the selected
+// task (keyword, state, start time, pages to fetch, pages fetched, files downloaded, folder,
+// threads), each with the page's one icon, its label and its value.
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QTreeWidget>
+
+#include "engine/search_task.h"
+
+class InfoPage : public QTreeWidget {
+  Q_OBJECT
+
+public:
+  static constexpr int kRows = 8;
+  static constexpr int kIconColumnWidth = 25;
+  static constexpr int kLabelColumnWidth = 120;
+  static constexpr int kValueColumnWidth = 900;
+  static constexpr int kIconSize = 20;
+
+  explicit InfoPage(QWidget* parent = nullptr);
+
+  // Writes the eight values of `task` into the value column.
+  void ShowTask(const quarry::SearchTask& task);
+
+  QString Label(int row) const;
+  QString Value(int row) const;
+
+  // "等待", "运行", "暂停" or "完成"; empty for a state byte the program does not know.
+  static QString StateLabel(quarry::TaskState state);
+  // The page's one icon, 20 x 20.
+  static QIcon RowIcon();
+};
