@@ -2,6 +2,7 @@
 // process, on a free 127.0.0.1 port, with its configuration, pid file, logs, temporary paths
 // and served files all inside a temporary folder that Stop() removes. Files are placed under
 // Root(); a location /nosniff/ adds the X-Content-Type-Options header and a charset to pages.
+// A caller may add configuration lines of its own to the server block before Start.
 // Header-only so that the benchmarks can use it without the test framework.
 #pragma once
 
@@ -36,6 +37,9 @@ public:
   NginxServer& operator=(const NginxServer&) = delete;
 
   static bool Available() { return ::access(kBinary, X_OK) == 0; }
+
+  // Lines placed inside the server block (locations of the caller's own); call before Start.
+  void SetExtraServerConfig(const std::string& lines) { m_extra = lines; }
 
   // Makes the folder and starts nginx; true once it accepts connections. On failure `error`
   // says why (the error log's content when nginx itself refused to start).
@@ -111,7 +115,7 @@ private:
          << "  sendfile on;\n  keepalive_timeout 5;\n"
          << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << p << "www;\n"
          << "    location /nosniff/ { add_header X-Content-Type-Options nosniff; charset utf-8; }\n"
-         << "  }\n}\n";
+         << m_extra << "  }\n}\n";
   }
 
   bool Launch() {
@@ -171,6 +175,7 @@ private:
   }
 
   std::string m_prefix;
+  std::string m_extra;
   int m_port = 0;
   pid_t m_pid = -1;
 };
