@@ -453,6 +453,17 @@ private slots:
     view.Tabs()->ActivatePage(0);
     QTest::qWait(50);
     QVERIFY(quarry::testing::SaveScreenshot(view, "info_view_running_task"));
+
+    // Six threads do not fit the strip: shifted to its end, the last tab is whole.
+    view.ResetThreadPages();
+    view.AddThreadPages(6);
+    view.ShowTask(MakeRecord("风景 壁纸", quarry::TaskState::Running, 6, 50, 3, 18));
+    SheetTabCtrl* tabs = view.Tabs();
+    while (tabs->RightArrow()->isEnabled()) QTest::mouseClick(tabs->RightArrow(), Qt::LeftButton);
+    QVERIFY(tabs->StripOffset() > 0);
+    QVERIFY(tabs->Frame().strip.contains(tabs->TabOutline(6).boundingRect()));
+    QTest::qWait(50);
+    QVERIFY(quarry::testing::SaveScreenshot(view, "info_view_six_threads_strip_shifted"));
   }
 };
 
