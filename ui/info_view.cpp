@@ -110,6 +110,11 @@ void CInfoView::Drain() {
     taken.figures.swap(m_pending.figures);
     m_pending.wakePosted = false;
   }
+  const bool empty = taken.generation == m_shownGeneration && !taken.figures &&
+                     std::all_of(taken.lines.begin(), taken.lines.end(),
+                                 [](const std::deque<QString>& lines) { return lines.empty(); });
+  if (empty) return;
+  ++m_batches;
   if (taken.generation != m_shownGeneration) {
     // A new set of pages: the old ones go with their lines, the new ones start empty.
     m_shownGeneration = taken.generation;

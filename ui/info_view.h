@@ -15,6 +15,8 @@
 // is dropped when written, so nothing of one task ever shows on another task's pages. They and
 // a ShowTask made on the GUI thread take effect at once; called from another thread they take
 // effect at the next drain.
+//
+// Detach the view from every runner (TaskControl::Shutdown does) before destroying it.
 #pragma once
 
 #include <QTimer>
@@ -59,6 +61,8 @@ public:
   // Lines waiting in the buffer, and lines put on pages since the view was made.
   std::size_t PendingLines();
   std::uint64_t LinesShown() const { return m_linesShown; }
+  // Drains that found something to show.
+  std::uint64_t Batches() const { return m_batches; }
 
 private:
   // What the workers and task control asked for since the last drain.
@@ -83,5 +87,6 @@ private:
   std::array<ThreadLog*, kMaxThreadPages> m_logs{};
   std::uint64_t m_shownGeneration = 0;
   std::uint64_t m_linesShown = 0;
+  std::uint64_t m_batches = 0;
   QTimer m_batchTimer;
 };
