@@ -25,6 +25,11 @@ function(quarry_library name)
   endif()
 endfunction()
 
+# Seconds any one test may run before CTest stops it and reports it as failed by name, so that
+# a test that hangs or spins ends the run instead of holding it until CI gives up. The slowest
+# tests take a few seconds even under the sanitizers; the few that take longer set their own.
+set(QUARRY_TEST_TIMEOUT 60)
+
 # quarry_tests(NAME DEPENDS...) builds one GoogleTest program from the *_test.cpp files of the
 # calling folder and registers each of its tests with CTest.
 function(quarry_tests name)
@@ -37,5 +42,6 @@ function(quarry_tests name)
   target_link_libraries(${name} PRIVATE quarry_common ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main
                         Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                                  TIMEOUT ${QUARRY_TEST_TIMEOUT})
 endfunction()
