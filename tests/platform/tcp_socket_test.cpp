@@ -1,9 +1,16 @@
-// The socket layer's error classes and name resolution (no network beyond the loopback).
+// The socket layer's error classes, name resolution and time limits (no network beyond the
+// loopback).
 #include "platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace quarry {
 namespace {
@@ -32,12 +39,72 @@ TEST(TcpSocketTest, OwnerClosesOnceAndMovesItsDescriptor) {
   TcpSocket second(std::move(first));
   EXPECT_FALSE(first.Valid());
   EXPECT_EQ(second.Descriptor(), descriptor);
-  EXPECT_TRUE(second.SetTimeLimit(1500, false));
-  EXPECT_FALSE(second.SetTimeLimit(-1, false));
   EXPECT_TRUE(second.Close());
   EXPECT_EQ(second.Descriptor(), kNoSocket);
   EXPECT_TRUE(second.Close());  // nothing left to close
   EXPECT_FALSE(second.SetTimeLimit(100, true));
+}
+
+// The limit as the system holds it, read back from the socket.
+timeval LimitOf(const TcpSocket& socket, int option) {
+  timeval limit{-1, -1};
+  socklen_t size = sizeof limit;
+  EXPECT_EQ(getsockopt(socket.Descriptor(), SOL_SOCKET, option, &limit, &size), 0);
+  return limit;
+}
+
+TEST(TcpSocketTest, TimeLimitsReachTheSocketInSecondsAndMicroseconds) {
+  struct Case {
+    int milliseconds;
+    long seconds;
+    long microseconds;
+  } cases[] = {{1500, 1, 500000}, {20000, 20, 0}, {20, 0, 20000}, {0, 0, 0}};
+  TcpSocket socket = TcpSocket::OpenStream();
+  ASSERT_TRUE(socket.Valid());
+  for (const Case& c : cases) {
+    for (const bool sending : {false, true}) {
+      ASSERT_TRUE(socket.SetTimeLimit(c.milliseconds, sending)) << c.milliseconds;
+      const timeval limit = LimitOf(socket, sending ? SO_SNDTIMEO : SO_RCVTIMEO);
+      EXPECT_EQ(limit.tv_sec, c.seconds) << c.milliseconds << (sending ? " send" : " receive");
+      EXPECT_EQ(limit.tv_usec, c.microseconds)
+          << c.milliseconds << (sending ? " send" : " receive");
+    }
+  }
+  // Setting one direction leaves the other alone; a negative limit is refused and changes nothing.
+  ASSERT_TRUE(socket.SetTimeLimit(1500, false));
+  ASSERT_TRUE(socket.SetTimeLimit(0, true));
+  EXPECT_FALSE(socket.SetTimeLimit(-1, false));
+  EXPECT_EQ(LimitOf(socket, SO_RCVTIMEO).tv_usec, 500000);
+  EXPECT_EQ(LimitOf(socket, SO_SNDTIMEO).tv_sec, 0);
+}
+
+TEST(TcpSocketTest, AReadFromASilentServerEndsAtTheReceiveLimit) {
+  // A listener that never accepts: the kernel completes the connection, and nothing is sent.
+  TcpSocket listener = TcpSocket::OpenStream();
+  ASSERT_TRUE(listener.Valid());
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(listener.Descriptor(), reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(listen(listener.Descriptor(), 4), 0);
+  ASSERT_EQ(getsockname(listener.Descriptor(), reinterpret_cast<sockaddr*>(&address), &size), 0);
+
+  TcpSocket client = TcpSocket::OpenStream();
+  ASSERT_EQ(client.ConnectWithin("127.0.0.1", ntohs(address.sin_port), 5000),
+            ConnectOutcome::kConnected);
+  constexpr int kLimitMs = 500;
+  ASSERT_TRUE(client.SetTimeLimit(kLimitMs, false));
+  char buffer[16];
+  int error = 0;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.Receive(buffer, sizeof buffer, false, &error), -1);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
+  EXPECT_TRUE(error == EAGAIN || error == EWOULDBLOCK) << error;
+  // Wide bounds: this checks the unit of the limit, not the speed of the machine.
+  EXPECT_GE(waited.count(), kLimitMs * 8 / 10);
+  EXPECT_LT(waited.count(), kLimitMs + 2500);
 }
 
 }  // namespace
