@@ -1,0 +1,124 @@
+// The result browser; see quarry_view.h.
+#include "ui/quarry_view.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "ui/file_list.h"
+#include "ui/thumbnail_list.h"
+
+using namespace quarry;
+
+namespace {
+
+const QString kDatabaseError = QStringLiteral("打开数据库出错!");
+const QString kFileMissing = QStringLiteral("文件不存在：%1");
+const QString kOpenFailed = QStringLiteral("无法打开文件：%1");
+
+}  // namespace
+
+CQuarryView::CQuarryView(QWidget* parent)
+    : QWidget(parent), m_thumbnails(new ThumbnailList(this)), m_files(new FileList(this)) {
+  setObjectName(QStringLiteral("QuarryView"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(m_thumbnails);
+  layout->addWidget(m_files);
+  m_files->hide();
+  m_showMessage = [this](const QString& text) {
+    QMessageBox::warning(this, QStringLiteral("Quarry"), text);
+  };
+  connect(m_files, &FileList::openRequested, this, &CQuarryView::OpenFile);
+}
+
+CQuarryView::~CQuarryView() = default;
+
+void CQuarryView::ShowTask(FileKind kind, const std::string& folder) {
+  {
+    std::lock_guard<std::mutex> guard(m_savedLock);
+    m_saved.clear();
+  }
+  m_hasTask = true;
+  m_kind = kind;
+  if (kind == FileKind::Image) {
+    m_files->hide();
+    m_files->ShowFolder(kind, std::string());
+    m_thumbnails->show();
+    m_thumbnails->ShowFolder(folder);
+  } else {
+    m_thumbnails->hide();
+    m_thumbnails->ShowFolder(std::string());
+    m_files->show();
+    m_files->ShowFolder(kind, folder);
+  }
+  LoadPage(1);
+}
+
+void CQuarryView::OnRecordAdded(FileKind kind, const std::string& localPath, const std::string& url,
+                                const std::string& title) {
+  bool first;
+  {
+    std::lock_guard<std::mutex> guard(m_savedLock);
+    first = m_saved.empty();
+    m_saved.push_back(SavedRecord{kind, localPath, url, title});
+  }
+  if (first) QMetaObject::invokeMethod(this, &CQuarryView::DrainSavedRecords, Qt::QueuedConnection);
+}
+
+void CQuarryView::DrainSavedRecords() {
+  std::vector<SavedRecord> saved;
+  {
+    std::lock_guard<std::mutex> guard(m_savedLock);
+    saved.swap(m_saved);
+  }
+  if (!m_hasTask || saved.empty()) return;
+  for (const SavedRecord& record : saved) {
+    // A record of the other face's kinds cannot belong to the task shown.
+    if ((record.kind == FileKind::Image) != (m_kind == FileKind::Image)) continue;
+    if (m_kind == FileKind::Image)
+      m_thumbnails->AddLiveRecord(record.path, record.url);
+    else
+      m_files->AddLiveRecord(record.path, record.url, record.title);
+  }
+  emit pagingChanged();
+}
+
+void CQuarryView::NextPage() {
+  if (CanNextPage()) LoadPage(position().current + 1);
+}
+
+void CQuarryView::PreviousPage() {
+  if (CanPreviousPage()) LoadPage(position().current - 1);
+}
+
+void CQuarryView::FirstPage() {
+  if (CanFirstPage()) LoadPage(1);
+}
+
+void CQuarryView::LastPage() {
+  if (CanLastPage()) LoadPage(position().count);
+}
+
+PagePosition CQuarryView::position() const {
+  return showsThumbnails() ? m_thumbnails->position() : m_files->position();
+}
+
+bool CQuarryView::showsThumbnails() const { return !m_hasTask || m_kind == FileKind::Image; }
+
+void CQuarryView::LoadPage(int page) {
+  const bool loaded = showsThumbnails() ? m_thumbnails->LoadPage(page) : m_files->LoadPage(page);
+  emit pagingChanged();
+  if (!loaded) m_showMessage(kDatabaseError);
+}
+
+void CQuarryView::OpenFile(const QString& path) {
+  if (!QFileInfo::exists(path)) {
+    m_showMessage(kFileMissing.arg(path));
+    return;
+  }
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) m_showMessage(kOpenFailed.arg(path));
+}

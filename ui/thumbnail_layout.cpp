@@ -1,0 +1,72 @@
+// The result browser's geometry and text rules; see thumbnail_layout.h.
+#include "ui/thumbnail_layout.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "records/record_store.h"
+
+namespace quarry {
+
+QSize ThumbnailDrawSize(QSize picture) {
+  if (picture.width() <= 0 || picture.height() <= 0) picture = QSize(kCellSize, kCellSize);
+  const long long w = picture.width();
+  const long long h = picture.height();
+  if (w > h) {
+    const int width = kCellSize - 2 * kCellPadding;
+    return QSize(width, static_cast<int>(std::max(1LL, (h * width + w / 2) / w)));
+  }
+  int height = kCellSize - 2 * kCellPadding;
+  if (height > kPictureAreaHeight - kNameHeight) height -= kNameHeight;
+  return QSize(static_cast<int>(std::max(1LL, (w * height + h / 2) / h)), height);
+}
+
+QRect CellRect(int index) {
+  return QRect((index % kCellsPerRow) * kCellSize, (index / kCellsPerRow) * kCellSize, kCellSize,
+               kCellSize);
+}
+
+QRect PictureRect(const QRect& cell, QSize drawn) {
+  return QRect(cell.left() + (cell.width() - drawn.width()) / 2,
+               cell.top() + (cell.height() - drawn.height()) / 2, drawn.width(), drawn.height());
+}
+
+int CellAt(QPoint point, int cellCount) {
+  if (point.x() < 0 || point.y() < 0) return -1;
+  const int column = point.x() / kCellSize;
+  const int row = point.y() / kCellSize;
+  if (column >= kCellsPerRow || row > (INT_MAX - column) / kCellsPerRow) return -1;
+  const int index = row * kCellsPerRow + column;
+  return index < cellCount ? index : -1;
+}
+
+int RowCount(int cellCount) { return (std::max(cellCount, 0) + kCellsPerRow - 1) / kCellsPerRow; }
+
+std::string FileNamePart(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ShortFileName(const std::string& name) {
+  if (name.size() <= static_cast<std::size_t>(kNameMaxBytes)) return name;
+  std::size_t cut = kNameShownBytes;
+  // A byte 10xxxxxx continues a character begun before it.
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut) + "...";
+}
+
+QPoint LabelPosition(QPoint pointer, QSize area) {
+  int x = pointer.x() + kLabelOffset;
+  int y = pointer.y() + kLabelOffset;
+  if (area.width() - pointer.x() < kLabelSize.width()) x = pointer.x() - kLabelSize.width();
+  if (area.height() - pointer.y() < kLabelFlipHeight) y = pointer.y() - kLabelFlipHeight;
+  return QPoint(x, y);
+}
+
+int PageCountFor(long long records) {
+  if (records <= 0) return 0;
+  const long long pages = (records + kRecordsPerPage - 1) / kRecordsPerPage;
+  return pages > INT_MAX ? INT_MAX : static_cast<int>(pages);
+}
+
+}  // namespace quarry
