@@ -29,8 +29,11 @@ CQuarryView::CQuarryView(QWidget* parent)
   layout->addWidget(m_thumbnails);
   layout->addWidget(m_files);
   m_files->hide();
+  // ShowTask runs inside task control's lock: the message box and its event loop come after.
   m_showMessage = [this](const QString& text) {
-    QMessageBox::warning(this, QStringLiteral("Quarry"), text);
+    QMetaObject::invokeMethod(
+        this, [this, text] { QMessageBox::warning(this, QStringLiteral("Quarry"), text); },
+        Qt::QueuedConnection);
   };
   connect(m_files, &FileList::openRequested, this, &CQuarryView::OpenFile);
 }
