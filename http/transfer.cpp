@@ -2,11 +2,14 @@
 // HttpSession, connects, sends (which reads the head), sets the body time limit and then reads
 // the head's fields or the body; the session's destructor closes the socket on every way out.
 // The downloads log each step and each chunk on the worker's log page with fixed texts.
-// A file is created exclusively, so a name already on disk is never overwritten or appended
-// to, and every write is checked: a full disk is a failure, never a finished download.
+// A file is received under a ".part" name created exclusively and takes its final name only
+// when whole, so a name already on disk is never overwritten or appended to, and a file under
+// its final name is never cut short, even by a crash. Every write is checked: a full disk is a
+// failure, never a finished download.
 #include "http/transfer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,8 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+
+#include "platform/files.h"
 
 namespace quarry {
 namespace {
@@ -33,31 +38,41 @@ std::string Format(const char* format, Args... args) {
   return text;
 }
 
-// Owner of the descriptor of the file being written.
-class OutputFile {
+// The file being received: "<final name>.part" while it grows, moved to its final name only
+// once it is whole. The final name is reserved by creating its ".part" exclusively, so two
+// downloads of one name in the same second pick different names; the move itself never
+// replaces a file either, so a name taken meanwhile from outside moves it on to the next
+// numbered name. Whatever is not completed is removed when the owner goes.
+class PartFile {
 public:
-  OutputFile() = default;
-  ~OutputFile() {
+  PartFile() = default;
+  ~PartFile() {
     if (m_fd >= 0) ::close(m_fd);
+    if (!m_partPath.empty()) ::unlink(m_partPath.c_str());
   }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
 
-  // Creates `wanted`, or "stem(n).ext" beside it when that name is taken; the path used is
-  // left in `wanted`. False when no name could be created.
-  bool CreateUnique(std::string& wanted) {
+  // Creates the ".part" of `wanted`, or of "stem(n).ext" when that name or its ".part" is
+  // taken; the final name chosen is left in `wanted`. False when no name could be created.
+  bool Create(std::string& wanted) {
+    m_wanted = wanted;
     std::size_t slash = wanted.find_last_of('/');
     std::size_t componentStart = slash == std::string::npos ? 0 : slash + 1;
-    std::size_t dot = wanted.find_last_of('.');
+    m_dot = wanted.find_last_of('.');
     // A dot that opens the component (".profile") or lies in a folder name is no extension.
-    if (dot == std::string::npos || dot <= componentStart) dot = wanted.size();
+    if (m_dot == std::string::npos || m_dot <= componentStart) m_dot = wanted.size();
     for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
-      std::string candidate = counter == 0 ? wanted
-                                           : wanted.substr(0, dot) + "(" + std::to_string(counter) +
-                                                 ")" + wanted.substr(dot);
-      int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      const std::string candidate = NameWith(counter);
+      struct stat existing {};
+      if (::lstat(candidate.c_str(), &existing) == 0) continue;
+      if (errno != ENOENT) return false;
+      const std::string part = candidate + kPartSuffix;
+      int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd >= 0) {
         m_fd = fd;
+        m_partPath = part;
+        m_counter = counter;
         wanted = candidate;
         return true;
       }
@@ -82,15 +97,39 @@ public:
   // Drops everything written so far, for an answer that starts the file over.
   bool StartOver() { return ::ftruncate(m_fd, 0) == 0 && ::lseek(m_fd, 0, SEEK_SET) == 0; }
 
-  // Closes the file; false when the system reports that written data may be lost.
-  bool Close() {
-    int fd = m_fd;
+  // Flushes the whole file to disk and moves it to its final name, which is left in `file`;
+  // the folder is flushed too, so the name outlives a power cut before the file's record is
+  // written. False (and the ".part" removed) when the data may not be on disk or no name is
+  // free.
+  bool Complete(std::string& file) {
+    const bool flushed = ::fdatasync(m_fd) == 0;
+    const int fd = m_fd;
     m_fd = -1;
-    return ::close(fd) == 0;
+    if (::close(fd) != 0 || !flushed) return false;
+    for (int counter = m_counter; counter <= kMaxNameCounter; ++counter) {
+      const std::string candidate = NameWith(counter);
+      const int moved = RenameNoReplace(m_partPath, candidate);
+      if (moved == EEXIST) continue;
+      if (moved != 0) return false;
+      m_partPath.clear();
+      SyncParentFolder(candidate);
+      file = candidate;
+      return true;
+    }
+    return false;
   }
 
 private:
+  std::string NameWith(int counter) const {
+    if (counter == 0) return m_wanted;
+    return m_wanted.substr(0, m_dot) + "(" + std::to_string(counter) + ")" + m_wanted.substr(m_dot);
+  }
+
   int m_fd = -1;
+  std::string m_wanted;    // the name asked for
+  std::size_t m_dot = 0;   // where "(n)" goes into it
+  int m_counter = 0;       // the numbered name reserved by the ".part"
+  std::string m_partPath;  // empty once moved to the final name
 };
 
 // The shared start of every exchange: socket, connection, request and head, body time limit.
@@ -189,8 +228,8 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
 int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
                  std::uint32_t total, const char* address, int port, std::string& file,
                  const HttpTimeouts& timeouts) {
-  OutputFile output;
-  bool created = output.CreateUnique(file);
+  PartFile output;
+  bool created = output.Create(file);
   context.Log(thread, file);
   if (!created) return -8;
 
@@ -239,8 +278,8 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
     }
   }
   context.Log(thread, "Socket已关闭......");
-  if (!output.Close()) return -8;
-  return received >= total ? 0 : -1;
+  if (received < total) return -1;  // the ".part" goes with `output`
+  return output.Complete(file) ? 0 : -8;
 }
 
 }  // namespace quarry

@@ -26,6 +26,8 @@ constexpr int kFileChunk = 4096;
 constexpr int kFileRead = 16 * kFileChunk;
 // Numbered names tried when the local path of a file is already taken.
 constexpr int kMaxNameCounter = 9999;
+// Appended to the final name of a file while it is being received.
+inline constexpr const char* kPartSuffix = ".part";
 
 // One HEAD exchange with `address`:`port` for `host` and `path` (as split from the address).
 // 1 on success: a page (Content-Type contains "text/html"; extension "html") or a file whose
@@ -48,12 +50,13 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
                  const HttpTimeouts& timeouts = HttpTimeouts{});
 
 // GETs `path` into a new file at `file` until `total` bytes are written, in at most
-// kFileAttempts attempts. An existing file is never touched: the new one gets a numbered name
+// kFileAttempts attempts. The bytes go to `file` + kPartSuffix, which is flushed and renamed
+// to `file` once whole. An existing file is never touched: the new one gets a numbered name
 // ("a(1).doc") and `file` is updated to the path actually written. A resumed 2xx answer other
 // than 206 starts the file over; an error answer to a resume writes nothing. 0 when `total`
 // bytes arrived (an empty file for 0); -1 fewer bytes, not connected in time or the send/head
 // read gave 0; -3 no socket or limit; -8 bad address, the head read gave -1, or the file
-// could not be created or written. A file that ends incomplete stays on disk.
+// could not be created, written or renamed. On any failure nothing is left on disk.
 int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
                  std::uint32_t total, const char* address, int port, std::string& file,
                  const HttpTimeouts& timeouts = HttpTimeouts{});

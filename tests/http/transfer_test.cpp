@@ -36,11 +36,13 @@ public:
   void Log(int thread, const std::string& text) override {
     EXPECT_EQ(thread, 3);
     lines.push_back(text);
+    if (onLine) onLine(text);
     if (stopWhen && stopWhen(text)) stopped = true;
   }
   bool IsStopped() const override { return stopped; }
 
   std::vector<std::string> lines;
+  std::function<void(const std::string&)> onLine;
   std::function<bool(const std::string&)> stopWhen;
   std::atomic<bool> stopped{false};
 };
@@ -352,7 +354,7 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
   EXPECT_NE(server.Received(2).find("Range: bytes=1000-\r\n"), std::string::npos);
 }
 
-TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
+TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
   const std::string data = Bytes(1000);
   server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 100)).Close();
   server.Connection()
@@ -366,7 +368,7 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsKeepThePartialFile) {
   ASSERT_TRUE(server.Start());
   std::string file = folder.path() + "f.bin";
   EXPECT_EQ(Download(1000, file), -1);
-  EXPECT_EQ(ReadFile(file), data.substr(0, 300));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));  // neither f.bin nor f.bin.part
   server.Stop();
   EXPECT_EQ(server.Accepted(), 3u);
   EXPECT_NE(server.Received(2).find("Range: bytes=200-\r\n"), std::string::npos);
@@ -422,26 +424,43 @@ TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(Download(1000000, file, slow), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
-  EXPECT_GT(std::filesystem::file_size(file), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
   EXPECT_EQ(server.Accepted(), 1u);
 }
 
-TEST_F(FileDownloadTest, ExistingFilesAreNeverOverwritten) {
+TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
   for (int i = 0; i < 2; ++i) {
     server.Connection().ReadRequest().Send(Head("200 OK", "") + "new").Close();
   }
   ASSERT_TRUE(server.Start());
-  std::ofstream(folder.path() + "a.doc") << "old";
-  std::string first = folder.path() + "a.doc";
+  const std::string base = folder.path();
+  std::ofstream(base + "a.doc") << "old";
+  std::ofstream(base + "a(1).doc.part") << "busy";  // another download of the same name
+  bool partOnly = false;
+  context.onLine = [&](const std::string& line) {
+    if (line != "开始接收数据......") return;
+    partOnly = std::filesystem::exists(base + "a(2).doc.part") &&
+               !std::filesystem::exists(base + "a(2).doc");
+  };
+  std::string first = base + "a.doc";
   EXPECT_EQ(Download(3, first), 0);
-  EXPECT_EQ(first, folder.path() + "a(1).doc");
-  std::string second = folder.path() + "a.doc";
+  EXPECT_EQ(first, base + "a(2).doc");
+  EXPECT_TRUE(partOnly);
+  EXPECT_EQ(context.lines.front(), first);  // the path written is logged
+
+  // A name taken while its file is received moves the file on to the next free name.
+  context.onLine = [&](const std::string& line) {
+    if (line == "开始接收数据......") std::ofstream(base + "a(3).doc") << "taken";
+  };
+  std::string second = base + "a.doc";
   EXPECT_EQ(Download(3, second), 0);
-  EXPECT_EQ(second, folder.path() + "a(2).doc");
-  EXPECT_EQ(ReadFile(folder.path() + "a.doc"), "old");
+  EXPECT_EQ(second, base + "a(4).doc");
+  EXPECT_EQ(ReadFile(base + "a.doc"), "old");
+  EXPECT_EQ(ReadFile(base + "a(1).doc.part"), "busy");
   EXPECT_EQ(ReadFile(first), "new");
+  EXPECT_EQ(ReadFile(base + "a(3).doc"), "taken");
   EXPECT_EQ(ReadFile(second), "new");
-  EXPECT_EQ(context.lines.front(), first);  // the path actually written is logged
+  EXPECT_FALSE(std::filesystem::exists(base + "a(3).doc.part"));
 }
 
 TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
@@ -463,17 +482,18 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(result, -8);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));  // the cut-short ".part" is gone
 }
 
-TEST_F(FileDownloadTest, ConnectionFailuresKeepTheEmptyFile) {
+TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
   std::string file = folder.path() + "f.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(),
                          file, kFastTimeouts),
             -1);
-  EXPECT_TRUE(std::filesystem::exists(file));
   std::string other = folder.path() + "g.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts),
             -8);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
 
 }  // namespace
