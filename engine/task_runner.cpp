@@ -6,8 +6,10 @@
 #include "engine/task_runner.h"
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
+#include "http/transfer.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -24,6 +26,23 @@ const char* FileTypePrefix(FileKind kind) {
     case FileKind::Pdf: return "q1=filetype:pdf%20";
     case FileKind::Excel: return "q1=filetype:xls%20";
     default: return "";
+  }
+}
+
+// Deletes the files that downloads cut short by a crash left in the task folder. A ".part"
+// name that the records hold is a saved file whose server name ends so; it stays.
+void RemoveLeftoverParts(const std::string& folder) {
+  const std::string_view suffix = kPartSuffix;
+  std::error_code error;
+  std::filesystem::directory_iterator entries(folder, error);
+  if (error) return;
+  for (const auto& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
+    if (!entry.is_regular_file(error) || entry.is_symlink(error)) continue;
+    const std::string path = folder + name;
+    if (RecordStore::HoldsFile(folder, path)) continue;
+    std::filesystem::remove(path, error);
   }
 }
 
@@ -62,6 +81,11 @@ void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   std::error_code ignored;
   std::filesystem::create_directory(folder, ignored);
   RecordStore::PrepareTaskDatabase(folder);
+  RemoveLeftoverParts(folder);
+  {
+    std::lock_guard<std::mutex> guard(m_recordedLock);
+    RecordStore::ReadRecordedUrls(folder, m_recordedUrls);
+  }
 
   m_queue.Reset(folder);
   m_queue.ClearSeen();

@@ -3,9 +3,10 @@
 // (slot 0) and the workers (slots 1 to 6).
 //
 // Init seeds a freshly constructed runner: it binds it to the task, creates the task folder
-// and its records database, and queues the search engine's result pages for the task's
-// keyword and kind. The runner is constructed with its stop flag raised ("not started"); the
-// threads are created later by Start.
+// and its records database, removes the ".part" files a crash left there, reads the addresses
+// the database already holds (a worker skips those, so a task run again fetches only what is
+// new), and queues the search engine's result pages for the task's keyword and kind. The runner is
+// constructed with its stop flag raised ("not started"); the threads are created later by Start.
 #pragma once
 
 #include <array>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "engine/search_task.h"
 #include "engine/url_queue.h"
@@ -61,7 +63,8 @@ public:
   void SetSleeper(Sleeper sleeper) { m_sleep = std::move(sleeper); }
 
   // Binds the runner to `task` and seeds the queue: the first result page at the front, then
-  // pages 1..pageCount at the back. `base` is the web-search base for document kinds and the
+  // pages 1..pageCount at the back. A database that is missing or unreadable holds no
+  // addresses: everything is fetched. `base` is the web-search base for document kinds and the
   // image-search base for kind 0; `pattern` is the image link pattern. A null task does
   // nothing. Failures to create the folder or the database are not reported here: they show
   // later as failed file writes and records.
@@ -106,9 +109,16 @@ public:
   // Counts a fetched page (or file) for the runner and the task and shows the task's figures.
   void CountPage();
   void CountFile();
-  // Lists a saved file in the result view and stores its row in the task's database.
+  // Lists a saved file in the result view and stores its row in the task's database; a stored
+  // address is not fetched again by this run.
   void RecordFile(const std::string& localPath, const std::string& address,
                   const std::string& title);
+  // True when the task's database held `address` at the start or this run stored it.
+  bool IsRecorded(const std::string& address);
+  // Marks `address` as being fetched by the caller. False when it is recorded or another
+  // worker holds it; ReleaseFile ends the hold.
+  bool ClaimFile(const std::string& address);
+  void ReleaseFile(const std::string& address);
 
   // LinkSink: queues a link found on a page.
   bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
@@ -137,6 +147,11 @@ private:
   std::mutex m_counterLock;            // pages, files and the task's two counters
   std::mutex m_viewLock;               // the view pointers and every call into the views
   std::mutex m_slotLock;               // the busy flags of the slots
+  std::mutex m_recordedLock;           // m_recordedUrls and m_claimedUrls
+  // The source addresses of the database's rows. A set in memory, filled once at Init: asking
+  // the database for each link would scan the whole table each time (it has no index).
+  std::unordered_set<std::string> m_recordedUrls;
+  std::unordered_set<std::string> m_claimedUrls;  // files being fetched by a worker
   SearchTask* m_task = nullptr;
   std::array<ThreadSlot, kThreadSlots> m_slots;
   Sleeper m_sleep;

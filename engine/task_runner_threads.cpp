@@ -30,6 +30,10 @@ namespace {
 // The dotted-address buffer of a worker: "255.255.255.255" and change.
 constexpr std::size_t kDottedSize = 25;
 
+// The line for a file address that the task's records hold already, or that another worker
+// is fetching: it is not fetched again.
+constexpr const char* kRepeatedFileText = "跳过重复的文件：%s ...";
+
 std::string Format(const char* format, const char* text) {
   char buffer[1200];
   std::snprintf(buffer, sizeof(buffer), format, text);
@@ -171,7 +175,25 @@ void TaskRunner::RecordFile(const std::string& localPath, const std::string& add
     if (m_resultView != nullptr) m_resultView->OnRecordAdded(m_kind, localPath, address, title);
   }
   // A row that cannot be stored leaves the file on disk without a record; the task goes on.
-  RecordStore::AddRecord(m_folder, localPath, address, title);
+  if (!RecordStore::AddRecord(m_folder, localPath, address, title)) return;
+  std::lock_guard<std::mutex> guard(m_recordedLock);
+  m_recordedUrls.insert(address);
+}
+
+bool TaskRunner::IsRecorded(const std::string& address) {
+  std::lock_guard<std::mutex> guard(m_recordedLock);
+  return m_recordedUrls.count(address) != 0;
+}
+
+bool TaskRunner::ClaimFile(const std::string& address) {
+  std::lock_guard<std::mutex> guard(m_recordedLock);
+  if (m_recordedUrls.count(address) != 0) return false;
+  return m_claimedUrls.insert(address).second;
+}
+
+void TaskRunner::ReleaseFile(const std::string& address) {
+  std::lock_guard<std::mutex> guard(m_recordedLock);
+  m_claimedUrls.erase(address);
 }
 
 void TaskRunner::Pause(int milliseconds) {
@@ -215,6 +237,12 @@ void TaskRunner::WorkerLoop(int n) {
     lastModified[0] = '\0';
     extension[0] = '\0';
     const std::string address = taken.url;
+    // A file the database already holds is not fetched again, and no connection is made for
+    // it. Result pages are never recorded, so they are always fetched: they lead to new links.
+    if (taken.isSearchPage == 0 && IsRecorded(address)) {
+      Log(n, Format(kRepeatedFileText, taken.url));
+      continue;
+    }
     Log(n, Format("请求下载：%s", taken.url));
     page.clear();
     do {
@@ -244,6 +272,11 @@ void TaskRunner::WorkerLoop(int n) {
       if (!isPage) {
         // 8. Too short, or of unknown length: dropped silently.
         if (length < m_minFileKb * 1000) break;
+        // A link found on two pages may be in another worker's hands right now.
+        if (!ClaimFile(address)) {
+          Log(n, Format(kRepeatedFileText, taken.url));
+          break;
+        }
         // 9.
         std::string localPath = std::string(m_folder) + TimeStamp() + "-" + name;
         Log(n, Format("开始下载文件：%s ...", taken.url));
@@ -251,6 +284,7 @@ void TaskRunner::WorkerLoop(int n) {
                          localPath, m_http) >= 0) {
           RecordFile(localPath, address, taken.title);
         }
+        ReleaseFile(address);
         Log(n, "文件下载完成...");
         CountFile();
         break;

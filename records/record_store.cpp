@@ -249,6 +249,36 @@ bool RecordStore::ReadRecordPage(const std::string& folder, int page, RecordPage
   }
 }
 
+bool RecordStore::ReadRecordedUrls(const std::string& folder,
+                                   std::unordered_set<std::string>& urls) {
+  urls.clear();
+  try {
+    Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
+    if (!db) return false;
+    Statement rows = Prepare(db.get(), "SELECT url FROM filename");
+    if (!rows) return false;
+    int rc;
+    while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+      if (sqlite3_column_type(rows.get(), 0) != SQLITE_NULL) urls.insert(ColumnText(rows.get(), 0));
+    }
+    if (rc == SQLITE_DONE) return true;
+  } catch (...) {
+  }
+  urls.clear();
+  return false;
+}
+
+bool RecordStore::HoldsFile(const std::string& folder, const std::string& fileName) {
+  try {
+    Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
+    if (!db) return false;
+    Statement row = Prepare(db.get(), "SELECT 1 FROM filename WHERE filename = ?1 LIMIT 1");
+    return row && BindText(row.get(), 1, fileName) && sqlite3_step(row.get()) == SQLITE_ROW;
+  } catch (...) {
+    return false;
+  }
+}
+
 bool RecordWriter::Open(const std::string& folder) {
   Close();
   try {

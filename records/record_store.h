@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -53,6 +54,14 @@ public:
 
   // The path of the task database: the folder followed by db.sqlite, with nothing between.
   static std::string ConnectionString(const std::string& folder);
+
+  // Replaces `urls` with the source address of every row: what a task running again need not
+  // fetch again. False, with `urls` empty, when the database cannot be opened or read.
+  static bool ReadRecordedUrls(const std::string& folder, std::unordered_set<std::string>& urls);
+
+  // True when a row names `fileName` as its saved file; false when none does or the database
+  // cannot be read.
+  static bool HoldsFile(const std::string& folder, const std::string& fileName);
 
   // Reads the row count and page `page` (counted from 1) of 30 rows in insertion order. A
   // page below 1 reads page 1; a page past the last reads the last page, and `page` of the

@@ -1,12 +1,14 @@
 // The runner's threads against the local search service: whole harvests saved byte for byte,
-// the size limit, text files taken as pages, a stop in the middle of a download, the thread
-// slots, and a host that cannot be resolved.
+// a second run that fetches only what the records lack, the size limit, text files taken as
+// pages, a stop in the middle of a download, the thread slots, and a host that cannot be
+// resolved.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -49,15 +51,17 @@ std::size_t IndexOf(const std::vector<std::string>& lines, const std::string& li
   return static_cast<std::size_t>(found - lines.begin());
 }
 
-// One runner bound to a task of a fresh home, with recording views attached from the start.
+// One runner bound to a task of a fresh home (or of `homePath`), with recording views attached
+// from the start.
 class RunnerRig {
 public:
   RunnerRig(FileKind kind, const std::string& keyword, int threads, int pages,
-            const std::string& base, const std::string& pattern) {
-    std::filesystem::create_directories(home.path() + "DownData");
+            const std::string& base, const std::string& pattern, std::string homePath = "") {
+    if (homePath.empty()) homePath = home.path();
+    std::filesystem::create_directories(homePath + "DownData");
     NewTaskValues values;
     values.keyword = keyword;
-    values.folder = home.path() + "DownData/";
+    values.folder = homePath + "DownData/";
     values.kind = kind;
     values.threadCount = threads;
     values.pageCount = pages;
@@ -177,6 +181,56 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
   }
 }
 
+TEST_F(TaskRunnerThreadsTest, ARunAgainFetchesOnlyWhatItsRecordsLack) {
+  SearchHosts hosts;
+  std::string error;
+  ASSERT_TRUE(MakeSearchHosts(Host(), Host(), &hosts, &error)) << error;
+  TempFolder home;
+  std::string folder;
+  std::vector<std::string> firstUrls;
+  {
+    RunnerRig first(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.path());
+    ASSERT_TRUE(first.RunToEnd());
+    folder = first.folder();
+    for (const Record& row : AllRecords(folder)) firstUrls.push_back(row.url);
+  }
+  ASSERT_FALSE(firstUrls.empty());
+  // A crash cut a download short; a whole file whose own name ends in ".part" is recorded.
+  std::ofstream(folder + "07123456-cut.pdf.part") << "half";
+  const std::string kept = folder + "07123456-kept.part";
+  std::ofstream(kept) << "whole";
+  ASSERT_TRUE(RecordStore::AddRecord(folder, kept, "http://elsewhere/kept.part", ""));
+
+  RunnerRig again(FileKind::Pdf, "abc", 2, 3, hosts.webSearchBase, "", home.path());
+  EXPECT_FALSE(std::filesystem::exists(folder + "07123456-cut.pdf.part"));
+  EXPECT_EQ(ReadFile(kept), "whole");
+  ASSERT_TRUE(again.RunToEnd());
+  std::vector<std::string> urls;
+  for (const Record& row : AllRecords(folder)) {
+    if (row.fileName != kept) urls.push_back(row.url);
+  }
+  std::vector<std::string> expected = Listed("kind=pdf&word=abc&pages=3");
+  std::sort(urls.begin(), urls.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(urls, expected);  // each address once
+  for (const std::string& url : firstUrls) {
+    EXPECT_TRUE(again.info.HasLine("跳过重复的文件：" + url + " ...")) << url;
+    EXPECT_FALSE(again.info.HasLine("请求下载：" + url)) << url;  // no connection for it
+  }
+  EXPECT_EQ(again.runner.Files(), static_cast<int>(expected.size() - firstUrls.size()));
+
+  // A database that cannot be read holds nothing: everything is fetched again.
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("db.sqlite", 0) == 0)
+      std::filesystem::remove(entry.path());
+  }
+  std::ofstream(folder + "db.sqlite") << "no database";
+  RunnerRig unreadable(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.path());
+  ASSERT_TRUE(unreadable.RunToEnd());
+  EXPECT_EQ(unreadable.runner.Files(), static_cast<int>(firstUrls.size()));
+  EXPECT_FALSE(unreadable.info.HasLine("跳过重复的文件：" + firstUrls[0] + " ..."));
+}
+
 TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
   RunnerRig rig(FileKind::Pdf, "abc", 1, 1, EmptyBase(), "");
   const std::string prefix = "http://" + Host();
@@ -235,6 +289,10 @@ TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   EXPECT_TRUE(finishedLineBeforeReport);
   EXPECT_EQ(rig.runner.TaskCopy().filesFetched, 1);  // an interrupted file still counts
   EXPECT_TRUE(AllRecords(rig.folder()).empty());     // but is not recorded
+  for (const auto& entry : std::filesystem::directory_iterator(rig.folder())) {
+    // Nor kept: neither its final name nor its ".part" stays beside the database.
+    EXPECT_EQ(entry.path().filename().string().rfind("db.sqlite", 0), 0u) << entry.path();
+  }
   EXPECT_TRUE(rig.runner.WaitForThreads(10000));
 }
 

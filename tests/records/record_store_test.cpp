@@ -1,6 +1,6 @@
-// Tests of the task database: preparing it without losing rows, storing values unchanged,
-// concurrent writers, failures reported as false, the page reader, and that the sqlite3
-// shell reads what Quarry wrote. Every test works in a fresh temporary folder.
+// Tests of the task database: preparing it without losing rows, storing values unchanged and
+// finding them again, concurrent writers, failures reported as false, the page reader, and
+// that the sqlite3 shell reads what Quarry wrote. Every test works in a fresh temporary folder.
 #include "records/record_store.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "tests/support/temp_folder.h"
@@ -115,6 +116,15 @@ TEST_F(RecordStoreTest, ValuesAreStoredUnchanged) {
     EXPECT_EQ(page.records[i].url, cases[i].url) << cases[i].name;
     EXPECT_EQ(page.records[i].title, cases[i].title) << cases[i].name;
   }
+  // What a task run again looks up: the addresses, and a saved file by its name.
+  std::unordered_set<std::string> urls = {"stale"};
+  ASSERT_TRUE(RecordStore::ReadRecordedUrls(m_folder, urls));
+  EXPECT_EQ(urls.size(), cases.size());
+  for (const Case& c : cases) {
+    EXPECT_EQ(urls.count(c.url), 1u) << c.name;
+    EXPECT_TRUE(RecordStore::HoldsFile(m_folder, c.fileName)) << c.name;
+  }
+  EXPECT_FALSE(RecordStore::HoldsFile(m_folder, m_folder + "x.pdf.part"));
 }
 
 TEST_F(RecordStoreTest, EmptyTitleIsStoredAsNull) {
@@ -172,6 +182,10 @@ TEST_F(RecordStoreTest, FailuresAreFalseWithoutException) {
     EXPECT_EQ(fs::exists(RecordStore::ConnectionString(c.folder), ignored), existed) << c.name;
     RecordPage page;
     EXPECT_FALSE(RecordStore::ReadRecordPage(c.folder, 1, page)) << c.name;
+    std::unordered_set<std::string> urls = {"stale"};
+    EXPECT_FALSE(RecordStore::ReadRecordedUrls(c.folder, urls)) << c.name;
+    EXPECT_TRUE(urls.empty()) << c.name;
+    EXPECT_FALSE(RecordStore::HoldsFile(c.folder, c.folder + "f.pdf")) << c.name;
     EXPECT_EQ(RecordStore::PrepareTaskDatabase(c.folder), c.canPrepare) << c.name;
   }
   EXPECT_FALSE(fs::exists(m_root + "/missing"));

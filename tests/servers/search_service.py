@@ -370,10 +370,13 @@ def html_text(text):
 
 
 def harvest_list(options, host, kind, word, pages):
-    """The addresses a task would save: every good, long enough file on every page it walks."""
+    """The addresses a task would save: every good, long enough file on every page it walks,
+    each once (a picture page reached twice leads to its pictures twice; the second time the
+    harvester skips them)."""
     step = IMAGE_STEP if kind == "image" else DOC_STEP
     todo = [0] + [step * k for k in range(1, pages + 1)]
     found = []
+    seen = set()
     while todo:
         pn = todo.pop()
         if kind == "image":
@@ -386,8 +389,10 @@ def harvest_list(options, host, kind, word, pages):
             numbers = range(pn, min(pn + options.per_page, options.results))
             results = [document_result(options, kind, word, i) for i in numbers]
         for r in results:
-            if r.status == 200 and len(r.body) >= 2000:
-                found.append("http://%s%s" % (host, r.path))
+            address = "http://%s%s" % (host, r.path)
+            if r.status == 200 and len(r.body) >= 2000 and address not in seen:
+                seen.add(address)
+                found.append(address)
     return found
 
 
