@@ -6,9 +6,8 @@
 #include "engine/task_control.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
-
-#include "engine/task_files.h"
 
 namespace quarry {
 
@@ -41,6 +40,8 @@ bool TaskControl::AddTask(std::unique_ptr<Task> task) {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   Task* added = task.get();
   m_unfinishedTasks.push_back(std::move(task));
+  // On disk before seeding starts: a crash from here on still finds the task.
+  SaveUnfinishedFile();
   if (m_runningCount >= 1) {
     MoveItem(added, TaskRoot::Waiting);
     return true;
@@ -48,6 +49,7 @@ bool TaskControl::AddTask(std::unique_ptr<Task> task) {
   MoveItem(added, TaskRoot::Running);
   ++m_runningCount;
   StartRunner(added);
+  SaveUnfinishedFile();
   return true;
 }
 
@@ -59,6 +61,7 @@ void TaskControl::RunSelected(Task* selected) {
   MoveItem(selected, TaskRoot::Running);
   ++m_runningCount;
   StartRunner(selected);
+  SaveUnfinishedFile();
 }
 
 void TaskControl::StopSelected(Task* selected) {
@@ -68,6 +71,7 @@ void TaskControl::StopSelected(Task* selected) {
   m_runAll = false;  // the user stopped a task: the run of all waiting tasks ends here
   if (selected->runner) selected->runner->Stop();
   SetState(selected, TaskState::Ended);
+  SaveUnfinishedFile();
 }
 
 void TaskControl::StopAll() {
@@ -78,6 +82,7 @@ void TaskControl::StopAll() {
     SetState(task.get(), TaskState::Ended);
     if (task->runner) task->runner->Stop();
   }
+  SaveUnfinishedFile();
 }
 
 bool TaskControl::DeleteSelected(Task* selected) {
@@ -88,6 +93,7 @@ bool TaskControl::DeleteSelected(Task* selected) {
   // The list the task is really in decides, not the caption of its item's root: a task loaded
   // as paused sits under "运行" but belongs to the unfinished list.
   std::unique_ptr<Task> freed = Remove(m_unfinishedTasks, selected);
+  if (freed) SaveUnfinishedFile();
   if (!freed) {
     freed = Remove(m_finishedTasks, selected);
     if (freed) SaveFinishedFile();
@@ -112,6 +118,7 @@ void TaskControl::DeleteAll() {
     freed.push_back(std::move(m_finishedTasks[i]));
   }
   m_finishedTasks.clear();
+  SaveUnfinishedFile();
   SaveFinishedFile();
   for (auto& task : freed) {
     if (m_current == task.get()) m_current = nullptr;
@@ -154,7 +161,10 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   --m_runningCount;
   m_finishedTasks.push_back(std::move(owned));
   MoveItem(task, TaskRoot::Finished);
+  // Finished first: a crash between the two saves leaves the task in both files, never in
+  // neither.
   SaveFinishedFile();
+  SaveUnfinishedFile();
   if (m_current == task && m_info) m_info->ShowTask(task->record);
 
   if (m_runAll && m_runningCount == 0) {
@@ -210,10 +220,22 @@ bool TaskControl::Shutdown(std::string* error) {
   // An empty list is no failure: its file is removed and the reason stays empty.
   std::string unfinishedError;
   std::string finishedError;
-  SaveUnfinished(m_options.home, m_unfinishedTasks, &unfinishedError);
-  SaveFinished(m_options.home, m_finishedTasks, &finishedError);
+  SaveUnfinished(m_options.home, m_unfinishedTasks, &unfinishedError, m_options.taskFileIo);
+  SaveFinished(m_options.home, m_finishedTasks, &finishedError, m_options.taskFileIo);
   if (error) *error = unfinishedError.empty() ? finishedError : unfinishedError;
   return unfinishedError.empty() && finishedError.empty();
+}
+
+void TaskControl::SaveRunningFigures() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (m_shutDown || m_runningCount == 0) return;
+  const auto due = m_unfinishedSavedAt + std::chrono::milliseconds(m_options.figureSaveMs);
+  if (std::chrono::steady_clock::now() < due) return;
+  const std::vector<SearchTask> records = UnfinishedRecords();
+  const bool unchanged = m_unfinishedSaved && records.size() == m_savedUnfinished.size() &&
+                         std::memcmp(records.data(), m_savedUnfinished.data(),
+                                     records.size() * sizeof(SearchTask)) == 0;
+  if (!unchanged) SaveUnfinishedFile();
 }
 
 bool TaskControl::CanRunSelected(const Task* selected) {
@@ -320,6 +342,26 @@ bool TaskControl::Contains(const TaskList& list, const Task* task) {
                      [task](const std::unique_ptr<Task>& t) { return t.get() == task; });
 }
 
-void TaskControl::SaveFinishedFile() { SaveFinished(m_options.home, m_finishedTasks); }
+void TaskControl::SaveFinishedFile() {
+  SaveFinished(m_options.home, m_finishedTasks, nullptr, m_options.taskFileIo);
+}
+
+void TaskControl::SaveUnfinishedFile() {
+  std::vector<SearchTask> records = UnfinishedRecords();
+  std::string error;
+  SaveTaskRecords(UnfinishedTaskPath(m_options.home), records, &error, m_options.taskFileIo);
+  m_unfinishedSaved = error.empty();  // after a failure the next look at the figures tries again
+  m_savedUnfinished = std::move(records);
+  m_unfinishedSavedAt = std::chrono::steady_clock::now();
+}
+
+std::vector<SearchTask> TaskControl::UnfinishedRecords() {
+  std::vector<SearchTask> records;
+  records.reserve(m_unfinishedTasks.size());
+  for (const auto& task : m_unfinishedTasks) {
+    records.push_back(task->runner ? task->runner->TaskCopy() : task->record);
+  }
+  return records;
+}
 
 }  // namespace quarry

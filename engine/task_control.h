@@ -11,14 +11,23 @@
 //
 // Commands take the task of the tree's selected item (null when nothing or a root is
 // selected), so the engine needs no tree query of its own.
+//
+// The task files follow every change, so that a crash loses nothing the user did: each
+// command that changes a list or a task's state rewrites the files it touched, and
+// SaveRunningFigures, called by the owner every few hundred milliseconds, keeps the counters
+// of a running task current on disk. A running task is saved from a copy taken under its
+// runner's counter lock.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/search_hosts.h"
 #include "engine/task.h"
+#include "engine/task_files.h"
 #include "engine/task_runner.h"
 #include "engine/task_tree.h"
 #include "engine/views.h"
@@ -27,6 +36,7 @@
 namespace quarry {
 
 inline constexpr int kShutdownWaitMs = 5000;  // how long shutting down waits for a task's threads
+inline constexpr int kFigureSaveMs = 2000;    // how often a running task's counters are saved
 
 struct TaskControlOptions {
   std::string home;       // the home folder, ending with '/'
@@ -38,6 +48,8 @@ struct TaskControlOptions {
   // The views follow every task that starts, from its first line on, as if it had been
   // selected just before its threads began (the command line's single task).
   bool followStartedTask = false;
+  int figureSaveMs = kFigureSaveMs;
+  TaskFileIo* taskFileIo = nullptr;  // the system calls of the task-file saves; null: the real ones
 };
 
 class TaskControl {
@@ -77,6 +89,11 @@ public:
   void OnTaskFinished(SearchTask* record);
   // The tree's selection moved to `task` (null for a root): the views follow it.
   void SelectTask(Task* task);
+  // Rewrites unfinished.tsk when a task runs, figureSaveMs have passed since the file was last
+  // written and the records changed since then (a running task's counters). The owner calls it
+  // from its own thread every few hundred milliseconds: the window's timer, the wait loop of
+  // the command line.
+  void SaveRunningFigures();
   // Stops the running task, waits up to shutdownWaitMs for its threads, and writes both task
   // files; the running task is stored with state Running. False, with the reason in `error`,
   // when a task file could not be written (the previous file is then left as it was). Later
@@ -109,7 +126,12 @@ private:
   // Removes `task` from `list`; returns it (null when absent).
   static std::unique_ptr<Task> Remove(TaskList& list, const Task* task);
   static bool Contains(const TaskList& list, const Task* task);
+  // Both rewrite their file from the list as it is now; failures are not reported (shutting
+  // down reports its own).
   void SaveFinishedFile();
+  void SaveUnfinishedFile();
+  // The unfinished records, running ones copied under their runner's counter lock.
+  std::vector<SearchTask> UnfinishedRecords();
 
   std::recursive_mutex m_frameLock;
   TaskTree& m_tree;
@@ -123,6 +145,9 @@ private:
   Task* m_current = nullptr;
   bool m_runAll = false;
   bool m_shutDown = false;
+  std::vector<SearchTask> m_savedUnfinished;  // what unfinished.tsk holds since the last save
+  bool m_unfinishedSaved = false;             // and that save succeeded
+  std::chrono::steady_clock::time_point m_unfinishedSavedAt{};
 };
 
 }  // namespace quarry

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace quarry {
 
 ssize_t TaskFileIo::Write(int fd, const void* data, std::size_t size) {
@@ -60,20 +62,6 @@ bool Fail(std::string* error, const std::string& what, const std::string& path, 
   return false;
 }
 
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes the rename itself durable. Best effort: the new file is already in place.
-void SyncFolder(const std::string& path) {
-  int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 bool WriteAll(TaskFileIo* io, int fd, const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
@@ -99,14 +87,14 @@ std::string UnfinishedTaskPath(const std::string& home) { return home + kUnfinis
 
 std::string FinishedTaskPath(const std::string& home) { return home + kFinishedFile; }
 
-bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* error,
-                  TaskFileIo* io) {
+bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& records,
+                     std::string* error, TaskFileIo* io) {
   TaskFileIo systemIo;
   if (!io) io = &systemIo;
   if (error) error->clear();
   const std::string newPath = path + kNewFileSuffix;
 
-  if (list.empty()) {
+  if (records.empty()) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
       return Fail(error, "Cannot delete", path, errno);
     }
@@ -115,10 +103,8 @@ bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* er
   }
 
   std::vector<char> bytes;
-  bytes.reserve(list.size() * kSearchTaskSize);
-  for (const auto& task : list) {
-    if (!task) continue;
-    SearchTask record = task->record;
+  bytes.reserve(records.size() * kSearchTaskSize);
+  for (SearchTask record : records) {
     // The run-time links have no meaning in a file.
     record.treeItem = 0;
     record.runner = 0;
@@ -143,16 +129,28 @@ bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* er
     ::unlink(newPath.c_str());
     return Fail(error, "Cannot replace", path, cause);
   }
-  SyncFolder(path);
+  SyncParentFolder(path);  // best effort: the new file is already in place
   return true;
 }
 
-bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks, std::string* error) {
-  return SaveTaskFile(UnfinishedTaskPath(home), unfinishedTasks, error);
+bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* error,
+                  TaskFileIo* io) {
+  std::vector<SearchTask> records;
+  records.reserve(list.size());
+  for (const auto& task : list) {
+    if (task) records.push_back(task->record);
+  }
+  return SaveTaskRecords(path, records, error, io);
 }
 
-bool SaveFinished(const std::string& home, const TaskList& finishedTasks, std::string* error) {
-  return SaveTaskFile(FinishedTaskPath(home), finishedTasks, error);
+bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks, std::string* error,
+                    TaskFileIo* io) {
+  return SaveTaskFile(UnfinishedTaskPath(home), unfinishedTasks, error, io);
+}
+
+bool SaveFinished(const std::string& home, const TaskList& finishedTasks, std::string* error,
+                  TaskFileIo* io) {
+  return SaveTaskFile(FinishedTaskPath(home), finishedTasks, error, io);
 }
 
 bool LoadTaskFile(const std::string& path, TaskList* list) {

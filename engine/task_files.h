@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "engine/task.h"
 #include "engine/task_tree.h"
@@ -27,16 +28,19 @@ public:
 std::string UnfinishedTaskPath(const std::string& home);
 std::string FinishedTaskPath(const std::string& home);
 
-// Writes the records of `list` to `path` atomically (treeItem and runner written as zero), or
-// deletes the file when the list is empty. True when a file was written; false when the list
-// was empty (file removed, `error` left empty) or the save failed (`error` says why, and the
-// previous file is untouched). `io` null means the real system calls.
+// Writes `records` to `path` atomically (treeItem and runner written as zero), or deletes the
+// file when there are none. True when a file was written; false when there were no records
+// (file removed, `error` left empty) or the save failed (`error` says why, and the previous
+// file is untouched). `io` null means the real system calls.
+bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& records,
+                     std::string* error = nullptr, TaskFileIo* io = nullptr);
+// The same for the records of `list`, read as they are: no runner may be writing them.
 bool SaveTaskFile(const std::string& path, const TaskList& list, std::string* error = nullptr,
                   TaskFileIo* io = nullptr);
 bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks,
-                    std::string* error = nullptr);
+                    std::string* error = nullptr, TaskFileIo* io = nullptr);
 bool SaveFinished(const std::string& home, const TaskList& finishedTasks,
-                  std::string* error = nullptr);
+                  std::string* error = nullptr, TaskFileIo* io = nullptr);
 
 // Appends every whole record of `path` to `list`, in file order, with no tree item and no
 // runner; a trailing partial record is dropped. Fields are kept as read. False when the file

@@ -1,7 +1,7 @@
 // Task control with real runners: adding, running, stopping and deleting tasks, the end of a
-// task, the views following the selection, running all waiting tasks, and shutting down. Two
-// stand-in search hosts make tasks end at once (a refused port) or run until stopped (a
-// listener that never answers, with short time limits).
+// task, the task files following every change, the views following the selection, running all
+// waiting tasks, and shutting down. Two stand-in search hosts make tasks end at once (a
+// refused port) or run until stopped (a listener that never answers, with short time limits).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/task_control.h"
 #include "engine/task_files.h"
@@ -22,10 +23,21 @@ using testing::FinishedQueue;
 using testing::MemoryTree;
 using testing::RecordingInfoView;
 using testing::RecordingResultView;
+using testing::SearchServiceProcess;
 using testing::SilentListener;
 using testing::TempFolder;
 
 const char kRefusedHost[] = "127.0.0.1:1";
+
+// The real system calls, counting the saves that reach their rename.
+class CountingIo : public TaskFileIo {
+public:
+  int Rename(const char* from, const char* to) override {
+    ++renames;
+    return TaskFileIo::Rename(from, to);
+  }
+  int renames = 0;
+};
 
 class TaskControlTest : public ::testing::Test {
 protected:
@@ -38,7 +50,7 @@ protected:
   }
 
   // Task control whose web-search host is `host`.
-  TaskControl& Control(const std::string& host) {
+  TaskControl& Control(const std::string& host, int figureSaveMs = kFigureSaveMs) {
     TaskControlOptions options;
     options.home = m_home.path();
     std::string error;
@@ -50,6 +62,8 @@ protected:
     options.http.bodyMs = 300;
     options.shutdownWaitMs = 3000;
     options.seedSleeper = [](std::chrono::milliseconds) {};
+    options.figureSaveMs = figureSaveMs;
+    options.taskFileIo = &m_io;
     m_control = std::make_unique<TaskControl>(m_tree, m_finished, options);
     m_control->SetViews(&m_info, &m_result);
     return *m_control;
@@ -91,7 +105,18 @@ protected:
   std::string FinishedFile() { return FinishedTaskPath(m_home.path()); }
   std::string UnfinishedFile() { return UnfinishedTaskPath(m_home.path()); }
 
+  // "keyword:state" of every record of a task file, in file order.
+  std::vector<std::string> Saved(const std::string& path) {
+    std::vector<std::string> states;
+    for (const auto& task : LoadFile(path)) {
+      states.push_back(FieldText(task->record.keyword) + ":" +
+                       std::to_string(static_cast<int>(task->record.state)));
+    }
+    return states;
+  }
+
   TempFolder m_home;
+  CountingIo m_io;
   MemoryTree m_tree;
   FinishedQueue m_finished;
   RecordingInfoView m_info;
@@ -187,12 +212,12 @@ TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
   control.AddTask(std::move(b));
   std::filesystem::remove(FinishedFile());
 
-  // A waiting task goes without any file being written.
+  // A waiting task goes; only unfinished.tsk is rewritten.
   EXPECT_TRUE(control.DeleteSelected(waiting));
   EXPECT_EQ(control.unfinishedTasks().size(), 1u);
   EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
-  EXPECT_FALSE(std::filesystem::exists(UnfinishedFile()));
+  EXPECT_EQ(Saved(UnfinishedFile()), std::vector<std::string>{"running:1"});
   // A running task stays.
   EXPECT_FALSE(control.DeleteSelected(running));
   EXPECT_EQ(control.unfinishedTasks().size(), 1u);
@@ -203,6 +228,67 @@ TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
   EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
   EXPECT_TRUE(control.DeleteSelected(nullptr));  // a root: nothing
+}
+
+TEST_F(TaskControlTest, TheTaskFilesFollowEveryChange) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.host(), 0);
+  using States = std::vector<std::string>;
+  auto firstOwned = NewTask("first", 500);
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  EXPECT_EQ(Saved(UnfinishedFile()), States{"first:1"});
+  auto secondOwned = NewTask("second", 500);
+  Task* second = secondOwned.get();
+  control.AddTask(std::move(secondOwned));
+  EXPECT_EQ(Saved(UnfinishedFile()), (States{"first:1", "second:0"}));
+  // Nothing changes while the silent host keeps the counters at zero: nothing is written.
+  const int saves = m_io.renames;
+  for (int i = 0; i < 5; ++i) control.SaveRunningFigures();
+  EXPECT_EQ(m_io.renames, saves);
+
+  control.StopSelected(first);
+  EXPECT_EQ(Saved(UnfinishedFile()), (States{"first:4", "second:0"}));
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(Saved(UnfinishedFile()), States{"second:0"});
+  EXPECT_EQ(Saved(FinishedFile()), States{"first:4"});
+  control.RunSelected(second);
+  EXPECT_EQ(Saved(UnfinishedFile()), States{"second:1"});
+  auto thirdOwned = NewTask("third");
+  Task* third = thirdOwned.get();
+  control.AddTask(std::move(thirdOwned));
+  EXPECT_EQ(Saved(UnfinishedFile()), (States{"second:1", "third:0"}));
+  control.DeleteSelected(third);
+  EXPECT_EQ(Saved(UnfinishedFile()), States{"second:1"});
+  control.AddTask(NewTask("fourth"));
+  control.DeleteAll();
+  EXPECT_EQ(Saved(UnfinishedFile()), States{"second:1"});
+  EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
+  control.StopAll();
+  EXPECT_EQ(Saved(UnfinishedFile()), States{"second:4"});
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_FALSE(std::filesystem::exists(UnfinishedFile()));
+  EXPECT_EQ(Saved(FinishedFile()), States{"second:4"});
+}
+
+TEST_F(TaskControlTest, ARunningTasksCountersReachItsFileWhileItRuns) {
+  SearchServiceProcess service;
+  ASSERT_TRUE(service.Start({"--results", "300"}));
+  TaskControl& control = Control(service.host(), 0);
+  control.AddTask(NewTask("counted", 30));
+  int pagesOnDisk = 0;
+  ASSERT_TRUE(testing::WaitFor(
+      [&] {
+        control.SaveRunningFigures();
+        TaskList saved = LoadFile(UnfinishedFile());
+        if (!saved.empty()) pagesOnDisk = saved[0]->record.pagesFetched;
+        return pagesOnDisk > 0;
+      },
+      20s));
+  control.StopAll();
+  ASSERT_TRUE(HandleEnd());
+  ASSERT_EQ(control.finishedTasks().size(), 1u);
+  EXPECT_GE(control.finishedTasks()[0]->record.pagesFetched, pagesOnDisk);
 }
 
 TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
