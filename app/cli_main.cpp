@@ -3,8 +3,9 @@
 // "run" plays the main window's part for one task: it loads the task files, adds the task as
 // the add-task dialog would (task control starts it at once), follows its log and figures
 // through views of its own, hands the end report from the runner's monitor to task control on
-// the main thread, and shuts task control down, which writes both task files. Ctrl+C stops the
-// task as the stop command does; a second Ctrl+C stops waiting for it.
+// the main thread, and shuts task control down, which writes both task files. "resume" does
+// the same for the waiting and paused tasks of the home, as the run-all command does. Ctrl+C
+// stops the task as the stop command does; a second Ctrl+C stops waiting for it.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,9 +17,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/common_options.h"
@@ -40,6 +44,9 @@ const char kUsage[] =
     "      [--folder DIR] [--verbose]\n"
     "                adds a task and runs it to its end (kind image, 50 pages, 3 threads and\n"
     "                the home's DownData/ unless given); Ctrl+C stops it\n"
+    "  resume [--verbose]\n"
+    "                runs the waiting and paused tasks one after another (a task cut off by a\n"
+    "                crash is paused); files its database holds are not fetched again\n"
     "  list          prints the unfinished and the finished tasks\n"
     "  records FOLDER\n"
     "                prints the rows of a task folder's database: file, address, title\n"
@@ -199,6 +206,166 @@ std::string HomeOf(const quarry::CommonOptions& options) {
   return quarry::ResolveHome(options.home, quarry::ExecutableFolder());
 }
 
+// Pauses every task-file save after the new file is written and before it replaces the old
+// one, for QUARRY_SAVE_PAUSE_MS milliseconds: the crash tests kill quarry-cli inside a save.
+class PausingTaskFileIo : public quarry::TaskFileIo {
+public:
+  explicit PausingTaskFileIo(int milliseconds) : m_pause(milliseconds) {}
+  int Rename(const char* from, const char* to) override {
+    std::this_thread::sleep_for(m_pause);
+    return TaskFileIo::Rename(from, to);
+  }
+
+private:
+  std::chrono::milliseconds m_pause;
+};
+
+// Ctrl+C blocked on this thread while it lives: threads started meanwhile are born with it
+// blocked, so the signal always lands on the main thread and never cuts short a worker's
+// network wait or file write.
+class InterruptsBlocked {
+public:
+  InterruptsBlocked() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &m_saved);
+  }
+  ~InterruptsBlocked() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
+  InterruptsBlocked(const InterruptsBlocked&) = delete;
+  InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+
+private:
+  sigset_t m_saved;
+};
+
+// The home of a harvest, held by this process, and the search hosts.
+struct Harvest {
+  std::string home;
+  quarry::SearchHosts hosts;
+  std::unique_ptr<quarry::HomeLock> lock;
+};
+
+// 0 with `harvest` ready, else the exit status.
+int PrepareHarvest(const quarry::CommonOptions& options, Harvest* harvest) {
+  std::string error;
+  if (!quarry::MakeSearchHosts(options.webHost, options.imageHost, &harvest->hosts, &error))
+    return UsageError(error);
+  harvest->home = HomeOf(options);
+  if (!quarry::CreateHomeFolders(harvest->home, &error)) {
+    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
+    return 1;
+  }
+  harvest->lock = quarry::HomeLock::Acquire(harvest->home, &error);
+  if (!harvest->lock) {
+    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+void PrintTaskHeading(const quarry::SearchTask& task) {
+  std::printf("Task '%s' (%s, %d pages, %d threads) in %s\n",
+              quarry::FieldText(task.keyword).c_str(), KindName(task.kind), task.pageCount,
+              task.threadCount, quarry::FieldText(task.folder).c_str());
+  std::fflush(stdout);
+}
+
+void PrintSummary(const char* how, const quarry::SearchTask& figures, int saved) {
+  std::printf("%s: %d pages fetched, %d files fetched, %d files saved and recorded in %s\n", how,
+              figures.pagesFetched, figures.filesFetched, saved,
+              quarry::FieldText(figures.folder).c_str());
+  std::fflush(stdout);
+}
+
+// Plays the main window for the tasks that `start` sets going (it returns false when it
+// started none): hands the monitor's end reports to task control, keeps the running task's
+// figures saved, shows the progress line and a summary for each task that ends, and turns
+// Ctrl+C into a stop. Shutting down writes both task files. Returns the exit status.
+int DriveTasks(const Harvest& harvest, bool verbose,
+               const std::function<bool(quarry::TaskControl&)>& start) {
+  CliTree tree;
+  CliFinishedQueue finished;
+  CliInfoView info(verbose);
+  CliResultView result;
+  std::unique_ptr<PausingTaskFileIo> pausingIo;
+  if (const char* pause = std::getenv("QUARRY_SAVE_PAUSE_MS")) {
+    pausingIo = std::make_unique<PausingTaskFileIo>(std::atoi(pause));
+  }
+  quarry::TaskControlOptions controlOptions;
+  controlOptions.home = harvest.home;
+  controlOptions.hosts = harvest.hosts;
+  controlOptions.followStartedTask = true;
+  controlOptions.taskFileIo = pausingIo.get();
+  quarry::TaskControl control(tree, finished, controlOptions);
+  control.SetViews(&info, &result);
+  control.LoadTaskFiles();
+
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const bool live = !verbose && ::isatty(STDOUT_FILENO);
+  quarry::Task* shown = nullptr;  // the task whose heading was printed last
+  int savedBefore = 0;            // files saved before it started
+  auto headRunningTask = [&] {
+    quarry::Task* current = control.currentTask();
+    if (current == nullptr || current == shown) return;
+    shown = current;
+    savedBefore = result.saved();
+    PrintTaskHeading(current->record);
+  };
+  {
+    InterruptsBlocked blocked;
+    if (!start(control)) return control.Shutdown() ? 0 : 1;
+  }
+  headRunningTask();
+  bool stopAsked = false;
+  bool ended = false;
+  while (!ended) {
+    if (quarry::SearchTask* record = finished.Wait(std::chrono::milliseconds(200))) {
+      {
+        InterruptsBlocked blocked;  // the end of a task may start the next one
+        control.OnTaskFinished(record);
+      }
+      if (live) std::printf("\r\033[K");
+      // The runner is gone: the record is read on this thread alone.
+      PrintSummary(stopAsked ? "Stopped" : "Finished", *record, result.saved() - savedBefore);
+      ended = control.runningCount() == 0;
+      headRunningTask();
+    }
+    if (g_interrupts >= 1 && !stopAsked) {
+      stopAsked = true;
+      if (live) std::printf("\n");
+      std::printf("Stopping...\n");
+      std::fflush(stdout);
+      control.StopAll();
+    }
+    if (g_interrupts >= 2) break;  // stop waiting: shutting down waits a little, then leaves
+    control.SaveRunningFigures();
+    if (live && !ended) {
+      std::printf("\r\033[K%s", info.ProgressLine().c_str());
+      std::fflush(stdout);
+    }
+  }
+  if (!ended) {
+    if (live) std::printf("\r\033[K");
+    quarry::Task* current = control.currentTask();
+    if (current != nullptr) {
+      PrintSummary("Interrupted", control.Snapshot(current), result.saved() - savedBefore);
+    }
+  }
+  std::string error;
+  if (!control.Shutdown(&error)) {
+    std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
   quarry::NewTaskValues values;
   bool verbose = false;
@@ -234,91 +401,34 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   }
   if (!haveKeyword) return UsageError("run: --keyword is required");
 
-  quarry::SearchHosts hosts;
-  std::string error;
-  if (!quarry::MakeSearchHosts(options.webHost, options.imageHost, &hosts, &error))
-    return UsageError(error);
-  const std::string home = HomeOf(options);
-  if (!quarry::CreateHomeFolders(home, &error)) {
-    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
-    return 1;
-  }
-  std::unique_ptr<quarry::HomeLock> lock = quarry::HomeLock::Acquire(home, &error);
-  if (!lock) {
-    std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
-    return 1;
-  }
-  if (folder.empty()) folder = home + "DownData/";
+  Harvest harvest;
+  if (int status = PrepareHarvest(options, &harvest)) return status;
+  if (folder.empty()) folder = harvest.home + "DownData/";
   if (folder.back() != '/') folder += '/';
   values.folder = folder;
   auto task = std::make_unique<quarry::Task>();
+  std::string error;
   if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error))
     return UsageError("run: " + error);
-  quarry::Task* running = task.get();
+  return DriveTasks(harvest, verbose, [&task](quarry::TaskControl& control) {
+    return control.AddTask(std::move(task));
+  });
+}
 
-  CliTree tree;
-  CliFinishedQueue finished;
-  CliInfoView info(verbose);
-  CliResultView result;
-  quarry::TaskControlOptions controlOptions;
-  controlOptions.home = home;
-  controlOptions.hosts = hosts;
-  controlOptions.followStartedTask = true;
-  quarry::TaskControl control(tree, finished, controlOptions);
-  control.SetViews(&info, &result);
-  control.LoadTaskFiles();
-
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  const bool live = !verbose && ::isatty(STDOUT_FILENO);
-  std::printf("Task '%s' (%s, %d pages, %d threads) in %s\n", values.keyword.c_str(),
-              KindName(values.kind), values.pageCount, values.threadCount,
-              quarry::FieldText(running->record.folder).c_str());
-  std::fflush(stdout);
-  // The engine's threads are born with Ctrl+C blocked, so the signal always lands on this
-  // thread and never cuts short a worker's network wait or file write.
-  sigset_t interrupts;
-  sigemptyset(&interrupts);
-  sigaddset(&interrupts, SIGINT);
-  sigaddset(&interrupts, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
-  control.AddTask(std::move(task));
-  pthread_sigmask(SIG_UNBLOCK, &interrupts, nullptr);
-  bool stopAsked = false;
-  bool ended = false;
-  while (!ended) {
-    if (quarry::SearchTask* record = finished.Wait(std::chrono::milliseconds(200))) {
-      control.OnTaskFinished(record);
-      ended = &running->record == record;
-    }
-    if (g_interrupts >= 1 && !stopAsked) {
-      stopAsked = true;
-      if (live) std::printf("\n");
-      std::printf("Stopping...\n");
-      std::fflush(stdout);
-      control.StopSelected(running);
-    }
-    if (g_interrupts >= 2) break;  // stop waiting: shutting down waits a little, then leaves
-    if (live && !ended) {
-      std::printf("\r\033[K%s", info.ProgressLine().c_str());
-      std::fflush(stdout);
-    }
+int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+  bool verbose = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] != "--verbose") return UsageError("resume: unknown option '" + args[i] + "'");
+    verbose = true;
   }
-  if (live) std::printf("\r\033[K");
-  const quarry::SearchTask figures = control.Snapshot(running);
-  const bool saved = control.Shutdown(&error);
-  std::printf("%s: %d pages fetched, %d files fetched, %d files saved and recorded in %s\n",
-              ended ? (stopAsked ? "Stopped" : "Finished") : "Interrupted", figures.pagesFetched,
-              figures.filesFetched, result.saved(), quarry::FieldText(figures.folder).c_str());
-  if (!saved) {
-    std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  Harvest harvest;
+  if (int status = PrepareHarvest(options, &harvest)) return status;
+  return DriveTasks(harvest, verbose, [](quarry::TaskControl& control) {
+    control.RunAll();
+    if (control.runningCount() > 0) return true;
+    std::printf("No waiting or paused task to resume.\n");
+    return false;
+  });
 }
 
 void PrintTasks(const char* heading, const quarry::TaskList& list) {
@@ -380,6 +490,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args[0] == "run") return RunCommand(options, args);
+  if (args[0] == "resume") return ResumeCommand(options, args);
   if (args[0] == "list") return ListCommand(options, args);
   if (args[0] == "records") return RecordsCommand(args);
   return UsageError("unknown command '" + args[0] + "'");
