@@ -3,12 +3,24 @@
 // stacks rather than in native frames, so a search's native recursion follows the nesting of the
 // pattern and never the length of the subject. A caller that runs many searches may pass the
 // same context to each of them so that the stacks' storage is reused.
+//
+// The context also meters a search: every element step, and every few bytes a tight loop
+// scans, count against an optional step limit, and an optional interrupt check is polled every
+// few thousand steps. Either one ends the search early, which then reports no match and says
+// why in Halt().
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <vector>
 
+#include "harvest/regex/search_memo.h"
+
 namespace quarry {
+
+// Why a search ended before it had tried everything.
+enum class SearchHalt { None, StepLimit, Interrupted };
 
 class MatchContext {
 public:
@@ -33,11 +45,26 @@ public:
   // Index of the highest record of `group` below record index `below`, or -1.
   int FindLowerRecord(int group, int below) const;
 
-  // Counts one step of work; false once the step limit is used up (the search then fails).
-  bool Step() { return m_stepLimit < 0 || ++m_steps <= m_stepLimit; }
-  bool Exhausted() const { return m_stepLimit >= 0 && m_steps > m_stepLimit; }
+  // Counts one step of work; false once the search must end (the step limit is used up or the
+  // interrupt check asked for it). Elements then fail, and the search reports no match.
+  bool Step() { return ++m_steps <= m_nextCheck || CheckPoint(); }
+  // Counts a step where the search cannot end (a way back out of an element); the next Step
+  // settles it.
+  void CountStep() { ++m_steps; }
+  // Counts the work of scanning `bytes` bytes in a tight loop; the next Step settles it.
+  void CountScan(std::int64_t bytes) { m_steps += bytes / kScanBytesPerStep; }
+  // Why the last search ended early, or None.
+  SearchHalt Halt() const { return m_halt; }
+  bool Halted() const { return m_halt != SearchHalt::None; }
+  // Starts the metering of a search: no steps taken, nothing halted.
+  void BeginSearch();
 
   static constexpr int kRecordSize = 4;  // group, start, end (-1 while open), re-entry depth
+  // A byte test in a tight loop costs a small fraction of an element step.
+  static constexpr std::int64_t kScanBytesPerStep = 16;
+  // Steps between two calls of the interrupt check: rare enough to cost nothing, frequent
+  // enough to answer within a fraction of a millisecond.
+  static constexpr std::int64_t kInterruptCheckSteps = 4096;
 
   std::vector<std::int32_t> m_backtrack;
   std::vector<std::int32_t> m_captures;      // records of kRecordSize ints
@@ -47,12 +74,23 @@ public:
   const unsigned char* m_subject = nullptr;
   int m_length = 0;
 
-  // Work limit of one search call in element steps; negative means unlimited (the default).
-  // Tools that feed untrusted patterns set it so that exponential backtracking ends.
+  // Work limit of one search call in steps; negative means unlimited (the default). Tools that
+  // feed untrusted patterns or subjects set it so that runaway backtracking ends.
   std::int64_t m_stepLimit = -1;
-  std::int64_t m_steps = 0;
+  // Polled during a search when set; returning true ends the search (Halt() says Interrupted).
+  std::function<bool()> m_interrupt;
+  std::int64_t m_steps = 0;  // steps of the current (or last) search call
   // Native depth used by group recursion in this search, against the engine's bound.
   int m_recursionDepth = 0;
+  // Failures learnt during the current search call (see search_memo.h).
+  SearchMemo m_memo;
+
+private:
+  // The slow half of Step: settles the limit and polls the interrupt check.
+  bool CheckPoint();
+
+  std::int64_t m_nextCheck = std::numeric_limits<std::int64_t>::max();
+  SearchHalt m_halt = SearchHalt::None;
 };
 
 }  // namespace quarry

@@ -231,10 +231,18 @@ public:
   int m_minimum;
   int m_extra;          // maximum minus minimum
   FollowHint m_follow;  // set by the settling pass for left-to-right lists
+  // Set by the settling pass for repeats whose continuation never changes (search_memo.h):
+  // a greedy one-byte repeat's slot of failed stops, and its run slot (shared by repeats of the
+  // same byte set; -1 when bounded); another greedy or lazy repeat's slot of position bits.
+  int m_memoSlot = -1;
+  int m_runSlot = -1;
 
 protected:
   int Maximum() const {
     return m_extra > kUnbounded - m_minimum ? kUnbounded : m_minimum + m_extra;
+  }
+  bool Memoised(const MatchContext& context) const {
+    return m_memoSlot >= 0 && context.m_memo.m_enabled;
   }
   bool GreedyMatch(MatchContext& context) const;
   bool GreedyResume(MatchContext& context, int count, bool backtrack) const;
@@ -243,6 +251,27 @@ protected:
   // Left to right, gives bytes of a one-byte run back while what must follow cannot start at
   // the position (never below the minimum); returns the count kept.
   int GiveBackToFollow(MatchContext& context, int count) const;
+  // The highest stop from `stop` down to `bottom` where what must follow may start; below
+  // `bottom` when there is none.
+  int HighestFollowStop(MatchContext& context, int stop, int bottom) const;
+  // With the memo: the highest stop from `stop` down to `bottom` not known to fail, noting the
+  // stops the follow hint rules out; -1 when there is none.
+  int HighestOpenStop(MatchContext& context, int stop, int bottom) const;
+  // With the memo: where the run of `set` that holds `from` ends, scanned once per run.
+  int RunEnd(MatchContext& context, const ByteSet& set, int from) const;
+  // Loop memo of general repeats: known failure from `position` with the minimum met.
+  bool LoopFailed(const MatchContext& context, int position) const {
+    return Memoised(context) && context.m_memo.LoopFailed(m_memoSlot, position);
+  }
+  void MarkLoopFailed(MatchContext& context, int position) const {
+    if (Memoised(context)) context.m_memo.MarkLoopFailed(m_memoSlot, position);
+  }
+  // Whether the sub-element's way that ended at the position may count as iteration number
+  // `iteration` begun at `start`: beyond the minimum it must move, and from the minimum on the
+  // repeat must not be known to fail from its end. When not, later ways are taken until one
+  // may (`judge` false asks for the next way first); false, with the sub-element undone, when
+  // none remains.
+  bool NextIterationWay(MatchContext& context, int start, int iteration, bool judge) const;
 };
 
 class GreedyRepeatElement : public RepeatElement {

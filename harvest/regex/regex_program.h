@@ -1,6 +1,6 @@
 // What one compile produces: every element (owned here and destroyed together), the root, the
-// group tables, the pending references the settling pass resolves, the stock element table and
-// the hints the search loop uses to skip hopeless attempt positions.
+// group tables, the pending references the settling pass resolves, the stock element table, the
+// hints the search loop uses to skip hopeless attempt positions and the count of memo slots.
 #pragma once
 
 #include <array>
@@ -16,6 +16,14 @@ struct NamedGroup {
   ListElement* m_list;
   GroupMarkerElement* m_open;  // carries the name
   GroupMarkerElement* m_close;
+};
+
+// A branch of the root that begins with a literal text, perhaps followed directly by a
+// memoised greedy one-byte repeat with a run slot (null otherwise).
+struct BranchStart {
+  std::string m_literal;
+  int m_literalSlot = 0;  // branches that begin with the same literal share its searches
+  const RepeatElement* m_repeat = nullptr;
 };
 
 inline constexpr int kStockSlots = 17;
@@ -51,6 +59,12 @@ struct RegexProgram {
   std::string m_prefix;
   ByteSet m_firstBytes;
   bool m_firstBytesKnown = false;
+
+  // Memo slots handed out by the settling pass (search_memo.h).
+  MemoShape m_memoShape;
+  // How each branch of the root begins, when every one begins with a literal: the search loop
+  // then goes from one place where some branch may match to the next (regex_engine.cpp).
+  std::vector<BranchStart> m_branchStarts;
 };
 
 // Parses the pattern into `program` (root, group tables, pending lists). Never fails.

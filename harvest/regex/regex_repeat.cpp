@@ -8,6 +8,11 @@
 // consume input, so a sub-element that can match empty cannot make a repeat loop forever.
 // After a later way of one iteration a greedy repeat extends again from there, as greedy
 // matching requires: (a|ab)*c finds abac whole.
+//
+// Repeats with a memo slot (search_memo.h) also note where the rest of the pattern failed after
+// them and treat those places as failed from then on: a greedy one-byte repeat never gives back
+// to a stop known to fail, so it fails at once when all of its stops are; another repeat never
+// lets an iteration end where, with the minimum met, everything was already tried.
 #include <cstring>
 
 #include "harvest/regex/regex_elements.h"
@@ -36,6 +41,22 @@ bool RepeatElement::FastGreedyMatch(MatchContext& context, const ByteSet& set) c
   const int start = context.m_position;
   const int available = leftwards ? start : context.m_length - start;
   const int limit = available < Maximum() ? available : Maximum();
+  if (Memoised(context)) {  // left to right only
+    int count = 0;
+    if (m_runSlot >= 0) {
+      const int run = RunEnd(context, set, start) - start;
+      count = run < limit ? run : limit;
+    } else {
+      while (count < limit && set.Has(context.m_subject[start + count])) ++count;
+      context.CountScan(count);
+    }
+    if (count < m_minimum) return false;
+    const int stop = HighestOpenStop(context, start + count, start + m_minimum);
+    if (stop < 0) return false;
+    context.m_position = stop;
+    context.Push(stop - start);
+    return true;
+  }
   const unsigned char* subject = context.m_subject;
   int count = 0;
   if (leftwards) {
@@ -43,6 +64,7 @@ bool RepeatElement::FastGreedyMatch(MatchContext& context, const ByteSet& set) c
   } else {
     while (count < limit && set.Has(subject[start + count])) ++count;
   }
+  context.CountScan(count);
   if (count < m_minimum) return false;
   context.m_position = leftwards ? start - count : start + count;
   context.Push(leftwards ? count : GiveBackToFollow(context, count));
@@ -52,6 +74,21 @@ bool RepeatElement::FastGreedyMatch(MatchContext& context, const ByteSet& set) c
 bool RepeatElement::FastGreedyNext(MatchContext& context) const {
   const bool leftwards = m_sub->RightToLeft();
   int count = context.Pop();
+  context.CountStep();
+  if (Memoised(context)) {
+    // Everything after the repeat failed from here.
+    const int stop = context.m_position;
+    const int start = stop - count;
+    context.m_memo.AddFailedStops(m_memoSlot, stop, stop);
+    const int next = count > m_minimum ? HighestOpenStop(context, stop - 1, start + m_minimum) : -1;
+    if (next < 0) {
+      context.m_position = start;
+      return false;
+    }
+    context.m_position = next;
+    context.Push(next - start);
+    return true;
+  }
   if (count <= m_minimum) {
     context.m_position += leftwards ? count : -count;
     return false;
@@ -62,13 +99,84 @@ bool RepeatElement::FastGreedyNext(MatchContext& context) const {
   return true;
 }
 
+int RepeatElement::HighestFollowStop(MatchContext& context, int stop, int bottom) const {
+  if (!m_follow.Active() || stop < bottom) return stop;
+  const int from = stop;
+  if (m_follow.m_literal.empty()) {
+    while (stop >= bottom && !m_follow.Holds(context, stop)) --stop;
+  } else {
+    // Only stops whose literal would begin with its first byte are worth a full test, and a
+    // backward byte search finds them fast.
+    const int offset = static_cast<int>(m_follow.m_sets.size());
+    const auto first = static_cast<unsigned char>(m_follow.m_literal[0]);
+    while (stop >= bottom) {
+      const int last = stop + offset < context.m_length ? stop + offset : context.m_length - 1;
+      const int low = bottom + offset;
+      const void* found =
+          last >= low ? memrchr(context.m_subject + low, first, last - low + 1) : nullptr;
+      if (found == nullptr) {
+        stop = bottom - 1;
+        break;
+      }
+      stop =
+          static_cast<int>(static_cast<const unsigned char*>(found) - context.m_subject) - offset;
+      if (m_follow.Holds(context, stop)) break;
+      --stop;
+    }
+  }
+  context.CountScan(from - stop);
+  return stop;
+}
+
 int RepeatElement::GiveBackToFollow(MatchContext& context, int count) const {
   if (!m_follow.Active()) return count;
-  while (count > m_minimum && !m_follow.Holds(context, context.m_position)) {
-    --count;
-    --context.m_position;
+  const int start = context.m_position - count;
+  int stop = HighestFollowStop(context, context.m_position, start + m_minimum);
+  if (stop < start + m_minimum) stop = start + m_minimum;
+  context.m_position = stop;
+  return stop - start;
+}
+
+int RepeatElement::HighestOpenStop(MatchContext& context, int stop, int bottom) const {
+  SearchMemo& memo = context.m_memo;
+  while (stop >= bottom) {
+    const SearchMemo::Range& failed = memo.FailedStops(m_memoSlot);
+    if (failed.Has(stop)) {
+      stop = failed.low - 1;
+      continue;
+    }
+    const int open = HighestFollowStop(context, stop, bottom);
+    memo.AddFailedStops(m_memoSlot, open + 1, stop);
+    if (open < bottom) return -1;
+    if (!memo.FailedStops(m_memoSlot).Has(open)) return open;
+    stop = open;
   }
-  return count;
+  return -1;
+}
+
+int RepeatElement::RunEnd(MatchContext& context, const ByteSet& set, int from) const {
+  SearchMemo::Range& run = context.m_memo.Run(m_runSlot);
+  if (run.Has(from)) return run.high;
+  int end = from;
+  while (end < context.m_length && set.Has(context.m_subject[end])) ++end;
+  context.CountScan(end - from);
+  run = SearchMemo::Range{from, end};
+  return end;
+}
+
+bool RepeatElement::NextIterationWay(MatchContext& context, int start, int iteration,
+                                     bool judge) const {
+  for (;;) {
+    if (judge) {
+      if (iteration < m_minimum) return true;
+      const bool mayBeEmpty = iteration == m_minimum;
+      if ((mayBeEmpty || context.m_position != start) && !LoopFailed(context, context.m_position)) {
+        return true;
+      }
+    }
+    if (!m_sub->MatchNext(context)) return false;
+    judge = true;
+  }
 }
 
 // Moves a general greedy repeat on from `count` iterations. Forward, it adds iterations while
@@ -80,17 +188,7 @@ bool RepeatElement::GreedyResume(MatchContext& context, int count, bool backtrac
     if (!backtrack) {
       while (count < maximum) {
         const int start = context.m_position;
-        if (!m_sub->Match(context)) break;
-        if (context.m_position == start && count >= m_minimum) {
-          bool moved = false;
-          while (m_sub->MatchNext(context)) {
-            if (context.m_position != start) {
-              moved = true;
-              break;
-            }
-          }
-          if (!moved) break;
-        }
+        if (!m_sub->Match(context) || !NextIterationWay(context, start, count + 1, true)) break;
         context.Push(start);
         ++count;
       }
@@ -102,11 +200,7 @@ bool RepeatElement::GreedyResume(MatchContext& context, int count, bool backtrac
     backtrack = false;
     if (count <= 0) return false;
     const int start = context.Pop();
-    bool again = m_sub->MatchNext(context);
-    if (count > m_minimum) {
-      while (again && context.m_position == start) again = m_sub->MatchNext(context);
-    }
-    if (again) {
+    if (NextIterationWay(context, start, count, false)) {
       context.Push(start);
       continue;
     }
@@ -122,6 +216,7 @@ bool RepeatElement::GreedyResume(MatchContext& context, int count, bool backtrac
 bool RepeatElement::GreedyMatch(MatchContext& context) const {
   if (!context.Step()) return false;
   if (const ByteSet* set = m_sub->SingleByteSet()) return FastGreedyMatch(context, *set);
+  if (m_minimum == 0 && LoopFailed(context, context.m_position)) return false;
   return GreedyResume(context, 0, false);
 }
 
@@ -129,7 +224,11 @@ bool GreedyRepeatElement::Match(MatchContext& context) const { return GreedyMatc
 
 bool GreedyRepeatElement::MatchNext(MatchContext& context) const {
   if (m_sub->SingleByteSet()) return FastGreedyNext(context);
-  return GreedyResume(context, context.Pop(), true);
+  const int count = context.Pop();
+  context.CountStep();
+  // Everything after the repeat failed here, after every further iteration had failed too.
+  if (count >= m_minimum) MarkLoopFailed(context, context.m_position);
+  return GreedyResume(context, count, true);
 }
 
 namespace {
@@ -165,12 +264,16 @@ bool LazyRepeatElement::Match(MatchContext& context) const {
     return true;
   }
   if (!RunCopies(context, m_sub, m_minimum, false)) return false;
+  while (LoopFailed(context, context.m_position)) {
+    if (!RunCopies(context, m_sub, m_minimum, true)) return false;
+  }
   context.Push(0);
   return true;
 }
 
 bool LazyRepeatElement::MatchNext(MatchContext& context) const {
   int count = context.Pop();
+  context.CountStep();
   if (const ByteSet* set = m_sub->SingleByteSet()) {
     const bool leftwards = m_sub->RightToLeft();
     const int at = leftwards ? context.m_position - 1 : context.m_position;
@@ -183,32 +286,32 @@ bool LazyRepeatElement::MatchNext(MatchContext& context) const {
     context.m_position += leftwards ? taken : -taken;
     return false;
   }
+  // The rest failed here; one more iteration is the next way.
   if (count < m_extra) {
     const int start = context.m_position;
-    if (m_sub->Match(context)) {
-      bool moved = context.m_position != start;
-      while (!moved && m_sub->MatchNext(context)) moved = context.m_position != start;
-      if (moved) {
-        context.Push(start);
-        context.Push(count + 1);
-        return true;
-      }
+    if (m_sub->Match(context) && NextIterationWay(context, start, m_minimum + count + 1, true)) {
+      context.Push(start);
+      context.Push(count + 1);
+      return true;
     }
+    MarkLoopFailed(context, start);
   }
   while (count > 0) {
     const int start = context.Pop();
-    while (m_sub->MatchNext(context)) {
-      if (context.m_position != start) {
-        context.Push(start);
-        context.Push(count);
-        return true;
-      }
+    if (NextIterationWay(context, start, m_minimum + count, false)) {
+      context.Push(start);
+      context.Push(count);
+      return true;
     }
+    // The rest failed at `start` before this iteration was tried, and now every way of it has.
+    MarkLoopFailed(context, start);
     --count;
   }
-  if (m_minimum > 0 && RunCopies(context, m_sub, m_minimum, true)) {
-    context.Push(0);
-    return true;
+  while (m_minimum > 0 && RunCopies(context, m_sub, m_minimum, true)) {
+    if (!LoopFailed(context, context.m_position)) {
+      context.Push(0);
+      return true;
+    }
   }
   return false;
 }

@@ -3,7 +3,8 @@
 // group number, and resolves what the parse could only note: recursions, back-references and
 // conditions that name a group. The hints are necessary conditions derived from the tree, so
 // using them never changes a result: the text every match must begin with, the bytes a match
-// can begin with, and, for a greedy one-byte repeat inside a list, what must follow it.
+// can begin with, and, for a greedy one-byte repeat inside a list, what must follow it. Last,
+// the repeats whose failures a search may remember get their memo slots.
 #include <algorithm>
 #include <unordered_map>
 
@@ -252,6 +253,153 @@ void SetFollowHints(RegexProgram& program) {
   }
 }
 
+// Hands out memo slots (search_memo.h) to the repeats whose continuation is the same whenever
+// they are reached: `fixed` holds for the root and stays true through lists, alternatives and
+// conditional branches; inside a repeat it is false, since what follows an iteration depends on
+// the count and on where the iteration began; the inside of an assertion, an independent group
+// or a condition is tried to its first success and nothing after, so it is fixed again.
+class MemoSlots {
+public:
+  explicit MemoSlots(RegexProgram& program) : m_program(program) {}
+
+  void Visit(RegexElement* element, bool fixed) {
+    if (element == nullptr) return;
+    switch (element->Kind()) {
+      case ElementKind::List:
+        for (RegexElement* child : static_cast<ListElement*>(element)->m_elements) {
+          Visit(child, fixed);
+        }
+        break;
+      case ElementKind::Alternative:
+        for (RegexElement* branch : static_cast<AlternativeElement*>(element)->m_branches) {
+          Visit(branch, fixed);
+        }
+        break;
+      case ElementKind::FixedRepeat:
+        Visit(static_cast<FixedRepeatElement*>(element)->m_sub, false);
+        break;
+      case ElementKind::GreedyRepeat:
+      case ElementKind::LazyRepeat:
+      case ElementKind::PossessiveRepeat: {
+        auto* repeat = static_cast<RepeatElement*>(element);
+        if (fixed) Assign(*repeat);
+        Visit(repeat->m_sub, false);
+        break;
+      }
+      case ElementKind::Independent:
+        Visit(static_cast<IndependentElement*>(element)->m_sub, true);
+        break;
+      case ElementKind::Assert: Visit(static_cast<AssertElement*>(element)->m_sub, true); break;
+      case ElementKind::Conditional: {
+        auto* conditional = static_cast<ConditionalElement*>(element);
+        Visit(conditional->m_condition, true);
+        Visit(conditional->m_yes, fixed);
+        Visit(conditional->m_no, fixed);
+        break;
+      }
+      default: break;  // leaves
+    }
+  }
+
+private:
+  void Assign(RepeatElement& repeat) {
+    const bool unbounded = repeat.m_extra >= kUnbounded - repeat.m_minimum;
+    if (const ByteSet* set = repeat.m_sub->SingleByteSet()) {
+      // Possessive repeats keep their first way whatever follows; lazy ones of one byte take a
+      // byte per step and have no run to give back.
+      if (repeat.Kind() != ElementKind::GreedyRepeat || repeat.m_sub->RightToLeft()) return;
+      repeat.m_memoSlot = m_program.m_memoShape.m_stopSlots++;
+      if (unbounded) repeat.m_runSlot = RunSlot(*set);
+      return;
+    }
+    if (repeat.Kind() != ElementKind::PossessiveRepeat && unbounded) {
+      repeat.m_memoSlot = m_program.m_memoShape.m_loopSlots++;
+    }
+  }
+
+  // Repeats of the same byte set share the run they scan.
+  int RunSlot(const ByteSet& set) {
+    for (std::size_t i = 0; i < m_sets.size(); ++i) {
+      if (std::equal(std::begin(set.m_words), std::end(set.m_words),
+                     std::begin(m_sets[i].m_words))) {
+        return static_cast<int>(i);
+      }
+    }
+    m_sets.push_back(set);
+    m_program.m_memoShape.m_runSlots = static_cast<int>(m_sets.size());
+    return m_program.m_memoShape.m_runSlots - 1;
+  }
+
+  RegexProgram& m_program;
+  std::vector<ByteSet> m_sets;
+};
+
+// A failure is a fact about a position only when nothing that decides success depends on how
+// the position was reached: back-references and capture tests read the captures, and a
+// recursion reaches a group with another continuation.
+bool MemoIsSound(const RegexProgram& program) {
+  for (const auto& owned : program.m_elements) {
+    switch (owned->Kind()) {
+      case ElementKind::Backref: return false;
+      case ElementKind::Conditional:
+        if (static_cast<const ConditionalElement*>(owned.get())->m_number != -1) return false;
+        break;
+      case ElementKind::Recursion:
+        if (static_cast<const RecursionElement*>(owned.get())->m_target != nullptr) return false;
+        break;
+      default: break;
+    }
+  }
+  return true;
+}
+
+// How `branch` begins, or false when it does not begin with a literal. Group markers consume
+// nothing and never fail, so they are looked through.
+bool BranchStartOf(const RegexElement* branch, BranchStart& start) {
+  std::vector<const RegexElement*> members;
+  if (branch->Kind() == ElementKind::List) {
+    const auto* list = static_cast<const ListElement*>(branch);
+    if (list->m_rightToLeft) return false;
+    for (const RegexElement* member : list->m_elements) {
+      if (member->Kind() != ElementKind::GroupMarker) members.push_back(member);
+    }
+  } else {
+    members.push_back(branch);
+  }
+  if (members.empty() || members[0]->Kind() != ElementKind::String) return false;
+  const auto* string = static_cast<const StringElement*>(members[0]);
+  if (string->m_rightToLeft || string->m_ignoreCase || string->m_text.empty()) return false;
+  start.m_literal = string->m_text;
+  if (members.size() > 1 && members[1]->Kind() == ElementKind::GreedyRepeat) {
+    const auto* repeat = static_cast<const RepeatElement*>(members[1]);
+    if (repeat->m_memoSlot >= 0 && repeat->m_runSlot >= 0) start.m_repeat = repeat;
+  }
+  return true;
+}
+
+void SetBranchStarts(RegexProgram& program) {
+  std::vector<const RegexElement*> branches;
+  if (program.m_root->Kind() == ElementKind::Alternative) {
+    const auto& all = static_cast<const AlternativeElement*>(program.m_root)->m_branches;
+    branches.assign(all.begin(), all.end());
+  } else {
+    branches.push_back(program.m_root);
+  }
+  std::vector<BranchStart> starts(branches.size());
+  int slots = 0;
+  for (std::size_t i = 0; i < branches.size(); ++i) {
+    if (!BranchStartOf(branches[i], starts[i])) return;
+    starts[i].m_literalSlot = slots;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (starts[j].m_literal == starts[i].m_literal)
+        starts[i].m_literalSlot = starts[j].m_literalSlot;
+    }
+    if (starts[i].m_literalSlot == slots) ++slots;
+  }
+  program.m_branchStarts = std::move(starts);
+  program.m_memoShape.m_literalSlots = slots;
+}
+
 }  // namespace
 
 void SettlePattern(RegexProgram& program) {
@@ -307,6 +455,12 @@ void SettlePattern(RegexProgram& program) {
     program.m_firstBytesKnown = !first.m_unknown && !first.m_nullable;
     program.m_firstBytes = first.m_set;
     SetFollowHints(program);
+  }
+  if (program.m_root != nullptr && MemoIsSound(program)) {
+    MemoSlots(program).Visit(program.m_root, true);
+  }
+  if ((program.m_flags & FLAG_RIGHT_TO_LEFT) == 0 && program.m_root != nullptr) {
+    SetBranchStarts(program);
   }
 }
 
