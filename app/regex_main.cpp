@@ -1,10 +1,14 @@
 // quarry-regex: a small command-line probe of Quarry's regular-expression engine.
-//   quarry-regex [--flags N] [--start N] [--all] [--dump] PATTERN [SUBJECT]
+//   quarry-regex [--flags N] [--start N] [--all] [--dump] [--max-steps N] PATTERN [SUBJECT]
 // The subject is read whole, as bytes, from standard input when it is not given. Each match is
 // one line of decimal positions: start and end of group 0, then of group 1, and so on (-1 -1 for
 // a group that took no part); "no match" when there is none. --all searches again from the end
 // of each match, stepping one byte past an empty one (leftwards in right-to-left mode); --dump
-// prints the element tree first. Bad arguments print the usage; the exit status is 0 otherwise.
+// prints the element tree first. --max-steps bounds the work of all the searches together: when
+// they use it up, the matches found so far are followed by "step limit reached". Bad arguments
+// print the usage; the exit status is 0 otherwise.
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +21,19 @@
 namespace {
 
 void PrintUsage() {
-  std::fputs("usage: quarry-regex [--flags N] [--start N] [--all] [--dump] PATTERN [SUBJECT]\n",
-             stderr);
+  std::fputs(
+      "usage: quarry-regex [--flags N] [--start N] [--all] [--dump] [--max-steps N] PATTERN "
+      "[SUBJECT]\n",
+      stderr);
+}
+
+bool ReadSteps(const char* text, std::int64_t& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(text, &end, 0);
+  if (end == text || *end != '\0' || errno != 0 || parsed < 0) return false;
+  value = parsed;
+  return true;
 }
 
 bool ReadNumber(const char* text, int& value) {
@@ -45,6 +60,7 @@ int main(int argc, char** argv) {
   int start = -1;
   bool all = false;
   bool dump = false;
+  std::int64_t maxSteps = -1;  // unlimited
   const char* pattern = nullptr;
   const char* subjectArgument = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -56,6 +72,11 @@ int main(int argc, char** argv) {
       }
     } else if (std::strcmp(argument, "--start") == 0 && i + 1 < argc) {
       if (!ReadNumber(argv[++i], start)) {
+        PrintUsage();
+        return 2;
+      }
+    } else if (std::strcmp(argument, "--max-steps") == 0 && i + 1 < argc) {
+      if (!ReadSteps(argv[++i], maxSteps)) {
         PrintUsage();
         return 2;
       }
@@ -90,9 +111,21 @@ int main(int argc, char** argv) {
   if (start > length) start = length;  // a start past the end would be outside the contract
   const bool rightToLeft = (flags & quarry::FLAG_RIGHT_TO_LEFT) != 0;
   quarry::MatchContext context;
+  // The searches share the budget: each may use what the earlier ones left.
+  const auto search = [&](int from) {
+    context.m_stepLimit = maxSteps;
+    quarry::MatchResult found = engine.Match(subject.data(), length, from, &context);
+    if (maxSteps >= 0) maxSteps -= context.m_steps < maxSteps ? context.m_steps : maxSteps;
+    return found;
+  };
+  const auto reportLimit = [&] {
+    if (context.Halt() == quarry::SearchHalt::StepLimit) std::puts("step limit reached");
+    return 0;
+  };
   int from = start >= 0 ? start : (rightToLeft ? length : 0);
-  quarry::MatchResult result = engine.Match(subject.data(), length, from, &context);
+  quarry::MatchResult result = search(from);
   if (!result.IsMatched()) {
+    if (context.Halted()) return reportLimit();
     std::puts("no match");
     return 0;
   }
@@ -112,8 +145,8 @@ int main(int argc, char** argv) {
       if (next > length) break;
     }
     from = next;
-    result = engine.Match(subject.data(), length, from, &context);
-    if (!result.IsMatched()) break;
+    result = search(from);
+    if (!result.IsMatched()) return reportLimit();
   }
   return 0;
 }

@@ -15,6 +15,7 @@ namespace {
 class CountingSink : public LinkSink {
 public:
   void Log(int, const std::string& text) override { m_logBytes += text.size(); }
+  bool IsStopped() const override { return false; }
   bool Add(bool, const char* url, const char*, const char*, const char*, std::int32_t, std::int32_t,
            std::uint8_t, std::int32_t, bool) override {
     benchmark::DoNotOptimize(url);

@@ -86,7 +86,7 @@ int ExtractDocumentLinks(LinkSink& sink, int thread, int kind, std::string_view 
   std::string href;
   std::string title;
   std::size_t b = page.find(kAnchorOpen);
-  while (b != std::string_view::npos && b > 0) {
+  while (b != std::string_view::npos && b > 0 && !sink.IsStopped()) {
     const std::size_t e = page.find(kAnchorClose, b + kAnchorOpen.size());
     if (e == std::string_view::npos) break;
     const std::string_view anchor = page.substr(b, e - b + kAnchorClose.size());

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,12 +35,19 @@ std::string BuildImageLinkPattern(std::string_view imageHost);
 // The extension ".doc", ".ppt", ".pdf" or ".xls" of document kinds 1 to 4; empty for others.
 std::string_view DocumentExtension(int kind);
 
+// Search steps an image page may use per byte: dozens of times what result pages and pages
+// of long runs without blanks need, so that only a pattern gone wild reaches it.
+inline constexpr std::int64_t kImageStepsPerByte = 64;
+
 // Compiles `pattern` (flags 0) and queues every match in `page`, each search starting at the
-// end of the previous match. Returns the number of links the sink accepted.
+// end of the previous match. Ends early, keeping what it queued, when the task stops or when the
+// searches use up kImageStepsPerByte steps per page byte (logged). Returns the number of links
+// the sink accepted.
 int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std::string_view page);
 
 // Scans `page` for anchors and queues the hrefs that contain the extension of `kind` (1..4;
-// any other kind queues nothing). Returns the number of links the sink accepted.
+// any other kind queues nothing), until the task stops. Returns the number of links the sink
+// accepted.
 int ExtractDocumentLinks(LinkSink& sink, int thread, int kind, std::string_view page);
 
 // Reads one anchor ("<a ... </a>"): the lower-cased text of its href="..." and its text with

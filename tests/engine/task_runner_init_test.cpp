@@ -158,7 +158,8 @@ TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
   EXPECT_EQ(std::string(runner.LinkPattern()), ProgramSearchHosts().ImageLinkPattern);
   EXPECT_EQ(runner.ThreadCount(), 6);
   EXPECT_EQ(runner.MinFileKb(), 2);
-  EXPECT_TRUE(runner.IsStopped());  // Init does not start anything
+  EXPECT_TRUE(runner.IsStopped());                          // Init does not start anything
+  EXPECT_TRUE(static_cast<LinkSink&>(runner).IsStopped());  // what the link extractors ask
   EXPECT_TRUE(fs::is_directory(m_dir + "cats"));
   EXPECT_TRUE(fs::exists(m_dir + "cats/db.sqlite"));
 }

@@ -49,6 +49,14 @@ TEST(ExtractDocumentLinksTest, QueuesMatchingHrefsAtTheFrontWithTheirTitles) {
                             "http://www.example.edu.cn/files/2019-report.doc"}));
 }
 
+TEST(ExtractDocumentLinksTest, AStoppingTaskEndsTheScanBetweenAnchors) {
+  FakeLinkSink sink;
+  sink.stopAtQuestion = 3;  // asked before each anchor: the logo's, the first result's, ...
+  EXPECT_EQ(ExtractDocumentLinks(sink, 1, 1, kWordResultPage), 1);
+  EXPECT_EQ(sink.Urls(),
+            (std::vector<std::string>{"http://www.example.edu.cn/files/2019-report.doc"}));
+}
+
 TEST(ExtractDocumentLinksTest, KindPicksTheExtension) {
   struct Case {
     int kind;

@@ -1,6 +1,7 @@
 // A LinkSink that records what the extractors hand over: every Add call with its arguments,
 // a queue that models front and back insertion the way the task's URL queue does (so a test
-// can read the order in which the workers would be served), and the log lines per thread.
+// can read the order in which the workers would be served), and the log lines per thread. It
+// can play a task that stops, at once or after being asked a number of times.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,10 @@ struct AddedLink {
 class FakeLinkSink : public LinkSink {
 public:
   void Log(int thread, const std::string& text) override { logs.push_back({thread, text}); }
+  bool IsStopped() const override {
+    ++stopQuestions;
+    return stopped || (stopAtQuestion > 0 && stopQuestions >= stopAtQuestion);
+  }
 
   bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
            std::int32_t reserved1, std::int32_t reserved2, std::uint8_t reservedByte,
@@ -70,7 +75,10 @@ public:
   std::vector<AddedLink> added;   // accepted links, in the order they were found
   std::deque<std::string> queue;  // the order in which a worker would take them
   std::vector<LogLine> logs;
-  std::string refuseUrl;  // an address this queue refuses, as a full queue would
+  std::string refuseUrl;   // an address this queue refuses, as a full queue would
+  bool stopped = false;    // what IsStopped answers, unless stopAtQuestion says otherwise
+  int stopAtQuestion = 0;  // when above 0: IsStopped answers true from this question on
+  mutable int stopQuestions = 0;
 };
 
 // Checks what every extracted link carries besides its address and title: queued at the

@@ -113,5 +113,60 @@ TEST(ExtractImageLinksTest, AnEmptyMatchIsSteppedOver) {
   EXPECT_EQ(sink.Urls(), (std::vector<std::string>{"xx"}));
 }
 
+std::vector<std::string> LogTexts(const FakeLinkSink& sink) {
+  std::vector<std::string> texts;
+  for (const auto& line : sink.logs) texts.push_back(line.text);
+  return texts;
+}
+
+std::string RunWithoutBlanks(std::size_t bytes) {
+  std::string run;
+  while (run.size() < bytes) run += "http://x";
+  return run;
+}
+
+TEST(ExtractImageLinksTest, RunsWithoutBlanksEndWellWithinTheBudget) {
+  // Each "http://" of a long run used to send three greedy runs to the end of it and back, a
+  // time growing with the square of the run's length (minutes for 1 MB).
+  const std::string page = RunWithoutBlanks(512 * 1024) + " http://a.cn/1.jpg " +
+                           RunWithoutBlanks(512 * 1024) + "\thttp://b.cn/2.gif\n" +
+                           RunWithoutBlanks(4096);
+  FakeLinkSink sink;
+  EXPECT_EQ(ExtractImageLinks(sink, 1, kPattern, page), 2);
+  EXPECT_EQ(sink.Urls(), (std::vector<std::string>{"http://a.cn/1.jpg", "http://b.cn/2.gif"}));
+  EXPECT_EQ(LogTexts(sink), (std::vector<std::string>{"解析到：http://a.cn/1.jpg ...",
+                                                      "解析到：http://b.cn/2.gif ..."}));
+}
+
+// Not the image pattern: the back-reference keeps the engine's memo out, so the a's make this
+// one backtrack exponentially, as a pattern gone wild would.
+const std::string kRunaway = "x|(a*)*\\1b";
+
+TEST(ExtractImageLinksTest, AStepBudgetEndsARunawayPageKeepingItsLinks) {
+  FakeLinkSink sink;
+  EXPECT_EQ(ExtractImageLinks(sink, 2, kRunaway, "x x " + std::string(40, 'a') + " x"), 2);
+  EXPECT_EQ(sink.Urls(), (std::vector<std::string>{"x", "x"}));
+  ASSERT_EQ(sink.logs.size(), 3u);
+  EXPECT_EQ(sink.logs[2].thread, 2);
+  EXPECT_EQ(sink.logs[2].text, "解析步数超出上限，本页解析中止...");
+}
+
+TEST(ExtractImageLinksTest, AStoppingTaskEndsTheSearchInsteadOfWaitingForThePage) {
+  // The blanks at the end give the page a budget of millions of steps: without the stop
+  // question during the search, the runaway part would use it all and end in the budget line.
+  const std::string page = "x x " + std::string(40, 'a') + std::string(100 * 1024, ' ');
+  FakeLinkSink sink;
+  sink.stopAtQuestion = 3;
+  EXPECT_EQ(ExtractImageLinks(sink, 1, kRunaway, page), 2);
+  EXPECT_EQ(sink.Urls(), (std::vector<std::string>{"x", "x"}));
+  EXPECT_EQ(sink.logs.size(), 2u);  // the links only: a stop is no overrun
+  EXPECT_LE(sink.stopQuestions, 4);
+  // A task that has stopped before the page queues nothing.
+  FakeLinkSink stopped;
+  stopped.stopped = true;
+  EXPECT_EQ(ExtractImageLinks(stopped, 1, kPattern, "http://a.cn/1.jpg http://a.cn/2.jpg"), 0);
+  EXPECT_TRUE(stopped.added.empty());
+}
+
 }  // namespace
 }  // namespace quarry
