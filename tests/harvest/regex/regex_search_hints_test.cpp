@@ -175,7 +175,7 @@ TEST(RegexSearchHintsTest, TheMemoNeverChangesAResult) {
   MatchContext remembering;
   MatchContext plain;
   plain.m_memo.m_enabled = false;
-  plain.m_stepLimit = 200000;  // without the memo, some of these backtrack exponentially
+  plain.m_stepLimit = 50000;  // without the memo, some of these backtrack exponentially
   remembering.m_stepLimit = 1000000;
   int compared = 0;
   for (int i = 0; i < 3000; ++i) {
@@ -190,7 +190,7 @@ TEST(RegexSearchHintsTest, TheMemoNeverChangesAResult) {
       ++compared;
     }
   }
-  EXPECT_GT(compared, 15000);  // nearly every case finished without the memo too
+  EXPECT_GT(compared, 17500) << compared;  // nearly every case finished without the memo too
 }
 
 TEST(RegexSearchHintsTest, PathologicalInputsFinishInFewStepsWithThePlainResults) {
@@ -222,7 +222,7 @@ TEST(RegexSearchHintsTest, PathologicalInputsFinishInFewStepsWithThePlainResults
     const RegexEngine engine(c.pattern.c_str(), 0);
     // Small enough for the plain search to finish: the two agree.
     std::string small;
-    while (small.size() < 20) small += c.unit;
+    while (small.size() < 12) small += c.unit;
     MatchContext plain;
     plain.m_memo.m_enabled = false;
     MatchContext remembering;
