@@ -400,12 +400,13 @@ def harvest_list(options, host, kind, word, pages):
 # The HTTP side.
 
 class Answer:
-    def __init__(self, status, body, content_type, disposition=None, pause=0.0):
+    def __init__(self, status, body, content_type, disposition=None, pause=0.0, headers=()):
         self.status = status
         self.body = body
         self.content_type = content_type
         self.disposition = disposition
         self.pause = pause  # seconds between 1 KB pieces (slow files)
+        self.headers = list(headers)  # further (name, value) header lines
 
 
 def route(options, host, target):
@@ -505,48 +506,52 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(send_body=True)
 
     def answer(self, send_body):
-        options = self.server.options
-        host = self.server.public_host
-        a = route(options, host, self.path)
-        body = a.body
-        status = a.status
-        first, last = 0, len(body) - 1
-        ranged = self.headers.get("Range", "")
-        if status == 200 and ranged.startswith("bytes="):
-            start, _, end = ranged[len("bytes="):].partition("-")
-            if start.isdigit():
-                first = int(start)
-                if end.isdigit():
-                    last = min(int(end), len(body) - 1)
-                if first >= len(body):
-                    self.send_response(416)
-                    self.send_header("Content-Range", "bytes */%d" % len(body))
-                    self.send_header("Content-Length", "0")
-                    self.end_headers()
-                    return
-                status = 206
-        piece = body[first:last + 1]
-        self.send_response(status)
-        self.send_header("Content-Type", a.content_type)
-        self.send_header("Content-Length", str(len(piece)))
-        self.send_header("Accept-Ranges", "bytes")
-        if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, len(body)))
-        if a.disposition:
-            self.send_header("Content-Disposition", 'attachment; filename="%s"' % a.disposition)
-        self.end_headers()
-        if not send_body:
-            return
-        try:
-            if a.pause:
-                for start in range(0, len(piece), 1024):
-                    self.wfile.write(piece[start:start + 1024])
-                    self.wfile.flush()
-                    time.sleep(a.pause)
-            else:
-                self.wfile.write(piece)
-        except (BrokenPipeError, ConnectionResetError):
-            self.close_connection = True
+        send_answer(self, route(self.server.options, self.server.public_host, self.path), send_body)
+
+
+def send_answer(handler, a, send_body):
+    """Sends answer `a` through a request handler, honouring "Range: bytes=" for a 200."""
+    body = a.body
+    status = a.status
+    first, last = 0, len(body) - 1
+    ranged = handler.headers.get("Range", "")
+    if status == 200 and ranged.startswith("bytes="):
+        start, _, end = ranged[len("bytes="):].partition("-")
+        if start.isdigit():
+            first = int(start)
+            if end.isdigit():
+                last = min(int(end), len(body) - 1)
+            if first >= len(body):
+                handler.send_response(416)
+                handler.send_header("Content-Range", "bytes */%d" % len(body))
+                handler.send_header("Content-Length", "0")
+                handler.end_headers()
+                return
+            status = 206
+    piece = body[first:last + 1]
+    handler.send_response(status)
+    handler.send_header("Content-Type", a.content_type)
+    handler.send_header("Content-Length", str(len(piece)))
+    handler.send_header("Accept-Ranges", "bytes")
+    if status == 206:
+        handler.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, len(body)))
+    if a.disposition:
+        handler.send_header("Content-Disposition", 'attachment; filename="%s"' % a.disposition)
+    for name, value in a.headers:
+        handler.send_header(name, value)
+    handler.end_headers()
+    if not send_body:
+        return
+    try:
+        if a.pause:
+            for start in range(0, len(piece), 1024):
+                handler.wfile.write(piece[start:start + 1024])
+                handler.wfile.flush()
+                time.sleep(a.pause)
+        else:
+            handler.wfile.write(piece)
+    except (BrokenPipeError, ConnectionResetError):
+        handler.close_connection = True
 
 
 class Service(socketserver.ThreadingMixIn, http.server.HTTPServer):
