@@ -1,0 +1,695 @@
+#!/usr/bin/env python3
+"""A local stand-in for the search service as it answers today, for the live mode's tests
+and demonstration: https with a certificate of a test authority made at start-up by openssl,
+session cookies, image results as JSON for a script, document results whose links go through
+a redirector, refusals, and files behind https and behind redirects.
+
+It listens on 127.0.0.1 twice: https on --port and plain http on --http-port (-1: none), both
+answering the same addresses, so that redirects can switch between the two. It prints three
+lines on standard output: the https port, the http port (0 when none) and the path of the
+test authority's certificate (ca.pem in --cert-dir, or in a temporary folder).
+
+Addresses (HOST is 127.0.0.1:PORT of the listener asked):
+  /                         hands out the session cookies (BAIDUID, BIDUPSID, PSTM, BDSVRTM);
+                            result pages are refused without a BAIDUID it handed out
+  /s?wd=K%20filetype%3Apdf&pn=P&rn=10&ie=utf-8
+                            document results: div.c-container blocks in #content_left, "下一页"
+                            while more follow, "未找到相关结果" past the end
+  /search/acjson?tn=resultjson_com&...&word=K&pn=P&rn=R
+                            image results as JSON with listNum and data; strings escape
+                            apostrophes as \\' and the list ends in empty {} items; with
+                            --strict-headers (the default) it also wants the Referer
+                            https://HOST/ and X-Requested-With: XMLHttpRequest
+  /link?url=TOKEN           the redirector (302, or a 200 page with a refresh or a script)
+  /d/K/I.EXT  /p/K/I.FMT  /mid/K/I.jpg  /thumb/K/I.jpg
+                            documents, pictures, the middle-sized and the thumbnail pictures
+  /hop/N/REST               302 to /hop/N-1/REST on the same scheme; /hop/0/REST is /REST
+  /xhop/N/REST              the same, switching between https and http at every hop
+  /missing/...              404
+  /size/N/NAME.EXT          a file of exactly N bytes
+  /list?kind=K&word=W&pages=P
+                            the final addresses of the files a live task of kind K (image, doc,
+                            ppt, pdf, xls) walking P result pages saves, one a line
+  /_stats                   counters as JSON: cookie hand-outs, result pages, refusals, ...
+
+Result i of a keyword (0-based), documents:
+  i % 6 == 0  mu: the https file; its title link is the redirector (a 302)
+  i % 6 == 1  no mu; redirector 302 to the https file
+  i % 6 == 2  no mu; redirector page with a refresh to the file behind two https redirects
+  i % 6 == 3  no mu; redirector page with window.location.replace to the file over plain http
+  i % 6 == 4  mu: the file behind two redirects that switch scheme
+  i % 6 == 5  mu: a missing file (404)
+pictures:
+  i % 6 == 0  replaceUrl[0].ObjURL: the https picture (objURL, obfuscated, says the same)
+  i % 6 == 1  replaceUrl[0].ObjUrl: the picture behind two https redirects
+  i % 6 == 2  no replaceUrl; the obfuscated objURL names the picture over plain http
+  i % 6 == 3  an empty replaceUrl; objURL names the picture behind scheme-switching redirects
+  i % 6 == 4  neither: middleURL, a middle-sized picture on the service
+  i % 6 == 5  replaceUrl[0].ObjURL: a missing picture (404)
+Without a plain http listener the plain-http cases stay on https.
+
+Refusals on purpose: --refuse-web 2,5 refuses the 2nd and 5th document result-page requests
+(as a 302 to the verification host, or with --web-refusal page as the verification page, or
+alternating with --web-refusal alternate); --refuse-image 3 the 3rd image request. Counting
+includes refused requests, so a retry of a refused page gets through.
+"""
+
+import argparse
+import base64
+import json
+import os
+import signal
+import socketserver
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import http.server
+import time
+import urllib.parse
+import zlib
+
+sys.dont_write_bytecode = True  # keep the source tree free of caches
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import search_service  # noqa: E402
+from search_service import Answer, CONTENT_TYPES, DOC_KINDS, IMAGE_FORMATS  # noqa: E402
+
+REFUSAL_HOST = "wappass.baidu.com"
+VERIFICATION_TITLE = "百度安全验证"
+NEXT_PAGE = "下一页"
+NO_RESULTS = "未找到相关结果"
+WEB_STEP = 10
+IMAGE_OFFSET_CAP = 1000
+
+# The service's substitution of letters and digits in obfuscated addresses: plain -> encoded.
+_DECODE_PAIRS = ("wa kb vc 1d je uf 2g ih ti 3j hk sl 4m gn 5o rp qq 6r fs pt 7u ev ow "
+                 "81 d2 n3 94 c5 m6 07 b8 l9 a0").split()
+_ENCODE = {plain: enc for enc, plain in _DECODE_PAIRS}
+_DECODE = {enc: plain for enc, plain in _DECODE_PAIRS}
+_TOKENS = ((":", "_z2C$q"), (".", "_z&e3B"), ("/", "AzdH3F"))
+
+
+def encode_obj_url(url):
+    """Obfuscates an address the way the image service writes objURL and fromURL."""
+    out = []
+    for c in url:
+        token = next((t for p, t in _TOKENS if p == c), None)
+        out.append(token if token else _ENCODE.get(c, c))
+    return "".join(out)
+
+
+def decode_obj_url(text):
+    out, i = [], 0
+    while i < len(text):
+        for plain, token in _TOKENS:
+            if text.startswith(token, i):
+                out.append(plain)
+                i += len(token)
+                break
+        else:
+            out.append(_DECODE.get(text[i], text[i]))
+            i += 1
+    return "".join(out)
+
+
+# ---------------------------------------------------------------------------------------------
+# Certificates.
+
+def make_certificates(folder, names=("localhost",), addresses=("127.0.0.1",)):
+    """Makes a test authority and a server certificate for `names` and `addresses` in `folder`
+    with openssl; returns (ca.pem, server.pem, server.key)."""
+    os.makedirs(folder, exist_ok=True)
+    ca_key, ca_pem = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
+    key, csr = os.path.join(folder, "server.key"), os.path.join(folder, "server.csr")
+    pem, ext = os.path.join(folder, "server.pem"), os.path.join(folder, "server.ext")
+    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
+    run("req", "-x509", *curve, "-keyout", ca_key, "-out", ca_pem, "-days", "3",
+        "-subj", "/CN=Quarry Test Authority",
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("req", *curve, "-keyout", key, "-out", csr, "-subj", "/CN=%s" % names[0])
+    alt = ",".join(["DNS:%s" % n for n in names] + ["IP:%s" % a for a in addresses])
+    with open(ext, "w") as f:
+        f.write("subjectAltName=%s\nbasicConstraints=CA:FALSE\n"
+                "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\n" % alt)
+    run("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
+        "-out", pem, "-days", "3", "-extfile", ext)
+    return ca_pem, pem, key
+
+
+# ---------------------------------------------------------------------------------------------
+# What the service holds.
+
+class Options:
+    def __init__(self, results=60, doc_size=4096, image_size=6000, refuse_web=(),
+                 web_refusal="redirect", refuse_image=(), strict_headers=True,
+                 cookie_domain=None):
+        self.results = results
+        self.doc_size = doc_size
+        self.image_size = image_size
+        self.refuse_web = set(refuse_web)
+        self.web_refusal = web_refusal  # redirect, page or alternate
+        self.refuse_image = set(refuse_image)
+        self.strict_headers = strict_headers
+        self.cookie_domain = cookie_domain
+
+
+class State:
+    """What both listeners share: issued cookies and counters."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.issued = set()
+        self.stats = {"cookie_handouts": 0, "web_pages": 0, "image_pages": 0, "refused_web": 0,
+                      "refused_image": 0, "redirector": 0, "files": 0}
+
+    def count(self, name):
+        with self.lock:
+            self.stats[name] += 1
+            return self.stats[name]
+
+
+class Place:
+    """Where the service is reachable: the https and the plain http host:port."""
+
+    def __init__(self, https_host, http_host):
+        self.https = https_host
+        self.http = http_host or https_host
+        self.plain_scheme = "http" if http_host else "https"
+
+    def url(self, path, plain=False):
+        return "%s://%s%s" % (self.plain_scheme if plain else "https",
+                              self.http if plain else self.https, path)
+
+
+def quote(word):
+    return urllib.parse.quote(word, safe="")
+
+
+def doc_title(kind, word, i):
+    return "%s %s report %d" % (word, kind, i)
+
+
+def doc_body(options, kind, word, i):
+    seed = search_service.seed_of("live", kind, word, i)
+    return search_service.make_document(kind, doc_title(kind, word, i),
+                                        options.doc_size + seed % 1024)
+
+
+def picture_body(options, fmt, word, i, size=None):
+    seed = search_service.seed_of("live-image", word, i)
+    return search_service.make_picture(fmt, seed, options.image_size + seed % 2048
+                                       if size is None else size)
+
+
+def doc_paths(kind, word, i):
+    """(mu or None, final address path, plain http?, redirector answer) of document result i."""
+    file_path = "/d/%s/%d.%s" % (quote(word), i, kind)
+    variant = i % 6
+    if variant == 0:
+        return file_path, file_path, False, "302"
+    if variant == 1:
+        return None, file_path, False, "302"
+    if variant == 2:
+        return None, file_path, False, "meta"
+    if variant == 3:
+        return None, file_path, True, "script"
+    if variant == 4:
+        return "/xhop/2" + file_path, file_path, None, "302"
+    return "/missing/%s/%d.%s" % (quote(word), i, kind), None, False, "302"
+
+
+def doc_link_target(place, kind, word, i):
+    """The address the redirector of result i names."""
+    mu, final, plain, answer = doc_paths(kind, word, i)
+    if i % 6 == 2:
+        return place.url("/hop/2" + final)
+    if mu:
+        return place.url(mu)
+    return place.url(final, plain=bool(plain))
+
+
+def image_paths(word, i):
+    """(picture path, final path, plain http?) of image result i; None final when missing."""
+    fmt = IMAGE_FORMATS[i % 3]
+    path = "/p/%s/%d.%s" % (quote(word), i, fmt)
+    variant = i % 6
+    if variant == 0:
+        return path, path, False
+    if variant == 1:
+        return "/hop/2" + path, path, False
+    if variant == 2:
+        return path, path, True
+    if variant == 3:
+        return "/xhop/2" + path, path, None
+    if variant == 4:
+        mid = "/mid/%s/%d.jpg" % (quote(word), i)
+        return mid, mid, False
+    return "/missing/%s/%d.%s" % (quote(word), i, fmt), None, False
+
+
+def final_url(place, path, plain):
+    """Where a chain of hops ends: /xhop/2 switches scheme twice, so it ends on https."""
+    return place.url(path, plain=bool(plain))
+
+
+# ---------------------------------------------------------------------------------------------
+# Answers.
+
+def html_text(text):
+    return search_service.html_text(text)
+
+
+def link_token(kind, word, i):
+    raw = ("%s|%d|%s" % (kind, i, word)).encode("utf-8")
+    return base64.urlsafe_b64encode(raw).decode("ascii").rstrip("=")
+
+
+def read_link_token(token):
+    try:
+        raw = base64.urlsafe_b64decode(token + "=" * (-len(token) % 4)).decode("utf-8")
+        kind, number, word = raw.split("|", 2)
+        return kind, int(number), word
+    except (ValueError, UnicodeDecodeError):
+        return None
+
+
+def web_page(options, place, kind, word, pn):
+    blocks = []
+    end = min(pn + WEB_STEP, options.results)
+    for i in range(pn, end):
+        mu, _, _, _ = doc_paths(kind, word, i)
+        mu_attr = ' mu="%s"' % html_text(place.url(mu)) if mu else ""
+        link = place.url("/link?url=%s&wd=&eqid=%08x" % (link_token(kind, word, i),
+                                                         zlib.crc32(word.encode())))
+        blocks.append(
+            '<div class="result c-container xpath-log new-pmd" srcid="1599" id="%d" '
+            'tpl="se_com_default"%s><div class="c-container"><h3 class="c-title t _x7kQ2">'
+            '<a href="%s" target="_blank"><em>%s</em> %s</a></h3>'
+            '<div class="_c9f3a"><span class="c-color-gray2">%s</span> 全文共 %d 页</div>'
+            '</div></div>' % (i + 1, mu_attr, html_text(link), html_text(word),
+                              html_text(doc_title(kind, "", i).strip()), kind.upper(), i + 2))
+    if blocks:
+        left = "\n".join(blocks)
+    else:
+        left = ('<div class="nors"><p>抱歉没有找到与<span>“%s”</span>相关的网页。</p>'
+                '<p>%s</p></div>' % (html_text(word), NO_RESULTS))
+    pager = ""
+    if end < options.results:
+        next_query = "/s?wd=%s&pn=%d&rn=10&ie=utf-8" % (quote(word + " filetype:" + kind), end)
+        pager = ('<div id="page"><div class="page-inner_2jZi2"><a class="n" href="%s">%s &gt;'
+                 '</a></div></div>' % (html_text(next_query), NEXT_PAGE))
+    return ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>%s filetype:%s_百度搜索'
+            '</title><style>._x7kQ2{font-size:18px}</style><script>var bds={"pager":"%s"};'
+            '</script></head><body><div id="wrapper"><div id="head"><a href="/">百度首页</a>'
+            '</div><div id="container"><div id="content_left">\n%s\n</div>%s</div></div>'
+            '</body></html>\n' % (html_text(word), kind, NEXT_PAGE, left, pager))
+
+
+def verification_page():
+    # About the size of the real one, with none of the result page's marks.
+    filler = "".join('<div class="vcode-spin-%d"></div>' % k for k in range(30))
+    return ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>%s</title>'
+            '<meta name="viewport" content="width=device-width"></head><body>'
+            '<div id="wrapper"><div class="timeout hide"><p>网络不给力，请稍后重试</p></div>'
+            '%s<a href="https://%s/static/captcha/tuxing.html">返回首页</a></div>'
+            '</body></html>\n' % (VERIFICATION_TITLE, filler, REFUSAL_HOST)).encode("utf-8")
+
+
+def web_refusal(options, place, target, number):
+    style = options.web_refusal
+    if style == "alternate":
+        style = "redirect" if number % 2 else "page"
+    if style == "page":
+        return Answer(200, verification_page(), "text/html; charset=utf-8")
+    location = ("https://%s/static/captcha/tuxing.html?&ak=c27bbc89afca0463650ac9bde68ebe06"
+                "&backurl=%s&timestamp=%d&signature=0" % (REFUSAL_HOST,
+                                                          quote(place.url(target)), number))
+    return Answer(302, b"", "text/html", headers=[("Location", location)])
+
+
+def image_refusal():
+    body = {"antiFlag": 1, "message": "Forbid spider access", "bfe_log_id": "8613251707934405376"}
+    return Answer(200, json.dumps(body).encode(), "application/json; charset=utf-8")
+
+
+def image_item(options, place, word, i):
+    fmt = IMAGE_FORMATS[i % 3]
+    picture, _, plain = image_paths(word, i)
+    variant = i % 6
+    address = place.url(picture, plain=bool(plain))
+    source_page = place.url("/page/%s/%d.html" % (quote(word), i))
+    thumb = place.url("/thumb/%s/%d.jpg" % (quote(word), i))
+    title = "<strong>%s</strong> picture %d" % (word, i)
+    if i % 4 == 1:
+        title = "<strong>%s</strong>'s picture %d" % (word, i)  # becomes \' in the answer
+    item = {
+        "adType": "0", "hasAspData": "0",
+        "thumbURL": thumb, "middleURL": place.url("/mid/%s/%d.jpg" % (quote(word), i)),
+        "hoverURL": thumb, "largeTnImageUrl": "", "pageNum": i, "bdSrcType": "0",
+        "objURL": encode_obj_url(address), "fromURL": encode_obj_url(source_page),
+        "fromURLHost": place.https, "width": 400 + i, "height": 300 + i, "type": fmt,
+        "fromPageTitle": title, "fromPageTitleEnc": title.replace("<strong>", "")
+                                                        .replace("</strong>", ""),
+    }
+    if variant in (0, 5):
+        item["replaceUrl"] = [{"ObjURL": address, "FromURL": source_page}]
+    elif variant == 1:
+        item["replaceUrl"] = [{"ObjUrl": address, "FromUrl": source_page}]
+    elif variant == 2:
+        pass
+    elif variant == 3:
+        item["replaceUrl"] = []
+    else:
+        del item["objURL"]
+    return item
+
+
+def image_answer(options, place, word, pn, rn):
+    rn = max(1, min(rn, 60))
+    items = [image_item(options, place, word, i)
+             for i in range(pn, min(pn + rn, options.results))]
+    items.append({})
+    if not items[:-1]:
+        items.append({})
+    doc = {"queryEnc": quote(word), "queryExt": word, "listNum": options.results,
+           "displayNum": options.results * 37, "gsm": "%x" % (pn + rn),
+           "bdFmtDispNum": "约%d" % (options.results * 37), "bdSearchTime": "",
+           "isNeedAsyncRequest": 0, "bdIsClustered": "1", "data": items}
+    text = json.dumps(doc, ensure_ascii=False)
+    # The service escapes apostrophes, which strict JSON does not allow; only strings hold any.
+    text = text.replace("'", "\\'")
+    return Answer(200, text.encode("utf-8"), "text/javascript; charset=UTF-8")
+
+
+def redirector(place, token, options):
+    found = read_link_token(token)
+    if not found or found[0] not in DOC_KINDS:
+        return search_service.not_found()
+    kind, i, word = found
+    target = doc_link_target(place, kind, word, i)
+    _, _, _, answer = doc_paths(kind, word, i)
+    if answer == "meta":
+        page = ('<html><head><noscript><META http-equiv="refresh" content="0;URL=\'%s\'">'
+                '</noscript></head><body></body></html>\n' % html_text(target))
+        return Answer(200, page.encode("utf-8"), "text/html; charset=utf-8")
+    if answer == "script":
+        escaped = target.replace("/", "\\/")
+        page = ('<html><head><script>window.location.replace("%s")</script></head>'
+                '<body></body></html>\n' % escaped)
+        return Answer(200, page.encode("utf-8"), "text/html; charset=utf-8")
+    return Answer(302, b"", "text/html", headers=[("Location", target)])
+
+
+def live_list(options, place, kind, word, pages):
+    """Final addresses of the files a live task walking `pages` result pages saves."""
+    found = []
+    if kind == "image":
+        for page in range(pages):
+            pn = page * 30
+            if pn >= min(options.results, IMAGE_OFFSET_CAP):
+                break
+            for i in range(pn, min(pn + 30, options.results)):
+                _, final, plain = image_paths(word, i)
+                if final:
+                    found.append(final_url(place, final, plain))
+    else:
+        for page in range(pages):
+            pn = page * WEB_STEP
+            if pn >= options.results:
+                break
+            for i in range(pn, min(pn + WEB_STEP, options.results)):
+                _, final, plain, _ = doc_paths(kind, word, i)
+                if final:
+                    found.append(final_url(place, final, plain))
+    return found
+
+
+def has_cookie(handler, state):
+    cookies = handler.headers.get("Cookie", "")
+    for part in cookies.split(";"):
+        name, _, value = part.strip().partition("=")
+        if name == "BAIDUID" and value in state.issued:
+            return True
+    return False
+
+
+def cookie_answer(options, state):
+    number = state.count("cookie_handouts")
+    baiduid = "%08X%08X%08X%08X:FG=1" % tuple(zlib.crc32(b"%d-%d" % (number, k)) for k in range(4))
+    with state.lock:
+        state.issued.add(baiduid)
+    expires = time.strftime("%a, %d-%b-%y %H:%M:%S GMT", time.gmtime(time.time() + 365 * 86400))
+    domain = "; domain=%s" % options.cookie_domain if options.cookie_domain else ""
+    headers = [
+        ("Set-Cookie", "BAIDUID=%s; expires=%s; max-age=31536000; path=/%s; version=1; "
+                       "comment=bd" % (baiduid, expires, domain)),
+        ("Set-Cookie", "BIDUPSID=%s; expires=Thu, 31-Dec-37 23:55:55 GMT; max-age=2147483647; "
+                       "path=/%s" % (baiduid[:32], domain)),
+        ("Set-Cookie", "PSTM=%d; expires=Thu, 31-Dec-37 23:55:55 GMT; max-age=2147483647; "
+                       "path=/%s" % (int(time.time()), domain)),
+        ("Set-Cookie", "BDSVRTM=0; path=/"),
+    ]
+    page = "<!DOCTYPE html><html><head><title>百度一下，你就知道</title></head><body></body></html>\n"
+    return Answer(200, page.encode("utf-8"), "text/html; charset=utf-8", headers=headers)
+
+
+def hop(place, listener_tls, rest, hops, switch):
+    """The 302 of /hop/N/REST or /xhop/N/REST."""
+    prefix = "/xhop/%d" if switch else "/hop/%d"
+    path = (prefix % (hops - 1) + rest) if hops > 1 else rest
+    plain = listener_tls if switch else not listener_tls
+    return Answer(302, b"", "text/html", headers=[("Location", place.url(path, plain=plain))])
+
+
+def route(handler, options, state, place, listener_tls):
+    target = handler.path
+    path, _, query = target.partition("?")
+    fields = search_service.parse_query(query)
+    parts = [urllib.parse.unquote(p, errors="replace") for p in path.split("/")[1:]]
+    if path == "/":
+        return cookie_answer(options, state)
+    if path == "/_stats":
+        with state.lock:
+            body = json.dumps(state.stats).encode()
+        return Answer(200, body, "application/json")
+    if path == "/s":
+        number = state.count("web_pages")
+        if number in options.refuse_web or not has_cookie(handler, state):
+            state.count("refused_web")
+            return web_refusal(options, place, target, number)
+        wd = fields.get("wd", "")
+        word, _, kind = wd.rpartition(" filetype:")
+        if kind not in DOC_KINDS:
+            word, kind = wd, "pdf"
+        pn = search_service.offset_of(fields)
+        return Answer(200, web_page(options, place, kind, word, pn).encode("utf-8"),
+                      "text/html; charset=utf-8")
+    if path == "/search/acjson":
+        number = state.count("image_pages")
+        referer_ok = handler.headers.get("Referer", "").startswith("https://%s/" % place.https)
+        script_ok = handler.headers.get("X-Requested-With", "") == "XMLHttpRequest"
+        if (number in options.refuse_image or not has_cookie(handler, state) or
+                (options.strict_headers and not (referer_ok and script_ok))):
+            state.count("refused_image")
+            return image_refusal()
+        try:
+            rn = int(fields.get("rn", "30") or "30")
+        except ValueError:
+            rn = 30
+        return image_answer(options, place, fields.get("word", ""),
+                            search_service.offset_of(fields), rn)
+    if path == "/link":
+        state.count("redirector")
+        return redirector(place, fields.get("url", ""), options)
+    if path == "/list":
+        kind = fields.get("kind", "image")
+        if kind != "image" and kind not in DOC_KINDS:
+            return search_service.not_found()
+        try:
+            pages = int(fields.get("pages", "1"))
+        except ValueError:
+            pages = 1
+        text = "".join(u + "\n" for u in live_list(options, place, kind, fields.get("word", ""),
+                                                    pages))
+        return Answer(200, text.encode("utf-8"), "text/plain; charset=utf-8")
+    if parts and parts[0] in ("hop", "xhop") and len(parts) >= 3 and parts[1].isdigit():
+        rest = "/" + "/".join(path.split("/")[3:])
+        hops = int(parts[1])
+        if hops == 0:
+            handler.path = rest + ("?" + query if query else "")
+            return route(handler, options, state, place, listener_tls)
+        return hop(place, listener_tls, rest, min(hops, 20), parts[0] == "xhop")
+    name_ext = parts[-1].rsplit(".", 1) if parts and "." in parts[-1] else None
+    number = name_ext[0] if name_ext else ""
+    ext = name_ext[1].lower() if name_ext else ""
+    if len(parts) == 3 and number.isdigit():
+        word, i = parts[1], int(number)
+        if parts[0] == "d" and ext in DOC_KINDS:
+            state.count("files")
+            return Answer(200, doc_body(options, ext, word, i), CONTENT_TYPES[ext])
+        if parts[0] == "p" and ext == IMAGE_FORMATS[i % 3] and i % 6 != 5:
+            state.count("files")
+            return Answer(200, picture_body(options, ext, word, i), CONTENT_TYPES[ext])
+        if parts[0] == "mid" and ext == "jpg":
+            state.count("files")
+            return Answer(200, picture_body(options, "jpg", word, i), CONTENT_TYPES["jpg"])
+        if parts[0] == "thumb" and ext == "jpg":
+            return Answer(200, picture_body(options, "jpg", word, i, size=0), CONTENT_TYPES["jpg"])
+    if parts and parts[0] == "size" and len(parts) == 3 and parts[1].isdigit():
+        size = min(int(parts[1]), 256 << 20)
+        return Answer(200, search_service.exact_file(parts[2], size),
+                      CONTENT_TYPES.get(ext, "application/octet-stream"))
+    return search_service.not_found()
+
+
+# ---------------------------------------------------------------------------------------------
+# The HTTP side.
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "BWS/1.1"
+    timeout = 30
+    disable_nagle_algorithm = True
+
+    def setup(self):
+        super().setup()
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.do_handshake()  # here, in the request's thread, under its time limit
+
+    def log_message(self, fmt, *args):
+        if self.server.verbose:
+            sys.stderr.write("%s\n" % (fmt % args))
+
+    def answer(self, send_body):
+        server = self.server
+        a = route(self, server.options, server.state, server.place, server.tls)
+        search_service.send_answer(self, a, send_body)
+
+    def do_HEAD(self):
+        self.answer(send_body=False)
+
+    def do_GET(self):
+        self.answer(send_body=True)
+
+
+class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 128
+
+    def __init__(self, port, context, options, state, verbose):
+        super().__init__(("127.0.0.1", port), Handler)
+        self.context = context
+        self.tls = context is not None
+        self.options = options
+        self.state = state
+        self.verbose = verbose
+        self.place = None
+
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.context is not None:
+            # The handshake waits for the request's thread, so a silent client blocks no one.
+            connection = self.context.wrap_socket(connection, server_side=True,
+                                                  do_handshake_on_connect=False)
+        return connection, address
+
+    def handle_error(self, request, client_address):
+        # Clients that hang up, or refuse the certificate as a test asks them to, are no fault.
+        if isinstance(sys.exc_info()[1], (ConnectionError, ssl.SSLError, TimeoutError)):
+            return
+        super().handle_error(request, client_address)
+
+
+class LiveService:
+    """Both listeners and what they share; start() runs them in background threads."""
+
+    def __init__(self, options=None, port=0, http_port=0, cert_dir=None, verbose=False):
+        self.options = options or Options()
+        self.state = State()
+        self._temp = None
+        if cert_dir is None:
+            self._temp = tempfile.TemporaryDirectory(prefix="quarry-live-")
+            cert_dir = self._temp.name
+        self.ca, cert, key = make_certificates(cert_dir)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        self.https = Listener(port, context, self.options, self.state, verbose)
+        self.http = (Listener(http_port, None, self.options, self.state, verbose)
+                     if http_port >= 0 else None)
+        place = Place("127.0.0.1:%d" % self.https.server_address[1],
+                      "127.0.0.1:%d" % self.http.server_address[1] if self.http else None)
+        for listener in (self.https, self.http):
+            if listener:
+                listener.place = place
+        self.place = place
+        self.https_port = self.https.server_address[1]
+        self.http_port = self.http.server_address[1] if self.http else 0
+
+    def start(self):
+        for listener in (self.https, self.http):
+            if listener:
+                threading.Thread(target=listener.serve_forever, daemon=True).start()
+        return self
+
+    def stop(self):
+        for listener in (self.https, self.http):
+            if listener:
+                listener.shutdown()
+                listener.server_close()
+        if self._temp:
+            self._temp.cleanup()
+
+
+def numbers(text):
+    return [int(n) for n in text.split(",") if n.strip()] if text else []
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Local live search service for Quarry.")
+    parser.add_argument("--port", type=int, default=0, help="https port on 127.0.0.1 (0: free)")
+    parser.add_argument("--http-port", type=int, default=0,
+                        help="plain http port on 127.0.0.1 (0: free, -1: none)")
+    parser.add_argument("--cert-dir", help="folder for the test certificates (default: temporary)")
+    parser.add_argument("--results", type=int, default=60, help="results per keyword")
+    parser.add_argument("--doc-size", type=int, default=4096, help="base size of a document")
+    parser.add_argument("--image-size", type=int, default=6000, help="base size of a picture")
+    parser.add_argument("--refuse-web", default="", help="document page requests to refuse: 2,5")
+    parser.add_argument("--web-refusal", choices=("redirect", "page", "alternate"),
+                        default="redirect", help="how document pages are refused")
+    parser.add_argument("--refuse-image", default="", help="image page requests to refuse: 3")
+    parser.add_argument("--lax-headers", action="store_true",
+                        help="answer image requests without Referer and X-Requested-With")
+    parser.add_argument("--cookie-domain", help="Domain attribute of the session cookies")
+    parser.add_argument("--verbose", action="store_true", help="log every request on stderr")
+    args = parser.parse_args(argv)
+    if args.results < 0 or args.doc_size < 0 or args.image_size < 0:
+        parser.error("sizes and counts must not be negative")
+    try:
+        options = Options(args.results, args.doc_size, args.image_size, numbers(args.refuse_web),
+                          args.web_refusal, numbers(args.refuse_image), not args.lax_headers,
+                          args.cookie_domain)
+    except ValueError:
+        parser.error("--refuse-web and --refuse-image take numbers separated by commas")
+    service = LiveService(options, args.port, args.http_port, args.cert_dir, args.verbose)
+    print(service.https_port, flush=True)
+    print(service.http_port, flush=True)
+    print(service.ca, flush=True)
+    service.start()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))  # so that the certificates go too
+    try:
+        while True:
+            time.sleep(3600)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        service.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
