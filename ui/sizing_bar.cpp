@@ -106,8 +106,31 @@ QSize TrackedSize(Qt::DockWidgetArea side, const QSize& start, const QPoint& del
 
 using quarry::BarPlace;
 
+// The bar's widget. The main window sizes a dock widget from its widget's size hint, so the
+// body asks for the bar's current size less the title strip; its minimum is left to the bar.
+class CSizingBar::Body : public QWidget {
+public:
+  explicit Body(CSizingBar* bar) : QWidget(bar), m_bar(bar) {}
+  QSize sizeHint() const override {
+    QSize size = m_bar->sizeHint();
+    if (const QWidget* title = m_bar->titleBarWidget()) {
+      const QSize strip = title->sizeHint();
+      if (m_bar->features() & QDockWidget::DockWidgetVerticalTitleBar) {
+        size.rwidth() -= strip.width();
+      } else {
+        size.rheight() -= strip.height();
+      }
+    }
+    return size.expandedTo(QSize(0, 0));
+  }
+  QSize minimumSizeHint() const override { return QSize(0, 0); }
+
+private:
+  CSizingBar* m_bar;
+};
+
 CSizingBar::CSizingBar(const QString& title, QMainWindow* frame, const QSize& defaultSize, int id)
-    : QDockWidget(title, frame), m_frame(frame), m_id(id), m_body(new QWidget(this)) {
+    : QDockWidget(title, frame), m_frame(frame), m_id(id), m_body(new Body(this)) {
   setObjectName(QString::number(id));
   for (QSize& size : m_sizes) size = defaultSize;
   // Closable keeps the bar's entry in the main window's bar menu enabled; its close request

@@ -95,6 +95,8 @@ protected:
   void WatchMouse(QWidget* widget);
 
 private:
+  class Body;
+
   void OnPlaceChanged();
   void CheckPlace();
   void RestorePlaceSize();
