@@ -35,14 +35,14 @@ void TaskControl::LoadTaskFiles() {
   FillTaskTree(m_options.home, &m_tree, &m_unfinishedTasks, &m_finishedTasks);
 }
 
-bool TaskControl::AddTask(std::unique_ptr<Task> task) {
+bool TaskControl::AddTask(std::unique_ptr<Task> task, bool startIfIdle) {
   if (!task) return false;
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   Task* added = task.get();
   m_unfinishedTasks.push_back(std::move(task));
   // On disk before seeding starts: a crash from here on still finds the task.
   SaveUnfinishedFile();
-  if (m_runningCount >= 1) {
+  if (m_runningCount >= 1 || !startIfIdle) {
     MoveItem(added, TaskRoot::Waiting);
     return true;
   }

@@ -67,8 +67,9 @@ public:
   // Start-up: reads both task files of the home into the lists and the tree.
   void LoadTaskFiles();
 
-  // Lists a new task; starts it at once when none runs, else it waits. False for a null task.
-  bool AddTask(std::unique_ptr<Task> task);
+  // Lists a new task; starts it at once when none runs and `startIfIdle` is set, else it waits
+  // under "等待". False for a null task.
+  bool AddTask(std::unique_ptr<Task> task, bool startIfIdle = true);
   // Runs the selected waiting (or paused) task when no task runs; otherwise does nothing.
   void RunSelected(Task* selected);
   // Stops the selected running task: its state becomes Ended at once, its end comes later.

@@ -181,6 +181,27 @@ TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) 
   EXPECT_EQ(LoadFile(FinishedFile()).size(), 2u);
 }
 
+TEST_F(TaskControlTest, AddingWithoutStartingWaitsEvenWhenNoneRuns) {
+  TaskControl& control = Control(kRefusedHost);
+  auto owned = NewTask("later");
+  Task* later = owned.get();
+  ASSERT_TRUE(control.AddTask(std::move(owned), false));
+  EXPECT_EQ(later->record.state, TaskState::Waiting);
+  EXPECT_EQ(later->runner, nullptr);
+  EXPECT_EQ(RootOf(later), TaskRoot::Waiting);
+  EXPECT_EQ(control.runningCount(), 0);
+  EXPECT_TRUE(control.CanRunSelected(later));
+  // Started at once, the next one runs while the first still waits.
+  auto nowOwned = NewTask("now");
+  Task* now = nowOwned.get();
+  ASSERT_TRUE(control.AddTask(std::move(nowOwned), true));
+  EXPECT_EQ(now->record.state, TaskState::Running);
+  EXPECT_EQ(RootOf(now), TaskRoot::Running);
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(later->record.state, TaskState::Waiting);
+  EXPECT_EQ(RootOf(later), TaskRoot::Waiting);
+}
+
 TEST_F(TaskControlTest, ATaskThatRunsDryEndsByItself) {
   TaskControl& control = Control(kRefusedHost);
   auto owned = NewTask("dry", 3);
