@@ -1,8 +1,12 @@
-// quarry: the desktop program. Resolves and locks the home folder, then shows the main window.
+// quarry: the desktop program. Start-up runs in this order: the application and its profile
+// names, the options and search hosts, the home folder (created and locked against a second
+// copy), then the main window, which reads its profile, builds its splitter and bars and loads
+// the task files, shown maximised.
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/common_options.h"
@@ -24,7 +28,7 @@ void ShowStartError(const std::string& message) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("应用程序向导生成的本地应用程序"));
-  QApplication::setApplicationName(QStringLiteral("Quarry"));
+  QApplication::setApplicationName(QStringLiteral("Quarry 1.0"));
 
   std::vector<std::string> args;
   for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
@@ -49,7 +53,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  CMainFrame frame(home);
-  frame.show();
+  quarry::TaskControlOptions control;
+  control.home = home;
+  control.hosts = quarry::ProgramSearchHosts();
+  CMainFrame frame(std::move(control));
+  frame.showMaximized();
   return app.exec();
 }

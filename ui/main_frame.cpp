@@ -1,11 +1,386 @@
+// CMainFrame. Every command runs inside a CommandScope, which refreshes the enabling of all
+// commands when the outermost command ends. A command that deletes or moves the selected tree
+// item makes the tree report a new selection while task control is still busy with the
+// command; that report is handed to task control at once (its lock is re-entrant) but the
+// commands are refreshed only once the command is over.
 #include "ui/main_frame.h"
 
-#include "platform/home.h"
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <ctime>
+#include <functional>
 
-CMainFrame::CMainFrame(const std::string& home, QWidget* parent)
-    : QMainWindow(parent), m_home(home) {
-  setObjectName("MainFrame");
-  setWindowTitle(QStringLiteral("Quarry"));
-  resize(900, 640);
-  quarry::CreateHomeFolders(m_home, nullptr);
+#include "platform/home.h"
+#include "ui/about_dlg.h"
+#include "ui/add_task_dlg.h"
+#include "ui/command_table.h"
+#include "ui/gripper_bar.h"
+#include "ui/icons.h"
+#include "ui/queue_tab_ctrl.h"
+#include "ui/task_tree_ctrl.h"
+
+#ifndef QUARRY_README
+#define QUARRY_README "README.md"
+#endif
+
+namespace quarry {
+
+namespace {
+
+constexpr QSize kToolBarIconSize{16, 15};
+constexpr QColor kSplitterBackground{20, 20, 20};
+constexpr char kBarMenuStyle[] =
+    "QMenuBar, QToolBar, QStatusBar { background: rgb(212, 212, 212); }"
+    "QMenuBar::item { padding: 3px 8px; background: transparent; }"
+    "QMenuBar::item:selected { background: rgb(160, 160, 160); }"
+    "QToolBar { border: none; spacing: 2px; }";
+constexpr char kPopupStyle[] =
+    "QMenu { background: rgb(232, 232, 232); border: 1px solid rgb(120, 120, 120); }"
+    "QMenu::item { padding: 4px 24px 4px 24px; }"
+    "QMenu::item:selected { background: rgb(160, 160, 160); color: white; }"
+    "QMenu::item:disabled { color: rgb(150, 150, 150); }"
+    "QMenu::separator { height: 1px; background: rgb(170, 170, 170); margin: 3px 6px; }";
+// The three lock-key indicators of the status bar, greyed: Qt cannot read those keys.
+constexpr struct {
+  int id;
+  const char* text;
+} kIndicators[] = {{59137, "CAP"}, {59138, "NUM"}, {59139, "SCRL"}};
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+PageCommand PageCommandOf(int id) {
+  switch (id) {
+    case kCmdPreviousPage: return PageCommand::Previous;
+    case kCmdFirstPage: return PageCommand::First;
+    case kCmdLastPage: return PageCommand::Last;
+    default: return PageCommand::Next;
+  }
+}
+
+bool IsPaging(int id) {
+  return id == kCmdNextPage || id == kCmdPreviousPage || id == kCmdFirstPage || id == kCmdLastPage;
+}
+
+}  // namespace
+
+std::string ProfilePath(const std::string& home) { return home + "sys/quarry.ini"; }
+
+}  // namespace quarry
+
+using quarry::CommandId;
+
+// Hands the end of a task from the runner's monitor thread to the window's thread.
+class CMainFrame::FinishedSink : public quarry::TaskFinishedSink {
+public:
+  explicit FinishedSink(CMainFrame* frame) : m_frame(frame) {}
+  void PostTaskFinished(quarry::SearchTask* task) override {
+    CMainFrame* frame = m_frame;
+    QMetaObject::invokeMethod(
+        frame, [frame, task] { frame->OnTaskFinished(task); }, Qt::QueuedConnection);
+  }
+
+private:
+  CMainFrame* m_frame;
+};
+
+class CMainFrame::CommandScope {
+public:
+  explicit CommandScope(CMainFrame* frame) : m_frame(frame) { ++m_frame->m_commandDepth; }
+  ~CommandScope() {
+    if (--m_frame->m_commandDepth == 0) m_frame->UpdateCommands();
+  }
+
+private:
+  CMainFrame* m_frame;
+};
+
+CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
+    : QMainWindow(parent), m_home(options.home) {
+  setObjectName(QStringLiteral("MainFrame"));
+  setWindowTitle(QString::fromLatin1(quarry::kFrameTitle));
+  quarry::CreateHomeFolders(m_home, nullptr);  // a failure shows later, as unsaved task files
+  m_profile = std::make_unique<QSettings>(QString::fromStdString(quarry::ProfilePath(m_home)),
+                                          QSettings::IniFormat);
+  m_tree = std::make_unique<CTaskTreeCtrl>(nullptr, 129);
+  m_sink = std::make_unique<FinishedSink>(this);
+  m_control = std::make_unique<quarry::TaskControl>(*m_tree, *m_sink, std::move(options));
+
+  CreateSplitter();
+  CreateCommands();
+  CreateStatusBar();
+  CreateMenus();
+  CreateToolBar();
+  setDockNestingEnabled(false);
+  CreateTaskBar();
+  setWindowIcon(quarry::LoadIcon(QStringLiteral("quarry")));
+  CreateTrayIcon();
+  restoreState(m_profile->value(QLatin1String(quarry::kLayoutKey)).toByteArray());
+  m_control->LoadTaskFiles();
+  UpdateCommands();
+  // A running task's counters reach unfinished.tsk now and then, so a crash loses little.
+  m_figureTimer = new QTimer(this);
+  connect(m_figureTimer, &QTimer::timeout, this, [this] { m_control->SaveRunningFigures(); });
+  m_figureTimer->start(quarry::kFigureSaveCheckMs);
+}
+
+CMainFrame::~CMainFrame() {
+  // Task control goes before the tree, the views and the sink it uses; nothing the tree
+  // reports while it goes may reach the frame.
+  m_tree->disconnect(this);
+  m_control.reset();
+  delete m_tray;
+  m_tray = nullptr;
+}
+
+QAction* CMainFrame::Command(int id) const {
+  auto found = m_commands.find(id);
+  return found == m_commands.end() ? nullptr : found->second;
+}
+
+quarry::Task* CMainFrame::SelectedTask() const { return m_tree->SelectedTask(); }
+
+void CMainFrame::CreateSplitter() {
+  m_splitter = new QSplitter(Qt::Vertical, this);
+  m_splitter->setObjectName(QStringLiteral("Splitter"));
+  m_splitter->setHandleWidth(quarry::kSplitterBar);
+  m_splitter->setChildrenCollapsible(false);
+  m_splitter->setAutoFillBackground(true);
+  QPalette colours = m_splitter->palette();
+  colours.setColor(QPalette::Window, quarry::kSplitterBackground);
+  m_splitter->setPalette(colours);
+  m_splitter->setStyleSheet(QStringLiteral("QSplitter#Splitter::handle { background: black; }"));
+  m_panes = quarry::CreateFramePanes(m_splitter, m_home);
+  m_splitter->addWidget(m_panes.upper);
+  m_splitter->addWidget(m_panes.lower);
+  m_splitter->setStretchFactor(0, quarry::kUpperPaneShare);
+  m_splitter->setStretchFactor(1, quarry::kLowerPaneShare);
+  m_splitter->setSizes({quarry::kUpperPaneShare * 100, quarry::kLowerPaneShare * 100});
+  setCentralWidget(m_splitter);
+  m_control->SetViews(m_panes.info, m_panes.result);
+  if (m_panes.paging) m_panes.paging->SetPagingChanged([this] { UpdateCommands(); });
+}
+
+void CMainFrame::CreateCommands() {
+  for (const quarry::CommandSpec& spec : quarry::CommandTable()) {
+    auto* action = new QAction(quarry::Text(spec.menuText), this);
+    action->setObjectName(QString::number(spec.id));
+    action->setStatusTip(quarry::Text(spec.prompt));
+    if (*spec.toolTip) action->setToolTip(quarry::Text(spec.toolTip));
+    if (*spec.icon) action->setIcon(quarry::LoadIcon(QString::fromLatin1(spec.icon)));
+    action->setEnabled(false);
+    const int id = spec.id;
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    m_commands[id] = action;
+  }
+  Command(quarry::kCmdToolBar)->setCheckable(true);
+  Command(quarry::kCmdStatusBar)->setCheckable(true);
+}
+
+void CMainFrame::CreateMenus() {
+  menuBar()->setObjectName(QStringLiteral("Menu Bar"));
+  menuBar()->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
+  for (const quarry::MenuSpec& spec : quarry::MenuTable()) {
+    QMenu* menu = menuBar()->addMenu(quarry::Text(spec.title));
+    menu->setStyleSheet(QString::fromLatin1(quarry::kPopupStyle));
+    menu->setToolTipsVisible(false);
+    for (int id : spec.commands) {
+      if (id == quarry::kSeparator) {
+        menu->addSeparator();
+      } else {
+        menu->addAction(Command(id));
+      }
+    }
+    if (!m_taskMenu) m_taskMenu = menu;
+  }
+}
+
+void CMainFrame::CreateToolBar() {
+  m_toolBar = addToolBar(QStringLiteral("Standard"));
+  m_toolBar->setObjectName(QStringLiteral("Standard"));
+  m_toolBar->setIconSize(quarry::kToolBarIconSize);
+  m_toolBar->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
+  for (int id : quarry::ToolBarTable()) {
+    if (id == quarry::kSeparator) {
+      m_toolBar->addSeparator();
+    } else {
+      m_toolBar->addAction(Command(id));
+    }
+  }
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("59393"));
+  bar->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
+  // The message pane: a hovered command's prompt covers it while shown (a status tip is a
+  // temporary message), and the idle text comes back after.
+  auto* idle = new QLabel(quarry::Text(quarry::kIdleText), bar);
+  idle->setObjectName(QStringLiteral("MessagePane"));
+  bar->addWidget(idle, 1);
+  for (const auto& indicator : quarry::kIndicators) {
+    auto* pane = new QLabel(QString::fromLatin1(indicator.text), bar);
+    pane->setObjectName(QString::number(indicator.id));
+    pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pane->setAlignment(Qt::AlignCenter);
+    pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12);
+    pane->setEnabled(false);
+    bar->addPermanentWidget(pane);
+  }
+}
+
+void CMainFrame::CreateTaskBar() {
+  m_taskBar = new CGripperBar(QStringLiteral("任务控制条"), this, quarry::kTaskBarSize, 123);
+  m_tabs = new CQueueTabCtrl(quarry::kDefaultTabStyle, nullptr, 125);
+  m_tabs->setGeometry(0, 0, 100, 100);
+  m_tabs->AddPage(m_tree.get(), QStringLiteral(" 任务队列 "));
+  m_tabs->Refresh();
+  m_taskBar->SetChild(m_tabs);
+  addDockWidget(Qt::LeftDockWidgetArea, m_taskBar);
+  connect(m_tree.get(), &CTaskTreeCtrl::TaskSelected, this, &CMainFrame::OnTaskSelected);
+  connect(m_tree.get(), &QWidget::customContextMenuRequested, this, &CMainFrame::OnTreeContextMenu);
+}
+
+void CMainFrame::CreateTrayIcon() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  m_tray = new QSystemTrayIcon(quarry::LoadIcon(QStringLiteral("quarry")), this);
+  m_tray->setToolTip(QString::fromLatin1(quarry::kTrayTip));
+  m_tray->show();
+}
+
+void CMainFrame::UpdateCommands() {
+  if (!m_toolBar) return;  // still being built
+  quarry::TaskControl& control = *m_control;
+  quarry::Task* selected = SelectedTask();
+  SetEnabled(quarry::kCmdAddTask, true);
+  SetEnabled(quarry::kCmdRunTask, control.CanRunSelected(selected));
+  SetEnabled(quarry::kCmdStopTask, control.CanStopSelected(selected));
+  SetEnabled(quarry::kCmdDeleteTask, control.CanDeleteSelected(selected));
+  SetEnabled(quarry::kCmdRunAll, control.CanRunAll());
+  SetEnabled(quarry::kCmdStopAll, control.CanStopAll());
+  SetEnabled(quarry::kCmdDeleteAll, control.CanDeleteAll());
+  SetEnabled(quarry::kCmdExit, true);
+  SetEnabled(quarry::kCmdToolBar, true);
+  SetEnabled(quarry::kCmdStatusBar, true);
+  SetEnabled(quarry::kCmdAbout, true);
+  Command(quarry::kCmdToolBar)->setChecked(!m_toolBar->isHidden());
+  Command(quarry::kCmdStatusBar)->setChecked(!statusBar()->isHidden());
+  for (int id : {quarry::kCmdNextPage, quarry::kCmdPreviousPage, quarry::kCmdFirstPage,
+                 quarry::kCmdLastPage}) {
+    SetEnabled(id, m_panes.paging && m_panes.paging->CanPage(quarry::PageCommandOf(id)));
+  }
+  // Without a handler: the recent-file list stays empty, and these have no action.
+  for (int id : {quarry::kCmdRecentFile, quarry::kCmdSettings, quarry::kCmdShutDownWhenDone,
+                 quarry::kCmdShowFloating, quarry::kCmdHelp, quarry::kCmdDeleteAllButton}) {
+    SetEnabled(id, false);
+  }
+}
+
+void CMainFrame::SetEnabled(int id, bool enabled) {
+  if (QAction* action = Command(id)) action->setEnabled(enabled);
+}
+
+void CMainFrame::OnCommand(int id) {
+  CommandScope scope(this);
+  quarry::TaskControl& control = *m_control;
+  switch (id) {
+    case quarry::kCmdAddTask: AddTask(); break;
+    case quarry::kCmdRunTask: KeepingSelection([&] { control.RunSelected(SelectedTask()); }); break;
+    case quarry::kCmdStopTask: control.StopSelected(SelectedTask()); break;
+    case quarry::kCmdDeleteTask: DeleteTask(); break;
+    case quarry::kCmdRunAll: KeepingSelection([&] { control.RunAll(); }); break;
+    case quarry::kCmdStopAll: control.StopAll(); break;
+    case quarry::kCmdDeleteAll: control.DeleteAll(); break;
+    case quarry::kCmdExit: close(); break;
+    case quarry::kCmdToolBar: m_toolBar->setVisible(m_toolBar->isHidden()); break;
+    case quarry::kCmdStatusBar: statusBar()->setVisible(statusBar()->isHidden()); break;
+    case quarry::kCmdAbout: ShowAbout(); break;
+    default:
+      if (quarry::IsPaging(id) && m_panes.paging) m_panes.paging->Page(quarry::PageCommandOf(id));
+      break;
+  }
+}
+
+void CMainFrame::AddTask() {
+  CAddTaskDlg dialog(m_home, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  auto task = std::make_unique<quarry::Task>();
+  std::string error;
+  if (!quarry::MakeSearchTask(dialog.Values(), std::time(nullptr), &task->record, &error)) {
+    Warn(QString::fromStdString(error));
+    return;
+  }
+  m_control->AddTask(std::move(task), dialog.StartAtOnce());
+}
+
+void CMainFrame::DeleteTask() {
+  if (!m_control->DeleteSelected(SelectedTask())) Warn(QStringLiteral("正在运行的任务不能删除！"));
+}
+
+void CMainFrame::ShowAbout() {
+  CAboutDlg about(QStringLiteral(QUARRY_README), m_home, this);
+  about.exec();
+}
+
+void CMainFrame::OnTaskSelected(quarry::Task* task) {
+  // A root is no task: the views stay as they are, only the commands follow the selection.
+  if (task) {
+    m_control->SelectTask(task);
+    if (m_tabs->ActivePage() != 0) m_tabs->SetActivePage(0);
+  }
+  if (m_commandDepth == 0) UpdateCommands();
+}
+
+void CMainFrame::OnTreeContextMenu(const QPoint& at) {
+  UpdateCommands();
+  m_taskMenu->exec(m_tree->viewport()->mapToGlobal(at));
+}
+
+void CMainFrame::OnTaskFinished(quarry::SearchTask* record) {
+  CommandScope scope(this);
+  KeepingSelection([&] { m_control->OnTaskFinished(record); });
+}
+
+void CMainFrame::KeepingSelection(const std::function<void()>& command) {
+  quarry::Task* selected = SelectedTask();
+  {
+    // Moving the selected item makes the tree select a neighbour for a moment; the views
+    // need not follow it there and back.
+    const QSignalBlocker quiet(m_tree.get());
+    command();
+  }
+  QTreeWidgetItem* item = selected ? m_tree->Item(selected->treeItem) : nullptr;
+  if (item && item != m_tree->currentItem()) m_tree->setCurrentItem(item);
+}
+
+void CMainFrame::Warn(const QString& text) {
+  QMessageBox::warning(this, QString::fromLatin1(quarry::kAppTitle), text);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!m_shutDown) {
+    m_shutDown = true;
+    m_profile->setValue(QLatin1String(quarry::kLayoutKey), saveState());
+    m_profile->sync();
+    m_figureTimer->stop();
+    std::string error;
+    if (!m_control->Shutdown(&error)) {
+      QMessageBox::critical(
+          this, QString::fromLatin1(quarry::kAppTitle),
+          QStringLiteral("任务文件未能保存：\n%1").arg(QString::fromStdString(error)));
+    }
+    if (m_tray) m_tray->hide();
+  }
+  event->accept();
 }

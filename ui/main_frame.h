@@ -1,18 +1,122 @@
-// CMainFrame: Quarry's main window. Constructing it creates sys/ and DownData/ in the home
-// folder, so the task files can always be written there.
+// CMainFrame: Quarry's main window. It owns task control and gives it its front end: the menu
+// bar and tool bar of the command table, the task-queue bar on the left with the task tree, the
+// split client area (result browser above, task information below), the status bar, the
+// notification-area icon and the About box. It builds itself in the order the program starts
+// up in: the home's folders and profile, the splitter, the bars, the layout saved last time,
+// and the tasks read from the task files. Closing it shuts task control down, which writes
+// both task files.
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
+
+#include "engine/task_control.h"
+#include "ui/frame_panes.h"
+
+class CGripperBar;
+class CQueueTabCtrl;
+class CTaskTreeCtrl;
+class QLabel;
+class QMenu;
+class QSettings;
+class QSplitter;
+class QSystemTrayIcon;
+class QTimer;
+class QToolBar;
+
+namespace quarry {
+
+inline constexpr char kFrameTitle[] = "Quarrymaster - Quarry 1.0";
+inline constexpr char kAppTitle[] = "Quarry 1.0";
+inline constexpr char kIdleText[] = "就绪";
+inline constexpr char kTrayTip[] = "Rivulet";
+inline constexpr char kLayoutKey[] = "CommandBars/State";
+inline constexpr QSize kTaskBarSize{230, 260};
+inline constexpr int kSplitterBar = 4;
+inline constexpr int kUpperPaneShare = 14;  // of 17: the result browser's part of the height
+inline constexpr int kLowerPaneShare = 3;
+inline constexpr int kFigureSaveCheckMs = 500;  // how often task control may save figures
+
+// <home>sys/quarry.ini: the window's profile.
+std::string ProfilePath(const std::string& home);
+
+}  // namespace quarry
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
 
 public:
-  explicit CMainFrame(const std::string& home, QWidget* parent = nullptr);
+  // The window for the home folder and search hosts of `options`: creates sys/ and DownData/,
+  // builds itself and loads the task files into the tree. It is not shown yet.
+  explicit CMainFrame(quarry::TaskControlOptions options, QWidget* parent = nullptr);
+  ~CMainFrame() override;
 
   const std::string& Home() const { return m_home; }
+  quarry::TaskControl& Control() { return *m_control; }
+  CTaskTreeCtrl* Tree() const { return m_tree.get(); }
+  CGripperBar* TaskBar() const { return m_taskBar; }
+  CQueueTabCtrl* TabCtrl() const { return m_tabs; }
+  QSplitter* Splitter() const { return m_splitter; }
+  QToolBar* ToolBar() const { return m_toolBar; }
+  // The command with `id`; null for an ID not in the command table.
+  QAction* Command(int id) const;
+  // The "任务管理(&T)" popup, which is also the tree's context menu.
+  QMenu* TaskMenu() const { return m_taskMenu; }
+  // The notification-area icon; null where the desktop has no tray.
+  QSystemTrayIcon* TrayIcon() const { return m_tray; }
+  // The task of the tree's selected item; null for a root or no selection.
+  quarry::Task* SelectedTask() const;
+
+  // Enables each command by its rule, from the task states and the result browser.
+  void UpdateCommands();
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
 
 private:
+  class FinishedSink;
+  class CommandScope;
+
+  void CreateSplitter();
+  void CreateCommands();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateStatusBar();
+  void CreateTaskBar();
+  void CreateTrayIcon();
+
+  void OnCommand(int id);
+  void AddTask();
+  void DeleteTask();
+  void ShowAbout();
+  void OnTaskSelected(quarry::Task* task);
+  void OnTreeContextMenu(const QPoint& at);
+  void OnTaskFinished(quarry::SearchTask* record);
+  // Runs `command`, which moves task items between the roots but frees no task, and keeps the
+  // selected task selected at its new place.
+  void KeepingSelection(const std::function<void()>& command);
+  void Warn(const QString& text);
+  void SetEnabled(int id, bool enabled);
+
   std::string m_home;
+  std::unique_ptr<QSettings> m_profile;
+  // The tree is a page of the tab control, which does not own it; task control uses the tree
+  // and the sink, so it is declared after them and goes first.
+  std::unique_ptr<CTaskTreeCtrl> m_tree;
+  std::unique_ptr<FinishedSink> m_sink;
+  std::unique_ptr<quarry::TaskControl> m_control;
+  quarry::FramePanes m_panes;
+  QSplitter* m_splitter = nullptr;
+  QToolBar* m_toolBar = nullptr;
+  QMenu* m_taskMenu = nullptr;
+  CGripperBar* m_taskBar = nullptr;
+  CQueueTabCtrl* m_tabs = nullptr;
+  QSystemTrayIcon* m_tray = nullptr;
+  QTimer* m_figureTimer = nullptr;
+  std::map<int, QAction*> m_commands;
+  int m_commandDepth = 0;  // commands in progress; the selection waits for them to update
+  bool m_shutDown = false;
 };

@@ -1,0 +1,54 @@
+// The panes of the splitter: the result browser above and the task information view below.
+// The result browser announces changes of its page with a signal; a small adapter, owned by
+// the browser, turns its paging into the frame's PagingTarget.
+#include "ui/frame_panes.h"
+
+#include "ui/info_view.h"
+#include "ui/quarry_view.h"
+
+namespace quarry {
+
+namespace {
+
+class ResultPaging : public QObject, public PagingTarget {
+public:
+  explicit ResultPaging(CQuarryView* view) : QObject(view), m_view(view) {
+    connect(view, &CQuarryView::pagingChanged, this, [this] { NotifyPagingChanged(); });
+  }
+  bool CanPage(PageCommand command) override {
+    switch (command) {
+      case PageCommand::Next: return m_view->CanNextPage();
+      case PageCommand::Previous: return m_view->CanPreviousPage();
+      case PageCommand::First: return m_view->CanFirstPage();
+      case PageCommand::Last: return m_view->CanLastPage();
+    }
+    return false;
+  }
+  void Page(PageCommand command) override {
+    switch (command) {
+      case PageCommand::Next: m_view->NextPage(); break;
+      case PageCommand::Previous: m_view->PreviousPage(); break;
+      case PageCommand::First: m_view->FirstPage(); break;
+      case PageCommand::Last: m_view->LastPage(); break;
+    }
+  }
+
+private:
+  CQuarryView* m_view;
+};
+
+}  // namespace
+
+FramePanes CreateFramePanes(QWidget* parent, const std::string&) {
+  FramePanes panes;
+  auto* result = new CQuarryView(parent);
+  panes.upper = result;
+  panes.result = result;
+  panes.paging = new ResultPaging(result);
+  auto* info = new CInfoView(parent);
+  panes.lower = info;
+  panes.info = info;
+  return panes;
+}
+
+}  // namespace quarry
