@@ -5,7 +5,7 @@
 // A file is received under a ".part" name created exclusively and takes its final name only
 // when whole, so a name already on disk is never overwritten or appended to, and a file under
 // its final name is never cut short, even by a crash. Every write is checked: a full disk is a
-// failure, never a finished download.
+// failure, never a finished download, and it is told on the log and to the task.
 #include "http/transfer.h"
 
 #include <fcntl.h>
@@ -45,13 +45,16 @@ std::string Format(const char* format, Args... args) {
 // numbered name. Whatever is not completed is removed when the owner goes.
 class PartFile {
 public:
-  PartFile() = default;
+  explicit PartFile(FileIo& io) : m_io(io) {}
   ~PartFile() {
     if (m_fd >= 0) ::close(m_fd);
     if (!m_partPath.empty()) ::unlink(m_partPath.c_str());
   }
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
+
+  // The errno value of the last failure of Create, WriteAll, StartOver or Complete.
+  int Error() const { return m_error; }
 
   // Creates the ".part" of `wanted`, or of "stem(n).ext" when that name or its ".part" is
   // taken; the final name chosen is left in `wanted`. False when no name could be created.
@@ -66,9 +69,9 @@ public:
       const std::string candidate = NameWith(counter);
       struct stat existing {};
       if (::lstat(candidate.c_str(), &existing) == 0) continue;
-      if (errno != ENOENT) return false;
+      if (errno != ENOENT) return Failed(errno);
       const std::string part = candidate + kPartSuffix;
-      int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      int fd = m_io.Open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd >= 0) {
         m_fd = fd;
         m_partPath = part;
@@ -76,56 +79,59 @@ public:
         wanted = candidate;
         return true;
       }
-      if (errno != EEXIST) return false;
+      if (errno != EEXIST) return Failed(errno);
     }
-    return false;
+    return Failed(EEXIST);
   }
 
   bool WriteAll(const char* data, std::size_t size) {
-    while (size > 0) {
-      ssize_t written = ::write(m_fd, data, size);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += written;
-      size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    const int error = quarry::WriteAll(m_io, m_fd, data, size);
+    return error == 0 || Failed(error);
   }
 
   // Drops everything written so far, for an answer that starts the file over.
-  bool StartOver() { return ::ftruncate(m_fd, 0) == 0 && ::lseek(m_fd, 0, SEEK_SET) == 0; }
+  bool StartOver() {
+    return (::ftruncate(m_fd, 0) == 0 && ::lseek(m_fd, 0, SEEK_SET) == 0) || Failed(errno);
+  }
 
   // Flushes the whole file to disk and moves it to its final name, which is left in `file`;
   // the folder is flushed too, so the name outlives a power cut before the file's record is
   // written. False (and the ".part" removed) when the data may not be on disk or no name is
   // free.
   bool Complete(std::string& file) {
-    const bool flushed = ::fdatasync(m_fd) == 0;
+    // A late write error (a full disk under delayed allocation) shows here, not in write().
+    const int flushError = ::fdatasync(m_fd) == 0 ? 0 : errno;
     const int fd = m_fd;
     m_fd = -1;
-    if (::close(fd) != 0 || !flushed) return false;
+    if (::close(fd) != 0) return Failed(errno);
+    if (flushError != 0) return Failed(flushError);
     for (int counter = m_counter; counter <= kMaxNameCounter; ++counter) {
       const std::string candidate = NameWith(counter);
       const int moved = RenameNoReplace(m_partPath, candidate);
       if (moved == EEXIST) continue;
-      if (moved != 0) return false;
+      if (moved != 0) return Failed(moved);
       m_partPath.clear();
       SyncParentFolder(candidate);
       file = candidate;
       return true;
     }
-    return false;
+    return Failed(EEXIST);
   }
 
 private:
+  bool Failed(int error) {
+    m_error = error;
+    return false;
+  }
+
   std::string NameWith(int counter) const {
     if (counter == 0) return m_wanted;
     return m_wanted.substr(0, m_dot) + "(" + std::to_string(counter) + ")" + m_wanted.substr(m_dot);
   }
 
+  FileIo& m_io;
   int m_fd = -1;
+  int m_error = 0;
   std::string m_wanted;    // the name asked for
   std::size_t m_dot = 0;   // where "(n)" goes into it
   int m_counter = 0;       // the numbered name reserved by the ".part"
@@ -146,6 +152,14 @@ int OpenExchange(HttpSession& session, const char* address, int port, const Http
   if (sent == 0) return -1;
   if (session.SetTimeout(timeouts.bodyMs, false) != 1) return -3;
   return 1;
+}
+
+// Ends a file download whose file could not be created or written: the line that says why
+// is the last of that file, and the task hears of it (a full disk stops the task).
+int FileNotWritten(TransferContext& context, int thread, const std::string& file, int error) {
+  context.Log(thread, "文件写入失败：" + file + "（" + std::strerror(error) + "）...");
+  context.OnFileError(thread, error);
+  return kFileNotWritten;
 }
 
 }  // namespace
@@ -228,10 +242,10 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
 int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
                  std::uint32_t total, const char* address, int port, std::string& file,
                  const HttpTimeouts& timeouts) {
-  PartFile output;
+  PartFile output(context.Disk());
   bool created = output.Create(file);
   context.Log(thread, file);
-  if (!created) return -8;
+  if (!created) return FileNotWritten(context, thread, file, output.Error());
 
   std::uint64_t received = 0;
   std::unique_ptr<char[]> buffer(new char[kFileRead]);
@@ -254,7 +268,7 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
       if (status < 200 || status > 299) continue;
       // A server that ignores the range sends the whole file again: keep it, not the old part.
       if (status != kPartialContent) {
-        if (!output.StartOver()) return -8;
+        if (!output.StartOver()) return FileNotWritten(context, thread, file, output.Error());
         received = 0;
       }
     }
@@ -268,7 +282,8 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
       int count = session.Receive(buffer.get(),
                                   static_cast<int>(std::min<std::uint64_t>(wanted, kFileRead)));
       if (count <= 0) break;
-      if (!output.WriteAll(buffer.get(), static_cast<std::size_t>(count))) return -8;
+      if (!output.WriteAll(buffer.get(), static_cast<std::size_t>(count)))
+        return FileNotWritten(context, thread, file, output.Error());
       for (int logged = 0; logged < count; logged += kFileChunk) {
         int piece = std::min(kFileChunk, count - logged);
         received += static_cast<std::uint64_t>(piece);
@@ -279,7 +294,8 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
   }
   context.Log(thread, "Socket已关闭......");
   if (received < total) return -1;  // the ".part" goes with `output`
-  return output.Complete(file) ? 0 : -8;
+  if (!output.Complete(file)) return FileNotWritten(context, thread, file, output.Error());
+  return 0;
 }
 
 }  // namespace quarry

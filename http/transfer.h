@@ -26,6 +26,9 @@ constexpr int kFileChunk = 4096;
 constexpr int kFileRead = 16 * kFileChunk;
 // Numbered names tried when the local path of a file is already taken.
 constexpr int kMaxNameCounter = 9999;
+// The result of a file download whose file could not be created, written, flushed or moved to
+// its final name (no space, no permission): not a failure of the exchange but of the disk.
+constexpr int kFileNotWritten = -9;
 // Appended to the final name of a file while it is being received.
 inline constexpr const char* kPartSuffix = ".part";
 
@@ -55,8 +58,10 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
 // ("a(1).doc") and `file` is updated to the path actually written. A resumed 2xx answer other
 // than 206 starts the file over; an error answer to a resume writes nothing. 0 when `total`
 // bytes arrived (an empty file for 0); -1 fewer bytes, not connected in time or the send/head
-// read gave 0; -3 no socket or limit; -8 bad address, the head read gave -1, or the file
-// could not be created, written or renamed. On any failure nothing is left on disk.
+// read gave 0; -3 no socket or limit; -8 bad address or the head read gave -1;
+// kFileNotWritten when the file could not be created, written or renamed: that is logged as
+// the file's last line and told to `context` (OnFileError). The file is written through
+// `context`.Disk(). On any failure nothing is left on disk.
 int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
                  std::uint32_t total, const char* address, int port, std::string& file,
                  const HttpTimeouts& timeouts = HttpTimeouts{});

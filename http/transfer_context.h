@@ -1,9 +1,12 @@
 // What the page and file downloads need of the task that runs them: a place for their log
-// lines and the task's stop flag. The task runner implements it; tests implement it with a
-// recording stub, so the downloads are exercised without any threads.
+// lines, the task's stop flag, the system calls that write files and a word when a file cannot
+// be written. The task runner implements it; tests implement it with a recording stub, so the
+// downloads are exercised without any threads.
 #pragma once
 
 #include <string>
+
+#include "platform/files.h"
 
 namespace quarry {
 
@@ -17,6 +20,16 @@ public:
 
   // True once the task has been asked to stop; read before every receive.
   virtual bool IsStopped() const = 0;
+
+  // The system calls a file download creates and writes its file with.
+  virtual FileIo& Disk() { return FileIo::System(); }
+
+  // A file download of worker `thread` could not create or write its file; `error` is the
+  // errno value (ENOSPC for a full disk). Called once, after the download logged the failure.
+  virtual void OnFileError(int thread, int error) {
+    (void)thread;
+    (void)error;
+  }
 };
 
 }  // namespace quarry

@@ -17,8 +17,10 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -34,14 +36,36 @@ constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS filename(filename TEXT, url TEXT, title TEXT)";
 constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
 
-// Opens `path` with `flags` and gives it the busy time-out; empty when it cannot be opened.
-Connection OpenConnection(const std::string& path, int flags) {
+// Fills `error` (when given) from result code `code` and the system error behind it.
+// `message` is SQLite's text for the last failure of the connection, when there is one.
+void Describe(int code, int systemErrno, const char* message, RecordError* error) {
+  if (error == nullptr) return;
+  error->text = message != nullptr ? message : sqlite3_errstr(code);
+  if (systemErrno != 0) error->text += std::string(" (") + std::strerror(systemErrno) + ")";
+  error->diskFull = (code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC || systemErrno == EDQUOT;
+}
+
+void Describe(sqlite3* db, int code, RecordError* error) {
+  Describe(code, db != nullptr ? sqlite3_system_errno(db) : 0,
+           db != nullptr ? sqlite3_errmsg(db) : nullptr, error);
+}
+
+// Opens `path` with `flags` and gives it the busy time-out; empty, with the reason in `error`,
+// when it cannot be opened.
+Connection OpenConnection(const std::string& path, int flags, RecordError* error = nullptr) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   Connection db(raw);  // owns the handle even when the open failed
-  if (rc != SQLITE_OK) return nullptr;
+  if (rc != SQLITE_OK) {
+    Describe(db.get(), rc, error);
+    return nullptr;
+  }
   sqlite3_extended_result_codes(db.get(), 1);
-  if (sqlite3_busy_timeout(db.get(), kBusyTimeoutMs) != SQLITE_OK) return nullptr;
+  rc = sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  if (rc != SQLITE_OK) {
+    Describe(db.get(), rc, error);
+    return nullptr;
+  }
   return db;
 }
 
@@ -49,10 +73,19 @@ bool Execute(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+// Runs `sql`; false, with the reason in `error`, when it fails.
+bool Execute(sqlite3* db, const char* sql, RecordError* error) {
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return true;
+  Describe(db, rc, error);
+  return false;
+}
+
 // A connection that writes rows: an existing database only, each commit synced to disk.
-Connection OpenWriter(const std::string& folder) {
-  Connection db = OpenConnection(RecordStore::ConnectionString(folder), SQLITE_OPEN_READWRITE);
-  if (!db || !Execute(db.get(), "PRAGMA synchronous=FULL")) return nullptr;
+Connection OpenWriter(const std::string& folder, RecordError* error) {
+  Connection db =
+      OpenConnection(RecordStore::ConnectionString(folder), SQLITE_OPEN_READWRITE, error);
+  if (!db || !Execute(db.get(), "PRAGMA synchronous=FULL", error)) return nullptr;
   return db;
 }
 
@@ -77,37 +110,55 @@ struct PendingRow {
   const std::string& fileName;
   const std::string& url;
   const std::string& title;
-  bool done = false;    // guarded by the commit groups' mutex
-  bool stored = false;  // valid once done
+  bool done = false;     // guarded by the commit groups' mutex
+  bool stored = false;   // valid once done
+  int code = SQLITE_OK;  // why it was not stored, valid once done
+  int systemErrno = 0;   // and the system's error behind that
 };
 
-bool BindRow(sqlite3_stmt* insert, const PendingRow& row) {
-  return BindText(insert, 1, row.fileName) && BindText(insert, 2, row.url) &&
-         (row.title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
-                            : BindText(insert, 3, row.title));
+int BindRow(sqlite3_stmt* insert, const PendingRow& row) {
+  const bool bound = BindText(insert, 1, row.fileName) && BindText(insert, 2, row.url) &&
+                     (row.title.empty() ? sqlite3_bind_null(insert, 3) == SQLITE_OK
+                                        : BindText(insert, 3, row.title));
+  return bound ? SQLITE_OK : SQLITE_TOOBIG;
 }
 
 // Inserts `batch` in one transaction through `db` and syncs it with a single commit. A row
-// that fails alone is left out; a failure that ends the transaction fails every row. Allocates
-// nothing and cannot throw, so the rows of the other threads always come back done.
+// that fails alone is left out; a failure that ends the transaction fails every row. Each
+// failed row keeps the result code that failed it. Allocates nothing and cannot throw, so the
+// rows of the other threads always come back done.
 void CommitBatch(sqlite3* db, sqlite3_stmt* insert,
                  const std::vector<PendingRow*>& batch) noexcept {
-  auto failAll = [&] {
-    for (PendingRow* row : batch) row->stored = false;
+  auto failAll = [&](int code) {
+    const int systemErrno = sqlite3_system_errno(db);
+    for (PendingRow* row : batch) {
+      row->stored = false;
+      if (row->code == SQLITE_OK) {
+        row->code = code;
+        row->systemErrno = systemErrno;
+      }
+    }
   };
-  if (!Execute(db, "BEGIN IMMEDIATE")) return;
+  int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return failAll(rc);
   for (PendingRow* row : batch) {
-    row->stored = BindRow(insert, *row) && sqlite3_step(insert) == SQLITE_DONE;
+    rc = BindRow(insert, *row);
+    if (rc == SQLITE_OK) rc = sqlite3_step(insert);
+    row->stored = rc == SQLITE_DONE;
+    if (!row->stored) {
+      row->code = rc;
+      row->systemErrno = sqlite3_system_errno(db);
+    }
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);    // the bound texts belong to the row's own thread
     if (sqlite3_get_autocommit(db)) {  // SQLite rolled the whole transaction back
-      failAll();
-      return;
+      return failAll(rc);
     }
   }
-  if (!Execute(db, "COMMIT")) {
+  rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    failAll(rc);
     Execute(db, "ROLLBACK");
-    failAll();
   }
 }
 
@@ -165,9 +216,12 @@ private:
 
 // Adds one row through the connection `db`; see CommitGroups.
 bool InsertRow(const std::string& path, sqlite3* db, sqlite3_stmt* insert,
-               const std::string& fileName, const std::string& url, const std::string& title) {
+               const std::string& fileName, const std::string& url, const std::string& title,
+               RecordError* error) {
   PendingRow row{fileName, url, title};
-  return CommitGroups::Instance().Add(path, db, insert, row);
+  if (CommitGroups::Instance().Add(path, db, insert, row)) return true;
+  Describe(row.code, row.systemErrno, nullptr, error);
+  return false;
 }
 
 std::string ColumnText(sqlite3_stmt* statement, int column) {
@@ -212,26 +266,46 @@ std::string RecordStore::ConnectionString(const std::string& folder) {
   return folder + kDatabaseFileName;
 }
 
-bool RecordStore::PrepareTaskDatabase(const std::string& folder) {
+bool RecordStore::PrepareTaskDatabase(const std::string& folder, RecordError* error) {
   try {
     // Opening with CREATE makes an empty file only when none exists; an existing database
     // is opened as it is, and a file that is not a database makes the statements fail.
     Connection db =
-        OpenConnection(ConnectionString(folder), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        OpenConnection(ConnectionString(folder), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
     if (!db) return false;
     Statement mode = Prepare(db.get(), "PRAGMA journal_mode=WAL");
-    if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW) return false;
+    int rc = mode ? sqlite3_step(mode.get()) : sqlite3_errcode(db.get());
+    if (rc != SQLITE_ROW) {
+      Describe(db.get(), rc, error);
+      return false;
+    }
     mode.reset();
-    return Execute(db.get(), kCreateTable);
+    if (!Execute(db.get(), kCreateTable, error)) return false;
+    // A database that opens may still refuse rows: a read-only file, a table of other columns,
+    // a trigger that aborts. One row is tried and taken back, so a task learns it before it
+    // saves any file.
+    Statement insert = Prepare(db.get(), kInsertRow);
+    if (!insert) {
+      Describe(db.get(), sqlite3_errcode(db.get()), error);
+      return false;
+    }
+    if (!Execute(db.get(), "BEGIN IMMEDIATE", error)) return false;
+    rc = sqlite3_bind_text(insert.get(), 1, "", 0, SQLITE_STATIC);
+    if (rc == SQLITE_OK) rc = sqlite3_bind_text(insert.get(), 2, "", 0, SQLITE_STATIC);
+    if (rc == SQLITE_OK) rc = sqlite3_step(insert.get());
+    if (rc != SQLITE_DONE) Describe(db.get(), rc, error);
+    insert.reset();
+    Execute(db.get(), "ROLLBACK");
+    return rc == SQLITE_DONE;
   } catch (...) {
     return false;
   }
 }
 
 bool RecordStore::AddRecord(const std::string& folder, const std::string& fileName,
-                            const std::string& url, const std::string& title) {
+                            const std::string& url, const std::string& title, RecordError* error) {
   RecordWriter writer;
-  return writer.Open(folder) && writer.Add(fileName, url, title);
+  return writer.Open(folder, error) && writer.Add(fileName, url, title, error);
 }
 
 bool RecordStore::ReadRecordPage(const std::string& folder, int page, RecordPage& result) {
@@ -279,13 +353,16 @@ bool RecordStore::HoldsFile(const std::string& folder, const std::string& fileNa
   }
 }
 
-bool RecordWriter::Open(const std::string& folder) {
+bool RecordWriter::Open(const std::string& folder, RecordError* error) {
   Close();
   try {
-    Connection db = OpenWriter(folder);
+    Connection db = OpenWriter(folder, error);
     if (!db) return false;
     Statement insert = Prepare(db.get(), kInsertRow);
-    if (!insert) return false;
+    if (!insert) {
+      Describe(db.get(), sqlite3_errcode(db.get()), error);
+      return false;
+    }
     m_path = RecordStore::ConnectionString(folder);
     m_db = std::move(db);
     m_insert = std::move(insert);
@@ -296,11 +373,15 @@ bool RecordWriter::Open(const std::string& folder) {
 }
 
 bool RecordWriter::Add(const std::string& fileName, const std::string& url,
-                       const std::string& title) {
-  if (!m_insert) return false;
+                       const std::string& title, RecordError* error) {
+  if (!m_insert) {
+    Describe(SQLITE_MISUSE, 0, "the database is not open", error);
+    return false;
+  }
   try {
-    return InsertRow(m_path, m_db.get(), m_insert.get(), fileName, url, title);
+    return InsertRow(m_path, m_db.get(), m_insert.get(), fileName, url, title, error);
   } catch (...) {
+    Describe(SQLITE_NOMEM, 0, nullptr, error);
     return false;
   }
 }

@@ -31,6 +31,12 @@ struct Record {
   std::string title;
 };
 
+// Why a database could not be prepared or a row was not stored, for the log.
+struct RecordError {
+  std::string text;       // SQLite's (or the system's) words for it
+  bool diskFull = false;  // the disk (or the user's quota) has no room left
+};
+
 // One page of the table as the result browser shows it.
 struct RecordPage {
   long long count = 0;          // rows in the whole table
@@ -42,15 +48,18 @@ struct RecordPage {
 class RecordStore {
 public:
   // Creates db.sqlite with the table in `folder` (which ends with '/') when it is missing;
-  // an existing database and its rows are kept. False when the folder cannot hold it or the
-  // existing file is no usable database.
-  static bool PrepareTaskDatabase(const std::string& folder);
+  // an existing database and its rows are kept. Then checks that a row can be written (one is
+  // inserted and rolled back). False, with the reason in `error`, when the folder cannot hold
+  // it, the existing file is no database, or it refuses rows (read-only, a table of other
+  // columns, a trigger that aborts).
+  static bool PrepareTaskDatabase(const std::string& folder, RecordError* error = nullptr);
 
   // Inserts one row through a connection of its own; an empty title is stored as NULL. True
   // once the row is committed to disk; false on any failure (no database, locked too long,
-  // disk full). Never creates the database.
+  // disk full), with the reason in `error`. Never creates the database.
   static bool AddRecord(const std::string& folder, const std::string& fileName,
-                        const std::string& url, const std::string& title);
+                        const std::string& url, const std::string& title,
+                        RecordError* error = nullptr);
 
   // The path of the task database: the folder followed by db.sqlite, with nothing between.
   static std::string ConnectionString(const std::string& folder);
@@ -88,11 +97,14 @@ public:
   RecordWriter(RecordWriter&&) noexcept = default;
   RecordWriter& operator=(RecordWriter&&) noexcept = default;
 
-  // Opens the database of `folder` (it must exist already). False when it cannot be opened.
-  bool Open(const std::string& folder);
+  // Opens the database of `folder` (it must exist already). False, with the reason in
+  // `error`, when it cannot be opened.
+  bool Open(const std::string& folder, RecordError* error = nullptr);
   bool IsOpen() const { return m_insert != nullptr; }
-  // Inserts one row as RecordStore::AddRecord does. False when not open or on any failure.
-  bool Add(const std::string& fileName, const std::string& url, const std::string& title);
+  // Inserts one row as RecordStore::AddRecord does. False when not open or on any failure,
+  // with the reason in `error`.
+  bool Add(const std::string& fileName, const std::string& url, const std::string& title,
+           RecordError* error = nullptr);
   void Close();
 
 private:

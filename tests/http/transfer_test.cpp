@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "tests/http/scripted_server.h"
+#include "tests/support/failing_file_io.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
@@ -40,7 +42,14 @@ public:
     if (stopWhen && stopWhen(text)) stopped = true;
   }
   bool IsStopped() const override { return stopped; }
+  FileIo& Disk() override { return disk; }
+  void OnFileError(int thread, int error) override {
+    EXPECT_EQ(thread, 3);
+    fileErrors.push_back(error);
+  }
 
+  testing::FailingFileIo disk;
+  std::vector<int> fileErrors;
   std::vector<std::string> lines;
   std::function<void(const std::string&)> onLine;
   std::function<bool(const std::string&)> stopWhen;
@@ -463,14 +472,38 @@ TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
   EXPECT_FALSE(std::filesystem::exists(base + "a(3).doc.part"));
 }
 
-TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
-  server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(8000)).Close();
+TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
+  // Two answers: creating a file fails before any connection is made.
+  for (int i = 0; i < 2; ++i) {
+    server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(8000)).Close();
+  }
   ASSERT_TRUE(server.Start());
+  auto failedLine = [](const std::string& path, int error) {
+    return "文件写入失败：" + path + "（" + std::strerror(error) + "）...";
+  };
   std::string missing = folder.path() + "no/such/folder/a.doc";
-  EXPECT_EQ(Download(100, missing), -8);
-  EXPECT_EQ(context.lines, std::vector<std::string>{missing});
+  EXPECT_EQ(Download(100, missing), kFileNotWritten);
+  EXPECT_EQ(context.lines, (std::vector<std::string>{missing, failedLine(missing, ENOENT)}));
 
-  // A file size limit makes the writes fail as a full disk would.
+  // A full disk: the writes fail after the first 4 KB. The failure is the file's last line,
+  // the task hears of it, and the cut-short ".part" is gone.
+  context.lines.clear();
+  context.disk.writeBudget = 4096;
+  context.disk.writeError = ENOSPC;
+  std::string full = folder.path() + "full.bin";
+  EXPECT_EQ(Download(8000, full), kFileNotWritten);
+  EXPECT_EQ(context.lines.back(), failedLine(full, ENOSPC));
+  context.disk.writeError = 0;
+
+  // No permission to create a file (injected: root would be allowed).
+  context.lines.clear();
+  context.disk.openError = EACCES;
+  std::string denied = folder.path() + "denied.bin";
+  EXPECT_EQ(Download(8000, denied), kFileNotWritten);
+  EXPECT_EQ(context.lines.back(), failedLine(denied, EACCES));
+  context.disk.openError = 0;
+
+  // A real write failure: a file size limit, as a full disk would.
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   auto oldHandler = signal(SIGXFSZ, SIG_IGN);
@@ -481,8 +514,9 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenFails) {
   int result = Download(8000, file);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(result, -8);
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));  // the cut-short ".part" is gone
+  EXPECT_EQ(result, kFileNotWritten);
+  EXPECT_EQ(context.fileErrors, (std::vector<int>{ENOENT, ENOSPC, EACCES, EFBIG}));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));  // no file, no ".part" left
 }
 
 TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {

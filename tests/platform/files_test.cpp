@@ -1,13 +1,16 @@
-// The no-replace rename: a free name is taken in one step, a taken one is left alone.
+// The no-replace rename: a free name is taken in one step, a taken one is left alone. The
+// probe of a folder's writability, against real and injected failures.
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/support/failing_file_io.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
@@ -35,6 +38,30 @@ TEST(FilesTest, RenameNoReplaceTakesOnlyAFreeName) {
   EXPECT_EQ(RenameNoReplace(part, folder.path() + "b.doc"), ENOENT);
   EXPECT_TRUE(SyncParentFolder(folder.path() + "a.doc"));
   EXPECT_FALSE(SyncParentFolder(folder.path() + "missing/a.doc"));
+}
+
+TEST(FilesTest, ProbeFolderWritableTellsWhyAFolderTakesNoFile) {
+  testing::TempFolder folder;
+  std::ofstream(folder.path() + "plain") << "a file";
+  testing::FailingFileIo io;
+  struct Case {
+    const char* name;
+    std::string folder;
+    int openError, writeError;
+    int expected;
+  } cases[] = {
+      {"writable", folder.path(), 0, 0, 0},
+      {"missing", folder.path() + "missing/", 0, 0, ENOENT},
+      {"under a file", folder.path() + "plain/", 0, 0, ENOTDIR},
+      {"no permission", folder.path(), EACCES, 0, EACCES},
+      {"full disk", folder.path(), 0, ENOSPC, ENOSPC},
+  };
+  for (const Case& c : cases) {
+    io.openError = c.openError;
+    io.writeError = c.writeError;
+    EXPECT_EQ(ProbeFolderWritable(c.folder, io), c.expected) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(c.folder + ".quarry-write-probe")) << c.name;
+  }
 }
 
 }  // namespace

@@ -191,6 +191,52 @@ TEST_F(RecordStoreTest, FailuresAreFalseWithoutException) {
   EXPECT_FALSE(fs::exists(m_root + "/missing"));
 }
 
+TEST_F(RecordStoreTest, PrepareTriesARowAndTellsWhyItCannot) {
+  auto folderWith = [&](const std::string& name, const char* sql) {
+    const std::string folder = m_root + "/" + name + "/";
+    fs::create_directory(folder);
+    sqlite3* db = nullptr;
+    sqlite3_open((folder + kDatabaseFileName).c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << name;
+    sqlite3_close(db);
+    return folder;
+  };
+  const std::string junk = m_root + "/junk/";
+  fs::create_directory(junk);
+  WriteFile(junk + kDatabaseFileName, std::string(2048, 'j'));
+  const std::string folderDatabase = m_root + "/folder/";
+  fs::create_directories(folderDatabase + kDatabaseFileName);
+  const std::string refusing =
+      folderWith("trigger",
+                 "CREATE TABLE filename(filename TEXT, url TEXT, title TEXT);"
+                 "CREATE TRIGGER refuse BEFORE INSERT ON filename BEGIN "
+                 "SELECT RAISE(ABORT, 'rows refused here'); END");
+  struct Case {
+    const char* name;
+    std::string folder;
+    const char* errorPart;
+  } cases[] = {
+      {"file that is no database", junk, "not a database"},
+      {"database that is a folder", folderDatabase, "unable to open"},
+      {"table of other columns", folderWith("columns", "CREATE TABLE filename(name TEXT)"),
+       "no column named"},
+      {"trigger that refuses rows", refusing, "rows refused here"},
+  };
+  for (const Case& c : cases) {
+    RecordError error;
+    EXPECT_FALSE(RecordStore::PrepareTaskDatabase(c.folder, &error)) << c.name;
+    EXPECT_NE(error.text.find(c.errorPart), std::string::npos) << c.name << ": " << error.text;
+    EXPECT_FALSE(error.diskFull) << c.name;
+  }
+  RecordError error;
+  EXPECT_FALSE(RecordStore::AddRecord(refusing, refusing + "a.pdf", "http://h/a", "", &error));
+  EXPECT_FALSE(error.text.empty());
+  // A usable database keeps no trace of the row tried.
+  RecordError none;
+  ASSERT_TRUE(RecordStore::PrepareTaskDatabase(m_folder, &none)) << none.text;
+  EXPECT_EQ(Count(), 0);
+}
+
 TEST_F(RecordStoreTest, InsertsWaitForAnotherWritersLock) {
   ASSERT_TRUE(RecordStore::PrepareTaskDatabase(m_folder));
   sqlite3* db = nullptr;
