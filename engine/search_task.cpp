@@ -43,6 +43,45 @@ std::size_t WithoutCutCharacter(const char* text, std::size_t length) {
   return length;
 }
 
+// `text` without the blanks around it: ASCII spaces and ideographic spaces (U+3000), which an
+// input method types as easily. Other characters are kept, so a tab is refused, not trimmed.
+std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+  for (bool trimmed = true; trimmed && !text.empty();) {
+    trimmed = false;
+    if (text.front() == ' ') {
+      text.remove_prefix(1);
+      trimmed = true;
+    } else if (text.starts_with(kIdeographicSpace)) {
+      text.remove_prefix(kIdeographicSpace.size());
+      trimmed = true;
+    }
+    if (text.empty()) break;
+    if (text.back() == ' ') {
+      text.remove_suffix(1);
+      trimmed = true;
+    } else if (text.ends_with(kIdeographicSpace)) {
+      text.remove_suffix(kIdeographicSpace.size());
+      trimmed = true;
+    }
+  }
+  return text;
+}
+
+// True when `text` holds a control character: C0 (0x00-0x1F), DEL, or C1 (U+0080-U+009F, in
+// UTF-8 the bytes C2 80 to C2 9F). It would break the folder name and every listing of it.
+bool HasControlCharacter(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < text.size()) {
+      const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string FieldText(const char* field, std::size_t size) {
@@ -72,8 +111,11 @@ bool IsKnownKind(FileKind kind) {
 
 bool MakeSearchTask(const NewTaskValues& values, std::time_t now, SearchTask* task,
                     std::string* error) {
-  const std::string& keyword = values.keyword;
+  const std::string keyword(TrimBlanks(values.keyword));
   if (keyword.empty()) return Refuse(error, "关键词不能为空!");
+  if (HasControlCharacter(keyword)) {
+    return Refuse(error, "关键词不能含有控制字符（如换行、制表符）。");
+  }
   if (keyword.size() > kKeywordSize - 1) {
     return Refuse(error, "关键词太长：最多" + std::to_string(kKeywordSize - 1) + "字节。");
   }

@@ -97,6 +97,24 @@ TEST(MakeSearchTaskTest, MultiByteKeywordIsStoredWholeOrRefused) {
   EXPECT_FALSE(error.empty());
 }
 
+TEST(MakeSearchTaskTest, KeywordIsTrimmedOfBlanks) {
+  SearchTask task;
+  std::string error;
+  // Ideographic spaces (U+3000) too; inner blanks and other characters stay.
+  ASSERT_TRUE(MakeSearchTask(Values("  \xE3\x80\x80"
+                                    "C# a\xC2\xA0"
+                                    "b ",
+                                    "/d/"),
+                             0, &task, &error))
+      << error;
+  EXPECT_EQ(FieldText(task.keyword),
+            "C# a\xC2\xA0"
+            "b");
+  EXPECT_EQ(FieldText(task.folder),
+            "/d/C# a\xC2\xA0"
+            "b/");
+}
+
 TEST(MakeSearchTaskTest, RefusesWhatCannotBeStoredOrRun) {
   struct Case {
     const char* name;
@@ -114,7 +132,13 @@ TEST(MakeSearchTaskTest, RefusesWhatCannotBeStoredOrRun) {
       {"keyword with a slash", Values("a/b", "/d/"), "/"},
       {"keyword that climbs out", Values("..", "/d/"), ".."},
       {"keyword that is the folder itself", Values(".", "/d/"), "."},
-      {"keyword with a NUL", Values(std::string("a\0b", 3), "/d/"), "/"},
+      {"keyword with a NUL", Values(std::string("a\0b", 3), "/d/"), "控制字符"},
+      {"blanks only", Values(" \xE3\x80\x80  ", "/d/"), "关键词不能为空!"},
+      {"newline", Values("a\nb", "/d/"), "控制字符"},
+      {"tab at the start", Values("\tab", "/d/"), "控制字符"},
+      {"0x01", Values("a\x01", "/d/"), "控制字符"},
+      {"DEL", Values("a\x7F", "/d/"), "控制字符"},
+      {"C1 control", Values("a\xC2\x85", "/d/"), "控制字符"},
       {"empty folder", Values("abc", ""), "文件夹"},
       {"folder of 260 bytes", Values("abc", "/" + std::string(254, 'f') + "/"), "259"},
       {"no threads", with(good, [](auto& v) { v.threadCount = 0; }), "线程"},
