@@ -4,13 +4,15 @@
 // the add-task dialog would (task control starts it at once), follows its log and figures
 // through views of its own, hands the end report from the runner's monitor to task control on
 // the main thread, and shuts task control down, which writes both task files. "resume" does
-// the same for the waiting and paused tasks of the home, as the run-all command does. Ctrl+C
-// stops the task as the stop command does; a second Ctrl+C stops waiting for it.
+// the same for the waiting and paused tasks of the home, as the run-all command does. Ctrl+C,
+// SIGTERM and SIGHUP (a closed terminal) stop the task as the stop command does; a second one
+// stops waiting for it. Whatever task control reports as a problem (a task that cannot start,
+// a full disk, a damaged task file) is printed on the error stream.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -43,7 +45,7 @@ const char kUsage[] =
     "  run --keyword K [--kind image|doc|ppt|pdf|xls] [--pages N] [--threads N]\n"
     "      [--folder DIR] [--verbose]\n"
     "                adds a task and runs it to its end (kind image, 50 pages, 3 threads and\n"
-    "                the home's DownData/ unless given); Ctrl+C stops it\n"
+    "                the home's DownData/ unless given); Ctrl+C, SIGTERM or SIGHUP stops it\n"
     "  resume [--verbose]\n"
     "                runs the waiting and paused tasks one after another (a task cut off by a\n"
     "                crash is paused); files its database holds are not fetched again\n"
@@ -57,8 +59,9 @@ const char kUsage[] =
     "  --web-host H      web-search host, may carry a port [QUARRY_WEB_HOST]\n"
     "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n"
     "\n"
-    "Exit status: 0 done (a task run to its end or stopped), 1 the home, the task files or\n"
-    "the records could not be used, 2 bad arguments.\n";
+    "Exit status: 0 done (a task run to its end or stopped); 1 a task could not start (its\n"
+    "folder or records database unusable) or stopped for a full disk, a saved file was not\n"
+    "recorded, or the home or the task files could not be used; 2 bad arguments.\n";
 
 constexpr int kUsageError = 2;
 constexpr int kProgressWidth = 100;  // bytes of the live line, cut on a character boundary
@@ -167,19 +170,6 @@ private:
   int m_files = 0;
 };
 
-class CliResultView : public quarry::ResultView {
-public:
-  void OnRecordAdded(quarry::FileKind, const std::string&, const std::string&,
-                     const std::string&) override {
-    m_saved.fetch_add(1);
-  }
-  void ShowTask(quarry::FileKind, const std::string&) override {}
-  int saved() const { return m_saved.load(); }
-
-private:
-  std::atomic<int> m_saved{0};
-};
-
 // The end reports of the monitor threads, queued for the main thread.
 class CliFinishedQueue : public quarry::TaskFinishedSink {
 public:
@@ -213,23 +203,25 @@ public:
   explicit PausingTaskFileIo(int milliseconds) : m_pause(milliseconds) {}
   int Rename(const char* from, const char* to) override {
     std::this_thread::sleep_for(m_pause);
-    return TaskFileIo::Rename(from, to);
+    return quarry::TaskFileIo::Rename(from, to);
   }
 
 private:
   std::chrono::milliseconds m_pause;
 };
 
-// Ctrl+C blocked on this thread while it lives: threads started meanwhile are born with it
-// blocked, so the signal always lands on the main thread and never cuts short a worker's
-// network wait or file write.
+// The signals that stop a run: Ctrl+C, a polite kill, and the terminal going away.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The stop signals blocked on this thread while it lives: threads started meanwhile are born
+// with them blocked, so a signal always lands on the main thread and never cuts short a
+// worker's network wait or file write.
 class InterruptsBlocked {
 public:
   InterruptsBlocked() {
     sigset_t interrupts;
     sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
+    for (int signal : kStopSignals) sigaddset(&interrupts, signal);
     pthread_sigmask(SIG_BLOCK, &interrupts, &m_saved);
   }
   ~InterruptsBlocked() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
@@ -272,23 +264,44 @@ void PrintTaskHeading(const quarry::SearchTask& task) {
   std::fflush(stdout);
 }
 
-void PrintSummary(const char* how, const quarry::SearchTask& figures, int saved) {
-  std::printf("%s: %d pages fetched, %d files fetched, %d files saved and recorded in %s\n", how,
-              figures.pagesFetched, figures.filesFetched, saved,
+// "saved" counts the files written whole, "recorded" those of them whose row was stored.
+void PrintSummary(const char* how, const quarry::SearchTask& figures,
+                  const quarry::RunOutcome& outcome) {
+  std::printf("%s: %d pages fetched, %d files fetched, %d saved, %d recorded in %s\n", how,
+              figures.pagesFetched, figures.filesFetched, outcome.saved, outcome.recorded,
               quarry::FieldText(figures.folder).c_str());
   std::fflush(stdout);
+}
+
+// Prints what task control has to tell; true when there was anything.
+bool PrintProblems(quarry::TaskControl& control) {
+  const std::vector<std::string> problems = control.TakeProblems();
+  for (const std::string& problem : problems) {
+    std::fprintf(stderr, "quarry-cli: %s\n", problem.c_str());
+  }
+  std::fflush(stderr);
+  return !problems.empty();
+}
+
+// The finished task whose record is `record`; null when there is none.
+const quarry::Task* FinishedTask(quarry::TaskControl& control, const quarry::SearchTask* record) {
+  for (const auto& task : control.finishedTasks()) {
+    if (&task->record == record) return task.get();
+  }
+  return nullptr;
 }
 
 // Plays the main window for the tasks that `start` sets going (it returns false when it
 // started none): hands the monitor's end reports to task control, keeps the running task's
 // figures saved, shows the progress line and a summary for each task that ends, and turns
-// Ctrl+C into a stop. Shutting down writes both task files. Returns the exit status.
+// the stop signals into a stop. Shutting down writes both task files. Returns the exit status:
+// 1 when a task could not start or stopped by itself, when a task saved files it did not
+// record, or when the task files could not be written.
 int DriveTasks(const Harvest& harvest, bool verbose,
                const std::function<bool(quarry::TaskControl&)>& start) {
   CliTree tree;
   CliFinishedQueue finished;
   CliInfoView info(verbose);
-  CliResultView result;
   std::unique_ptr<PausingTaskFileIo> pausingIo;
   if (const char* pause = std::getenv("QUARRY_SAVE_PAUSE_MS")) {
     pausingIo = std::make_unique<PausingTaskFileIo>(std::atoi(pause));
@@ -299,28 +312,29 @@ int DriveTasks(const Harvest& harvest, bool verbose,
   controlOptions.followStartedTask = true;
   controlOptions.taskFileIo = pausingIo.get();
   quarry::TaskControl control(tree, finished, controlOptions);
-  control.SetViews(&info, &result);
+  control.SetViews(&info, nullptr);
   control.LoadTaskFiles();
+  PrintProblems(control);  // damaged task files: told, but no reason to stop
 
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
 
   const bool live = !verbose && ::isatty(STDOUT_FILENO);
   quarry::Task* shown = nullptr;  // the task whose heading was printed last
-  int savedBefore = 0;            // files saved before it started
   auto headRunningTask = [&] {
     quarry::Task* current = control.currentTask();
     if (current == nullptr || current == shown) return;
     shown = current;
-    savedBefore = result.saved();
     PrintTaskHeading(current->record);
   };
+  bool failed = false;
   {
     InterruptsBlocked blocked;
-    if (!start(control)) return control.Shutdown() ? 0 : 1;
+    const bool started = start(control);
+    failed = PrintProblems(control);
+    if (!started) return control.Shutdown() && !failed ? 0 : 1;
   }
   headRunningTask();
   bool stopAsked = false;
@@ -333,7 +347,12 @@ int DriveTasks(const Harvest& harvest, bool verbose,
       }
       if (live) std::printf("\r\033[K");
       // The runner is gone: the record is read on this thread alone.
-      PrintSummary(stopAsked ? "Stopped" : "Finished", *record, result.saved() - savedBefore);
+      const quarry::Task* task = FinishedTask(control, record);
+      const quarry::RunOutcome outcome = task != nullptr ? task->lastRun : quarry::RunOutcome{};
+      const bool stoppedItself = !outcome.fault.empty();
+      PrintSummary(stopAsked || stoppedItself ? "Stopped" : "Finished", *record, outcome);
+      if (outcome.saved != outcome.recorded) failed = true;
+      if (PrintProblems(control)) failed = true;
       ended = control.runningCount() == 0;
       headRunningTask();
     }
@@ -355,7 +374,9 @@ int DriveTasks(const Harvest& harvest, bool verbose,
     if (live) std::printf("\r\033[K");
     quarry::Task* current = control.currentTask();
     if (current != nullptr) {
-      PrintSummary("Interrupted", control.Snapshot(current), result.saved() - savedBefore);
+      const quarry::RunOutcome outcome = control.Outcome(current);
+      PrintSummary("Interrupted", control.Snapshot(current), outcome);
+      if (outcome.saved != outcome.recorded) failed = true;
     }
   }
   std::string error;
@@ -363,7 +384,7 @@ int DriveTasks(const Harvest& harvest, bool verbose,
     std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
     return 1;
   }
-  return 0;
+  return failed ? 1 : 0;
 }
 
 int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
@@ -411,7 +432,8 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error))
     return UsageError("run: " + error);
   return DriveTasks(harvest, verbose, [&task](quarry::TaskControl& control) {
-    return control.AddTask(std::move(task));
+    control.AddTask(std::move(task));
+    return control.runningCount() > 0;  // not when its folder or database cannot be used
   });
 }
 
@@ -424,9 +446,14 @@ int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::s
   Harvest harvest;
   if (int status = PrepareHarvest(options, &harvest)) return status;
   return DriveTasks(harvest, verbose, [](quarry::TaskControl& control) {
+    const bool any = std::any_of(control.unfinishedTasks().begin(), control.unfinishedTasks().end(),
+                                 [](const auto& task) {
+                                   return task->record.state == quarry::TaskState::Waiting ||
+                                          task->record.state == quarry::TaskState::Paused;
+                                 });
     control.RunAll();
     if (control.runningCount() > 0) return true;
-    std::printf("No waiting or paused task to resume.\n");
+    if (!any) std::printf("No waiting or paused task to resume.\n");
     return false;
   });
 }
@@ -447,8 +474,11 @@ int ListCommand(const quarry::CommonOptions& options, const std::vector<std::str
   const std::string home = HomeOf(options);
   quarry::TaskList unfinished;
   quarry::TaskList finished;
-  quarry::LoadTaskFile(quarry::UnfinishedTaskPath(home), &unfinished);
-  quarry::LoadTaskFile(quarry::FinishedTaskPath(home), &finished);
+  std::string damage;
+  quarry::LoadTaskFile(quarry::UnfinishedTaskPath(home), &unfinished, &damage);
+  if (!damage.empty()) std::fprintf(stderr, "quarry-cli: %s\n", damage.c_str());
+  quarry::LoadTaskFile(quarry::FinishedTaskPath(home), &finished, &damage);
+  if (!damage.empty()) std::fprintf(stderr, "quarry-cli: %s\n", damage.c_str());
   PrintTasks("Unfinished tasks", unfinished);
   PrintTasks("Finished tasks", finished);
   return 0;

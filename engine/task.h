@@ -3,7 +3,9 @@
 // because a 64-bit handle or pointer does not fit the record's 4-byte fields.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/search_task.h"
@@ -13,10 +15,19 @@ namespace quarry {
 
 class TaskRunner;
 
+// What a run of a task came to beyond the counters of its record. Kept in memory only: the task
+// files hold the record alone.
+struct RunOutcome {
+  std::int32_t saved = 0;     // files written whole into the task folder
+  std::int32_t recorded = 0;  // of those, the ones whose row reached the task's database
+  std::string fault;          // why the run stopped by itself (a full disk); empty if it did not
+};
+
 struct Task {
   SearchTask record{};
   TreeItemId treeItem = kNoTreeItem;
   TaskRunner* runner = nullptr;  // owned by task control while the task runs
+  RunOutcome lastRun;            // of the latest run that ended in this program
 };
 
 // unfinishedTasks / finishedTasks: tasks in insertion order; a task is in at most one list.

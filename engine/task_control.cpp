@@ -32,7 +32,9 @@ void TaskControl::SetViews(InfoView* info, ResultView* result) {
 
 void TaskControl::LoadTaskFiles() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  FillTaskTree(m_options.home, &m_tree, &m_unfinishedTasks, &m_finishedTasks);
+  std::vector<std::string> damage;
+  FillTaskTree(m_options.home, &m_tree, &m_unfinishedTasks, &m_finishedTasks, &damage);
+  for (std::string& text : damage) Report(std::move(text));
 }
 
 bool TaskControl::AddTask(std::unique_ptr<Task> task, bool startIfIdle) {
@@ -42,26 +44,18 @@ bool TaskControl::AddTask(std::unique_ptr<Task> task, bool startIfIdle) {
   m_unfinishedTasks.push_back(std::move(task));
   // On disk before seeding starts: a crash from here on still finds the task.
   SaveUnfinishedFile();
-  if (m_runningCount >= 1 || !startIfIdle) {
+  if (m_runningCount >= 1 || !startIfIdle || !StartTask(added)) {
     MoveItem(added, TaskRoot::Waiting);
-    return true;
   }
-  MoveItem(added, TaskRoot::Running);
-  ++m_runningCount;
-  StartRunner(added);
-  SaveUnfinishedFile();
   return true;
 }
 
-void TaskControl::RunSelected(Task* selected) {
+bool TaskControl::RunSelected(Task* selected) {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  if (m_runningCount >= 1) return;
-  if (!selected || !Contains(m_unfinishedTasks, selected) || selected->runner) return;
-  if (selected->record.state == TaskState::Running) return;
-  MoveItem(selected, TaskRoot::Running);
-  ++m_runningCount;
-  StartRunner(selected);
-  SaveUnfinishedFile();
+  if (m_runningCount >= 1) return false;
+  if (!selected || !Contains(m_unfinishedTasks, selected) || selected->runner) return false;
+  if (selected->record.state == TaskState::Running) return false;
+  return StartTask(selected);
 }
 
 void TaskControl::StopSelected(Task* selected) {
@@ -100,6 +94,7 @@ bool TaskControl::DeleteSelected(Task* selected) {
   }
   if (!freed) return true;  // not one of ours: nothing is freed or deleted
   if (m_current == selected) m_current = nullptr;
+  std::erase(m_passedOver, selected);
   // Deleting the item may report a new selection, which re-enters under the same lock.
   if (item != kNoTreeItem) m_tree.DeleteItem(item);
   return true;
@@ -122,6 +117,7 @@ void TaskControl::DeleteAll() {
   SaveFinishedFile();
   for (auto& task : freed) {
     if (m_current == task.get()) m_current = nullptr;
+    std::erase(m_passedOver, task.get());
   }
   // Items go after the lists are settled: a selection change reported by the tree while the
   // items disappear must find no freed task in them.
@@ -135,13 +131,18 @@ void TaskControl::RunAll() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   if (m_unfinishedTasks.empty()) return;
   m_runAll = true;
+  m_passedOver.clear();
   if (m_runningCount >= 1) return;  // the next one starts when the running task ends
-  Task* next = NextWaitingTask();
-  if (!next) {
-    m_runAll = false;
-    return;
+  StartNextWaiting();
+}
+
+void TaskControl::StartNextWaiting() {
+  while (Task* next = NextWaitingTask()) {
+    if (StartTask(next)) return;
+    m_passedOver.push_back(next);  // it stays waiting; the run goes on with the others
   }
-  RunSelected(next);
+  m_runAll = false;
+  m_passedOver.clear();
 }
 
 void TaskControl::OnTaskFinished(SearchTask* record) {
@@ -155,6 +156,12 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   TaskRunner* runner = task->runner;
   runner->Stop();
   SetState(task, TaskState::Ended);
+  task->lastRun = runner->Outcome();
+  if (!task->lastRun.fault.empty()) {
+    // The same fault would stop the next task too: a full disk ends run-all as a stop does.
+    m_runAll = false;
+    Report("任务“" + FieldText(task->record.keyword) + "”已停止：" + task->lastRun.fault + "。");
+  }
   if (m_current == task) runner->AttachViews(nullptr, nullptr);
   delete runner;  // joins its threads; the monitor posted after the last worker went idle
   task->runner = nullptr;
@@ -167,14 +174,7 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   SaveUnfinishedFile();
   if (m_current == task && m_info) m_info->ShowTask(task->record);
 
-  if (m_runAll && m_runningCount == 0) {
-    Task* next = NextWaitingTask();
-    if (next) {
-      RunSelected(next);
-    } else {
-      m_runAll = false;
-    }
-  }
+  if (m_runAll && m_runningCount == 0) StartNextWaiting();
 }
 
 void TaskControl::SelectTask(Task* task) {
@@ -264,6 +264,21 @@ SearchTask TaskControl::Snapshot(const Task* task) {
   return task->record;
 }
 
+RunOutcome TaskControl::Outcome(const Task* task) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (task->runner) return task->runner->Outcome();
+  return task->lastRun;
+}
+
+std::vector<std::string> TaskControl::TakeProblems() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::vector<std::string> taken;
+  taken.swap(m_problems);
+  return taken;
+}
+
+void TaskControl::Report(std::string problem) { m_problems.push_back(std::move(problem)); }
+
 int TaskControl::runningCount() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return m_runningCount;
@@ -279,29 +294,44 @@ bool TaskControl::runAllActive() {
   return m_runAll;
 }
 
-void TaskControl::StartRunner(Task* task) {
+bool TaskControl::StartRunner(Task* task) {
   auto runner = std::make_unique<TaskRunner>();
   runner->SetTiming(m_options.timing);
   runner->SetHttpTimeouts(m_options.http);
+  runner->SetFileIo(m_options.fileIo);
   if (m_options.seedSleeper) runner->SetSleeper(m_options.seedSleeper);
   const bool images = task->record.kind == FileKind::Image;
   const std::string& base =
       images ? m_options.hosts.imageSearchBase : m_options.hosts.webSearchBase;
-  runner->Init(&task->record, base.c_str(), m_options.hosts.ImageLinkPattern.c_str());
-  runner->SetFinishedSink(&m_finished);
-  runner->AttachViews(nullptr, nullptr);
   if (m_options.followStartedTask) {
+    // Followed from before Init, so that the reason of a failed start is a line on its page.
     if (m_current && m_current->runner) m_current->runner->AttachViews(nullptr, nullptr);
+    m_current = nullptr;
     if (m_info) {
       m_info->ResetThreadPages();
       m_info->AddThreadPages(RunnableThreadCount(task->record));
     }
     runner->AttachViews(m_info, m_result);
-    m_current = task;
   }
+  if (!runner->Init(&task->record, base.c_str(), m_options.hosts.ImageLinkPattern.c_str())) {
+    runner->AttachViews(nullptr, nullptr);
+    Report("任务“" + FieldText(task->record.keyword) + "”不能开始：" + runner->Fault() + "。");
+    return false;
+  }
+  runner->SetFinishedSink(&m_finished);
+  if (m_options.followStartedTask) m_current = task;
   runner->Start();
   task->runner = runner.release();
   SetState(task, TaskState::Running);
+  return true;
+}
+
+bool TaskControl::StartTask(Task* task) {
+  if (!StartRunner(task)) return false;
+  MoveItem(task, TaskRoot::Running);
+  ++m_runningCount;
+  SaveUnfinishedFile();
+  return true;
 }
 
 void TaskControl::SetState(Task* task, TaskState state) {
@@ -323,7 +353,10 @@ void TaskControl::MoveItem(Task* task, TaskRoot root) {
 
 Task* TaskControl::NextWaitingTask() {
   for (auto& task : m_unfinishedTasks) {
-    if (!task->runner && IsRunnable(*task)) return task.get();
+    if (task->runner || !IsRunnable(*task)) continue;
+    if (std::find(m_passedOver.begin(), m_passedOver.end(), task.get()) != m_passedOver.end())
+      continue;
+    return task.get();
   }
   return nullptr;
 }

@@ -17,6 +17,13 @@
 // SaveRunningFigures, called by the owner every few hundred milliseconds, keeps the counters
 // of a running task current on disk. A running task is saved from a copy taken under its
 // runner's counter lock.
+//
+// What the user must be told and that no command's result carries is kept as a problem text
+// until the owner takes it (TakeProblems): a task that could not start (its folder or database
+// unusable; it stays waiting), a task that stopped by itself (a full disk), a task file that
+// was damaged at start-up. The owner takes them after LoadTaskFiles, after every command that
+// may start a task (AddTask, RunSelected, RunAll) and after OnTaskFinished, and shows each:
+// the window in a message box, the command line on its error stream.
 #pragma once
 
 #include <chrono>
@@ -50,6 +57,7 @@ struct TaskControlOptions {
   bool followStartedTask = false;
   int figureSaveMs = kFigureSaveMs;
   TaskFileIo* taskFileIo = nullptr;  // the system calls of the task-file saves; null: the real ones
+  FileIo* fileIo = nullptr;          // the system calls of the runners' folder checks and downloads
 };
 
 class TaskControl {
@@ -64,14 +72,17 @@ public:
   // The frame's two views; either may be null (the command line has no result view).
   void SetViews(InfoView* info, ResultView* result);
 
-  // Start-up: reads both task files of the home into the lists and the tree.
+  // Start-up: reads both task files of the home into the lists and the tree. A damaged file
+  // (kept aside as .broken) is a problem.
   void LoadTaskFiles();
 
   // Lists a new task; starts it at once when none runs and `startIfIdle` is set, else it waits
-  // under "等待". False for a null task.
+  // under "等待". False for a null task. A task that cannot start waits as well, and why is a
+  // problem.
   bool AddTask(std::unique_ptr<Task> task, bool startIfIdle = true);
   // Runs the selected waiting (or paused) task when no task runs; otherwise does nothing.
-  void RunSelected(Task* selected);
+  // True when it started; a task that cannot start keeps its state, and why is a problem.
+  bool RunSelected(Task* selected);
   // Stops the selected running task: its state becomes Ended at once, its end comes later.
   void StopSelected(Task* selected);
   // Stops every running task.
@@ -82,7 +93,8 @@ public:
   // Deletes every task except a running (or still stopping) one, and rewrites finished.tsk.
   void DeleteAll();
   // Runs the waiting tasks one after another: starts the first now when none runs, and the
-  // next each time a task ends by itself, until none is left or the user stops a task.
+  // next each time a task ends by itself, until none is left, the user stops a task or a task
+  // stops for a full disk. A task that cannot start is passed over (a problem says why).
   void RunAll();
   // The end of the task with `record`, reported by its runner's monitor: the task moves to the
   // finished list and finished.tsk is rewritten. An unknown task or one without a runner is
@@ -111,6 +123,10 @@ public:
 
   // A copy of the task's record, read under its runner's counter lock while it runs.
   SearchTask Snapshot(const Task* task);
+  // The files saved and recorded by the task's current run, or by its latest one.
+  RunOutcome Outcome(const Task* task);
+  // The problems gathered since the last call, oldest first, each a text for the user.
+  std::vector<std::string> TakeProblems();
 
   // Figures for the front ends and tests; call on the owning thread.
   int runningCount();
@@ -120,7 +136,15 @@ public:
   bool runAllActive();
 
 private:
-  void StartRunner(Task* task);
+  // Creates, checks and starts a runner for `task`. False, with a problem, when its folder or
+  // database cannot be used: the task then has no runner and keeps its state.
+  bool StartRunner(Task* task);
+  // StartRunner, then the task's item under "运行", the running count and unfinished.tsk.
+  bool StartTask(Task* task);
+  // Starts the first waiting task that run-all has not passed over; ends run-all when none
+  // could start.
+  void StartNextWaiting();
+  void Report(std::string problem);
   void SetState(Task* task, TaskState state);
   void MoveItem(Task* task, TaskRoot root);
   Task* NextWaitingTask();
@@ -145,6 +169,8 @@ private:
   int m_runningCount = 0;
   Task* m_current = nullptr;
   bool m_runAll = false;
+  std::vector<const Task*> m_passedOver;  // tasks the current run-all could not start
+  std::vector<std::string> m_problems;    // not yet taken by the owner
   bool m_shutDown = false;
   std::vector<SearchTask> m_savedUnfinished;  // what unfinished.tsk holds since the last save
   bool m_unfinishedSaved = false;             // and that save succeeded

@@ -4,6 +4,11 @@
 // list or the new one. Loading reads whole records only and checks no field: a damaged record
 // is kept as read, and the readers of its fields (FieldText, RunnableThreadCount, ...) make it
 // safe to use.
+//
+// A file that cannot be read whole (its last record cut short, a read error) would lose what
+// it holds beyond the whole records at the next save, which writes the lists as loaded. So the
+// load copies such a file aside as <file>.broken first and says so; a later load of the same
+// damaged file finds its copy already there and makes no second one.
 #include "engine/task_files.h"
 
 #include <fcntl.h>
@@ -19,19 +24,14 @@
 
 namespace quarry {
 
-ssize_t TaskFileIo::Write(int fd, const void* data, std::size_t size) {
-  return ::write(fd, data, size);
-}
-
-int TaskFileIo::Fsync(int fd) { return ::fsync(fd); }
-
-int TaskFileIo::Rename(const char* from, const char* to) { return std::rename(from, to); }
-
 namespace {
 
 constexpr const char* kUnfinishedFile = "sys/unfinished.tsk";
 constexpr const char* kFinishedFile = "sys/finished.tsk";
 constexpr const char* kNewFileSuffix = ".new";
+constexpr const char* kBrokenSuffix = ".broken";
+// Copies of damaged files kept side by side: <file>.broken, then <file>.broken.2 and so on.
+constexpr int kBrokenCopies = 9;
 
 class FdOwner {
 public:
@@ -53,27 +53,59 @@ private:
   int m_fd;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool Fail(std::string* error, const std::string& what, const std::string& path, int cause) {
   if (error) *error = what + " " + path + ": " + std::strerror(cause);
   return false;
 }
 
-bool WriteAll(TaskFileIo* io, int fd, const char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t written = io->Write(fd, data + done, size - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(written);
+// Reads the whole file at `path` into `bytes`. 0, or the errno value of the failure; after a
+// read error `bytes` holds what was read before it.
+int ReadWholeFile(const std::string& path, std::string* bytes) {
+  FdOwner file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) return errno;
+  char buffer[16 * kSearchTaskSize];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return errno;
+    if (count == 0) return 0;
+    bytes->append(buffer, static_cast<std::size_t>(count));
   }
-  return true;
+}
+
+bool SameContent(const std::string& path, const std::string& bytes) {
+  std::string existing;
+  return ReadWholeFile(path, &existing) == 0 && existing == bytes;
+}
+
+// Writes `bytes` to a free <path>.broken name (or finds them there already) and returns that
+// name; empty, with the reason in `error`, when no copy could be written.
+std::string KeepBrokenCopy(const std::string& path, const std::string& bytes, std::string* error) {
+  for (int copy = 1; copy <= kBrokenCopies; ++copy) {
+    std::string name = path + kBrokenSuffix;
+    if (copy > 1) name += "." + std::to_string(copy);
+    if (::access(name.c_str(), F_OK) == 0) {
+      if (SameContent(name, bytes)) return name;
+      continue;
+    }
+    const std::string newName = name + kNewFileSuffix;
+    FdOwner file(::open(newName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    int cause =
+        file.get() < 0 ? errno : WriteAll(FileIo::System(), file.get(), bytes.data(), bytes.size());
+    if (cause == 0 && ::fsync(file.get()) != 0) cause = errno;
+    if (cause == 0 && file.Close() != 0) cause = errno;
+    if (cause == 0) cause = RenameNoReplace(newName, name);
+    ::unlink(newName.c_str());
+    if (cause == EEXIST) continue;
+    if (cause != 0) {
+      *error = std::strerror(cause);
+      return std::string();
+    }
+    SyncParentFolder(name);
+    return name;
+  }
+  *error = "too many earlier copies";
+  return std::string();
 }
 
 void InsertItem(TaskTree* tree, TaskRoot root, Task* task) {
@@ -89,8 +121,7 @@ std::string FinishedTaskPath(const std::string& home) { return home + kFinishedF
 
 bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& records,
                      std::string* error, TaskFileIo* io) {
-  TaskFileIo systemIo;
-  if (!io) io = &systemIo;
+  if (!io) io = &FileIo::System();
   if (error) error->clear();
   const std::string newPath = path + kNewFileSuffix;
 
@@ -112,10 +143,11 @@ bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& rec
     bytes.insert(bytes.end(), raw, raw + sizeof record);
   }
 
-  FdOwner file(::open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  FdOwner file(io->Open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (file.get() < 0) return Fail(error, "Cannot create", newPath, errno);
-  bool written = WriteAll(io, file.get(), bytes.data(), bytes.size()) && io->Fsync(file.get()) == 0;
-  int cause = errno;
+  int cause = WriteAll(*io, file.get(), bytes.data(), bytes.size());
+  if (cause == 0 && io->Fsync(file.get()) != 0) cause = errno;
+  bool written = cause == 0;
   if (written && file.Close() != 0) {
     written = false;
     cause = errno;
@@ -153,25 +185,48 @@ bool SaveFinished(const std::string& home, const TaskList& finishedTasks, std::s
   return SaveTaskFile(FinishedTaskPath(home), finishedTasks, error, io);
 }
 
-bool LoadTaskFile(const std::string& path, TaskList* list) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  char buffer[kSearchTaskSize];
-  // A short read is a partial last record (or a read error): it is dropped and reading stops.
-  while (std::fread(buffer, 1, sizeof buffer, file.get()) == sizeof buffer) {
+bool LoadTaskFile(const std::string& path, TaskList* list, std::string* damage) {
+  if (damage) damage->clear();
+  std::string bytes;
+  const int cause = ReadWholeFile(path, &bytes);
+  if (cause != 0 && bytes.empty()) {
+    if (cause != ENOENT && damage) {
+      *damage =
+          "无法读取任务文件 " + path + "（" + std::strerror(cause) + "），其中的任务没有读入。";
+    }
+    return false;
+  }
+  const std::size_t whole = bytes.size() / kSearchTaskSize;
+  for (std::size_t i = 0; i < whole; ++i) {
     auto task = std::make_unique<Task>();
-    std::memcpy(&task->record, buffer, sizeof buffer);
+    std::memcpy(&task->record, bytes.data() + i * kSearchTaskSize, kSearchTaskSize);
     task->record.treeItem = 0;
     task->record.runner = 0;
     list->push_back(std::move(task));
+  }
+  if (cause == 0 && bytes.size() % kSearchTaskSize == 0) return true;
+  // What follows the whole records is lost to this load, so the file is kept as it is.
+  std::string copyError;
+  const std::string copy = KeepBrokenCopy(path, bytes, &copyError);
+  if (damage) {
+    std::string what =
+        cause != 0 ? "读取出错（" + std::string(std::strerror(cause)) + "）" : "最后一条记录不完整";
+    *damage =
+        "任务文件 " + path + " " + what + "，只读入了前 " + std::to_string(whole) + " 条任务；" +
+        (copy.empty() ? "原文件未能另存（" + copyError + "）。" : "原文件已另存为 " + copy + "。");
   }
   return true;
 }
 
 void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
-                  TaskList* finishedTasks) {
+                  TaskList* finishedTasks, std::vector<std::string>* damage) {
+  std::string fileDamage;
+  auto noteDamage = [&] {
+    if (damage && !fileDamage.empty()) damage->push_back(fileDamage);
+  };
   TaskList read;
-  LoadTaskFile(UnfinishedTaskPath(home), &read);
+  LoadTaskFile(UnfinishedTaskPath(home), &read, &fileDamage);
+  noteDamage();
   TaskList endedHere;
   for (auto& task : read) {
     switch (task->record.state) {
@@ -194,7 +249,8 @@ void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedT
   tree->ExpandRoot(TaskRoot::Running);
 
   std::size_t firstNew = finishedTasks->size();
-  LoadTaskFile(FinishedTaskPath(home), finishedTasks);
+  LoadTaskFile(FinishedTaskPath(home), finishedTasks, &fileDamage);
+  noteDamage();
   for (auto& task : endedHere) finishedTasks->push_back(std::move(task));
   for (std::size_t i = firstNew; i < finishedTasks->size(); ++i) {
     InsertItem(tree, TaskRoot::Finished, (*finishedTasks)[i].get());

@@ -11,18 +11,13 @@
 
 #include "engine/task.h"
 #include "engine/task_tree.h"
+#include "platform/files.h"
 
 namespace quarry {
 
-// The system calls a save uses. Tests derive from it to make one of them fail midway, the way
-// a full disk or a crash would.
-class TaskFileIo {
-public:
-  virtual ~TaskFileIo() = default;
-  virtual ssize_t Write(int fd, const void* data, std::size_t size);
-  virtual int Fsync(int fd);
-  virtual int Rename(const char* from, const char* to);
-};
+// The system calls a save uses (Write, Fsync, Rename). Tests derive from it to make one of them
+// fail midway, the way a full disk or a crash would.
+using TaskFileIo = FileIo;
 
 // <home>sys/unfinished.tsk and <home>sys/finished.tsk; `home` ends with '/'.
 std::string UnfinishedTaskPath(const std::string& home);
@@ -44,8 +39,11 @@ bool SaveFinished(const std::string& home, const TaskList& finishedTasks,
 
 // Appends every whole record of `path` to `list`, in file order, with no tree item and no
 // runner; a trailing partial record is dropped. Fields are kept as read. False when the file
-// cannot be opened (a missing file included), else true.
-bool LoadTaskFile(const std::string& path, TaskList* list);
+// cannot be opened (a missing file included), else true. A file that cannot be read whole (a
+// partial last record, a read error) is first copied to `path`.broken (or .broken.2 ... when
+// that name holds other bytes), so the next save cannot lose it; `damage` then says so in
+// words for the user. It is left empty for a whole or a missing file.
+bool LoadTaskFile(const std::string& path, TaskList* list, std::string* damage = nullptr);
 
 // Start-up: loads both task files of `home` into the lists and gives each task its tree item.
 // From unfinished.tsk, Waiting goes under "等待"; Running (the program ended while it ran) is
@@ -53,8 +51,9 @@ bool LoadTaskFile(const std::string& path, TaskList* list);
 // Records in any other state stay in the unfinished list without an item. Every record of
 // finished.tsk, whatever its state, and then the moved Ended ones go under "完成". Each item has
 // the keyword as text, image 1 and the task as data; all three roots are expanded. `tree` and
-// both lists must not be null; the lists are normally empty.
+// both lists must not be null; the lists are normally empty. What LoadTaskFile found damaged
+// is added to `damage`, one text per file.
 void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
-                  TaskList* finishedTasks);
+                  TaskList* finishedTasks, std::vector<std::string>* damage = nullptr);
 
 }  // namespace quarry

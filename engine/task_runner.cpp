@@ -1,10 +1,20 @@
 // The runner's construction, its seeding by Init, and the log path to the information view.
 //
 // Seeding builds every result-page address as text and hands it to the queue, which refuses
-// an address that does not fit its 1024-byte field rather than cutting it. The keyword goes in
-// as its raw bytes, as the search engine's pages have always been asked for.
+// an address that does not fit its 1024-byte field rather than cutting it. The keyword is
+// percent-encoded (every byte but letters, digits and "-._~"), so the search service receives
+// exactly the keyword: a raw "#" would end the address there, a raw "&" would start a field of
+// its own.
+//
+// Before anything is queued, Init checks that the task can save anything at all: a folder that
+// cannot be made or written, or a database that refuses rows, would let every worker download
+// for nothing.
 #include "engine/task_runner.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -27,6 +37,46 @@ const char* FileTypePrefix(FileKind kind) {
     case FileKind::Excel: return "q1=filetype:xls%20";
     default: return "";
   }
+}
+
+// `text` with every byte outside A-Z a-z 0-9 - . _ ~ written as %XX.
+std::string PercentEncode(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size() * 3);
+  for (unsigned char c : text) {
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      encoded += static_cast<char>(c);
+    } else {
+      encoded += '%';
+      encoded += kHex[c >> 4];
+      encoded += kHex[c & 0x0F];
+    }
+  }
+  return encoded;
+}
+
+// Why no task can run in `folder`, or empty when one can: the folder exists (made here, one
+// level, when missing) and takes a file, and its records database opens and takes a row
+// (created when missing).
+std::string CheckTaskFolder(const std::string& folder, FileIo& io) {
+  if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    return "无法创建任务文件夹 " + folder + "：" + std::strerror(errno);
+  }
+  struct stat made {};
+  if (::stat(folder.c_str(), &made) != 0 || !S_ISDIR(made.st_mode)) {
+    return "无法创建任务文件夹 " + folder + "：" + std::strerror(ENOTDIR);
+  }
+  if (const int error = ProbeFolderWritable(folder, io)) {
+    return "任务文件夹 " + folder + " 不能写入：" + std::strerror(error);
+  }
+  RecordError error;
+  if (!RecordStore::PrepareTaskDatabase(folder, &error)) {
+    return "任务数据库 " + RecordStore::ConnectionString(folder) + " 无法使用：" + error.text;
+  }
+  return std::string();
 }
 
 // Deletes the files that downloads cut short by a crash left in the task folder. A ".part"
@@ -61,14 +111,23 @@ TaskRunner::~TaskRunner() {
   }
 }
 
-void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
-  if (task == nullptr) return;
+bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
+  if (task == nullptr) return false;
   if (base == nullptr) base = "";
   const bool image = task->kind == FileKind::Image;
   const std::string prefix = FileTypePrefix(task->kind);
 
-  m_task = task;
   const std::string folder = FieldText(task->folder);
+  const std::string fault = CheckTaskFolder(folder, *m_fileIo);
+  if (!fault.empty()) {
+    {
+      std::lock_guard<std::mutex> guard(m_faultLock);
+      m_fault = fault;
+    }
+    Log(1, fault);
+    return false;  // unbound: Start refuses
+  }
+  m_task = task;
   SetFieldText(m_folder, sizeof(m_folder), folder);
   if (pattern == nullptr || !SetFieldText(m_linkPattern, sizeof(m_linkPattern), pattern)) {
     m_linkPattern[0] = '\0';
@@ -77,10 +136,6 @@ void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_threadCount = RunnableThreadCount(*task);
   m_minFileKb = kMinFileKb;
 
-  // One level only: the download folder chosen for the task must exist already.
-  std::error_code ignored;
-  std::filesystem::create_directory(folder, ignored);
-  RecordStore::PrepareTaskDatabase(folder);
   RemoveLeftoverParts(folder);
   {
     std::lock_guard<std::mutex> guard(m_recordedLock);
@@ -90,7 +145,7 @@ void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_queue.Reset(folder);
   m_queue.ClearSeen();
 
-  const std::string keyword = FieldText(task->keyword);
+  const std::string keyword = PercentEncode(FieldText(task->keyword));
   const std::string first = image ? base + keyword + "&z=0" : base + prefix + keyword;
   m_queue.Add(true, first.c_str(), "", "", "", 0, 0, 0, 1, true);
 
@@ -105,6 +160,7 @@ void TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
               : base + prefix + keyword + "&pn=" + std::to_string(kDocumentPageStep * i);
     m_queue.Add(false, url.c_str(), "", "", "", 0, 0, 0, 1, true);
   }
+  return true;
 }
 
 void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView) {
@@ -119,5 +175,7 @@ void TaskRunner::Log(int thread, const std::string& text) {
 }
 
 void TaskRunner::SetLogThreadOfCaller(int thread) { t_logThread = thread; }
+
+int TaskRunner::LogThreadOfCaller() { return t_logThread; }
 
 }  // namespace quarry

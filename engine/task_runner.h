@@ -3,10 +3,14 @@
 // (slot 0) and the workers (slots 1 to 6).
 //
 // Init seeds a freshly constructed runner: it binds it to the task, creates the task folder
-// and its records database, removes the ".part" files a crash left there, reads the addresses
-// the database already holds (a worker skips those, so a task run again fetches only what is
-// new), and queues the search engine's result pages for the task's keyword and kind. The runner is
+// and its records database and checks that both take writes (a task that could save nothing
+// does not start), removes the ".part" files a crash left there, reads the addresses the
+// database already holds (a worker skips those, so a task run again fetches only what is new),
+// and queues the search engine's result pages for the task's keyword and kind. The runner is
 // constructed with its stop flag raised ("not started"); the threads are created later by Start.
+//
+// A runner stops by itself when the disk under its folder is full: every further file would
+// fail the same way. Its fault then says why, for task control to report.
 #pragma once
 
 #include <array>
@@ -20,11 +24,13 @@
 #include <unordered_set>
 
 #include "engine/search_task.h"
+#include "engine/task.h"
 #include "engine/url_queue.h"
 #include "engine/views.h"
 #include "harvest/link_sink.h"
 #include "http/http_session.h"
 #include "http/transfer_context.h"
+#include "platform/files.h"
 
 namespace quarry {
 
@@ -61,14 +67,18 @@ public:
 
   // Replaces the pause of Init (tests pass one that returns at once).
   void SetSleeper(Sleeper sleeper) { m_sleep = std::move(sleeper); }
+  // Replaces the system calls that the folder check and the downloads write files with (tests
+  // make them fail as a full disk would). Set before Init; `io` must outlive the runner.
+  void SetFileIo(FileIo* io) { m_fileIo = io != nullptr ? io : &FileIo::System(); }
 
   // Binds the runner to `task` and seeds the queue: the first result page at the front, then
-  // pages 1..pageCount at the back. A database that is missing or unreadable holds no
-  // addresses: everything is fetched. `base` is the web-search base for document kinds and the
-  // image-search base for kind 0; `pattern` is the image link pattern. A null task does
-  // nothing. Failures to create the folder or the database are not reported here: they show
-  // later as failed file writes and records.
-  void Init(SearchTask* task, const char* base, const char* pattern);
+  // pages 1..pageCount at the back, with the keyword percent-encoded. `base` is the web-search
+  // base for document kinds and the image-search base for kind 0; `pattern` is the image link
+  // pattern. First the task folder is created (one level) and written to, and its records
+  // database created when missing and tried with a row: when one of them fails, nothing is
+  // queued, the reason is Fault() and a line on log page 1, Start refuses and the result is
+  // false. A null task does nothing and gives false.
+  bool Init(SearchTask* task, const char* base, const char* pattern);
 
   // Sets both view pointers under the view lock; null, null detaches.
   void AttachViews(InfoView* infoView, ResultView* resultView);
@@ -79,6 +89,7 @@ public:
   // The log page that queue messages raised on the calling thread go to; a worker sets its
   // own number when it starts. Defaults to 1.
   static void SetLogThreadOfCaller(int thread);
+  static int LogThreadOfCaller();
 
   UrlQueue& Queue() { return m_queue; }
   SearchTask* Task() const { return m_task; }
@@ -87,6 +98,15 @@ public:
   std::int32_t ThreadCount() const { return m_threadCount; }
   std::int32_t MinFileKb() const { return m_minFileKb; }
   bool IsStopped() const override { return m_stop.load() != 0; }
+  // TransferContext: the file writes of the downloads, and their failures (a full disk stops
+  // the task).
+  FileIo& Disk() override { return *m_fileIo; }
+  void OnFileError(int thread, int error) override;
+
+  // Why the runner could not start or stopped by itself; empty when neither happened.
+  std::string Fault();
+  // The files this run saved and recorded, and its fault.
+  RunOutcome Outcome();
 
   // The polling sleeps and the exchanges' time limits; set before Start.
   void SetTiming(const RunnerTiming& timing);
@@ -110,7 +130,8 @@ public:
   void CountPage();
   void CountFile();
   // Lists a saved file in the result view and stores its row in the task's database; a stored
-  // address is not fetched again by this run.
+  // address is not fetched again by this run. A row that cannot be stored is a line on the
+  // caller's log page and leaves saved and recorded apart; a full disk stops the task.
   void RecordFile(const std::string& localPath, const std::string& address,
                   const std::string& title);
   // True when the task's database held `address` at the start or this run stored it.
@@ -141,6 +162,11 @@ private:
   std::atomic<std::uint8_t> m_stop{1};  // 1: stopped or not started; 0: running
   std::int32_t m_pages = 0;             // pages fetched by this runner (counter lock)
   std::int32_t m_files = 0;             // files fetched by this runner (counter lock)
+  std::int32_t m_saved = 0;             // files written whole (counter lock)
+  std::int32_t m_recorded = 0;          // of those, rows stored (counter lock)
+  std::mutex m_faultLock;               // m_fault
+  std::string m_fault;                  // why it did not start or stopped by itself
+  FileIo* m_fileIo = &FileIo::System();
   UrlQueue m_queue;
   InfoView* m_infoView = nullptr;      // view lock
   ResultView* m_resultView = nullptr;  // view lock
@@ -161,6 +187,8 @@ private:
   void MonitorLoop();
   void Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter);
   void SetBusy(int slot, std::uint8_t busy);
+  // Keeps the first fault, writes it on log page `thread` and raises the stop flag.
+  void StopWithFault(int thread, const std::string& fault);
   bool AllWorkersIdleLocked() const;  // call with the slot lock held
   static void Pause(int milliseconds);
 

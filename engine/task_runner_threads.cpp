@@ -10,10 +10,17 @@
 // unchanged means no take began in between, so the drained queue and the idle workers were
 // true together.
 //
+// A full disk (a file or a row that finds no room) stops the task from the worker that met
+// it: the flag is raised as a stop command would, and the fault kept for task control. Other
+// workers end their downloads at their next receive instead of failing file after file.
+//
 // Locks are never nested, except that the views are called under the view lock. No lock is
 // held across a network operation.
 #include <strings.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "engine/task_runner.h"
@@ -33,6 +40,11 @@ constexpr std::size_t kDottedSize = 25;
 // The line for a file address that the task's records hold already, or that another worker
 // is fetching: it is not fetched again.
 constexpr const char* kRepeatedFileText = "跳过重复的文件：%s ...";
+
+// The fault of a task stopped by a full disk, with the system's words for it.
+std::string DiskFullFault(const char* folder, const std::string& cause) {
+  return std::string("任务文件夹 ") + folder + " 所在的磁盘已满（" + cause + "）";
+}
 
 std::string Format(const char* format, const char* text) {
   char buffer[1200];
@@ -174,10 +186,52 @@ void TaskRunner::RecordFile(const std::string& localPath, const std::string& add
     std::lock_guard<std::mutex> guard(m_viewLock);
     if (m_resultView != nullptr) m_resultView->OnRecordAdded(m_kind, localPath, address, title);
   }
-  // A row that cannot be stored leaves the file on disk without a record; the task goes on.
-  if (!RecordStore::AddRecord(m_folder, localPath, address, title)) return;
-  std::lock_guard<std::mutex> guard(m_recordedLock);
-  m_recordedUrls.insert(address);
+  RecordError error;
+  const bool stored = RecordStore::AddRecord(m_folder, localPath, address, title, &error);
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++m_saved;
+    if (stored) ++m_recorded;
+  }
+  if (stored) {
+    std::lock_guard<std::mutex> guard(m_recordedLock);
+    m_recordedUrls.insert(address);
+    return;
+  }
+  // The file stays on disk without a record; the task goes on unless the disk is full.
+  const int thread = LogThreadOfCaller();
+  Log(thread, "记录写入失败：" + localPath + "（" + error.text + "）...");
+  if (error.diskFull) StopWithFault(thread, DiskFullFault(m_folder, error.text));
+}
+
+void TaskRunner::OnFileError(int thread, int error) {
+  if (error == ENOSPC || error == EDQUOT) {
+    StopWithFault(thread, DiskFullFault(m_folder, std::strerror(error)));
+  }
+}
+
+void TaskRunner::StopWithFault(int thread, const std::string& fault) {
+  {
+    std::lock_guard<std::mutex> guard(m_faultLock);
+    if (!m_fault.empty()) return;  // the first reason is the one told
+    m_fault = fault;
+  }
+  Log(thread, fault + "，任务已自动停止......");
+  m_stop.store(1);
+}
+
+std::string TaskRunner::Fault() {
+  std::lock_guard<std::mutex> guard(m_faultLock);
+  return m_fault;
+}
+
+RunOutcome TaskRunner::Outcome() {
+  RunOutcome outcome;
+  outcome.fault = Fault();
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  outcome.saved = m_saved;
+  outcome.recorded = m_recorded;
+  return outcome;
 }
 
 bool TaskRunner::IsRecorded(const std::string& address) {
@@ -280,12 +334,12 @@ void TaskRunner::WorkerLoop(int n) {
         // 9.
         std::string localPath = std::string(m_folder) + TimeStamp() + "-" + name;
         Log(n, Format("开始下载文件：%s ...", taken.url));
-        if (DownloadFile(*this, n, host, path, static_cast<std::uint32_t>(length), dotted, port,
-                         localPath, m_http) >= 0) {
-          RecordFile(localPath, address, taken.title);
-        }
+        const int result = DownloadFile(*this, n, host, path, static_cast<std::uint32_t>(length),
+                                        dotted, port, localPath, m_http);
+        if (result >= 0) RecordFile(localPath, address, taken.title);
         ReleaseFile(address);
-        Log(n, "文件下载完成...");
+        // A file that could not be written ends with the line that says why, not as finished.
+        if (result != kFileNotWritten) Log(n, "文件下载完成...");
         CountFile();
         break;
       }

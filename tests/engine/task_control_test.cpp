@@ -4,6 +4,7 @@
 // refused port) or run until stopped (a listener that never answers, with short time limits).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "engine/task_control.h"
 #include "engine/task_files.h"
 #include "tests/engine/harvest_fixture.h"
+#include "tests/support/failing_file_io.h"
 
 namespace quarry {
 namespace {
@@ -64,15 +66,17 @@ protected:
     options.seedSleeper = [](std::chrono::milliseconds) {};
     options.figureSaveMs = figureSaveMs;
     options.taskFileIo = &m_io;
+    options.fileIo = m_disk;
     m_control = std::make_unique<TaskControl>(m_tree, m_finished, options);
     m_control->SetViews(&m_info, &m_result);
     return *m_control;
   }
 
-  std::unique_ptr<Task> NewTask(const std::string& keyword, int pages = 1) {
+  std::unique_ptr<Task> NewTask(const std::string& keyword, int pages = 1,
+                                const std::string& downloadFolder = "") {
     NewTaskValues values;
     values.keyword = keyword;
-    values.folder = m_home.path() + "DownData/";
+    values.folder = downloadFolder.empty() ? m_home.path() + "DownData/" : downloadFolder;
     values.kind = FileKind::Pdf;
     values.threadCount = 1;
     values.pageCount = pages;
@@ -117,6 +121,7 @@ protected:
 
   TempFolder m_home;
   CountingIo m_io;
+  FileIo* m_disk = nullptr;  // the runners' file writes; null: the real ones
   MemoryTree m_tree;
   FinishedQueue m_finished;
   RecordingInfoView m_info;
@@ -396,6 +401,78 @@ TEST_F(TaskControlTest, StoppingATaskEndsRunAll) {
   EXPECT_TRUE(control.runAllActive());
   control.StopSelected(first);
   ASSERT_TRUE(HandleEnd());
+  EXPECT_FALSE(control.runAllActive());
+  EXPECT_EQ(control.runningCount(), 0);
+  EXPECT_EQ(control.unfinishedTasks()[0]->record.state, TaskState::Waiting);
+}
+
+TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
+  TaskControl& control = Control(kRefusedHost);
+  const std::string missing = m_home.path() + "missing/";
+  auto badOwned = NewTask("bad", 1, missing);
+  Task* bad = badOwned.get();
+  control.AddTask(std::move(badOwned));
+  auto expectNotStarted = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(bad->runner, nullptr);
+    EXPECT_EQ(bad->record.state, TaskState::Waiting);
+    EXPECT_EQ(RootOf(bad), TaskRoot::Waiting);
+    const std::vector<std::string> problems = control.TakeProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("任务“bad”不能开始：无法创建任务文件夹 " + missing + "bad/"),
+              std::string::npos)
+        << problems[0];
+  };
+  expectNotStarted("added");
+  EXPECT_EQ(control.runningCount(), 0);
+  EXPECT_EQ(Saved(UnfinishedFile()), std::vector<std::string>{"bad:0"});
+  EXPECT_FALSE(control.RunSelected(bad));
+  expectNotStarted("run");
+
+  // Run-all passes over it and runs the others; it stays waiting.
+  control.AddTask(NewTask("one"));  // starts: none runs
+  auto twoOwned = NewTask("two");
+  Task* two = twoOwned.get();
+  control.AddTask(std::move(twoOwned));  // waits behind "one"
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(two->record.state, TaskState::Waiting);
+  control.RunAll();
+  expectNotStarted("run all");
+  EXPECT_EQ(two->record.state, TaskState::Running);
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_FALSE(control.runAllActive());
+  EXPECT_TRUE(control.TakeProblems().empty());  // passed over once, not again at the end
+  EXPECT_EQ(control.unfinishedTasks().size(), 1u);
+
+  // Once its folder can be made, it runs.
+  std::filesystem::create_directory(missing);
+  EXPECT_TRUE(control.RunSelected(bad));
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(RootOf(bad), TaskRoot::Finished);
+  EXPECT_TRUE(control.TakeProblems().empty());
+}
+
+TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
+  SearchServiceProcess service;
+  ASSERT_TRUE(service.Start({"--results", "60"}));
+  testing::FailingFileIo disk;
+  disk.writeBudget = 4096;  // the folder check only
+  disk.writeError = ENOSPC;
+  m_disk = &disk;
+  TaskControl& control = Control(service.host());
+  auto firstOwned = NewTask("full", 5);
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  control.AddTask(NewTask("next", 5));
+  control.RunAll();
+  disk.writeBudget = 0;  // the next task would find the disk full as well
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(first->record.state, TaskState::Ended);
+  EXPECT_NE(first->lastRun.fault.find("磁盘已满"), std::string::npos) << first->lastRun.fault;
+  EXPECT_EQ(control.Outcome(first).saved, 0);
+  const std::vector<std::string> problems = control.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0], "任务“full”已停止：" + first->lastRun.fault + "。");
   EXPECT_FALSE(control.runAllActive());
   EXPECT_EQ(control.runningCount(), 0);
   EXPECT_EQ(control.unfinishedTasks()[0]->record.state, TaskState::Waiting);

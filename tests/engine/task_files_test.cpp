@@ -274,25 +274,29 @@ TEST_F(TaskFilesTest, SaveFailsCleanlyWhereNoFileCanBeMade) {
   EXPECT_FALSE(fs::exists(Finished() + ".new"));
 }
 
-TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWhole) {
+TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
   const auto whole = NewTask("whole");
   const std::string record(reinterpret_cast<const char*>(&whole->record), kSearchTaskSize);
   struct Case {
     const char* name;
     std::string bytes;
     std::size_t records;
+    bool damaged;  // cannot be read whole: kept aside as unfinished.tsk.broken
   };
   const Case cases[] = {
-      {"empty file", "", 0},
-      {"only a partial record", record.substr(0, 100), 0},
-      {"one byte short of two", record + record.substr(0, 563), 1},
-      {"two and a partial", record + record + record.substr(0, 17), 2},
-      {"all bytes 0xFF", std::string(3 * kSearchTaskSize, '\xFF'), 3},
+      {"empty file", "", 0, false},
+      {"only a partial record", record.substr(0, 100), 0, true},
+      {"one byte short of two", record + record.substr(0, 563), 1, true},
+      {"two and a partial", record + record + record.substr(0, 17), 2, true},
+      {"all bytes 0xFF", std::string(3 * kSearchTaskSize, '\xFF'), 3, false},
   };
+  const std::string broken = Unfinished() + ".broken";
   for (const Case& c : cases) {
+    fs::remove(broken);
     WriteBytes(Unfinished(), c.bytes);
     TaskList list;
-    ASSERT_TRUE(LoadTaskFile(Unfinished(), &list)) << c.name;
+    std::string damage = "stale";
+    ASSERT_TRUE(LoadTaskFile(Unfinished(), &list, &damage)) << c.name;
     ASSERT_EQ(list.size(), c.records) << c.name;
     for (const auto& task : list) {
       EXPECT_EQ(task->record.treeItem, 0u);
@@ -304,15 +308,47 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWhole) {
       EXPECT_GE(RunnableThreadCount(task->record), 1);
       EXPECT_LE(RunnableThreadCount(task->record), 6);
     }
-    // The start-up fill copes too: an unknown state (0xFF) gets no item.
+    EXPECT_EQ(!damage.empty(), c.damaged) << c.name << ": " << damage;
+    EXPECT_EQ(fs::exists(broken), c.damaged) << c.name;
+    if (c.damaged) {
+      EXPECT_EQ(ReadBytes(broken), c.bytes) << c.name;
+      EXPECT_NE(damage.find(broken), std::string::npos) << damage;
+      EXPECT_NE(damage.find("前 " + std::to_string(c.records) + " 条"), std::string::npos)
+          << damage;
+    }
+    // The start-up fill copes too (an unknown state, 0xFF, gets no item) and reports the
+    // damage once; the copy it finds is the same, so no second one is made.
     FakeTaskTree tree;
     TaskList unfinished, finished;
-    FillTaskTree(m_home, &tree, &unfinished, &finished);
+    std::vector<std::string> damages;
+    FillTaskTree(m_home, &tree, &unfinished, &finished, &damages);
     EXPECT_EQ(unfinished.size(), c.records) << c.name;
+    EXPECT_EQ(damages.size(), c.damaged ? 1u : 0u) << c.name;
+    EXPECT_FALSE(fs::exists(broken + ".2")) << c.name;
   }
+  // A later, different damage does not overwrite the first copy; the next save rewrites the
+  // file whole and leaves both copies alone.
   TaskList list;
-  EXPECT_FALSE(LoadTaskFile(m_home + "sys/absent.tsk", &list));
-  EXPECT_TRUE(list.empty());
+  std::string damage;
+  WriteBytes(Unfinished(), record + "y");
+  ASSERT_TRUE(LoadTaskFile(Unfinished(), &list, &damage));
+  list.clear();
+  WriteBytes(Unfinished(), record + "x");
+  ASSERT_TRUE(LoadTaskFile(Unfinished(), &list, &damage));
+  EXPECT_EQ(ReadBytes(broken), record + "y");
+  EXPECT_EQ(ReadBytes(broken + ".2"), record + "x");
+  EXPECT_NE(damage.find(broken + ".2"), std::string::npos) << damage;
+  ASSERT_TRUE(SaveTaskFile(Unfinished(), list));
+  EXPECT_EQ(ReadBytes(Unfinished()), record);
+  EXPECT_TRUE(fs::exists(broken + ".2"));
+
+  // Missing: no records, nothing to report. Unreadable (a folder): nothing read, reported.
+  EXPECT_FALSE(LoadTaskFile(m_home + "sys/absent.tsk", &list, &damage));
+  EXPECT_TRUE(damage.empty());
+  fs::create_directory(m_home + "sys/folder.tsk");
+  EXPECT_FALSE(LoadTaskFile(m_home + "sys/folder.tsk", &list, &damage));
+  EXPECT_NE(damage.find(std::strerror(EISDIR)), std::string::npos) << damage;
+  EXPECT_EQ(list.size(), 1u);
 }
 
 TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {

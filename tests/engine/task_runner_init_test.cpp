@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/search_hosts.h"
 #include "engine/task_runner.h"
 #include "records/record_store.h"
+#include "tests/support/failing_file_io.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
@@ -21,6 +24,15 @@ namespace fs = std::filesystem;
 const std::string kWebBase = "http://www.baidu.com/s?";
 const std::string kImageBase =
     "http://image.baidu.com/i?tn=baiduimage&ct=201326592&cl=2&lm=-1&pv=&z=3&word=";
+
+class RecordingInfoView : public InfoView {
+public:
+  void AppendLog(int thread, const std::string& text) override { lines.emplace_back(thread, text); }
+  void ShowTask(const SearchTask&) override {}
+  void ResetThreadPages() override {}
+  void AddThreadPages(int) override {}
+  std::vector<std::pair<int, std::string>> lines;
+};
 
 class TaskRunnerInitTest : public ::testing::Test {
 protected:
@@ -91,17 +103,30 @@ TEST_F(TaskRunnerInitTest, QueuesTheFirstPageThenTheNumberedPagesInOrder) {
        "x",
        1,
        {kWebBase + "q1=filetype:xls%20x", kWebBase + "q1=filetype:xls%20x&pn=10"}},
-      // The keyword goes in as its raw bytes: no percent-encoding of the blank or the characters.
+      // The keyword is percent-encoded, UTF-8 bytes included, so that the service receives
+      // exactly the keyword: "#" would cut the address, "&" and "=" would add fields.
       {FileKind::Pdf,
        "a b" + chinese,
        1,
-       {kWebBase + "q1=filetype:pdf%20a b" + chinese,
-        kWebBase + "q1=filetype:pdf%20a b" + chinese + "&pn=10"}},
+       {kWebBase + "q1=filetype:pdf%20a%20b%E4%B8%AD%E6%96%87",
+        kWebBase + "q1=filetype:pdf%20a%20b%E4%B8%AD%E6%96%87&pn=10"}},
       {FileKind::Image,
-       "a b" + chinese,
+       "C#",
        1,
-       {kImageBase + "a b" + chinese + "&z=0",
-        kImageBase + "a b" + chinese + "&rn=21&pn=18&ln=2000"}},
+       {kImageBase + "C%23&z=0", kImageBase + "C%23&rn=21&pn=18&ln=2000"}},
+      {FileKind::Word,
+       "AT&T",
+       1,
+       {kWebBase + "q1=filetype:doc%20AT%26T", kWebBase + "q1=filetype:doc%20AT%26T&pn=10"}},
+      {FileKind::Pdf,
+       "a%20b&pn=5+c",
+       1,
+       {kWebBase + "q1=filetype:pdf%20a%2520b%26pn%3D5%2Bc",
+        kWebBase + "q1=filetype:pdf%20a%2520b%26pn%3D5%2Bc&pn=10"}},
+      {FileKind::Excel,
+       "Az09-._~",
+       1,
+       {kWebBase + "q1=filetype:xls%20Az09-._~", kWebBase + "q1=filetype:xls%20Az09-._~&pn=10"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected.front());
@@ -164,6 +189,64 @@ TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
   EXPECT_TRUE(fs::exists(m_dir + "cats/db.sqlite"));
 }
 
+TEST_F(TaskRunnerInitTest, ATaskThatCouldSaveNothingDoesNotStart) {
+  std::ofstream(m_dir + "plain") << "a file";
+  testing::FailingFileIo io;
+  // More cases, and the databases that cannot be used, are in the end-to-end test.
+  struct Case {
+    const char* name;
+    std::string downloadFolder;  // where the task folder is made
+    std::string keyword;
+    int openError;  // injected into creating files: root may write anywhere
+    std::vector<std::string> reasonParts;
+  } cases[] = {
+      {"download folder missing",
+       m_dir + "missing/",
+       "abc",
+       0,
+       {"无法创建任务文件夹 " + m_dir + "missing/abc/", std::strerror(ENOENT)}},
+      {"task folder is a file", m_dir, "plain", 0, {"无法创建任务文件夹", std::strerror(ENOTDIR)}},
+      {"task folder takes no file",
+       m_dir,
+       "locked",
+       EACCES,
+       {"任务文件夹 " + m_dir + "locked/ 不能写入", std::strerror(EACCES)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NewTaskValues values;
+    values.keyword = c.keyword;
+    values.folder = c.downloadFolder;
+    values.pageCount = 3;
+    SearchTask task{};
+    std::string error;
+    ASSERT_TRUE(MakeSearchTask(values, std::time(nullptr), &task, &error)) << error;
+    io.openError = c.openError;
+    TaskRunner runner;
+    runner.SetFileIo(&io);
+    RecordingInfoView view;
+    runner.AttachViews(&view, nullptr);
+    bool paused = false;
+    runner.SetSleeper([&](std::chrono::milliseconds) { paused = true; });
+    EXPECT_FALSE(runner.Init(&task, kWebBase.c_str(), "p"));
+    const std::string fault = runner.Fault();
+    for (const std::string& part : c.reasonParts) {
+      EXPECT_NE(fault.find(part), std::string::npos) << fault;
+    }
+    ASSERT_EQ(view.lines.size(), 1u);
+    EXPECT_EQ(view.lines[0], std::make_pair(1, fault));
+    EXPECT_TRUE(runner.Queue().IsDrained());
+    EXPECT_FALSE(paused);
+    EXPECT_EQ(runner.Task(), nullptr);
+    EXPECT_FALSE(runner.Start());
+    runner.AttachViews(nullptr, nullptr);
+  }
+  // Nothing was made where it did not belong.
+  EXPECT_FALSE(fs::exists(m_dir + "missing"));
+  EXPECT_FALSE(fs::exists(m_dir + "locked/db.sqlite"));
+  EXPECT_FALSE(fs::exists(m_dir + "locked/.quarry-write-probe"));
+}
+
 TEST_F(TaskRunnerInitTest, ASecondInitOfTheSameFolderKeepsItsRecords) {
   SearchTask task = MakeTask(FileKind::Pdf, "abc", 1);
   {
@@ -204,15 +287,6 @@ TEST_F(TaskRunnerInitTest, ANullTaskDoesNothing) {
   EXPECT_EQ(runner.Task(), nullptr);
   EXPECT_TRUE(runner.Queue().IsDrained());
 }
-
-class RecordingInfoView : public InfoView {
-public:
-  void AppendLog(int thread, const std::string& text) override { lines.emplace_back(thread, text); }
-  void ShowTask(const SearchTask&) override {}
-  void ResetThreadPages() override {}
-  void AddThreadPages(int) override {}
-  std::vector<std::pair<int, std::string>> lines;
-};
 
 TEST_F(TaskRunnerInitTest, QueueTroubleReachesTheLogOfTheCallingThread) {
   SearchTask task = MakeTask(FileKind::Word, "abc", 1);

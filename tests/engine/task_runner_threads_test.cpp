@@ -1,11 +1,13 @@
 // The runner's threads against the local search service: whole harvests saved byte for byte,
-// a second run that fetches only what the records lack, the size limit, text files taken as
-// pages, a stop in the middle of a download, the thread slots, and a host that cannot be
-// resolved.
+// a second run that fetches only what the records lack, a full disk, the size limit, text
+// files taken as pages, a stop in the middle of a download, the thread slots, and a host that
+// cannot be resolved.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include "engine/task_runner.h"
 #include "records/record_store.h"
 #include "tests/engine/harvest_fixture.h"
+#include "tests/support/failing_file_io.h"
 
 namespace quarry {
 namespace {
@@ -56,7 +59,8 @@ std::size_t IndexOf(const std::vector<std::string>& lines, const std::string& li
 class RunnerRig {
 public:
   RunnerRig(FileKind kind, const std::string& keyword, int threads, int pages,
-            const std::string& base, const std::string& pattern, std::string homePath = "") {
+            const std::string& base, const std::string& pattern, std::string homePath = "",
+            FileIo* disk = nullptr) {
     if (homePath.empty()) homePath = home.path();
     std::filesystem::create_directories(homePath + "DownData");
     NewTaskValues values;
@@ -68,6 +72,7 @@ public:
     std::string error;
     EXPECT_TRUE(MakeSearchTask(values, std::time(nullptr), &task, &error)) << error;
     runner.SetSleeper([](std::chrono::milliseconds) {});
+    runner.SetFileIo(disk);
     runner.Init(&task, base.c_str(), pattern.c_str());
     runner.SetTiming(kFastTiming);
     runner.SetHttpTimeouts(kShortTimeouts);
@@ -219,16 +224,88 @@ TEST_F(TaskRunnerThreadsTest, ARunAgainFetchesOnlyWhatItsRecordsLack) {
   }
   EXPECT_EQ(again.runner.Files(), static_cast<int>(expected.size() - firstUrls.size()));
 
-  // A database that cannot be read holds nothing: everything is fetched again.
+  // A database that cannot be read is not taken for an empty one: the task does not start,
+  // rather than fetch everything again into files it could not record.
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.path().filename().string().rfind("db.sqlite", 0) == 0)
       std::filesystem::remove(entry.path());
   }
   std::ofstream(folder + "db.sqlite") << "no database";
   RunnerRig unreadable(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.path());
-  ASSERT_TRUE(unreadable.RunToEnd());
-  EXPECT_EQ(unreadable.runner.Files(), static_cast<int>(firstUrls.size()));
-  EXPECT_FALSE(unreadable.info.HasLine("跳过重复的文件：" + firstUrls[0] + " ..."));
+  EXPECT_FALSE(unreadable.runner.Start());
+  EXPECT_NE(unreadable.runner.Fault().find("not a database"), std::string::npos);
+}
+
+// Lines of the whole log, in order.
+std::vector<std::string> AllLines(RecordingInfoView& info) {
+  std::vector<std::string> lines;
+  for (auto& [thread, text] : info.Lines()) lines.push_back(text);
+  return lines;
+}
+
+std::size_t CountStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<std::size_t>(std::count_if(
+      lines.begin(), lines.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+// The files of a task folder besides its database.
+std::vector<std::string> SavedFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("db.sqlite", 0) != 0) files.push_back(entry.path().string());
+  }
+  return files;
+}
+
+TEST_F(TaskRunnerThreadsTest, AFullDiskStopsTheTaskAndLeavesNoEmptyFile) {
+  SearchHosts hosts;
+  std::string error;
+  ASSERT_TRUE(MakeSearchHosts(Host(), Host(), &hosts, &error)) << error;
+  testing::FailingFileIo disk;
+  // The folder check and about two documents fit; then the disk is full.
+  disk.writeBudget = 4096 + 10000;
+  disk.writeError = ENOSPC;
+  const std::vector<std::string> listed = Listed("kind=pdf&word=abc&pages=2");
+  ASSERT_GT(listed.size(), 12u);
+  RunnerRig rig(FileKind::Pdf, "abc", 3, 2, hosts.webSearchBase, "", "", &disk);
+  ASSERT_TRUE(rig.RunToEnd());  // by itself
+
+  const std::string fault = rig.runner.Fault();
+  EXPECT_NE(fault.find("磁盘已满"), std::string::npos) << fault;
+  EXPECT_NE(fault.find(std::strerror(ENOSPC)), std::string::npos) << fault;
+  const std::vector<std::string> lines = AllLines(rig.info);
+  // Each file that met the full disk ends with the reason, never as finished, and the fault
+  // is on the log.
+  const std::string failed = "文件写入失败：";
+  const std::size_t first = std::find_if(lines.begin(), lines.end(),
+                                         [&](const auto& l) { return l.rfind(failed, 0) == 0; }) -
+                            lines.begin();
+  ASSERT_LT(first + 1, lines.size());
+  EXPECT_NE(lines[first].find(std::strerror(ENOSPC)), std::string::npos) << lines[first];
+  for (int thread = 1; thread <= 3; ++thread) {
+    const std::vector<std::string> own = rig.info.LinesOf(thread);
+    for (std::size_t i = 0; i + 1 < own.size(); ++i) {
+      if (own[i].rfind(failed, 0) == 0) {
+        EXPECT_NE(own[i + 1], "文件下载完成...");
+      }
+    }
+  }
+  EXPECT_TRUE(rig.info.HasLine(fault + "，任务已自动停止......"));
+  // It stopped instead of walking through the rest of its links.
+  EXPECT_LE(CountStartingWith(lines, "开始下载文件："), 2 + 3 + 3u);
+  // What is on disk is whole and recorded; nothing empty or cut short is left.
+  const RunOutcome outcome = rig.runner.Outcome();
+  const std::vector<Record> rows = AllRecords(rig.folder());
+  const std::vector<std::string> files = SavedFiles(rig.folder());
+  EXPECT_EQ(files.size(), rows.size());
+  EXPECT_EQ(outcome.saved, static_cast<int>(rows.size()));
+  EXPECT_EQ(outcome.recorded, outcome.saved);
+  for (const Record& row : rows) {
+    std::string served;
+    ASSERT_EQ(HttpGet(s_service->port(), TargetOf(row.url), &served), 200);
+    EXPECT_EQ(ReadFile(row.fileName), served);
+  }
 }
 
 TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {

@@ -1,10 +1,14 @@
-"""quarry-cli against the local search service: an image task and a PDF task each run to their
-end with every file saved byte for byte and recorded once, the task lands in sys/finished.tsk
-with the right counters, Ctrl+C stops a task and still saves the task files, and bad arguments
-exit with 2. The path of quarry-cli is the first argument (or QUARRY_CLI)."""
+"""quarry-cli against the local search service: an image task and a PDF task, with keywords that
+need escaping, each run to their end with every file saved byte for byte and recorded once, the
+task lands in sys/finished.tsk with the right counters; Ctrl+C, SIGTERM and SIGHUP stop a task
+and still save the task files; a task whose folder or database cannot be used does not start
+and stays waiting; files the database refuses are counted apart from the saved ones; a damaged
+task file is kept aside and reported; a full disk stops the task; bad arguments and bad
+keywords exit with 2. The path of quarry-cli is the first argument (or QUARRY_CLI)."""
 
 import http.client
 import os
+import re
 import signal
 import sqlite3
 import struct
@@ -13,6 +17,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 sys.dont_write_bytecode = True  # keep the source tree free of caches
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -74,7 +79,7 @@ class CliTest(unittest.TestCase):
 
     def listed(self, kind, word, pages):
         status, body = self.served("http://%s/list?kind=%s&word=%s&pages=%d"
-                                   % (self.host, kind, word, pages))
+                                   % (self.host, kind, urllib.parse.quote(word), pages))
         self.assertEqual(status, 200)
         return sorted(body.decode().split())
 
@@ -83,6 +88,7 @@ class CliTest(unittest.TestCase):
                         "--threads", str(threads))
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("Finished:", done.stdout)
+        self.assertEqual(done.stderr, "")
         folder = self.home + "DownData/" + word + "/"
         database = sqlite3.connect(folder + "db.sqlite")
         rows = database.execute("SELECT filename, url, title FROM filename").fetchall()
@@ -99,6 +105,7 @@ class CliTest(unittest.TestCase):
             self.assertEqual(bool(title), kind != "image", title)
         on_disk = [name for name in os.listdir(folder) if not name.startswith("db.sqlite")]
         self.assertEqual(len(on_disk), len(rows))
+        self.assertIn(", %d saved, %d recorded in " % (len(rows), len(rows)), done.stdout)
         finished = read_tasks(self.home + "sys/finished.tsk")
         self.assertEqual(len(finished), 1)
         self.assertEqual(finished[0]["keyword"], word)
@@ -116,31 +123,173 @@ class CliTest(unittest.TestCase):
 
     def test_image_task(self):
         # Seeded pn=0 and pn=18; 40 results make each page link to the next: 0 -> 18 -> 36,
-        # and the seeded 18 -> 36 again. Five pages in all.
-        self.check_harvest("image", "flower", 1, 3, 5)
+        # and the seeded 18 -> 36 again. Five pages in all. The keyword reaches the service
+        # whole: a raw "#" would end the address, "+" and "%" would change it.
+        self.check_harvest("image", "花 C#+1%2", 1, 3, 5)
 
     def test_pdf_task(self):
-        self.check_harvest("pdf", "report", 2, 6, 3)
+        # A raw "&" would start a field of its own and "#" swallow "&pn=10": every result page
+        # would be page 1. The blanks around the keyword are trimmed.
+        self.check_harvest("pdf", "C# a&b", 2, 6, 3)
 
-    def test_interrupt_stops_and_saves(self):
-        command = [CLI, "--home", self.home, "--web-host", self.host, "--image-host", self.host,
-                   "run", "--keyword", "slow", "--kind", "doc", "--pages", "500", "--threads", "1"]
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   text=True)
-        # Interrupt as soon as the task has been seeded (its database exists): 501 result pages
-        # cannot all be fetched by then, however fast the machine.
-        database = self.home + "DownData/slow/db.sqlite"
-        deadline = time.monotonic() + 20
-        while not os.path.exists(database) and time.monotonic() < deadline:
-            time.sleep(0.005)
-        process.send_signal(signal.SIGINT)
-        out, err = process.communicate(timeout=60)
-        self.assertEqual(process.returncode, 0, err)
-        self.assertIn("Stopped:", out)
+    def test_stop_signals_stop_and_save(self):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            name = signal.Signals(number).name
+            with self.subTest(signal=name):
+                command = [CLI, "--home", self.home, "--web-host", self.host, "--image-host",
+                           self.host, "run", "--keyword", name, "--kind", "doc", "--pages", "500",
+                           "--threads", "1"]
+                process = subprocess.Popen(command, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, text=True)
+                # Signalled as soon as the task has been seeded (its database exists): 501
+                # result pages cannot all be fetched by then, however fast the machine.
+                database = self.home + "DownData/" + name + "/db.sqlite"
+                deadline = time.monotonic() + 20
+                while not os.path.exists(database) and time.monotonic() < deadline:
+                    time.sleep(0.005)
+                process.send_signal(number)
+                out, err = process.communicate(timeout=60)
+                self.assertEqual(process.returncode, 0, err)
+                self.assertIn("Stopped:", out)
+                finished = read_tasks(self.home + "sys/finished.tsk")
+                self.assertEqual(finished[-1]["keyword"], name)
+                self.assertEqual(finished[-1]["state"], 4)
+                self.assertLess(finished[-1]["pagesFetched"], 501)
+        self.assertFalse(os.path.exists(self.home + "sys/unfinished.tsk"))
+
+    def make_database(self, folder, sql):
+        os.makedirs(folder, exist_ok=True)
+        database = sqlite3.connect(folder + "db.sqlite")
+        database.executescript(sql)
+        database.close()
+
+    def test_unusable_folder_or_database_keeps_the_task_waiting(self):
+        down = self.home + "DownData/"
+        os.makedirs(down)
+        with open(self.home + "plain", "w") as plain:
+            plain.write("a file")
+        os.makedirs(down + "folder/db.sqlite")
+        os.makedirs(down + "junk")
+        with open(down + "junk/db.sqlite", "wb") as junk:
+            junk.write(b"garbage" * 600)
+        self.make_database(down + "columns/", "CREATE TABLE filename(name TEXT)")
+        cases = [  # keyword, download folder, what the reason says
+            ("missing", self.home + "missing", "No such file or directory"),
+            ("under-a-file", self.home + "plain", "Not a directory"),
+            ("folder", down, "unable to open"),
+            ("junk", down, "not a database"),
+            ("columns", down, "no column named"),
+        ]
+        for word, folder, reason in cases:
+            with self.subTest(case=word):
+                done = self.cli("run", "--keyword", word, "--kind", "pdf", "--pages", "1",
+                                "--folder", folder)
+                self.assertEqual(done.returncode, 1, done.stdout)
+                self.assertIn("“%s”" % word, done.stderr)
+                self.assertIn(reason, done.stderr)
+                self.assertNotIn("Finished", done.stdout)
+        waiting = read_tasks(self.home + "sys/unfinished.tsk")
+        self.assertEqual([(t["keyword"], t["state"]) for t in waiting],
+                         [(word, 0) for word, _, _ in cases])
+        self.assertFalse(os.path.exists(self.home + "sys/finished.tsk"))
+        with open(down + "junk/db.sqlite", "rb") as junk:
+            self.assertEqual(junk.read(), b"garbage" * 600)
+        # Resuming tells every reason again, and the tasks still wait.
+        again = self.cli("resume")
+        self.assertEqual(again.returncode, 1, again.stdout)
+        self.assertEqual(again.stderr.count("不能开始"), len(cases), again.stderr)
+        self.assertEqual(len(read_tasks(self.home + "sys/unfinished.tsk")), len(cases))
+
+    def test_refused_rows_are_counted_apart(self):
+        folder = self.home + "DownData/refused/"
+        # The task's check tries a row with an empty address; these rows are refused later.
+        self.make_database(folder, "CREATE TABLE filename(filename TEXT, url TEXT, title TEXT);"
+                                   "CREATE TRIGGER refuse BEFORE INSERT ON filename WHEN "
+                                   "NEW.url LIKE '%1.pdf' OR NEW.url LIKE '%4.pdf' BEGIN "
+                                   "SELECT RAISE(ABORT, 'refused'); END")
+        done = self.cli("run", "--keyword", "refused", "--kind", "pdf", "--pages", "2",
+                        "--verbose")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        match = re.search(r"Finished: .*, (\d+) saved, (\d+) recorded in ", done.stdout)
+        self.assertTrue(match, done.stdout)
+        saved, recorded = int(match.group(1)), int(match.group(2))
+        database = sqlite3.connect(folder + "db.sqlite")
+        rows = database.execute("SELECT count(*) FROM filename").fetchone()[0]
+        database.close()
+        on_disk = [name for name in os.listdir(folder) if not name.startswith("db.sqlite")]
+        self.assertEqual(recorded, rows)
+        self.assertEqual(saved, len(on_disk))
+        self.assertGreater(saved, recorded)
+        self.assertEqual(done.stderr.count("记录写入失败："), saved - recorded)
+
+    def test_damaged_task_file_is_kept_aside_and_reported(self):
+        # One whole waiting task and the first 100 bytes of another.
+        self.cli("run", "--keyword", "whole", "--kind", "pdf", "--folder", self.home + "none")
+        with open(self.home + "sys/unfinished.tsk", "rb") as source:
+            whole = source.read()
+        self.assertEqual(len(whole), RECORD_SIZE)
+        damaged = whole + whole[:100]
+        with open(self.home + "sys/unfinished.tsk", "wb") as target:
+            target.write(damaged)
+        listing = self.cli("list")
+        self.assertIn("unfinished.tsk.broken", listing.stderr)
+        self.assertIn("Unfinished tasks (1)", listing.stdout)
+        done = self.cli("run", "--keyword", "next", "--kind", "pdf", "--pages", "1")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("unfinished.tsk.broken", done.stderr)
+        with open(self.home + "sys/unfinished.tsk.broken", "rb") as kept:
+            self.assertEqual(kept.read(), damaged)
+        self.assertEqual([t["keyword"] for t in read_tasks(self.home + "sys/unfinished.tsk")],
+                         ["whole"])
+        self.assertEqual(self.cli("list").stderr, "")  # rewritten whole: nothing more to say
+
+    def test_full_disk_stops_the_task(self):
+        """A real full disk: a 512 KB tmpfs as the download folder. Needs the right to mount
+        (root outside a restricted container); skipped otherwise."""
+        mount = self.home + "small/"
+        os.makedirs(mount)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", mount],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a tmpfs here")
+        # Documents of about 64 KB: a handful fill the disk.
+        service = search_service.start_in_thread(search_service.Options(results=40,
+                                                                        doc_size=65536))
+        try:
+            host = service.public_host
+            done = subprocess.run(
+                [CLI, "--home", self.home, "--web-host", host, "--image-host", host, "run",
+                 "--keyword", "big", "--kind", "pdf", "--pages", "3", "--threads", "3",
+                 "--folder", mount, "--verbose"], capture_output=True, text=True, timeout=120)
+            folder = mount + "big/"
+            names = os.listdir(folder)
+            # Room again, or SQLite cannot even read the database it left in WAL mode.
+            subprocess.run(["mount", "-o", "remount,size=4m", mount], check=True)
+            database = sqlite3.connect(folder + "db.sqlite")
+            rows = database.execute("SELECT filename FROM filename").fetchall()
+            database.close()
+            sizes = {name: os.path.getsize(folder + name) for name in names
+                     if not name.startswith("db.sqlite")}
+        finally:
+            service.shutdown()
+            service.server_close()
+            subprocess.run(["umount", "-l", mount])
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn("磁盘已满", done.stderr)
+        self.assertIn("Stopped:", done.stdout)
+        # Every file left is whole (no ".part"); the summary counts them and the rows truly,
+        # whether the last row still found room or not.
+        files = sorted(folder + name for name in names if not name.startswith("db.sqlite"))
+        self.assertFalse([name for name in files if name.endswith(".part")], files)
+        self.assertTrue(set(r[0] for r in rows) <= set(files))
+        self.assertIn(", %d saved, %d recorded in " % (len(files), len(rows)), done.stdout)
+        self.assertEqual(done.stderr.count("记录写入失败："), len(files) - len(rows))
+        for name in files:
+            self.assertGreater(sizes[os.path.basename(name)], 2000, name)
+        # It stopped instead of trying every file of its 40 results.
+        self.assertLess(done.stderr.count("开始下载文件："), 20)
         finished = read_tasks(self.home + "sys/finished.tsk")
-        self.assertEqual([t["keyword"] for t in finished], ["slow"])
         self.assertEqual(finished[0]["state"], 4)
-        self.assertLess(finished[0]["pagesFetched"], 501)
 
     def test_task_files_not_saved_exit_with_1(self):
         # A folder where the new task file must go defeats the save, even for root.
@@ -154,7 +303,9 @@ class CliTest(unittest.TestCase):
                  ("run", "--keyword", "a", "--pages", "0"),
                  ("run", "--keyword", "a", "--pages", "501"),
                  ("run", "--keyword", "a", "--threads", "7"), ("run", "--keyword", ""),
-                 ("run", "--keyword", "a", "--colour"), ("records",), ("frobnicate",), ()]
+                 ("run", "--keyword", "a", "--colour"), ("records",), ("frobnicate",), (),
+                 ("run", "--keyword", "   "), ("run", "--keyword", "a\nb"),
+                 ("run", "--keyword", "\tab"), ("run", "--keyword", "a\x01b")]
         for args in cases:
             done = self.cli(*args)
             self.assertEqual(done.returncode, 2, args)

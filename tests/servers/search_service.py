@@ -484,10 +484,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
     disable_nagle_algorithm = True
 
     def parse_request(self):
-        # Quarry puts the keyword into its result-page addresses as raw bytes: blanks and UTF-8
-        # characters arrive unescaped in the request line. The target is everything between
-        # the method and the version; its blanks and non-ASCII bytes are percent-encoded here,
-        # so the address splits into three words and the keyword decodes as UTF-8 later.
+        # Quarry percent-encodes its keyword, but a client may send blanks and UTF-8 characters
+        # unescaped in the request line (links copied from pages, older task files' addresses).
+        # The target is everything between the method and the version; its blanks and
+        # non-ASCII bytes are percent-encoded here, so the address splits into three words and
+        # the keyword decodes as UTF-8 later.
         words = self.raw_requestline.rstrip(b"\r\n").split(b" ")
         if len(words) >= 3 and words[-1].startswith(b"HTTP/"):
             target = re.sub(rb"[ \x80-\xff]", lambda m: b"%%%02X" % m.group()[0],

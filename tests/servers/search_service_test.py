@@ -173,7 +173,7 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual(len(anchors(text.decode(), ".doc")), 10)
 
     def raw_get(self, target):
-        # http.client refuses blanks and non-ASCII bytes in a target; Quarry sends them raw.
+        # http.client refuses blanks and non-ASCII bytes in a target; some clients send them raw.
         host, port = self.host.split(":")
         with socket.create_connection((host, int(port)), timeout=10) as connection:
             connection.sendall(b"GET " + target + b" HTTP/1.1\r\nHost: " + self.host.encode() +
