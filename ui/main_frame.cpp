@@ -3,6 +3,10 @@
 // item makes the tree report a new selection while task control is still busy with the
 // command; that report is handed to task control at once (its lock is re-entrant) but the
 // commands are refreshed only once the command is over.
+//
+// What task control keeps as problems (a task that could not start, one that stopped for a
+// full disk, a damaged task file) is shown in a message box once the command or the end of a
+// task that caused it is over, and once the window is up for what start-up found.
 #include "ui/main_frame.h"
 
 #include <QAction>
@@ -129,6 +133,8 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
   restoreState(m_profile->value(QLatin1String(quarry::kLayoutKey)).toByteArray());
   m_control->LoadTaskFiles();
   UpdateCommands();
+  // Told once the window is up (the event loop has started), not in the middle of building it.
+  QTimer::singleShot(0, this, [this] { ShowProblems(); });
   // A running task's counters reach unfinished.tsk now and then, so a crash loses little.
   m_figureTimer = new QTimer(this);
   connect(m_figureTimer, &QTimer::timeout, this, [this] { m_control->SaveRunningFigures(); });
@@ -292,6 +298,11 @@ void CMainFrame::SetEnabled(int id, bool enabled) {
 }
 
 void CMainFrame::OnCommand(int id) {
+  RunCommand(id);
+  ShowProblems();
+}
+
+void CMainFrame::RunCommand(int id) {
   CommandScope scope(this);
   quarry::TaskControl& control = *m_control;
   switch (id) {
@@ -348,8 +359,11 @@ void CMainFrame::OnTreeContextMenu(const QPoint& at) {
 }
 
 void CMainFrame::OnTaskFinished(quarry::SearchTask* record) {
-  CommandScope scope(this);
-  KeepingSelection([&] { m_control->OnTaskFinished(record); });
+  {
+    CommandScope scope(this);
+    KeepingSelection([&] { m_control->OnTaskFinished(record); });
+  }
+  ShowProblems();
 }
 
 void CMainFrame::KeepingSelection(const std::function<void()>& command) {
@@ -366,6 +380,15 @@ void CMainFrame::KeepingSelection(const std::function<void()>& command) {
 
 void CMainFrame::Warn(const QString& text) {
   QMessageBox::warning(this, QString::fromLatin1(quarry::kAppTitle), text);
+}
+
+void CMainFrame::ShowProblems() {
+  if (m_shutDown) return;
+  QStringList texts;
+  for (const std::string& problem : m_control->TakeProblems()) {
+    texts << QString::fromStdString(problem);
+  }
+  if (!texts.isEmpty()) Warn(texts.join(QStringLiteral("\n\n")));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -89,6 +89,7 @@ private:
   void CreateTrayIcon();
 
   void OnCommand(int id);
+  void RunCommand(int id);
   void AddTask();
   void DeleteTask();
   void ShowAbout();
@@ -99,6 +100,9 @@ private:
   // selected task selected at its new place.
   void KeepingSelection(const std::function<void()>& command);
   void Warn(const QString& text);
+  // Shows in one message box what task control has to tell: a task that could not start or
+  // stopped by itself, a task file found damaged at start-up.
+  void ShowProblems();
   void SetEnabled(int id, bool enabled);
 
   std::string m_home;

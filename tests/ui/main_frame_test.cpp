@@ -23,8 +23,10 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "engine/task_files.h"
 #include "tests/ui/modal_answer.h"
@@ -359,6 +361,7 @@ private slots:
     QCOMPARE(Enabled(frame), QStringLiteral("101111"));
 
     frame.Command(quarry::kCmdRunTask)->trigger();
+    p = ItemNamed(tree, QStringLiteral("p"));  // a new item, under "运行"
     QCOMPARE(paused->record.state, TaskState::Running);
     QCOMPARE(frame.Control().runningCount(), 1);
     QCOMPARE(Enabled(frame), QStringLiteral("011111"));
@@ -479,6 +482,51 @@ private slots:
     QSettings profile(QString::fromStdString(quarry::ProfilePath(frame.Home())),
                       QSettings::IniFormat);
     QVERIFY(!profile.value(QStringLiteral("CommandBars/State")).toByteArray().isEmpty());
+  }
+
+  // What task control has to tell is shown in a message box: a damaged task file once the
+  // window is up, a task whose folder cannot be made when it is run (it stays waiting).
+  void ProblemsAreShownInMessageBoxes() {
+    QTemporaryDir home;
+    const std::string root = home.path().toStdString() + "/";
+    {
+      std::filesystem::create_directories(root + "sys");
+      quarry::TaskList unfinished;
+      unfinished.push_back(MakeTask(home, "bad", TaskState::Waiting));
+      std::snprintf(unfinished.back()->record.folder, sizeof unfinished.back()->record.folder,
+                    "%smissing/bad/", root.c_str());
+      QVERIFY(quarry::SaveUnfinished(root, unfinished));
+      std::ofstream(quarry::UnfinishedTaskPath(root), std::ios::app) << "cut short";
+    }
+    QString shown;
+    auto answer = [&shown](const QString& name) {
+      return std::make_unique<quarry::testing::ModalAnswer<QMessageBox>>(
+          [&shown, name](QMessageBox* box) {
+            shown = box->text();
+            QVERIFY(quarry::testing::SaveScreenshot(*box, name));
+            box->done(QMessageBox::Ok);
+          });
+    };
+    auto startUp = answer(QStringLiteral("main_frame_damaged_task_file"));
+    CMainFrame frame(Options(home, kRefusedHost));
+    KeepViewMessages(frame);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_VERIFY(startUp->answered());
+    QVERIFY2(shown.contains(QStringLiteral("unfinished.tsk.broken")), qPrintable(shown));
+
+    QTreeWidgetItem* bad = ItemNamed(frame.Tree(), QStringLiteral("bad"));
+    QVERIFY(bad);
+    frame.Tree()->setCurrentItem(bad);
+    auto run = answer(QStringLiteral("main_frame_task_cannot_start"));
+    frame.Command(quarry::kCmdRunTask)->trigger();
+    QVERIFY(run->answered());
+    QVERIFY2(shown.startsWith(QStringLiteral("任务“bad”不能开始：无法创建任务文件夹")),
+             qPrintable(shown));
+    QCOMPARE(Children(frame.Tree(), TaskRoot::Waiting), QStringList{QStringLiteral("bad")});
+    QCOMPARE(CTaskTreeCtrl::TaskOf(bad)->record.state, TaskState::Waiting);
+    QCOMPARE(frame.Control().runningCount(), 0);
+    QVERIFY(frame.close());
   }
 
   // A whole task through the window against the local search service.
