@@ -2,8 +2,21 @@
 // names, the options and search hosts, the home folder (created and locked against a second
 // copy), then the main window, which reads its profile, builds its splitter and bars and loads
 // the task files, shown maximised.
+//
+// SIGTERM, SIGINT and SIGHUP close the window as the exit command does, so the layout and the
+// task files are written by the normal shut-down. The handler only writes a byte to a pipe; a
+// socket notifier on the pipe's other end closes the window on the user-interface thread. A
+// signal ignored when the program started (nohup, a background job) stays ignored.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -21,6 +34,49 @@ void ShowStartError(const std::string& message) {
   std::fprintf(stderr, "quarry: %s\n", message.c_str());
   if (QGuiApplication::platformName() != QLatin1String("offscreen"))
     QMessageBox::critical(nullptr, QStringLiteral("Quarry"), QString::fromStdString(message));
+}
+
+constexpr double kRestoredShare = 0.75;  // of the screen's width and height
+
+constexpr int kCloseSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kMostNestedWindows = 8;  // a window that will not close cannot hold the loop
+int g_signalPipe[2] = {-1, -1};
+
+void OnCloseSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] ssize_t written = ::write(g_signalPipe[1], &byte, 1);  // full pipe: one is there
+  errno = saved;
+}
+
+// Makes the three signals close `frame`. False when the pipe cannot be made: they then end the
+// program as they would without this.
+bool CloseOnSignals(QMainWindow& frame) {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &frame);
+  QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame] {
+    char bytes[16];
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    // A menu, dialog or message box open now runs an event loop of its own: it is cancelled
+    // first, so that the command that opened it ends before the window closes.
+    for (int open = 0; open < kMostNestedWindows; ++open) {
+      QWidget* window = QApplication::activePopupWidget();
+      if (!window) window = QApplication::activeModalWidget();
+      if (!window || window == &frame || !window->close()) break;
+    }
+    QTimer::singleShot(0, &frame, [&frame] { frame.close(); });
+  });
+  for (int number : kCloseSignals) {
+    struct sigaction current {};
+    if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = OnCloseSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(number, &action, nullptr);
+  }
+  return true;
 }
 
 }  // namespace
@@ -57,6 +113,14 @@ int main(int argc, char** argv) {
   control.home = home;
   control.hosts = quarry::ProgramSearchHosts();
   CMainFrame frame(std::move(control));
+  if (!CloseOnSignals(frame)) std::perror("quarry: signals end the program without saving");
+  // The size it has when not maximised: restored by the user, or on a desktop that does not
+  // maximise it.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    frame.resize(area.size() * kRestoredShare);
+    frame.move(area.center() - frame.rect().center());
+  }
   frame.showMaximized();
   return app.exec();
 }
