@@ -1,7 +1,9 @@
 // ThreadLog and its model: see thread_log.h.
 #include "ui/thread_log.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <algorithm>
 
 #include "ui/report_list.h"
 
@@ -57,4 +59,33 @@ ThreadLog::ThreadLog(int thread, QWidget* parent) : QTreeView(parent) {
   ApplyReportListLook(*this);
   header()->resizeSection(0, kMarkWidth);
   header()->resizeSection(1, kTextWidth);
+  const QFontMetrics metrics(font());
+  for (char16_t code = 0x20; code < 0x7f; ++code)
+    m_asciiWidth = std::max(m_asciiWidth, metrics.horizontalAdvance(QChar(code)));
+  m_controlWidth = kControlColumns * m_asciiWidth;  // a tab at its widest
+  m_otherWidth = std::max(metrics.maxWidth(), 2 * m_asciiWidth);
+}
+
+int ThreadLog::AddLines(std::deque<QString> oldestFirst) {
+  // Measuring every line would cost the GUI thread more than the rest of a batch together, so
+  // a line is measured only when a cheap bound on its width exceeds the column.
+  const int room = header()->sectionSize(1) - kTextMargin;
+  const QFontMetrics metrics(font());
+  int widest = 0;
+  for (const QString& line : oldestFirst) {
+    if (WidthBound(line) > room) widest = std::max(widest, metrics.horizontalAdvance(line));
+  }
+  if (widest > room) header()->resizeSection(1, widest + kTextMargin);
+  return m_model.AddLines(std::move(oldestFirst));
+}
+
+long long ThreadLog::WidthBound(const QString& line) const {
+  long long bound = 0;
+  for (const QChar character : line) {
+    const char16_t code = character.unicode();
+    bound += code >= 0x20 && code < 0x7f ? m_asciiWidth
+             : code < 0x20               ? m_controlWidth
+                                         : m_otherWidth;
+  }
+  return bound;
 }

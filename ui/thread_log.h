@@ -35,16 +35,28 @@ class ThreadLog : public QTreeView {
 
 public:
   static constexpr int kMarkWidth = 20;    // column 0, a blank
-  static constexpr int kTextWidth = 1000;  // column 1, the line
+  static constexpr int kTextWidth = 1000;  // column 1, the line, at least
+  static constexpr int kTextMargin = 12;   // beside a line's own width in its column
 
   // The page of worker `thread` (1 to 6).
   explicit ThreadLog(int thread, QWidget* parent = nullptr);
 
-  int AddLines(std::deque<QString> oldestFirst) { return m_model.AddLines(std::move(oldestFirst)); }
+  // Adds a batch as the model does; a line wider than the text column widens it, so that no
+  // line is cut off and the page scrolls to the end of the longest.
+  int AddLines(std::deque<QString> oldestFirst);
   int LineCount() const { return m_model.rowCount(); }
   // Line `row`, 0 being the newest.
   QString Line(int row) const { return m_model.Line(row); }
 
 private:
+  static constexpr int kControlColumns = 8;
+
+  // At least the width `line` takes when drawn: each character counted at the widest of its
+  // kind (printable ASCII, control, other).
+  long long WidthBound(const QString& line) const;
+
   ThreadLogModel m_model;
+  int m_asciiWidth = 0;
+  int m_controlWidth = 0;
+  int m_otherWidth = 0;
 };

@@ -195,6 +195,13 @@ private slots:
     QCOMPARE(log->Line(5), QStringLiteral("a 999"));
     QCOMPARE(log->Line(400), QStringLiteral("a 604"));
     QCOMPARE(log->LineCount(), 401);
+    QCOMPARE(log->header()->sectionSize(1), 1000);
+
+    // A line wider than the text column widens it: its end is not cut off.
+    const QString wide = QStringLiteral("开始下载网页：http://127.0.0.1/i?") + QString(300, 'x');
+    view.AppendLog(1, wide.toStdString());
+    view.Drain();
+    QVERIFY(log->header()->sectionSize(1) > log->fontMetrics().horizontalAdvance(wide));
 
     // Figures sent several times in one batch: the latest is drawn.
     std::thread worker([&] {
