@@ -48,6 +48,10 @@ FramePanes CreateFramePanes(QWidget* parent, const std::string&) {
   auto* info = new CInfoView(parent);
   panes.lower = info;
   panes.info = info;
+  panes.blank = [result, info] {
+    result->Blank();
+    info->Blank();
+  };
   return panes;
 }
 

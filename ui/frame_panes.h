@@ -41,6 +41,8 @@ struct FramePanes {
   ResultView* result = nullptr;
   InfoView* info = nullptr;
   PagingTarget* paging = nullptr;  // null: the paging commands stay disabled
+  // Empties both panes, as before the first selection; set by CreateFramePanes.
+  std::function<void()> blank;
 };
 
 // Makes both panes as children of `parent`; `home` is the program's home folder.

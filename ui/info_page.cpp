@@ -54,6 +54,10 @@ void InfoPage::ShowTask(const quarry::SearchTask& task) {
   for (int row = 0; row < kRows; ++row) topLevelItem(row)->setText(kValueColumn, values[row]);
 }
 
+void InfoPage::Clear() {
+  for (int row = 0; row < kRows; ++row) topLevelItem(row)->setText(kValueColumn, QString());
+}
+
 QString InfoPage::Label(int row) const {
   const QTreeWidgetItem* item = topLevelItem(row);
   return item ? item->text(kLabelColumn) : QString();

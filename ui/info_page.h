@@ -23,6 +23,8 @@ public:
 
   // Writes the eight values of `task` into the value column.
   void ShowTask(const quarry::SearchTask& task);
+  // Empties the value column: no task is shown.
+  void Clear();
 
   QString Label(int row) const;
   QString Value(int row) const;

@@ -71,6 +71,11 @@ void CInfoView::ResetThreadPages() { StartNewPages(0); }
 
 void CInfoView::AddThreadPages(int count) { StartNewPages(std::clamp(count, 0, kMaxThreadPages)); }
 
+void CInfoView::Blank() {
+  StartNewPages(0);  // also drops figures still buffered
+  m_infoPage->Clear();
+}
+
 void CInfoView::StartNewPages(int count) {
   bool wake = false;
   {

@@ -51,6 +51,9 @@ public:
   void ResetThreadPages() override;
   void AddThreadPages(int count) override;
 
+  // Shows no task, as before the first selection: the task shown was deleted (GUI thread).
+  void Blank();
+
   // Applies everything buffered now (GUI thread).
   void Drain();
 

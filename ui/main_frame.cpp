@@ -312,7 +312,10 @@ void CMainFrame::RunCommand(int id) {
     case quarry::kCmdDeleteTask: DeleteTask(); break;
     case quarry::kCmdRunAll: KeepingSelection([&] { control.RunAll(); }); break;
     case quarry::kCmdStopAll: control.StopAll(); break;
-    case quarry::kCmdDeleteAll: control.DeleteAll(); break;
+    case quarry::kCmdDeleteAll:
+      control.DeleteAll();
+      BlankPanesIfShownTaskWent();
+      break;
     case quarry::kCmdExit: close(); break;
     case quarry::kCmdToolBar: m_toolBar->setVisible(m_toolBar->isHidden()); break;
     case quarry::kCmdStatusBar: statusBar()->setVisible(statusBar()->isHidden()); break;
@@ -332,11 +335,28 @@ void CMainFrame::AddTask() {
     Warn(QString::fromStdString(error));
     return;
   }
-  m_control->AddTask(std::move(task), dialog.StartAtOnce());
+  // The new task is selected, so that its figures (and its pages, when it runs) show at once.
+  quarry::Task* added = task.get();
+  if (!m_control->AddTask(std::move(task), dialog.StartAtOnce())) return;
+  if (QTreeWidgetItem* item = m_tree->Item(added->treeItem)) m_tree->setCurrentItem(item);
 }
 
 void CMainFrame::DeleteTask() {
   if (!m_control->DeleteSelected(SelectedTask())) Warn(QStringLiteral("正在运行的任务不能删除！"));
+  BlankPanesIfShownTaskWent();
+}
+
+void CMainFrame::BlankPanesIfShownTaskWent() {
+  // Deleting the selected item may have selected another task, which the panes show now.
+  if (!m_shownTask) return;
+  for (const quarry::TaskList* list :
+       {&m_control->unfinishedTasks(), &m_control->finishedTasks()}) {
+    for (const auto& task : *list) {
+      if (task.get() == m_shownTask) return;
+    }
+  }
+  m_shownTask = nullptr;
+  if (m_panes.blank) m_panes.blank();
 }
 
 void CMainFrame::ShowAbout() {
@@ -347,6 +367,7 @@ void CMainFrame::ShowAbout() {
 void CMainFrame::OnTaskSelected(quarry::Task* task) {
   // A root is no task: the views stay as they are, only the commands follow the selection.
   if (task) {
+    m_shownTask = task;
     m_control->SelectTask(task);
     if (m_tabs->ActivePage() != 0) m_tabs->SetActivePage(0);
   }
@@ -397,13 +418,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     m_profile->setValue(QLatin1String(quarry::kLayoutKey), saveState());
     m_profile->sync();
     m_figureTimer->stop();
+    // Stopping a task may wait seconds for its threads: the window goes first, not frozen.
+    hide();
+    if (m_tray) m_tray->hide();
     std::string error;
     if (!m_control->Shutdown(&error)) {
       QMessageBox::critical(
           this, QString::fromLatin1(quarry::kAppTitle),
           QStringLiteral("任务文件未能保存：\n%1").arg(QString::fromStdString(error)));
     }
-    if (m_tray) m_tray->hide();
   }
   event->accept();
 }

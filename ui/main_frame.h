@@ -92,6 +92,8 @@ private:
   void RunCommand(int id);
   void AddTask();
   void DeleteTask();
+  // After a delete: when the task the panes show is gone, they show nothing.
+  void BlankPanesIfShownTaskWent();
   void ShowAbout();
   void OnTaskSelected(quarry::Task* task);
   void OnTreeContextMenu(const QPoint& at);
@@ -121,6 +123,9 @@ private:
   QSystemTrayIcon* m_tray = nullptr;
   QTimer* m_figureTimer = nullptr;
   std::map<int, QAction*> m_commands;
+  // The task the panes show: the last task selected. Only compared, never followed: it may
+  // have been deleted.
+  const quarry::Task* m_shownTask = nullptr;
   int m_commandDepth = 0;  // commands in progress; the selection waits for them to update
   bool m_shutDown = false;
 };

@@ -6,7 +6,10 @@
 #include <QMessageBox>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <filesystem>
+#include <system_error>
 
+#include "records/record_store.h"
 #include "ui/file_list.h"
 #include "ui/thumbnail_list.h"
 
@@ -17,6 +20,14 @@ namespace {
 const QString kDatabaseError = QStringLiteral("打开数据库出错!");
 const QString kFileMissing = QStringLiteral("文件不存在：%1");
 const QString kOpenFailed = QStringLiteral("无法打开文件：%1");
+
+// True only when the task's database certainly does not exist (neither it nor its folder is
+// there); a database that cannot even be looked at counts as there, and unreadable.
+bool DatabaseMissing(const std::string& folder) {
+  std::error_code error;
+  const auto path = std::filesystem::path(RecordStore::ConnectionString(folder));
+  return std::filesystem::status(path, error).type() == std::filesystem::file_type::not_found;
+}
 
 }  // namespace
 
@@ -32,7 +43,7 @@ CQuarryView::CQuarryView(QWidget* parent)
   // ShowTask runs inside task control's lock: the message box and its event loop come after.
   m_showMessage = [this](const QString& text) {
     QMetaObject::invokeMethod(
-        this, [this, text] { QMessageBox::warning(this, QStringLiteral("Quarry"), text); },
+        this, [this, text] { QMessageBox::warning(this, QStringLiteral("Quarry 1.0"), text); },
         Qt::QueuedConnection);
   };
   connect(m_files, &FileList::openRequested, this, &CQuarryView::OpenFile);
@@ -47,6 +58,7 @@ void CQuarryView::ShowTask(FileKind kind, const std::string& folder) {
   }
   m_hasTask = true;
   m_kind = kind;
+  m_folder = folder;
   if (kind == FileKind::Image) {
     m_files->hide();
     m_files->ShowFolder(kind, std::string());
@@ -59,6 +71,21 @@ void CQuarryView::ShowTask(FileKind kind, const std::string& folder) {
     m_files->ShowFolder(kind, folder);
   }
   LoadPage(1);
+}
+
+void CQuarryView::Blank() {
+  {
+    std::lock_guard<std::mutex> guard(m_savedLock);
+    m_saved.clear();
+  }
+  m_hasTask = false;
+  m_kind = FileKind::Image;
+  m_folder.clear();
+  m_files->hide();
+  m_files->ShowFolder(FileKind::Word, std::string());
+  m_thumbnails->show();
+  m_thumbnails->ShowFolder(std::string());
+  emit pagingChanged();
 }
 
 void CQuarryView::OnRecordAdded(FileKind kind, const std::string& localPath, const std::string& url,
@@ -115,7 +142,7 @@ bool CQuarryView::showsThumbnails() const { return !m_hasTask || m_kind == FileK
 void CQuarryView::LoadPage(int page) {
   const bool loaded = showsThumbnails() ? m_thumbnails->LoadPage(page) : m_files->LoadPage(page);
   emit pagingChanged();
-  if (!loaded) m_showMessage(kDatabaseError);
+  if (!loaded && !DatabaseMissing(m_folder)) m_showMessage(kDatabaseError);
 }
 
 void CQuarryView::OpenFile(const QString& path) {

@@ -9,6 +9,9 @@
 // that drains the buffer on the user-interface thread: a worker never waits for that thread.
 // ShowTask empties the buffer, so records of a task that was selected before never reach the
 // page of the next one (task control detaches a runner before it shows another task).
+//
+// A task that never ran has no database yet: its page is empty and nothing is said. Only a
+// database that exists and cannot be read is reported ("打开数据库出错!").
 #pragma once
 
 #include <QString>
@@ -36,6 +39,8 @@ public:
 
   // ResultView. ShowTask must be called on the user-interface thread; OnRecordAdded on any.
   void ShowTask(quarry::FileKind kind, const std::string& folder) override;
+  // Shows no task, as before the first selection: the task shown was deleted.
+  void Blank();
   void OnRecordAdded(quarry::FileKind kind, const std::string& localPath, const std::string& url,
                      const std::string& title) override;
 
@@ -76,6 +81,7 @@ private:
   FileList* m_files;
   bool m_hasTask = false;
   quarry::FileKind m_kind = quarry::FileKind::Image;
+  std::string m_folder;  // of the task shown
   MessageSink m_showMessage;
 
   std::mutex m_savedLock;  // held only to append or to take the whole buffer

@@ -60,6 +60,7 @@ quarry::TreeItemId CTaskTreeCtrl::InsertTaskItem(TaskRoot root, const std::strin
   const quarry::TreeItemId id = m_nextId++;
   auto* item = new QTreeWidgetItem({QString::fromStdString(text)});
   item->setIcon(0, Image(image));
+  item->setToolTip(0, item->text(0));  // a keyword too long for the bar is cut short there
   item->setData(0, quarry::kTaskRole, QVariant::fromValue(reinterpret_cast<quintptr>(task)));
   item->setData(0, quarry::kItemIdRole, QVariant::fromValue<qulonglong>(id));
   Root(root)->addChild(item);

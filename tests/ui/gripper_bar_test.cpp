@@ -10,6 +10,7 @@
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/gripper_bar.h"
 #include "ui/queue_tab_ctrl.h"
+#include "ui/task_tree_ctrl.h"
 
 using quarry::BarPlace;
 
@@ -17,16 +18,15 @@ namespace {
 
 constexpr QSize kDefaultSize(230, 260);
 
-// A main window with the bar docked on the left, holding a tab control with one page.
+// A main window with the bar docked on the left, holding a tab control whose one page is the
+// task tree.
 struct Window {
   Window() {
     frame.setCentralWidget(new QWidget);
     frame.resize(900, 640);
     bar = new CGripperBar(QStringLiteral("任务控制条"), &frame, kDefaultSize, 123);
     tabs = new CQueueTabCtrl();
-    tree = new QTreeWidget;
-    tree->setHeaderHidden(true);
-    new QTreeWidgetItem(tree, {QStringLiteral("等待")});
+    tree = new CTaskTreeCtrl;  // as the program shows it: the three roots on grey
     tabs->AddPage(tree, QStringLiteral(" 任务队列 "));
     tabs->Refresh();
     bar->SetChild(tabs);

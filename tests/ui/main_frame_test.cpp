@@ -33,12 +33,17 @@
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/add_task_dlg.h"
 #include "ui/command_table.h"
+#include "ui/file_list.h"
 #include "ui/gripper_bar.h"
+#include "ui/info_page.h"
 #include "ui/info_view.h"
 #include "ui/main_frame.h"
 #include "ui/quarry_view.h"
 #include "ui/queue_tab_ctrl.h"
+#include "ui/sheet_tab_ctrl.h"
 #include "ui/task_tree_ctrl.h"
+#include "ui/thread_log.h"
+#include "ui/thumbnail_list.h"
 
 using quarry::TaskRoot;
 using quarry::TaskState;
@@ -149,13 +154,31 @@ QString Enabled(CMainFrame& frame) {
   return state;
 }
 
+// The files a file list shows, sorted.
+QStringList SavedFiles(const FileList* files) {
+  QStringList paths;
+  for (int row = 0; row < files->topLevelItemCount(); ++row)
+    paths << files->topLevelItem(row)->text(FileList::kFileColumn);
+  paths.sort();
+  return paths;
+}
+
+// Types `text` into `widget` a character at a time, Chinese included (QTest's key clicks
+// take ASCII only).
+void TypeText(QWidget* widget, const QString& text) {
+  for (const QChar character : text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+    QApplication::sendEvent(widget, &press);
+  }
+}
+
 // Fills the add-task dialog once it opens and confirms it.
 using DialogAnswer = quarry::testing::ModalAnswer<CAddTaskDlg>;
 std::unique_ptr<DialogAnswer> FillAddTaskDialog(const QString& keyword, bool startAtOnce,
                                                 int kindButton = 0,
                                                 const QString& pages = QString()) {
   return std::make_unique<DialogAnswer>([=](CAddTaskDlg* dialog) {
-    QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), keyword);
+    TypeText(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), keyword);
     if (!pages.isEmpty()) {
       auto* box = dialog->findChild<QLineEdit*>(QStringLiteral("1012"));
       box->clear();
@@ -419,7 +442,21 @@ private slots:
     QCOMPARE(saved.size(), std::size_t(2));
     // The waiting task still waits for the user.
     QCOMPARE(CTaskTreeCtrl::TaskOf(w)->record.state, TaskState::Waiting);
-    QVERIFY(viewMessages->contains(QStringLiteral("打开数据库出错!")));
+    // Tasks that never ran have no database: their pages are empty, and nothing is said.
+    QVERIFY2(viewMessages->isEmpty(), qPrintable(viewMessages->join('\n')));
+
+    // Deleting the task shown, with a root selected after it, leaves both panes blank.
+    auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
+    auto* view = frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"));
+    tree->setCurrentItem(w);
+    QCOMPARE(info->Figures()->Value(0), QStringLiteral("w"));
+    QVERIFY(!view->showsThumbnails());
+    frame.Command(quarry::kCmdDeleteTask)->trigger();
+    QVERIFY(Children(tree, TaskRoot::Waiting).isEmpty());
+    QVERIFY(!frame.SelectedTask());
+    for (int row = 0; row < InfoPage::kRows; ++row)
+      QCOMPARE(info->Figures()->Value(row), QString());
+    QVERIFY(view->showsThumbnails() && view->thumbnailList()->cellCount() == 0);
     QVERIFY(frame.close());
   }
 
@@ -469,9 +506,17 @@ private slots:
     // Closing: the running task is stored as running, beside the waiting one. finished.tsk
     // cannot be written (a folder stands where its new copy goes): the message names it.
     QDir().mkpath(QString::fromStdString(quarry::FinishedTaskPath(frame.Home()) + ".new"));
-    quarry::testing::MessageBoxAnswer answer;
+    QString message;
+    bool windowGone = false;
+    quarry::testing::ModalAnswer<QMessageBox> answer([&](QMessageBox* box) {
+      windowGone = !frame.isVisible();  // it did not wait, frozen, for the task's threads
+      QVERIFY(
+          quarry::testing::SaveScreenshot(*box, QStringLiteral("main_frame_task_files_unsaved")));
+      message = box->text();
+      box->done(QMessageBox::Ok);
+    });
     QVERIFY(frame.close());
-    const QString message = answer.text;
+    QVERIFY(answer.answered() && windowGone);
     QVERIFY2(message.contains(QStringLiteral("finished.tsk")), qPrintable(message));
     QVERIFY(message.startsWith(QStringLiteral("任务文件未能保存")));
     quarry::TaskList saved;
@@ -529,11 +574,16 @@ private slots:
     QVERIFY(frame.close());
   }
 
-  // A whole task through the window against the local search service.
+  // Two tasks through the window against the local search service. A picture task, selected
+  // as soon as it is added, shows its thumbnails above and its threads' pages below while it
+  // runs, and is stopped; a PDF task then runs to its end and lists its files. Deleting the
+  // task shown moves the panes to the task selected next, or blanks them when none is.
   void HarvestsFromTheLocalSearchService() {
     QProcess service;
-    service.start(QStringLiteral("python3"), {QStringLiteral(QUARRY_SEARCH_SERVICE),
-                                              QStringLiteral("--port"), QStringLiteral("0")});
+    // Results enough that the picture task cannot end before it is stopped.
+    service.start(QStringLiteral("python3"),
+                  {QStringLiteral(QUARRY_SEARCH_SERVICE), QStringLiteral("--port"),
+                   QStringLiteral("0"), QStringLiteral("--results"), QStringLiteral("3000")});
     QVERIFY(service.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine(), 10000);
     const int port = service.readLine().trimmed().toInt();
@@ -545,37 +595,109 @@ private slots:
     QVERIFY(quarry::MakeSearchHosts(host, host, &options.hosts, nullptr));
     CMainFrame frame(std::move(options));
     QStringList* viewMessages = KeepViewMessages(frame);
+    frame.resize(1100, 760);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CTaskTreeCtrl* tree = frame.Tree();
+    auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
+    auto* view = frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"));
+    ThumbnailList* grid = view->thumbnailList();
+    const QString pictureKeyword = QStringLiteral("花 flowers");
 
-    auto fill = FillAddTaskDialog(QStringLiteral("flowers"), true, 0, QStringLiteral("2"));
+    auto fill = FillAddTaskDialog(pictureKeyword, true, 0, QStringLiteral("100"));
     frame.Command(quarry::kCmdAddTask)->trigger();
     QVERIFY(fill->answered());
-    QCOMPARE(Children(frame.Tree(), TaskRoot::Running), QStringList{QStringLiteral("flowers")});
-    // Selected, the running task writes its threads' lines into the information view.
-    frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("flowers")));
-    auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
-    QVERIFY(info);
-    QVERIFY(info->Log(1));
-    QTRY_VERIFY_WITH_TIMEOUT(info->LinesShown() > 0, 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(Children(frame.Tree(), TaskRoot::Finished),
-                              QStringList{QStringLiteral("flowers")}, 60000);
-    QVERIFY(Children(frame.Tree(), TaskRoot::Running).isEmpty());
-    quarry::TaskList saved;
-    QVERIFY(quarry::LoadTaskFile(quarry::FinishedTaskPath(frame.Home()), &saved));
-    QCOMPARE(saved.size(), std::size_t(1));
-    QCOMPARE(quarry::FieldText(saved[0]->record.keyword), std::string("flowers"));
-    QCOMPARE(saved[0]->record.state, TaskState::Ended);
-    QVERIFY(saved[0]->record.filesFetched > 0);
-    const QDir folder(home.filePath(QStringLiteral("DownData/flowers")));
-    QVERIFY(folder.exists(QStringLiteral("db.sqlite")));
-    QVERIFY(folder.entryList(QDir::Files).size() > 1);
-    // The result browser shows the task's pictures, and its paging sets the commands.
-    QVERIFY(viewMessages->isEmpty());
-    auto* view = frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"));
-    QTRY_VERIFY(view->position().count >= 1);
+    QCOMPARE(Children(tree, TaskRoot::Running), QStringList{pictureKeyword});
+    QCOMPARE(ItemNamed(tree, pictureKeyword)->toolTip(0), pictureKeyword);
+    quarry::Task* pictures = frame.SelectedTask();
+    QVERIFY(pictures);
+    QCOMPARE(QString::fromStdString(quarry::FieldText(pictures->record.keyword)), pictureKeyword);
+    QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    QCOMPARE(info->Tabs()->Count(), 4);  // the figures and the pages of three threads
+    // Saved pictures join the page as they come, each decoded into its cell.
+    auto pageShown = [&] {
+      for (int i = 0; i < grid->cellCount(); ++i) {
+        if (grid->cell(i).picture != ThumbnailCell::Picture::Shown) return false;
+      }
+      return grid->cellCount() >= 12 && info->Log(1)->LineCount() > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(pageShown(), 20000);
+    QCOMPARE(pictures->record.state, TaskState::Running);
+    QVERIFY(QFileInfo::exists(QString::fromStdString(grid->cell(0).path)));
+    QVERIFY(info->Tabs()->ActivatePage(1));
+    QVERIFY(
+        quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_image_task_running")));
+    frame.Command(quarry::kCmdStopTask)->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished), QStringList{pictureKeyword},
+                              20000);
+    QCOMPARE(frame.SelectedTask(), pictures);
+
+    // The PDF task starts at once and runs to its end, its rows listed as its files are saved.
+    fill = FillAddTaskDialog(QStringLiteral("年度报告"), true, 1011, QStringLiteral("3"));
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    quarry::Task* documents = frame.SelectedTask();
+    QVERIFY(documents && documents != pictures);
+    QCOMPARE(documents->record.kind, quarry::FileKind::Pdf);
+    QVERIFY(!view->showsThumbnails());
+    QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished),
+                              (QStringList{pictureKeyword, QStringLiteral("年度报告")}), 60000);
+    QVERIFY(Children(tree, TaskRoot::Running).isEmpty());
+    QCOMPARE(documents->record.state, TaskState::Ended);
+    QCOMPARE(info->Figures()->Value(1), QStringLiteral("完成"));
+    FileList* files = view->fileList();
+    const int saved = documents->record.filesFetched;
+    QVERIFY(saved > 0 && saved <= 30);
+    QCOMPARE(files->topLevelItemCount(), saved);
+    QCOMPARE(files->topLevelItem(0)->text(FileList::kNumberColumn), QStringLiteral("1"));
+    const QString savedAs = files->topLevelItem(0)->text(FileList::kFileColumn);
+    QVERIFY2(savedAs.startsWith(home.filePath(QStringLiteral("DownData/年度报告/"))),
+             qPrintable(savedAs));
+    QVERIFY(savedAs.endsWith(QStringLiteral(".pdf")) && QFileInfo::exists(savedAs));
+    QVERIFY(files->topLevelItem(0)
+                ->text(FileList::kUrlColumn)
+                .startsWith(QString::fromStdString("http://" + host + "/")));
+    QVERIFY(!files->topLevelItem(0)->icon(FileList::kIconColumn).isNull());
+    QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_pdf_task_finished")));
+    const QStringList liveFiles = SavedFiles(files);
+    quarry::TaskList finished;
+    QVERIFY(quarry::LoadTaskFile(quarry::FinishedTaskPath(frame.Home()), &finished));
+    QCOMPARE(finished.size(), std::size_t(2));
+    QCOMPARE(finished[1]->record.state, TaskState::Ended);
+    QCOMPARE(finished[1]->record.filesFetched, saved);
+    QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("DownData/年度报告/db.sqlite"))));
+    // Shown again, the page comes from the database: the same rows.
+    tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
+    const long long pictureCount = grid->total();
+    QVERIFY(view->showsThumbnails() && pictureCount >= 12);
+    QCOMPARE(grid->cellCount(), int(std::min(pictureCount, 30LL)));
+    QCOMPARE(view->CanNextPage(), pictureCount > 30);
     QCOMPARE(frame.Command(quarry::kCmdNextPage)->isEnabled(), view->CanNextPage());
-    QCOMPARE(frame.Command(quarry::kCmdLastPage)->isEnabled(), view->CanLastPage());
+    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("年度报告")));
+    QCOMPARE(SavedFiles(files), liveFiles);  // the order may differ: threads race to record
+    QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
+
+    // Deleted, the task shown gives way to the one selected after it; a task added waits and
+    // is selected; deleting all with a finished task shown leaves both panes blank.
+    frame.Command(quarry::kCmdDeleteTask)->trigger();
+    QCOMPARE(frame.SelectedTask(), pictures);
+    QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    QVERIFY(view->showsThumbnails() && grid->total() == pictureCount);
+    fill = FillAddTaskDialog(QStringLiteral("later"), false);
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QCOMPARE(info->Figures()->Value(1), QStringLiteral("等待"));
+    tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
+    QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    frame.Command(quarry::kCmdDeleteAll)->trigger();
+    QVERIFY(!frame.SelectedTask());
+    QVERIFY(frame.Control().unfinishedTasks().empty() && frame.Control().finishedTasks().empty());
+    for (int row = 0; row < InfoPage::kRows; ++row)
+      QCOMPARE(info->Figures()->Value(row), QString());
+    QCOMPARE(info->Tabs()->Count(), 1);
+    QVERIFY(view->showsThumbnails() && grid->cellCount() == 0);
+    QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
+    QVERIFY2(viewMessages->isEmpty(), qPrintable(viewMessages->join('\n')));
     QVERIFY(frame.close());
     service.terminate();
     service.waitForFinished();

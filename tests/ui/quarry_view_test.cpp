@@ -241,8 +241,23 @@ private slots:
     QCOMPARE(Enabled(view.position()), QString("...."));
     QVERIFY(messages.isEmpty());
 
+    // A task that never ran has no folder or no database yet: an empty page, quietly.
     view.ShowTask(kind, none.path() + "gone/");
+    view.ShowTask(kind, none.path());
+    QVERIFY(messages.isEmpty());
+    QVERIFY(Listed(view).isEmpty());
+    QCOMPARE(Enabled(view.position()), QString("...."));
+    // A database that is there and cannot be read is reported.
+    WriteBytes(none.path() + "db.sqlite", "not a database, only text");
+    view.ShowTask(kind, none.path());
     QCOMPARE(messages, QStringList{"打开数据库出错!"});
+    QVERIFY(Listed(view).isEmpty());
+    QCOMPARE(Enabled(view.position()), QString("...."));
+
+    // Blank: no task is shown, as before the first one; paging is off.
+    view.ShowTask(kind, sixtyOne.path());
+    view.Blank();
+    QVERIFY(view.showsThumbnails() && view.fileList()->isHidden());
     QVERIFY(Listed(view).isEmpty());
     QCOMPARE(Enabled(view.position()), QString("...."));
   }
