@@ -530,7 +530,8 @@ private slots:
   }
 
   // What task control has to tell is shown in a message box: a damaged task file once the
-  // window is up, a task whose folder cannot be made when it is run (it stays waiting).
+  // window is up, a task whose folder cannot be made when it is run (it stays waiting); and
+  // what the result browser has to tell: a task database that cannot be read.
   void ProblemsAreShownInMessageBoxes() {
     QTemporaryDir home;
     const std::string root = home.path().toStdString() + "/";
@@ -542,6 +543,11 @@ private slots:
                     "%smissing/bad/", root.c_str());
       QVERIFY(quarry::SaveUnfinished(root, unfinished));
       std::ofstream(quarry::UnfinishedTaskPath(root), std::ios::app) << "cut short";
+      quarry::TaskList finished;
+      finished.push_back(MakeTask(home, "broken", TaskState::Ended));
+      QVERIFY(quarry::SaveFinished(root, finished));
+      std::filesystem::create_directories(root + "DownData/broken");
+      std::ofstream(root + "DownData/broken/db.sqlite") << "no database";
     }
     QString shown;
     auto answer = [&shown](const QString& name) {
@@ -554,7 +560,6 @@ private slots:
     };
     auto startUp = answer(QStringLiteral("main_frame_damaged_task_file"));
     CMainFrame frame(Options(home, kRefusedHost));
-    KeepViewMessages(frame);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     QTRY_VERIFY(startUp->answered());
@@ -571,6 +576,12 @@ private slots:
     QCOMPARE(Children(frame.Tree(), TaskRoot::Waiting), QStringList{QStringLiteral("bad")});
     QCOMPARE(CTaskTreeCtrl::TaskOf(bad)->record.state, TaskState::Waiting);
     QCOMPARE(frame.Control().runningCount(), 0);
+
+    // A task that never ran said nothing above; a database that cannot be read is told.
+    auto unreadable = answer(QStringLiteral("main_frame_database_error"));
+    frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("broken")));
+    QTRY_VERIFY(unreadable->answered());
+    QCOMPARE(shown, QStringLiteral("打开数据库出错!"));
     QVERIFY(frame.close());
   }
 
