@@ -184,11 +184,15 @@ void TaskControl::SelectTask(Task* task) {
   if (m_current && m_current->runner) m_current->runner->AttachViews(nullptr, nullptr);
   m_current = nullptr;
   if (m_info) m_info->ResetThreadPages();
-  if (m_result) m_result->ShowTask(task->record.kind, FieldText(task->record.folder));
+  auto showRecords = [&] {
+    if (m_result) m_result->ShowTask(task->record.kind, FieldText(task->record.folder));
+  };
   if (task->record.state == TaskState::Running && task->runner) {
     if (m_info) m_info->AddThreadPages(RunnableThreadCount(task->record));
-    task->runner->AttachViews(m_info, m_result);
+    task->runner->AttachViews(m_info, m_result, showRecords);
     m_current = task;
+  } else {
+    showRecords();
   }
   if (m_info) m_info->ShowTask(Snapshot(task));
 }

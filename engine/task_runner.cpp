@@ -169,6 +169,13 @@ void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView) {
   m_resultView = resultView;
 }
 
+void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView,
+                             const std::function<void()>& show) {
+  std::lock_guard<std::mutex> records(m_recordLock);
+  show();
+  AttachViews(infoView, resultView);
+}
+
 void TaskRunner::Log(int thread, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_viewLock);
   if (m_infoView != nullptr) m_infoView->AppendLog(thread, text);

@@ -82,6 +82,10 @@ public:
 
   // Sets both view pointers under the view lock; null, null detaches.
   void AttachViews(InfoView* infoView, ResultView* resultView);
+  // Runs `show`, which reads the task's records into the result view, and then attaches the
+  // views, with no record written meanwhile: each record is then either among those read or
+  // told to the view afterwards, never both and never neither.
+  void AttachViews(InfoView* infoView, ResultView* resultView, const std::function<void()>& show);
 
   // One line on log page `thread` of the attached information view, if any.
   void Log(int thread, const std::string& text) override;
@@ -172,6 +176,7 @@ private:
   ResultView* m_resultView = nullptr;  // view lock
   std::mutex m_counterLock;            // pages, files and the task's two counters
   std::mutex m_viewLock;               // the view pointers and every call into the views
+  std::mutex m_recordLock;             // a record's row and its telling, taken before the view lock
   std::mutex m_slotLock;               // the busy flags of the slots
   std::mutex m_recordedLock;           // m_recordedUrls and m_claimedUrls
   // The source addresses of the database's rows. A set in memory, filled once at Init: asking

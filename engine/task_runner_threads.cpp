@@ -182,12 +182,16 @@ void TaskRunner::Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter)
 
 void TaskRunner::RecordFile(const std::string& localPath, const std::string& address,
                             const std::string& title) {
+  // The row goes in before the view hears of it, both under the record lock: a view reading
+  // the rows as it is attached then sees each file once.
+  RecordError error;
+  bool stored;
   {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    stored = RecordStore::AddRecord(m_folder, localPath, address, title, &error);
     std::lock_guard<std::mutex> guard(m_viewLock);
     if (m_resultView != nullptr) m_resultView->OnRecordAdded(m_kind, localPath, address, title);
   }
-  RecordError error;
-  const bool stored = RecordStore::AddRecord(m_folder, localPath, address, title, &error);
   {
     std::lock_guard<std::mutex> guard(m_counterLock);
     ++m_saved;

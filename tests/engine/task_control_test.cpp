@@ -9,11 +9,14 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/task_control.h"
 #include "engine/task_files.h"
+#include "records/record_store.h"
 #include "tests/engine/harvest_fixture.h"
 #include "tests/support/failing_file_io.h"
 
@@ -370,6 +373,69 @@ TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
   EXPECT_EQ(m_info.Lines().size(), seen);  // the running task writes no more lines
   EXPECT_EQ(m_info.resets(), 2);
   EXPECT_EQ(m_info.pages(), 0);
+}
+
+// A result view that lists the task's rows when shown and adds the files it is told of, as the
+// window's view does, counting a file told that it already had. It is slow to draw what it
+// read: long enough for a worker to save another file, unless the runner holds its workers'
+// records back meanwhile.
+class ListingResultView : public ResultView {
+public:
+  void OnRecordAdded(FileKind, const std::string&, const std::string& url,
+                     const std::string&) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_urls.insert(url).second) ++m_twice;
+  }
+  void ShowTask(FileKind, const std::string& folder) override {
+    std::unordered_set<std::string> urls;
+    RecordStore::ReadRecordedUrls(folder, urls);
+    testing::WaitFor(
+        [&] {
+          std::unordered_set<std::string> now;
+          RecordStore::ReadRecordedUrls(folder, now);
+          return now.size() > urls.size();
+        },
+        300ms);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_urls.swap(urls);
+  }
+  std::unordered_set<std::string> Urls() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_urls;
+  }
+  int Twice() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_twice;
+  }
+
+private:
+  std::mutex m_lock;
+  std::unordered_set<std::string> m_urls;
+  int m_twice = 0;
+};
+
+TEST_F(TaskControlTest, ATaskShownWhileItSavesListsEachFileOnce) {
+  SearchServiceProcess service;
+  ASSERT_TRUE(service.Start({"--results", "120"}));
+  TaskControl& control = Control(service.host());
+  ListingResultView listing;
+  control.SetViews(&m_info, &listing);
+  auto owned = NewTask("busy", 4);
+  owned->record.threadCount = 4;
+  Task* running = owned.get();
+  control.AddTask(std::move(owned));
+  const std::string folder = FieldText(running->record.folder);
+  std::unordered_set<std::string> rows;
+  ASSERT_TRUE(testing::WaitFor(
+      [&] { return RecordStore::ReadRecordedUrls(folder, rows) && !rows.empty(); }, 20s));
+  control.SelectTask(running);  // its workers still saving
+  ASSERT_TRUE(HandleEnd());
+  ASSERT_TRUE(RecordStore::ReadRecordedUrls(folder, rows));
+  EXPECT_GT(rows.size(), 1u);
+  const std::unordered_set<std::string> listed = listing.Urls();
+  EXPECT_EQ(listed.size(), rows.size());
+  for (const std::string& url : rows) EXPECT_TRUE(listed.count(url)) << url << " not listed";
+  EXPECT_EQ(listing.Twice(), 0);
 }
 
 TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
