@@ -285,7 +285,7 @@ bool PrintProblems(quarry::TaskControl& control) {
 
 // The finished task whose record is `record`; null when there is none.
 const quarry::Task* FinishedTask(quarry::TaskControl& control, const quarry::SearchTask* record) {
-  for (const auto& task : control.finishedTasks()) {
+  for (const auto& task : control.FinishedTasks()) {
     if (&task->record == record) return task.get();
   }
   return nullptr;
@@ -324,7 +324,7 @@ int DriveTasks(const Harvest& harvest, bool verbose,
   const bool live = !verbose && ::isatty(STDOUT_FILENO);
   quarry::Task* shown = nullptr;  // the task whose heading was printed last
   auto headRunningTask = [&] {
-    quarry::Task* current = control.currentTask();
+    quarry::Task* current = control.CurrentTask();
     if (current == nullptr || current == shown) return;
     shown = current;
     PrintTaskHeading(current->record);
@@ -353,7 +353,7 @@ int DriveTasks(const Harvest& harvest, bool verbose,
       PrintSummary(stopAsked || stoppedItself ? "Stopped" : "Finished", *record, outcome);
       if (outcome.saved != outcome.recorded) failed = true;
       if (PrintProblems(control)) failed = true;
-      ended = control.runningCount() == 0;
+      ended = control.RunningCount() == 0;
       headRunningTask();
     }
     if (g_interrupts >= 1 && !stopAsked) {
@@ -372,7 +372,7 @@ int DriveTasks(const Harvest& harvest, bool verbose,
   }
   if (!ended) {
     if (live) std::printf("\r\033[K");
-    quarry::Task* current = control.currentTask();
+    quarry::Task* current = control.CurrentTask();
     if (current != nullptr) {
       const quarry::RunOutcome outcome = control.Outcome(current);
       PrintSummary("Interrupted", control.Snapshot(current), outcome);
@@ -433,7 +433,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
     return UsageError("run: " + error);
   return DriveTasks(harvest, verbose, [&task](quarry::TaskControl& control) {
     control.AddTask(std::move(task));
-    return control.runningCount() > 0;  // not when its folder or database cannot be used
+    return control.RunningCount() > 0;  // not when its folder or database cannot be used
   });
 }
 
@@ -446,13 +446,13 @@ int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::s
   Harvest harvest;
   if (int status = PrepareHarvest(options, &harvest)) return status;
   return DriveTasks(harvest, verbose, [](quarry::TaskControl& control) {
-    const bool any = std::any_of(control.unfinishedTasks().begin(), control.unfinishedTasks().end(),
+    const bool any = std::any_of(control.UnfinishedTasks().begin(), control.UnfinishedTasks().end(),
                                  [](const auto& task) {
                                    return task->record.state == quarry::TaskState::Waiting ||
                                           task->record.state == quarry::TaskState::Paused;
                                  });
     control.RunAll();
-    if (control.runningCount() > 0) return true;
+    if (control.RunningCount() > 0) return true;
     if (!any) std::printf("No waiting or paused task to resume.\n");
     return false;
   });

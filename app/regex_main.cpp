@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   quarry::RegexEngine engine(pattern, flags);
   if (dump) std::puts(engine.Dump().c_str());
   if (start > length) start = length;  // a start past the end would be outside the contract
-  const bool rightToLeft = (flags & quarry::FLAG_RIGHT_TO_LEFT) != 0;
+  const bool rightToLeft = (flags & quarry::kFlagRightToLeft) != 0;
   quarry::MatchContext context;
   // The searches share the budget: each may use what the earlier ones left.
   const auto search = [&](int from) {

@@ -191,12 +191,12 @@ RunResult Harvest(int port, const Options& options, bool withView) {
   RunResult result;
   quarry::testing::TempFolder home;
   std::string error;
-  if (home.path().empty() || !quarry::CreateHomeFolders(home.path(), &error)) {
+  if (home.Path().empty() || !quarry::CreateHomeFolders(home.Path(), &error)) {
     std::fprintf(stderr, "info_view_bench: no home folder: %s\n", error.c_str());
     return result;
   }
   quarry::TaskControlOptions controlOptions;
-  controlOptions.home = home.path();
+  controlOptions.home = home.Path();
   const std::string host = "127.0.0.1:" + std::to_string(port);
   quarry::MakeSearchHosts(host, host, &controlOptions.hosts, &error);
   controlOptions.timing = {10, 20, 10, 10};
@@ -219,7 +219,7 @@ RunResult Harvest(int port, const Options& options, bool withView) {
 
   quarry::NewTaskValues values;
   values.keyword = "bench";
-  values.folder = home.path() + "DownData/";
+  values.folder = home.Path() + "DownData/";
   values.threadCount = kThreads;
   values.pageCount = options.pages;
   values.kind = quarry::FileKind::Pdf;
@@ -245,7 +245,7 @@ RunResult Harvest(int port, const Options& options, bool withView) {
   view.Drain();
 
   const quarry::SearchTask figures = control.Snapshot(running);
-  result.ok = figures.state == quarry::TaskState::Ended && control.runningCount() == 0;
+  result.ok = figures.state == quarry::TaskState::Ended && control.RunningCount() == 0;
   result.seconds = std::chrono::duration<double>(end - start).count();
   result.files = figures.filesFetched;
   result.filesPerSecond = result.files / result.seconds;

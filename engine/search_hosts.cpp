@@ -42,7 +42,7 @@ bool MakeSearchHosts(const std::string& webHost, const std::string& imageHost, S
   }
   hosts->webSearchBase = "http://" + web + "/s?";
   hosts->imageSearchBase = "http://" + image + kImageQuery;
-  hosts->ImageLinkPattern = BuildImageLinkPattern(image);
+  hosts->imageLinkPattern = BuildImageLinkPattern(image);
   return true;
 }
 

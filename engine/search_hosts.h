@@ -16,7 +16,7 @@ inline constexpr std::size_t kMaxSearchHostLength = 127;  // what an address spl
 struct SearchHosts {
   std::string webSearchBase;     // "http://" web host "/s?"
   std::string imageSearchBase;   // "http://" image host "/i?tn=baiduimage&...&word="
-  std::string ImageLinkPattern;  // further image result pages | .jpg | .gif | .bmp links
+  std::string imageLinkPattern;  // further image result pages | .jpg | .gif | .bmp links
 };
 
 // The three texts for the given hosts; an empty host means the default one. False, with a

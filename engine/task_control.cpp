@@ -283,17 +283,17 @@ std::vector<std::string> TaskControl::TakeProblems() {
 
 void TaskControl::Report(std::string problem) { m_problems.push_back(std::move(problem)); }
 
-int TaskControl::runningCount() {
+int TaskControl::RunningCount() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return m_runningCount;
 }
 
-Task* TaskControl::currentTask() {
+Task* TaskControl::CurrentTask() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return m_current;
 }
 
-bool TaskControl::runAllActive() {
+bool TaskControl::RunAllActive() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return m_runAll;
 }
@@ -317,7 +317,7 @@ bool TaskControl::StartRunner(Task* task) {
     }
     runner->AttachViews(m_info, m_result);
   }
-  if (!runner->Init(&task->record, base.c_str(), m_options.hosts.ImageLinkPattern.c_str())) {
+  if (!runner->Init(&task->record, base.c_str(), m_options.hosts.imageLinkPattern.c_str())) {
     runner->AttachViews(nullptr, nullptr);
     Report("任务“" + FieldText(task->record.keyword) + "”不能开始：" + runner->Fault() + "。");
     return false;

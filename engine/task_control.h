@@ -129,11 +129,11 @@ public:
   std::vector<std::string> TakeProblems();
 
   // Figures for the front ends and tests; call on the owning thread.
-  int runningCount();
-  Task* currentTask();
-  const TaskList& unfinishedTasks() const { return m_unfinishedTasks; }
-  const TaskList& finishedTasks() const { return m_finishedTasks; }
-  bool runAllActive();
+  int RunningCount();
+  Task* CurrentTask();
+  const TaskList& UnfinishedTasks() const { return m_unfinishedTasks; }
+  const TaskList& FinishedTasks() const { return m_finishedTasks; }
+  bool RunAllActive();
 
 private:
   // Creates, checks and starts a runner for `task`. False, with a problem, when its folder or

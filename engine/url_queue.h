@@ -107,8 +107,8 @@ public:
   std::int32_t Total();
   std::int32_t InMemory();
   std::size_t PendingSpillFiles();
-  std::int32_t maxInMemory() const { return m_maxInMemory; }
-  std::int32_t keepInMemory() const { return m_keepInMemory; }
+  std::int32_t MaxInMemory() const { return m_maxInMemory; }
+  std::int32_t KeepInMemory() const { return m_keepInMemory; }
 
 private:
   struct SpillFile {

@@ -118,9 +118,9 @@ int HttpSession::Connect(const char* address, ConnectStepSink* sink, int row, in
   const ConnectOutcome outcome = m_socket.ConnectWithin(m_address, port, m_timeouts.connectMs);
   ShowStep(sink, row, "select end");
   switch (outcome) {
-    case ConnectOutcome::kConnected: m_connected = 1; return 1;
-    case ConnectOutcome::kNotMade: return 0;
-    case ConnectOutcome::kModeSwitchFailed: break;
+    case ConnectOutcome::Connected: m_connected = 1; return 1;
+    case ConnectOutcome::NotMade: return 0;
+    case ConnectOutcome::ModeSwitchFailed: break;
   }
   return -1;
 }

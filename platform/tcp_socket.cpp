@@ -89,18 +89,18 @@ ConnectOutcome TcpSocket::ConnectWithin(const char* dottedAddress, int port, int
   target.sin_family = AF_INET;
   target.sin_port = htons(static_cast<std::uint16_t>(port));
   if (dottedAddress == nullptr || inet_pton(AF_INET, dottedAddress, &target.sin_addr) != 1) {
-    return ConnectOutcome::kNotMade;
+    return ConnectOutcome::NotMade;
   }
   if (m_descriptor == kNoSocket || !SetNonBlocking(m_descriptor, true)) {
-    return ConnectOutcome::kModeSwitchFailed;
+    return ConnectOutcome::ModeSwitchFailed;
   }
   if (connect(m_descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     // EINTR leaves the attempt running in the background, like EINPROGRESS.
-    if (errno != EINPROGRESS && errno != EINTR) return ConnectOutcome::kNotMade;
-    if (!AwaitConnect(m_descriptor, timeoutMs)) return ConnectOutcome::kNotMade;
+    if (errno != EINPROGRESS && errno != EINTR) return ConnectOutcome::NotMade;
+    if (!AwaitConnect(m_descriptor, timeoutMs)) return ConnectOutcome::NotMade;
   }
-  if (!SetNonBlocking(m_descriptor, false)) return ConnectOutcome::kModeSwitchFailed;
-  return ConnectOutcome::kConnected;
+  if (!SetNonBlocking(m_descriptor, false)) return ConnectOutcome::ModeSwitchFailed;
+  return ConnectOutcome::Connected;
 }
 
 bool TcpSocket::SetTimeLimit(int milliseconds, bool sending) {

@@ -14,9 +14,9 @@ inline constexpr int kNoSocket = -1;
 
 // How a bounded connect ended.
 enum class ConnectOutcome {
-  kConnected,         // the connection is made; the socket is blocking again
-  kNotMade,           // time limit ran out, or the attempt failed (refused, unreachable)
-  kModeSwitchFailed,  // the socket could not be switched to or from non-blocking mode
+  Connected,         // the connection is made; the socket is blocking again
+  NotMade,           // time limit ran out, or the attempt failed (refused, unreachable)
+  ModeSwitchFailed,  // the socket could not be switched to or from non-blocking mode
 };
 
 // Owns one socket descriptor and closes it when destroyed. Movable, not copyable.
@@ -44,8 +44,8 @@ public:
 
   // Connects to `dottedAddress` (IPv4 dotted text) and `port`, waiting at most `timeoutMs`
   // milliseconds. A refused or failed attempt is told from a made one by the pending socket
-  // error and reported as kNotMade without waiting out the limit. An address that is not
-  // dotted IPv4 text gives kNotMade.
+  // error and reported as NotMade without waiting out the limit. An address that is not
+  // dotted IPv4 text gives NotMade.
   ConnectOutcome ConnectWithin(const char* dottedAddress, int port, int timeoutMs);
 
   // SO_SNDTIMEO (sending) or SO_RCVTIMEO to `milliseconds`; false when the system refuses.

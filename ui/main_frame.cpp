@@ -350,7 +350,7 @@ void CMainFrame::BlankPanesIfShownTaskWent() {
   // Deleting the selected item may have selected another task, which the panes show now.
   if (!m_shownTask) return;
   for (const quarry::TaskList* list :
-       {&m_control->unfinishedTasks(), &m_control->finishedTasks()}) {
+       {&m_control->UnfinishedTasks(), &m_control->FinishedTasks()}) {
     for (const auto& task : *list) {
       if (task.get() == m_shownTask) return;
     }

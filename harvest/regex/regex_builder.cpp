@@ -61,9 +61,9 @@ private:
   }
   RegexElement* Empty() { return m_program.Stock(0); }
   RegexElement* StockFor(int leftSlot, int flags) {
-    return m_program.Stock((flags & FLAG_RIGHT_TO_LEFT) ? leftSlot + 8 : leftSlot);
+    return m_program.Stock((flags & kFlagRightToLeft) ? leftSlot + 8 : leftSlot);
   }
-  static bool RightToLeft(int flags) { return (flags & FLAG_RIGHT_TO_LEFT) != 0; }
+  static bool RightToLeft(int flags) { return (flags & kFlagRightToLeft) != 0; }
 
   // Reads token characters up to `terminator` (or the end) and advances past the terminator.
   std::string ReadName(int terminator) {
@@ -258,12 +258,12 @@ RegexElement* RegexBuilder::Simple(int& flags) {
   }
   if (run.empty()) return Empty();
   return m_program.Make<StringElement>(std::move(run), RightToLeft(flags),
-                                       (flags & FLAG_IGNORE_CASE) != 0);
+                                       (flags & kFlagIgnoreCase) != 0);
 }
 
 RegexElement* RegexBuilder::Boundary(int flags) {
   Advance();
-  const bool multiLine = (flags & FLAG_MULTI_LINE) != 0;
+  const bool multiLine = (flags & kFlagMultiLine) != 0;
   switch (m_scanner.Previous().m_char) {
     case '^':
       return m_program.Make<BoundaryElement>(
@@ -276,7 +276,7 @@ RegexElement* RegexBuilder::Boundary(int flags) {
     case 'b': return m_program.Make<BoundaryElement>(BoundaryKind::WordBoundary, true);
     case 'B': return m_program.Make<BoundaryElement>(BoundaryKind::WordBoundary, false);
     default:  // G
-      if (flags & FLAG_SEARCH_START) return m_program.Make<SearchStartElement>();
+      if (flags & kFlagSearchStart) return m_program.Make<SearchStartElement>();
       return Empty();
   }
 }
@@ -284,7 +284,7 @@ RegexElement* RegexBuilder::Boundary(int flags) {
 RegexElement* RegexBuilder::Charset(int flags) {
   Advance();
   switch (m_scanner.Previous().m_char) {
-    case '.': return StockFor((flags & FLAG_DOT_ALL) ? 1 : 2, flags);
+    case '.': return StockFor((flags & kFlagDotAll) ? 1 : 2, flags);
     case 'd': return StockFor(7, flags);
     case 'D': return StockFor(8, flags);
     case 'w': return StockFor(3, flags);
@@ -378,7 +378,7 @@ RegexElement* RegexBuilder::Backref(int flags) {
     }
   }
   auto* backref = m_program.Make<BackrefElement>(byName ? -3 : number, RightToLeft(flags),
-                                                 (flags & FLAG_IGNORE_CASE) != 0);
+                                                 (flags & kFlagIgnoreCase) != 0);
   if (byName) {
     backref->m_name = std::move(name);
     m_program.m_pendingBackrefs.push_back(backref);
@@ -427,7 +427,7 @@ RegexElement* RegexBuilder::Group(int& flags) {
   const int next = m_scanner.Next().m_char;
   if (ch == '!' || ch == '=') {
     Advance();
-    RegexElement* body = Alternative(flags & ~FLAG_RIGHT_TO_LEFT);
+    RegexElement* body = Alternative(flags & ~kFlagRightToLeft);
     Advance();
     return m_program.Make<AssertElement>(body, ch == '=');
   }
@@ -435,7 +435,7 @@ RegexElement* RegexBuilder::Group(int& flags) {
     Advance();
     Advance();
     // The look-behind matches backwards from the current position.
-    RegexElement* body = Alternative(flags | FLAG_RIGHT_TO_LEFT);
+    RegexElement* body = Alternative(flags | kFlagRightToLeft);
     Advance();
     return m_program.Make<AssertElement>(body, next == '=');
   }
@@ -472,13 +472,13 @@ RegexElement* RegexBuilder::OptionSetting(int& flags) {
     switch (Current().m_char) {
       case '-': clear = true; break;
       case 'i':
-      case 'I': bit = FLAG_IGNORE_CASE; break;
+      case 'I': bit = kFlagIgnoreCase; break;
       case 'm':
-      case 'M': bit = FLAG_MULTI_LINE; break;
+      case 'M': bit = kFlagMultiLine; break;
       case 's':
-      case 'S': bit = FLAG_DOT_ALL; break;
+      case 'S': bit = kFlagDotAll; break;
       case 'g':
-      case 'G': bit = FLAG_SEARCH_START; break;
+      case 'G': bit = kFlagSearchStart; break;
       default: break;
     }
     changed = clear ? (changed & ~bit) : (changed | bit);

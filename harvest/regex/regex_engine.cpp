@@ -170,7 +170,7 @@ MatchResult RegexEngine::Match(const char* subject, int length, int start,
   if (root == nullptr || subject == nullptr || length < 0 || start > length) return {};
   MatchContext local;
   MatchContext& ctx = context != nullptr ? *context : local;
-  const bool rightToLeft = (m_flags & FLAG_RIGHT_TO_LEFT) != 0;
+  const bool rightToLeft = (m_flags & kFlagRightToLeft) != 0;
   ctx.m_subject = reinterpret_cast<const unsigned char*>(subject);
   ctx.m_length = length;
   int position = start >= 0 ? start : (rightToLeft ? length : 0);

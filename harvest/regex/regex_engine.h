@@ -16,12 +16,12 @@
 namespace quarry {
 
 // Compile flags, combinable.
-inline constexpr int FLAG_DOT_ALL = 0x01;        // the dot also matches LF
-inline constexpr int FLAG_MULTI_LINE = 0x02;     // ^ and $ also match at line breaks
-inline constexpr int FLAG_SEARCH_START = 0x04;   // \G is honoured (else it matches anywhere)
-inline constexpr int FLAG_IGNORE_CASE = 0x08;    // literals and back-references ignore case
-inline constexpr int FLAG_RIGHT_TO_LEFT = 0x10;  // the whole pattern matches right to left
-inline constexpr int FLAG_EXTENDED = 0x20;       // pattern white space and # comments ignored
+inline constexpr int kFlagDotAll = 0x01;       // the dot also matches LF
+inline constexpr int kFlagMultiLine = 0x02;    // ^ and $ also match at line breaks
+inline constexpr int kFlagSearchStart = 0x04;  // \G is honoured (else it matches anywhere)
+inline constexpr int kFlagIgnoreCase = 0x08;   // literals and back-references ignore case
+inline constexpr int kFlagRightToLeft = 0x10;  // the whole pattern matches right to left
+inline constexpr int kFlagExtended = 0x20;     // pattern white space and # comments ignored
 
 class RegexElement;
 struct RegexProgram;

@@ -35,7 +35,7 @@ PatternToken MakeToken(int ch, bool meta, int position, int length) {
 RegexScanner::RegexScanner(const char* pattern, int length, int flags)
     : m_pattern(pattern),
       m_length(length < 0 ? 0 : length),
-      m_extended((flags & FLAG_EXTENDED) != 0) {
+      m_extended((flags & kFlagExtended) != 0) {
   m_previous = m_current = m_next = m_nextButOne = MakeToken(kEndMarkerChar, true, 0, 0);
 }
 

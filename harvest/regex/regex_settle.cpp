@@ -449,7 +449,7 @@ void SettlePattern(RegexProgram& program) {
     }
   }
 
-  if ((program.m_flags & FLAG_RIGHT_TO_LEFT) == 0 && program.m_root != nullptr) {
+  if ((program.m_flags & kFlagRightToLeft) == 0 && program.m_root != nullptr) {
     program.m_prefix = PrefixOf(program.m_root).m_text;
     const FirstBytes first = First(program.m_root);
     program.m_firstBytesKnown = !first.m_unknown && !first.m_nullable;
@@ -459,7 +459,7 @@ void SettlePattern(RegexProgram& program) {
   if (program.m_root != nullptr && MemoIsSound(program)) {
     MemoSlots(program).Visit(program.m_root, true);
   }
-  if ((program.m_flags & FLAG_RIGHT_TO_LEFT) == 0 && program.m_root != nullptr) {
+  if ((program.m_flags & kFlagRightToLeft) == 0 && program.m_root != nullptr) {
     SetBranchStarts(program);
   }
 }

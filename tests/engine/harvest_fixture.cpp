@@ -144,17 +144,17 @@ bool RecordingInfoView::HasLine(const std::string& text) {
   return false;
 }
 
-int RecordingInfoView::resets() {
+int RecordingInfoView::Resets() {
   std::lock_guard<std::mutex> guard(m_lock);
   return m_resets;
 }
 
-int RecordingInfoView::pages() {
+int RecordingInfoView::Pages() {
   std::lock_guard<std::mutex> guard(m_lock);
   return m_pages;
 }
 
-int RecordingInfoView::shown() {
+int RecordingInfoView::Shown() {
   std::lock_guard<std::mutex> guard(m_lock);
   return m_shown;
 }

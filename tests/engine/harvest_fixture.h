@@ -31,8 +31,8 @@ public:
   SearchServiceProcess& operator=(const SearchServiceProcess&) = delete;
   // Starts it with `options` (e.g. "--results", "30"); false when it did not report a port.
   bool Start(const std::vector<std::string>& options);
-  int port() const { return m_port; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+  int Port() const { return m_port; }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
   static std::string ScriptPath();
 
 private:
@@ -57,9 +57,9 @@ public:
   std::vector<std::pair<int, std::string>> Lines();
   std::vector<std::string> LinesOf(int thread);
   bool HasLine(const std::string& text);
-  int resets();
-  int pages();
-  int shown();
+  int Resets();
+  int Pages();
+  int Shown();
   // Called with every line, under the view's own lock (tests use it to act at a given line).
   std::function<void(int, const std::string&)> onLine;
 
@@ -127,8 +127,8 @@ class SilentListener {
 public:
   SilentListener();
   ~SilentListener();
-  int port() const { return m_port; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+  int Port() const { return m_port; }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
 
 private:
   int m_fd = -1;

@@ -14,11 +14,11 @@ TEST(SearchHostsTest, DefaultsAreTheRealHosts) {
   EXPECT_EQ(hosts.webSearchBase, "http://www.baidu.com/s?");
   EXPECT_EQ(hosts.imageSearchBase,
             "http://image.baidu.com/i?tn=baiduimage&ct=201326592&cl=2&lm=-1&pv=&z=3&word=");
-  EXPECT_EQ(hosts.ImageLinkPattern,
+  EXPECT_EQ(hosts.imageLinkPattern,
             "http://image.baidu.com/i\\?z=0&cl=2&ct=\\d+&sn=&lm=-1&cm=1&sc=0&bu=&rn=21"
             "&tn=baiduimage&word=[^\\s]*&pn=\\d+|http://[^\\s]*.jpg|http://[^\\s]*.gif"
             "|http://[^\\s]*.bmp");
-  EXPECT_EQ(hosts.ImageLinkPattern.size(), 158u);
+  EXPECT_EQ(hosts.imageLinkPattern.size(), 158u);
 }
 
 TEST(SearchHostsTest, ConfiguredHostsMayCarryAPort) {
@@ -26,7 +26,7 @@ TEST(SearchHostsTest, ConfiguredHostsMayCarryAPort) {
   ASSERT_TRUE(MakeSearchHosts("127.0.0.1:8080", "localhost:9", &hosts, nullptr));
   EXPECT_EQ(hosts.webSearchBase, "http://127.0.0.1:8080/s?");
   EXPECT_EQ(hosts.imageSearchBase.rfind("http://localhost:9/i?tn=baiduimage&", 0), 0u);
-  EXPECT_EQ(hosts.ImageLinkPattern.rfind("http://localhost:9/i\\?z=0&", 0), 0u);
+  EXPECT_EQ(hosts.imageLinkPattern.rfind("http://localhost:9/i\\?z=0&", 0), 0u);
 }
 
 TEST(SearchHostsTest, RefusesWhatCannotBeAHost) {

@@ -47,8 +47,8 @@ public:
 class TaskControlTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::filesystem::create_directories(m_home.path() + "sys");
-    std::filesystem::create_directories(m_home.path() + "DownData");
+    std::filesystem::create_directories(m_home.Path() + "sys");
+    std::filesystem::create_directories(m_home.Path() + "DownData");
   }
   void TearDown() override {
     if (m_control) m_control->Shutdown();
@@ -57,7 +57,7 @@ protected:
   // Task control whose web-search host is `host`.
   TaskControl& Control(const std::string& host, int figureSaveMs = kFigureSaveMs) {
     TaskControlOptions options;
-    options.home = m_home.path();
+    options.home = m_home.Path();
     std::string error;
     EXPECT_TRUE(MakeSearchHosts(host, host, &options.hosts, &error)) << error;
     options.timing = RunnerTiming{5, 10, 5, 5};
@@ -79,7 +79,7 @@ protected:
                                 const std::string& downloadFolder = "") {
     NewTaskValues values;
     values.keyword = keyword;
-    values.folder = downloadFolder.empty() ? m_home.path() + "DownData/" : downloadFolder;
+    values.folder = downloadFolder.empty() ? m_home.Path() + "DownData/" : downloadFolder;
     values.kind = FileKind::Pdf;
     values.threadCount = 1;
     values.pageCount = pages;
@@ -109,8 +109,8 @@ protected:
     return list;
   }
 
-  std::string FinishedFile() { return FinishedTaskPath(m_home.path()); }
-  std::string UnfinishedFile() { return UnfinishedTaskPath(m_home.path()); }
+  std::string FinishedFile() { return FinishedTaskPath(m_home.Path()); }
+  std::string UnfinishedFile() { return UnfinishedTaskPath(m_home.Path()); }
 
   // "keyword:state" of every record of a task file, in file order.
   std::vector<std::string> Saved(const std::string& path) {
@@ -134,7 +134,7 @@ protected:
 
 TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host());
+  TaskControl& control = Control(silent.Host());
   auto owned = NewTask("first", 500);
   Task* first = owned.get();
   ASSERT_TRUE(control.AddTask(std::move(owned)));
@@ -142,7 +142,7 @@ TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) 
   EXPECT_EQ(first->record.state, TaskState::Running);
   EXPECT_NE(first->runner, nullptr);
   EXPECT_EQ(RootOf(first), TaskRoot::Running);
-  EXPECT_EQ(control.runningCount(), 1);
+  EXPECT_EQ(control.RunningCount(), 1);
 
   auto waitingOwned = NewTask("second");
   Task* second = waitingOwned.get();
@@ -168,9 +168,9 @@ TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) 
   ASSERT_TRUE(HandleEnd());
   EXPECT_EQ(RootOf(first), TaskRoot::Finished);
   EXPECT_EQ(first->runner, nullptr);
-  EXPECT_EQ(control.runningCount(), 0);
-  ASSERT_EQ(control.finishedTasks().size(), 1u);
-  EXPECT_EQ(control.finishedTasks()[0].get(), first);
+  EXPECT_EQ(control.RunningCount(), 0);
+  ASSERT_EQ(control.FinishedTasks().size(), 1u);
+  EXPECT_EQ(control.FinishedTasks()[0].get(), first);
   TaskList saved = LoadFile(FinishedFile());
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(FieldText(saved[0]->record.keyword), "first");
@@ -185,7 +185,7 @@ TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) 
   control.StopAll();
   EXPECT_EQ(second->record.state, TaskState::Ended);
   ASSERT_TRUE(HandleEnd());
-  EXPECT_EQ(control.finishedTasks().size(), 2u);
+  EXPECT_EQ(control.FinishedTasks().size(), 2u);
   EXPECT_EQ(LoadFile(FinishedFile()).size(), 2u);
 }
 
@@ -197,7 +197,7 @@ TEST_F(TaskControlTest, AddingWithoutStartingWaitsEvenWhenNoneRuns) {
   EXPECT_EQ(later->record.state, TaskState::Waiting);
   EXPECT_EQ(later->runner, nullptr);
   EXPECT_EQ(RootOf(later), TaskRoot::Waiting);
-  EXPECT_EQ(control.runningCount(), 0);
+  EXPECT_EQ(control.RunningCount(), 0);
   EXPECT_TRUE(control.CanRunSelected(later));
   // Started at once, the next one runs while the first still waits.
   auto nowOwned = NewTask("now");
@@ -218,16 +218,16 @@ TEST_F(TaskControlTest, ATaskThatRunsDryEndsByItself) {
   ASSERT_TRUE(HandleEnd());
   EXPECT_EQ(task->record.state, TaskState::Ended);
   EXPECT_EQ(RootOf(task), TaskRoot::Finished);
-  EXPECT_TRUE(control.unfinishedTasks().empty());
+  EXPECT_TRUE(control.UnfinishedTasks().empty());
   EXPECT_EQ(LoadFile(FinishedFile()).size(), 1u);
   // A repeated report of the same end changes nothing.
   control.OnTaskFinished(&task->record);
-  EXPECT_EQ(control.finishedTasks().size(), 1u);
+  EXPECT_EQ(control.FinishedTasks().size(), 1u);
 }
 
 TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host());
+  TaskControl& control = Control(silent.Host());
   auto a = NewTask("running", 500);
   auto b = NewTask("waiting");
   auto c = NewTask("done");
@@ -243,17 +243,17 @@ TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
 
   // A waiting task goes; only unfinished.tsk is rewritten.
   EXPECT_TRUE(control.DeleteSelected(waiting));
-  EXPECT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.UnfinishedTasks().size(), 1u);
   EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
   EXPECT_EQ(Saved(UnfinishedFile()), std::vector<std::string>{"running:1"});
   // A running task stays.
   EXPECT_FALSE(control.DeleteSelected(running));
-  EXPECT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.UnfinishedTasks().size(), 1u);
   EXPECT_EQ(RootOf(running), TaskRoot::Running);
   // A finished task goes and finished.tsk is rewritten (removed, being empty).
   ASSERT_TRUE(control.DeleteSelected(done));
-  EXPECT_TRUE(control.finishedTasks().empty());
+  EXPECT_TRUE(control.FinishedTasks().empty());
   EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
   EXPECT_TRUE(control.DeleteSelected(nullptr));  // a root: nothing
@@ -261,7 +261,7 @@ TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
 
 TEST_F(TaskControlTest, TheTaskFilesFollowEveryChange) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host(), 0);
+  TaskControl& control = Control(silent.Host(), 0);
   using States = std::vector<std::string>;
   auto firstOwned = NewTask("first", 500);
   Task* first = firstOwned.get();
@@ -303,7 +303,7 @@ TEST_F(TaskControlTest, TheTaskFilesFollowEveryChange) {
 TEST_F(TaskControlTest, ARunningTasksCountersReachItsFileWhileItRuns) {
   SearchServiceProcess service;
   ASSERT_TRUE(service.Start({"--results", "300"}));
-  TaskControl& control = Control(service.host(), 0);
+  TaskControl& control = Control(service.Host(), 0);
   control.AddTask(NewTask("counted", 30));
   int pagesOnDisk = 0;
   ASSERT_TRUE(testing::WaitFor(
@@ -316,13 +316,13 @@ TEST_F(TaskControlTest, ARunningTasksCountersReachItsFileWhileItRuns) {
       20s));
   control.StopAll();
   ASSERT_TRUE(HandleEnd());
-  ASSERT_EQ(control.finishedTasks().size(), 1u);
-  EXPECT_GE(control.finishedTasks()[0]->record.pagesFetched, pagesOnDisk);
+  ASSERT_EQ(control.FinishedTasks().size(), 1u);
+  EXPECT_GE(control.FinishedTasks()[0]->record.pagesFetched, pagesOnDisk);
 }
 
 TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host());
+  TaskControl& control = Control(silent.Host());
   auto finishedOwned = NewTask("done");
   Task* done = finishedOwned.get();
   control.AddTask(std::move(finishedOwned));
@@ -334,22 +334,22 @@ TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
   control.AddTask(std::move(runningOwned));
   control.AddTask(NewTask("w1"));
   control.AddTask(NewTask("w2"));
-  control.SelectTask(control.unfinishedTasks()[1].get());
+  control.SelectTask(control.UnfinishedTasks()[1].get());
 
   control.DeleteAll();
-  ASSERT_EQ(control.unfinishedTasks().size(), 1u);
-  EXPECT_EQ(control.unfinishedTasks()[0].get(), running);
+  ASSERT_EQ(control.UnfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.UnfinishedTasks()[0].get(), running);
   EXPECT_EQ(RootOf(running), TaskRoot::Running);
   EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
   EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
-  EXPECT_TRUE(control.finishedTasks().empty());
+  EXPECT_TRUE(control.FinishedTasks().empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
-  EXPECT_EQ(control.currentTask(), nullptr);
+  EXPECT_EQ(control.CurrentTask(), nullptr);
 }
 
 TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host());
+  TaskControl& control = Control(silent.Host());
   auto runningOwned = NewTask("running", 500);
   Task* running = runningOwned.get();
   control.AddTask(std::move(runningOwned));
@@ -360,19 +360,19 @@ TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
   std::this_thread::sleep_for(400ms);
   EXPECT_TRUE(m_info.Lines().empty());  // not selected: not a line
   control.SelectTask(running);
-  EXPECT_EQ(control.currentTask(), running);
-  EXPECT_EQ(m_info.resets(), 1);
-  EXPECT_EQ(m_info.pages(), 1);
+  EXPECT_EQ(control.CurrentTask(), running);
+  EXPECT_EQ(m_info.Resets(), 1);
+  EXPECT_EQ(m_info.Pages(), 1);
   ASSERT_TRUE(testing::WaitFor([&] { return !m_info.Lines().empty(); }, 5s));
   EXPECT_EQ(m_result.Shown().back(), FieldText(running->record.folder));
 
   control.SelectTask(waiting);
-  EXPECT_EQ(control.currentTask(), nullptr);
+  EXPECT_EQ(control.CurrentTask(), nullptr);
   const std::size_t seen = m_info.Lines().size();
   std::this_thread::sleep_for(700ms);
   EXPECT_EQ(m_info.Lines().size(), seen);  // the running task writes no more lines
-  EXPECT_EQ(m_info.resets(), 2);
-  EXPECT_EQ(m_info.pages(), 0);
+  EXPECT_EQ(m_info.Resets(), 2);
+  EXPECT_EQ(m_info.Pages(), 0);
 }
 
 // A result view that lists the task's rows when shown and adds the files it is told of, as the
@@ -448,33 +448,33 @@ TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
   EXPECT_TRUE(control.CanRunAll());
   control.RunAll();
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(HandleEnd()) << i;
-  EXPECT_TRUE(control.unfinishedTasks().empty());
-  ASSERT_EQ(control.finishedTasks().size(), 3u);
-  EXPECT_EQ(control.finishedTasks()[0].get(), first);
-  EXPECT_EQ(FieldText(control.finishedTasks()[2]->record.keyword), "three");
-  EXPECT_FALSE(control.runAllActive());
+  EXPECT_TRUE(control.UnfinishedTasks().empty());
+  ASSERT_EQ(control.FinishedTasks().size(), 3u);
+  EXPECT_EQ(control.FinishedTasks()[0].get(), first);
+  EXPECT_EQ(FieldText(control.FinishedTasks()[2]->record.keyword), "three");
+  EXPECT_FALSE(control.RunAllActive());
   EXPECT_FALSE(control.CanRunAll());
 }
 
 TEST_F(TaskControlTest, StoppingATaskEndsRunAll) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host());
+  TaskControl& control = Control(silent.Host());
   auto firstOwned = NewTask("one", 500);
   Task* first = firstOwned.get();
   control.AddTask(std::move(firstOwned));
   control.AddTask(NewTask("two", 500));
   control.RunAll();
-  EXPECT_TRUE(control.runAllActive());
+  EXPECT_TRUE(control.RunAllActive());
   control.StopSelected(first);
   ASSERT_TRUE(HandleEnd());
-  EXPECT_FALSE(control.runAllActive());
-  EXPECT_EQ(control.runningCount(), 0);
-  EXPECT_EQ(control.unfinishedTasks()[0]->record.state, TaskState::Waiting);
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_EQ(control.RunningCount(), 0);
+  EXPECT_EQ(control.UnfinishedTasks()[0]->record.state, TaskState::Waiting);
 }
 
 TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
   TaskControl& control = Control(kRefusedHost);
-  const std::string missing = m_home.path() + "missing/";
+  const std::string missing = m_home.Path() + "missing/";
   auto badOwned = NewTask("bad", 1, missing);
   Task* bad = badOwned.get();
   control.AddTask(std::move(badOwned));
@@ -490,7 +490,7 @@ TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
         << problems[0];
   };
   expectNotStarted("added");
-  EXPECT_EQ(control.runningCount(), 0);
+  EXPECT_EQ(control.RunningCount(), 0);
   EXPECT_EQ(Saved(UnfinishedFile()), std::vector<std::string>{"bad:0"});
   EXPECT_FALSE(control.RunSelected(bad));
   expectNotStarted("run");
@@ -506,9 +506,9 @@ TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
   expectNotStarted("run all");
   EXPECT_EQ(two->record.state, TaskState::Running);
   ASSERT_TRUE(HandleEnd());
-  EXPECT_FALSE(control.runAllActive());
+  EXPECT_FALSE(control.RunAllActive());
   EXPECT_TRUE(control.TakeProblems().empty());  // passed over once, not again at the end
-  EXPECT_EQ(control.unfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.UnfinishedTasks().size(), 1u);
 
   // Once its folder can be made, it runs.
   std::filesystem::create_directory(missing);
@@ -525,7 +525,7 @@ TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
   disk.writeBudget = 4096;  // the folder check only
   disk.writeError = ENOSPC;
   m_disk = &disk;
-  TaskControl& control = Control(service.host());
+  TaskControl& control = Control(service.Host());
   auto firstOwned = NewTask("full", 5);
   Task* first = firstOwned.get();
   control.AddTask(std::move(firstOwned));
@@ -539,14 +539,14 @@ TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
   const std::vector<std::string> problems = control.TakeProblems();
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_EQ(problems[0], "任务“full”已停止：" + first->lastRun.fault + "。");
-  EXPECT_FALSE(control.runAllActive());
-  EXPECT_EQ(control.runningCount(), 0);
-  EXPECT_EQ(control.unfinishedTasks()[0]->record.state, TaskState::Waiting);
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_EQ(control.RunningCount(), 0);
+  EXPECT_EQ(control.UnfinishedTasks()[0]->record.state, TaskState::Waiting);
 }
 
 TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
   SilentListener silent;
-  TaskControl& control = Control(silent.host());
+  TaskControl& control = Control(silent.Host());
   auto runningOwned = NewTask("running", 500);
   Task* running = runningOwned.get();
   control.AddTask(std::move(runningOwned));
@@ -584,13 +584,13 @@ TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
     list.push_back(NewTask("cut off"));
     list.back()->record.state = TaskState::Running;
     list.push_back(NewTask("other"));
-    ASSERT_TRUE(SaveUnfinished(m_home.path(), list));
+    ASSERT_TRUE(SaveUnfinished(m_home.Path(), list));
   }
   TaskControl& control = Control(kRefusedHost);
   control.LoadTaskFiles();
-  ASSERT_EQ(control.unfinishedTasks().size(), 2u);
-  Task* paused = control.unfinishedTasks()[0].get();
-  Task* other = control.unfinishedTasks()[1].get();
+  ASSERT_EQ(control.UnfinishedTasks().size(), 2u);
+  Task* paused = control.UnfinishedTasks()[0].get();
+  Task* other = control.UnfinishedTasks()[1].get();
   EXPECT_EQ(paused->record.state, TaskState::Paused);
   EXPECT_EQ(RootOf(paused), TaskRoot::Running);
   EXPECT_TRUE(control.CanRunSelected(paused));
@@ -598,8 +598,8 @@ TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
   m_tree.onDelete = [&](TreeItemId) { control.SelectTask(other); };
   EXPECT_TRUE(control.DeleteSelected(paused));
   m_tree.onDelete = nullptr;
-  ASSERT_EQ(control.unfinishedTasks().size(), 1u);
-  EXPECT_EQ(control.unfinishedTasks()[0].get(), other);
+  ASSERT_EQ(control.UnfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.UnfinishedTasks()[0].get(), other);
   EXPECT_TRUE(m_tree.Children(TaskRoot::Running).empty());
   control.Shutdown();
   EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);

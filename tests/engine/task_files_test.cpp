@@ -115,8 +115,8 @@ std::vector<std::string> Keywords(const TaskList& list) {
 class TaskFilesTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(m_folder.path().empty());
-    m_home = m_folder.path();
+    ASSERT_FALSE(m_folder.Path().empty());
+    m_home = m_folder.Path();
     fs::create_directory(m_home + "sys");
   }
 

@@ -37,8 +37,8 @@ public:
 class TaskRunnerInitTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(m_folder.path().empty());
-    m_dir = m_folder.path();
+    ASSERT_FALSE(m_folder.Path().empty());
+    m_dir = m_folder.Path();
   }
 
   SearchTask MakeTask(FileKind kind, const std::string& keyword, int pages, int threads = 3) {
@@ -60,7 +60,7 @@ protected:
     const SearchHosts hosts = ProgramSearchHosts();
     const std::string& base =
         task.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
-    runner.Init(&task, base.c_str(), hosts.ImageLinkPattern.c_str());
+    runner.Init(&task, base.c_str(), hosts.imageLinkPattern.c_str());
     std::vector<TakenUrl> queued;
     TakenUrl taken{};
     while (runner.Queue().Take(&taken)) queued.push_back(taken);
@@ -180,7 +180,7 @@ TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
   Seed(runner, task);
   EXPECT_EQ(runner.Task(), &task);
   EXPECT_EQ(std::string(runner.Folder()), m_dir + "cats/");
-  EXPECT_EQ(std::string(runner.LinkPattern()), ProgramSearchHosts().ImageLinkPattern);
+  EXPECT_EQ(std::string(runner.LinkPattern()), ProgramSearchHosts().imageLinkPattern);
   EXPECT_EQ(runner.ThreadCount(), 6);
   EXPECT_EQ(runner.MinFileKb(), 2);
   EXPECT_TRUE(runner.IsStopped());                          // Init does not start anything

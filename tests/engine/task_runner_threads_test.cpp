@@ -61,7 +61,7 @@ public:
   RunnerRig(FileKind kind, const std::string& keyword, int threads, int pages,
             const std::string& base, const std::string& pattern, std::string homePath = "",
             FileIo* disk = nullptr) {
-    if (homePath.empty()) homePath = home.path();
+    if (homePath.empty()) homePath = home.Path();
     std::filesystem::create_directories(homePath + "DownData");
     NewTaskValues values;
     values.keyword = keyword;
@@ -81,7 +81,7 @@ public:
   }
   ~RunnerRig() { runner.WaitForThreads(30000); }
 
-  std::string folder() const { return FieldText(task.folder); }
+  std::string Folder() const { return FieldText(task.folder); }
 
   // Starts the runner and waits for the report of its end.
   bool RunToEnd(std::chrono::milliseconds timeout = 60s) {
@@ -107,12 +107,12 @@ protected:
     delete s_service;
     s_service = nullptr;
   }
-  static std::string Host() { return s_service->host(); }
+  static std::string Host() { return s_service->Host(); }
   // A web-search base whose result pages are missing: only the addresses a test queues count.
   static std::string EmptyBase() { return "http://" + Host() + "/none?"; }
   static std::vector<std::string> Listed(const std::string& query) {
     std::string body;
-    EXPECT_EQ(HttpGet(s_service->port(), "/list?" + query, &body), 200);
+    EXPECT_EQ(HttpGet(s_service->Port(), "/list?" + query, &body), 200);
     std::vector<std::string> urls;
     std::size_t start = 0;
     for (std::size_t end; (end = body.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -147,20 +147,20 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
     SCOPED_TRACE(c.kindName);
     const std::string& base =
         c.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
-    RunnerRig rig(c.kind, "abc", c.threads, c.pages, base, hosts.ImageLinkPattern);
+    RunnerRig rig(c.kind, "abc", c.threads, c.pages, base, hosts.imageLinkPattern);
     ASSERT_TRUE(rig.RunToEnd());
 
     std::vector<std::string> expected =
         Listed(std::string("kind=") + c.kindName + "&word=abc&pages=" + std::to_string(c.pages));
     ASSERT_FALSE(expected.empty());
-    std::vector<Record> rows = AllRecords(rig.folder());
+    std::vector<Record> rows = AllRecords(rig.Folder());
     std::vector<std::string> urls;
     for (const Record& row : rows) {
       urls.push_back(row.url);
       std::string served;
-      ASSERT_EQ(HttpGet(s_service->port(), TargetOf(row.url), &served), 200) << row.url;
+      ASSERT_EQ(HttpGet(s_service->Port(), TargetOf(row.url), &served), 200) << row.url;
       EXPECT_EQ(ReadFile(row.fileName), served) << row.fileName;
-      EXPECT_EQ(row.fileName.rfind(rig.folder(), 0), 0u) << row.fileName;
+      EXPECT_EQ(row.fileName.rfind(rig.Folder(), 0), 0u) << row.fileName;
       if (c.kind == FileKind::Image) {
         EXPECT_EQ(row.title, "");
       } else {
@@ -178,7 +178,7 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
     EXPECT_EQ(rig.runner.Pages(), copy.pagesFetched);
     // Every saved file lies in the task folder under "DDHHMMSS-name".
     for (const Record& row : rows) {
-      std::string name = row.fileName.substr(rig.folder().size());
+      std::string name = row.fileName.substr(rig.Folder().size());
       ASSERT_GT(name.size(), 9u);
       EXPECT_EQ(name[8], '-') << name;
       EXPECT_TRUE(std::all_of(name.begin(), name.begin() + 8, ::isdigit)) << name;
@@ -194,9 +194,9 @@ TEST_F(TaskRunnerThreadsTest, ARunAgainFetchesOnlyWhatItsRecordsLack) {
   std::string folder;
   std::vector<std::string> firstUrls;
   {
-    RunnerRig first(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.path());
+    RunnerRig first(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.Path());
     ASSERT_TRUE(first.RunToEnd());
-    folder = first.folder();
+    folder = first.Folder();
     for (const Record& row : AllRecords(folder)) firstUrls.push_back(row.url);
   }
   ASSERT_FALSE(firstUrls.empty());
@@ -206,7 +206,7 @@ TEST_F(TaskRunnerThreadsTest, ARunAgainFetchesOnlyWhatItsRecordsLack) {
   std::ofstream(kept) << "whole";
   ASSERT_TRUE(RecordStore::AddRecord(folder, kept, "http://elsewhere/kept.part", ""));
 
-  RunnerRig again(FileKind::Pdf, "abc", 2, 3, hosts.webSearchBase, "", home.path());
+  RunnerRig again(FileKind::Pdf, "abc", 2, 3, hosts.webSearchBase, "", home.Path());
   EXPECT_FALSE(std::filesystem::exists(folder + "07123456-cut.pdf.part"));
   EXPECT_EQ(ReadFile(kept), "whole");
   ASSERT_TRUE(again.RunToEnd());
@@ -231,7 +231,7 @@ TEST_F(TaskRunnerThreadsTest, ARunAgainFetchesOnlyWhatItsRecordsLack) {
       std::filesystem::remove(entry.path());
   }
   std::ofstream(folder + "db.sqlite") << "no database";
-  RunnerRig unreadable(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.path());
+  RunnerRig unreadable(FileKind::Pdf, "abc", 2, 1, hosts.webSearchBase, "", home.Path());
   EXPECT_FALSE(unreadable.runner.Start());
   EXPECT_NE(unreadable.runner.Fault().find("not a database"), std::string::npos);
 }
@@ -296,14 +296,14 @@ TEST_F(TaskRunnerThreadsTest, AFullDiskStopsTheTaskAndLeavesNoEmptyFile) {
   EXPECT_LE(CountStartingWith(lines, "开始下载文件："), 2 + 3 + 3u);
   // What is on disk is whole and recorded; nothing empty or cut short is left.
   const RunOutcome outcome = rig.runner.Outcome();
-  const std::vector<Record> rows = AllRecords(rig.folder());
-  const std::vector<std::string> files = SavedFiles(rig.folder());
+  const std::vector<Record> rows = AllRecords(rig.Folder());
+  const std::vector<std::string> files = SavedFiles(rig.Folder());
   EXPECT_EQ(files.size(), rows.size());
   EXPECT_EQ(outcome.saved, static_cast<int>(rows.size()));
   EXPECT_EQ(outcome.recorded, outcome.saved);
   for (const Record& row : rows) {
     std::string served;
-    ASSERT_EQ(HttpGet(s_service->port(), TargetOf(row.url), &served), 200);
+    ASSERT_EQ(HttpGet(s_service->Port(), TargetOf(row.url), &served), 200);
     EXPECT_EQ(ReadFile(row.fileName), served);
   }
 }
@@ -330,7 +330,7 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
   EXPECT_LT(IndexOf(lines, "开始下载网页：" + text + " ..."), lines.size());
   EXPECT_LT(IndexOf(lines, "开始解析连接..."), lines.size());
 
-  std::vector<Record> rows = AllRecords(rig.folder());
+  std::vector<Record> rows = AllRecords(rig.Folder());
   std::vector<std::string> fromText = Listed("kind=pdf&word=abc&pages=0");
   ASSERT_EQ(rows.size(), 1 + fromText.size());
   EXPECT_EQ(rows[0].url, long2000);
@@ -365,8 +365,8 @@ TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);
   EXPECT_TRUE(finishedLineBeforeReport);
   EXPECT_EQ(rig.runner.TaskCopy().filesFetched, 1);  // an interrupted file still counts
-  EXPECT_TRUE(AllRecords(rig.folder()).empty());     // but is not recorded
-  for (const auto& entry : std::filesystem::directory_iterator(rig.folder())) {
+  EXPECT_TRUE(AllRecords(rig.Folder()).empty());     // but is not recorded
+  for (const auto& entry : std::filesystem::directory_iterator(rig.Folder())) {
     // Nor kept: neither its final name nor its ".part" stays beside the database.
     EXPECT_EQ(entry.path().filename().string().rfind("db.sqlite", 0), 0u) << entry.path();
   }

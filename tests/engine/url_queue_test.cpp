@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 class UrlQueueTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(m_folder.path().empty());
-    m_dir = m_folder.path();
+    ASSERT_FALSE(m_folder.Path().empty());
+    m_dir = m_folder.Path();
   }
 
   static bool AddTail(UrlQueue& queue, const std::string& url) {
@@ -385,8 +385,8 @@ TEST_F(UrlQueueTest, ConcurrentSeenTestsMarkEachKeyOnce) {
 
 TEST(UrlQueueDefaultsTest, RealLimits) {
   UrlQueue queue;
-  EXPECT_EQ(queue.maxInMemory(), 5000);
-  EXPECT_EQ(queue.keepInMemory(), 200);
+  EXPECT_EQ(queue.MaxInMemory(), 5000);
+  EXPECT_EQ(queue.KeepInMemory(), 200);
 }
 
 }  // namespace

@@ -306,9 +306,9 @@ TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
             data.substr(10000))
       .Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(Download(50000, file), 0);
-  EXPECT_EQ(file, folder.path() + "f.bin");
+  EXPECT_EQ(file, folder.Path() + "f.bin");
   EXPECT_EQ(ReadFile(file), data);
   server.Stop();
   EXPECT_EQ(server.Received(0).find("Range:"), std::string::npos);
@@ -342,7 +342,7 @@ TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
       .Send(Head("200 OK", "Content-Length: 50000\r\n") + data)
       .Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(Download(50000, file), 0);
   EXPECT_EQ(ReadFile(file), data);
 }
@@ -356,7 +356,7 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
       .Send(Head("206 Partial Content", "") + data.substr(1000))
       .Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(Download(5000, file), 0);
   EXPECT_EQ(ReadFile(file), data);
   server.Stop();
@@ -375,9 +375,9 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
       .Send(Head("206 Partial Content", "") + data.substr(200, 100))
       .Close();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(Download(1000, file), -1);
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));  // neither f.bin nor f.bin.part
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));  // neither f.bin nor f.bin.part
   server.Stop();
   EXPECT_EQ(server.Accepted(), 3u);
   EXPECT_NE(server.Received(2).find("Range: bytes=200-\r\n"), std::string::npos);
@@ -385,7 +385,7 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
 
 TEST_F(FileDownloadTest, ZeroTotalMakesAnEmptyFileWithoutConnecting) {
   ASSERT_TRUE(server.Start());
-  std::string file = folder.path() + "empty.doc";
+  std::string file = folder.Path() + "empty.doc";
   EXPECT_EQ(Download(0, file), 0);
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(std::filesystem::file_size(file), 0u);
@@ -410,7 +410,7 @@ TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
       .Send(data.substr(1023))
       .Hold();
   ASSERT_TRUE(server.Start());
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(Download(1024, file), 0);
   const std::vector<std::string> expected = {file,
                                              "连接服务器......",
@@ -429,11 +429,11 @@ TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
   context.stopWhen = [](const std::string& line) { return line.rfind("下载速度", 0) == 0; };
   HttpTimeouts slow = kFastTimeouts;
   slow.bodyMs = 5000;
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(Download(1000000, file, slow), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
   EXPECT_EQ(server.Accepted(), 1u);
 }
 
@@ -442,7 +442,7 @@ TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
     server.Connection().ReadRequest().Send(Head("200 OK", "") + "new").Close();
   }
   ASSERT_TRUE(server.Start());
-  const std::string base = folder.path();
+  const std::string base = folder.Path();
   std::ofstream(base + "a.doc") << "old";
   std::ofstream(base + "a(1).doc.part") << "busy";  // another download of the same name
   bool partOnly = false;
@@ -481,7 +481,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   auto failedLine = [](const std::string& path, int error) {
     return "文件写入失败：" + path + "（" + std::strerror(error) + "）...";
   };
-  std::string missing = folder.path() + "no/such/folder/a.doc";
+  std::string missing = folder.Path() + "no/such/folder/a.doc";
   EXPECT_EQ(Download(100, missing), kFileNotWritten);
   EXPECT_EQ(context.lines, (std::vector<std::string>{missing, failedLine(missing, ENOENT)}));
 
@@ -490,7 +490,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   context.lines.clear();
   context.disk.writeBudget = 4096;
   context.disk.writeError = ENOSPC;
-  std::string full = folder.path() + "full.bin";
+  std::string full = folder.Path() + "full.bin";
   EXPECT_EQ(Download(8000, full), kFileNotWritten);
   EXPECT_EQ(context.lines.back(), failedLine(full, ENOSPC));
   context.disk.writeError = 0;
@@ -498,7 +498,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   // No permission to create a file (injected: root would be allowed).
   context.lines.clear();
   context.disk.openError = EACCES;
-  std::string denied = folder.path() + "denied.bin";
+  std::string denied = folder.Path() + "denied.bin";
   EXPECT_EQ(Download(8000, denied), kFileNotWritten);
   EXPECT_EQ(context.lines.back(), failedLine(denied, EACCES));
   context.disk.openError = 0;
@@ -510,24 +510,24 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   rlimit small = saved;
   small.rlim_cur = 2000;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string file = folder.path() + "big.bin";
+  std::string file = folder.Path() + "big.bin";
   int result = Download(8000, file);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(result, kFileNotWritten);
   EXPECT_EQ(context.fileErrors, (std::vector<int>{ENOENT, ENOSPC, EACCES, EFBIG}));
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));  // no file, no ".part" left
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));  // no file, no ".part" left
 }
 
 TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
-  std::string file = folder.path() + "f.bin";
+  std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(),
                          file, kFastTimeouts),
             -1);
-  std::string other = folder.path() + "g.bin";
+  std::string other = folder.Path() + "g.bin";
   EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts),
             -8);
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
 }  // namespace

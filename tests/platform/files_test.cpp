@@ -25,24 +25,24 @@ std::string Content(const std::string& path) {
 
 TEST(FilesTest, RenameNoReplaceTakesOnlyAFreeName) {
   testing::TempFolder folder;
-  const std::string part = folder.path() + "a.doc.part";
-  const std::string taken = folder.path() + "taken.doc";
+  const std::string part = folder.Path() + "a.doc.part";
+  const std::string taken = folder.Path() + "taken.doc";
   std::ofstream(part) << "new";
   std::ofstream(taken) << "old";
 
   EXPECT_EQ(RenameNoReplace(part, taken), EEXIST);
   EXPECT_EQ(Content(taken), "old");
   EXPECT_EQ(Content(part), "new");
-  EXPECT_EQ(RenameNoReplace(part, folder.path() + "a.doc"), 0);
-  EXPECT_EQ(Content(folder.path() + "a.doc"), "new");
-  EXPECT_EQ(RenameNoReplace(part, folder.path() + "b.doc"), ENOENT);
-  EXPECT_TRUE(SyncParentFolder(folder.path() + "a.doc"));
-  EXPECT_FALSE(SyncParentFolder(folder.path() + "missing/a.doc"));
+  EXPECT_EQ(RenameNoReplace(part, folder.Path() + "a.doc"), 0);
+  EXPECT_EQ(Content(folder.Path() + "a.doc"), "new");
+  EXPECT_EQ(RenameNoReplace(part, folder.Path() + "b.doc"), ENOENT);
+  EXPECT_TRUE(SyncParentFolder(folder.Path() + "a.doc"));
+  EXPECT_FALSE(SyncParentFolder(folder.Path() + "missing/a.doc"));
 }
 
 TEST(FilesTest, ProbeFolderWritableTellsWhyAFolderTakesNoFile) {
   testing::TempFolder folder;
-  std::ofstream(folder.path() + "plain") << "a file";
+  std::ofstream(folder.Path() + "plain") << "a file";
   testing::FailingFileIo io;
   struct Case {
     const char* name;
@@ -50,11 +50,11 @@ TEST(FilesTest, ProbeFolderWritableTellsWhyAFolderTakesNoFile) {
     int openError, writeError;
     int expected;
   } cases[] = {
-      {"writable", folder.path(), 0, 0, 0},
-      {"missing", folder.path() + "missing/", 0, 0, ENOENT},
-      {"under a file", folder.path() + "plain/", 0, 0, ENOTDIR},
-      {"no permission", folder.path(), EACCES, 0, EACCES},
-      {"full disk", folder.path(), 0, ENOSPC, ENOSPC},
+      {"writable", folder.Path(), 0, 0, 0},
+      {"missing", folder.Path() + "missing/", 0, 0, ENOENT},
+      {"under a file", folder.Path() + "plain/", 0, 0, ENOTDIR},
+      {"no permission", folder.Path(), EACCES, 0, EACCES},
+      {"full disk", folder.Path(), 0, ENOSPC, ENOSPC},
   };
   for (const Case& c : cases) {
     io.openError = c.openError;

@@ -15,8 +15,8 @@ namespace {
 class HomeTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(m_temp.path().empty());
-    m_dir = m_temp.path().substr(0, m_temp.path().size() - 1);
+    ASSERT_FALSE(m_temp.Path().empty());
+    m_dir = m_temp.Path().substr(0, m_temp.Path().size() - 1);
   }
   testing::TempFolder m_temp;
   std::string m_dir;

@@ -92,7 +92,7 @@ TEST(TcpSocketTest, AReadFromASilentServerEndsAtTheReceiveLimit) {
 
   TcpSocket client = TcpSocket::OpenStream();
   ASSERT_EQ(client.ConnectWithin("127.0.0.1", ntohs(address.sin_port), 5000),
-            ConnectOutcome::kConnected);
+            ConnectOutcome::Connected);
   constexpr int kLimitMs = 500;
   ASSERT_TRUE(client.SetTimeLimit(kLimitMs, false));
   char buffer[16];

@@ -30,8 +30,8 @@ namespace fs = std::filesystem;
 class RecordStoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(m_temp.path().empty());
-    m_folder = m_temp.path();
+    ASSERT_FALSE(m_temp.Path().empty());
+    m_folder = m_temp.Path();
     m_root = m_folder.substr(0, m_folder.size() - 1);
   }
 

@@ -24,7 +24,7 @@ public:
   TempFolder& operator=(const TempFolder&) = delete;
 
   // Ends with '/'; empty when the folder could not be made.
-  const std::string& path() const { return m_path; }
+  const std::string& Path() const { return m_path; }
 
 private:
   std::string m_path;

@@ -241,9 +241,9 @@ private slots:
   // selecting a waiting task leaves only the figures page.
   void FollowsTheSelectionOfTaskControl() {
     quarry::testing::TempFolder home;
-    QVERIFY(quarry::CreateHomeFolders(home.path(), nullptr));
+    QVERIFY(quarry::CreateHomeFolders(home.Path(), nullptr));
     quarry::TaskControlOptions options;
-    options.home = home.path();
+    options.home = home.Path();
     std::string error;
     // A server that never answers: every head request runs into its time limit and fails
     // with a line, so the workers keep writing for a while after the selection.
@@ -264,7 +264,7 @@ private slots:
       auto waiting = std::make_unique<quarry::Task>();
       running->record = MakeRecord("running", quarry::TaskState::Waiting, 2, 3, 0, 0);
       waiting->record = MakeRecord("waiting", quarry::TaskState::Waiting, 4, 3, 0, 0);
-      const std::string folder = home.path();
+      const std::string folder = home.Path();
       quarry::SetFieldText(running->record.folder, quarry::kFolderSize, folder + "running/");
       quarry::SetFieldText(waiting->record.folder, quarry::kFolderSize, folder + "waiting/");
       quarry::Task* first = running.get();

@@ -71,7 +71,7 @@ public:
   ~SilentListener() {
     if (m_fd >= 0) ::close(m_fd);
   }
-  std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
 
 private:
   int m_fd = -1;
@@ -357,7 +357,7 @@ private slots:
     QTemporaryDir home;
     WriteTaskFiles(home);
     SilentListener silent;
-    CMainFrame frame(Options(home, silent.host()));
+    CMainFrame frame(Options(home, silent.Host()));
     QStringList* viewMessages = KeepViewMessages(frame);
     frame.resize(1000, 700);
     frame.show();
@@ -386,12 +386,12 @@ private slots:
     frame.Command(quarry::kCmdRunTask)->trigger();
     p = ItemNamed(tree, QStringLiteral("p"));  // a new item, under "运行"
     QCOMPARE(paused->record.state, TaskState::Running);
-    QCOMPARE(frame.Control().runningCount(), 1);
+    QCOMPARE(frame.Control().RunningCount(), 1);
     QCOMPARE(Enabled(frame), QStringLiteral("011111"));
-    QCOMPARE(frame.Control().currentTask(), paused);
+    QCOMPARE(frame.Control().CurrentTask(), paused);
     // A root is no task: the views stay on the running task, the task commands go off.
     tree->setCurrentItem(tree->Root(TaskRoot::Finished));
-    QCOMPARE(frame.Control().currentTask(), paused);
+    QCOMPARE(frame.Control().CurrentTask(), paused);
     QCOMPARE(Enabled(frame), QStringLiteral("000111"));
     // Another task may be run only when none runs: the command is there but does nothing.
     tree->setCurrentItem(w);
@@ -436,7 +436,7 @@ private slots:
     }
     QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished),
                               (QStringList{QStringLiteral("f"), QStringLiteral("p")}), 10000);
-    QCOMPARE(frame.Control().runningCount(), 0);
+    QCOMPARE(frame.Control().RunningCount(), 0);
     quarry::TaskList saved;
     quarry::LoadTaskFile(quarry::FinishedTaskPath(frame.Home()), &saved);
     QCOMPARE(saved.size(), std::size_t(2));
@@ -471,7 +471,7 @@ private slots:
       QVERIFY(quarry::SaveFinished(home.path().toStdString() + "/", finished));
     }
     SilentListener silent;
-    CMainFrame frame(Options(home, silent.host()));
+    CMainFrame frame(Options(home, silent.Host()));
     KeepViewMessages(frame);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
@@ -481,19 +481,19 @@ private slots:
     frame.Command(quarry::kCmdAddTask)->trigger();
     QVERIFY(fill->answered());
     QCOMPARE(Children(tree, TaskRoot::Waiting), QStringList{QStringLiteral("later")});
-    quarry::Task* later = frame.Control().unfinishedTasks().back().get();
+    quarry::Task* later = frame.Control().UnfinishedTasks().back().get();
     QCOMPARE(later->record.state, TaskState::Waiting);
     QCOMPARE(later->record.kind, quarry::FileKind::Word);
     QCOMPARE(later->record.threadCount, 3);
     QCOMPARE(later->record.pageCount, 50);
     QCOMPARE(quarry::FieldText(later->record.folder), frame.Home() + "DownData/later/");
-    QCOMPARE(frame.Control().runningCount(), 0);
+    QCOMPARE(frame.Control().RunningCount(), 0);
 
     fill = FillAddTaskDialog(QStringLiteral("now"), true);
     frame.Command(quarry::kCmdAddTask)->trigger();
     QVERIFY(fill->answered());
     QCOMPARE(Children(tree, TaskRoot::Running), QStringList{QStringLiteral("now")});
-    quarry::Task* now = frame.Control().unfinishedTasks().back().get();
+    quarry::Task* now = frame.Control().UnfinishedTasks().back().get();
     QCOMPARE(now->record.state, TaskState::Running);
     QCOMPARE(now->record.kind, quarry::FileKind::Image);
 
@@ -501,7 +501,7 @@ private slots:
     fill = std::make_unique<DialogAnswer>([](CAddTaskDlg* dialog) { dialog->reject(); });
     frame.Command(quarry::kCmdAddTask)->trigger();
     QVERIFY(fill->answered());
-    QCOMPARE(frame.Control().unfinishedTasks().size(), std::size_t(2));
+    QCOMPARE(frame.Control().UnfinishedTasks().size(), std::size_t(2));
 
     // Closing: the running task is stored as running, beside the waiting one. finished.tsk
     // cannot be written (a folder stands where its new copy goes): the message names it.
@@ -575,7 +575,7 @@ private slots:
              qPrintable(shown));
     QCOMPARE(Children(frame.Tree(), TaskRoot::Waiting), QStringList{QStringLiteral("bad")});
     QCOMPARE(CTaskTreeCtrl::TaskOf(bad)->record.state, TaskState::Waiting);
-    QCOMPARE(frame.Control().runningCount(), 0);
+    QCOMPARE(frame.Control().RunningCount(), 0);
 
     // A task that never ran said nothing above; a database that cannot be read is told.
     auto unreadable = answer(QStringLiteral("main_frame_database_error"));
@@ -702,7 +702,7 @@ private slots:
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
     frame.Command(quarry::kCmdDeleteAll)->trigger();
     QVERIFY(!frame.SelectedTask());
-    QVERIFY(frame.Control().unfinishedTasks().empty() && frame.Control().finishedTasks().empty());
+    QVERIFY(frame.Control().UnfinishedTasks().empty() && frame.Control().FinishedTasks().empty());
     for (int row = 0; row < InfoPage::kRows; ++row)
       QCOMPARE(info->Figures()->Value(row), QString());
     QCOMPARE(info->Tabs()->Count(), 1);

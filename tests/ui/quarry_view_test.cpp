@@ -197,65 +197,65 @@ private slots:
     QFETCH(FileKind, kind);
     const bool thumbnails = kind == FileKind::Image;
     TempFolder thirty, sixtyOne, empty, none;
-    MakeRecords(thirty.path(), 30);
-    MakeRecords(sixtyOne.path(), 61);
-    MakeRecords(empty.path(), 0);
+    MakeRecords(thirty.Path(), 30);
+    MakeRecords(sixtyOne.Path(), 61);
+    MakeRecords(empty.Path(), 0);
     QStringList messages;
     CQuarryView view;
     view.SetMessageSink([&](const QString& text) { messages << text; });
     QSignalSpy paging(&view, &CQuarryView::pagingChanged);
 
-    view.ShowTask(kind, thirty.path());
+    view.ShowTask(kind, thirty.Path());
     QCOMPARE(view.showsThumbnails(), thumbnails);
     QCOMPARE(view.thumbnailList()->isHidden(), !thumbnails);
     QCOMPARE(view.fileList()->isHidden(), thumbnails);
     QCOMPARE(Listed(view).size(), 30);
-    QCOMPARE(Listed(view).last(), Entry(thumbnails, thirty.path(), 30));
+    QCOMPARE(Listed(view).last(), Entry(thumbnails, thirty.Path(), 30));
     QCOMPARE(Enabled(view.position()), QString("...."));
     QVERIFY(!paging.isEmpty());
 
-    view.ShowTask(kind, sixtyOne.path());
+    view.ShowTask(kind, sixtyOne.Path());
     QCOMPARE(Enabled(view.position()), QString("N..L"));
     view.NextPage();
     QCOMPARE(view.position().current, 2);
-    QCOMPARE(Listed(view).first(), Entry(thumbnails, sixtyOne.path(), 31));
+    QCOMPARE(Listed(view).first(), Entry(thumbnails, sixtyOne.Path(), 31));
     QCOMPARE(Enabled(view.position()), QString("NPFL"));
     view.LastPage();
-    QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.path(), 61)});
+    QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.Path(), 61)});
     QCOMPARE(Enabled(view.position()), QString(".PF."));
     view.FirstPage();
     QCOMPARE(view.position().current, 1);
     view.NextPage();
 
     // Records lost behind the view's back: the page asked for is past the last, which shows.
-    QVERIFY(Exec(sixtyOne.path(), "DELETE FROM filename WHERE rowid > 31"));
+    QVERIFY(Exec(sixtyOne.Path(), "DELETE FROM filename WHERE rowid > 31"));
     QVERIFY(view.CanNextPage());
     view.NextPage();
     QCOMPARE(view.position().current, 2);
     QCOMPARE(view.position().count, 2);
-    QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.path(), 31)});
+    QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.Path(), 31)});
 
-    view.ShowTask(kind, empty.path());
+    view.ShowTask(kind, empty.Path());
     QCOMPARE(view.position().current, 1);
     QCOMPARE(view.position().count, 0);
     QCOMPARE(Enabled(view.position()), QString("...."));
     QVERIFY(messages.isEmpty());
 
     // A task that never ran has no folder or no database yet: an empty page, quietly.
-    view.ShowTask(kind, none.path() + "gone/");
-    view.ShowTask(kind, none.path());
+    view.ShowTask(kind, none.Path() + "gone/");
+    view.ShowTask(kind, none.Path());
     QVERIFY(messages.isEmpty());
     QVERIFY(Listed(view).isEmpty());
     QCOMPARE(Enabled(view.position()), QString("...."));
     // A database that is there and cannot be read is reported.
-    WriteBytes(none.path() + "db.sqlite", "not a database, only text");
-    view.ShowTask(kind, none.path());
+    WriteBytes(none.Path() + "db.sqlite", "not a database, only text");
+    view.ShowTask(kind, none.Path());
     QCOMPARE(messages, QStringList{"打开数据库出错!"});
     QVERIFY(Listed(view).isEmpty());
     QCOMPARE(Enabled(view.position()), QString("...."));
 
     // Blank: no task is shown, as before the first one; paging is off.
-    view.ShowTask(kind, sixtyOne.path());
+    view.ShowTask(kind, sixtyOne.Path());
     view.Blank();
     QVERIFY(view.showsThumbnails() && view.fileList()->isHidden());
     QVERIFY(Listed(view).isEmpty());
@@ -264,9 +264,9 @@ private slots:
 
   void LiveAdditions() {
     TempFolder images, documents;
-    MakeRecords(images.path(), 31);
-    MakeRecords(documents.path(), 29);
-    WritePicture(SavedPath(images.path(), 33), {80, 60}, "JPG", Qt::darkGreen);
+    MakeRecords(images.Path(), 31);
+    MakeRecords(documents.Path(), 29);
+    WritePicture(SavedPath(images.Path(), 33), {80, 60}, "JPG", Qt::darkGreen);
     CQuarryView view;
     QStringList messages;
     view.SetMessageSink([&](const QString& text) { messages << text; });
@@ -284,43 +284,43 @@ private slots:
       worker.join();
     };
 
-    view.ShowTask(FileKind::Image, images.path());
-    save(FileKind::Image, images.path(), 32);  // page 1 is not the last: only the count grows
+    view.ShowTask(FileKind::Image, images.Path());
+    save(FileKind::Image, images.Path(), 32);  // page 1 is not the last: only the count grows
     QTRY_COMPARE(grid.total(), 32LL);
     QCOMPARE(grid.cellCount(), 30);
     QCOMPARE(view.position().count, 2);
     view.LastPage();
     QCOMPARE(grid.cellCount(), 2);
-    save(FileKind::Image, images.path(), 33);  // the last page has room: a cell at once
+    save(FileKind::Image, images.Path(), 33);  // the last page has room: a cell at once
     QTRY_COMPARE(grid.cellCount(), 3);
     QCOMPARE(grid.cell(2).url, std::string("http://h/33"));
     QTRY_COMPARE(grid.cell(2).picture, ThumbnailCell::Picture::Shown);
     QCOMPARE(grid.cell(2).image.size(), QSize(140, 105));
-    save(FileKind::Pdf, images.path(), 34);  // not a picture: no task shown can own it
+    save(FileKind::Pdf, images.Path(), 34);  // not a picture: no task shown can own it
     QCoreApplication::processEvents();
     QCOMPARE(grid.total(), 33LL);
 
     // Records still queued for the task shown before are dropped when another is shown.
-    view.OnRecordAdded(FileKind::Image, SavedPath(images.path(), 35), "http://h/35", "");
-    view.ShowTask(FileKind::Pdf, documents.path());
+    view.OnRecordAdded(FileKind::Image, SavedPath(images.Path(), 35), "http://h/35", "");
+    view.ShowTask(FileKind::Pdf, documents.Path());
     FileList& files = *view.fileList();
     QCoreApplication::processEvents();
     QCOMPARE(files.topLevelItemCount(), 29);
-    save(FileKind::Pdf, documents.path(), 30);
-    save(FileKind::Pdf, documents.path(), 31);  // the list is full: no row, but a next page
+    save(FileKind::Pdf, documents.Path(), 30);
+    save(FileKind::Pdf, documents.Path(), 31);  // the list is full: no row, but a next page
     QTRY_COMPARE(files.total(), 31LL);
     QCOMPARE(files.topLevelItemCount(), 30);
     QCOMPARE(files.topLevelItem(29)->text(FileList::kNumberColumn), QString("30"));
     QCOMPARE(files.topLevelItem(29)->text(FileList::kTitleColumn), QString("title 30"));
     QCOMPARE(Enabled(view.position()), QString("N..L"));
     view.NextPage();
-    QCOMPARE(Listed(view), QStringList{Entry(false, documents.path(), 31)});
+    QCOMPARE(Listed(view), QStringList{Entry(false, documents.Path(), 31)});
     QVERIFY(messages.isEmpty());
   }
 
   void ThumbnailPictures() {
     TempFolder task;
-    const std::string& folder = task.path();
+    const std::string& folder = task.Path();
     QVERIFY(RecordStore::PrepareTaskDatabase(folder));
     struct Picture {
       std::string name;
@@ -379,12 +379,12 @@ private slots:
 
   void LabelPopup() {
     TempFolder task;
-    MakeRecords(task.path(), 14);
+    MakeRecords(task.Path(), 14);
     CQuarryView view;
     view.resize(700, 420);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.ShowTask(FileKind::Image, task.path());
+    view.ShowTask(FileKind::Image, task.Path());
     ThumbnailList& grid = *view.thumbnailList();
     QWidget* area = grid.viewport();
     CLabelWnd* label = grid.label();
@@ -394,7 +394,7 @@ private slots:
     QVERIFY(label->isVisible());
     QCOMPARE(label->pos(), QPoint(32, 42));
     QCOMPARE(label->url(), QString("http://h/1"));
-    QCOMPARE(label->path(), QString::fromStdString(SavedPath(task.path(), 1)));
+    QCOMPARE(label->path(), QString::fromStdString(SavedPath(task.Path(), 1)));
     MoveMouse(area, {40, 50});  // the same cell: the pop-up stays where it was
     QCOMPARE(label->pos(), QPoint(32, 42));
 
@@ -441,7 +441,7 @@ private slots:
 
   void FileListRowsAndOpening() {
     TempFolder task;
-    const std::string& folder = task.path();
+    const std::string& folder = task.Path();
     MakeRecords(folder, 2);
     WriteBytes(SavedPath(folder, 1), "%PDF-1.4 a document");
     UrlCatcher catcher;
@@ -495,7 +495,7 @@ private slots:
   // a page of a PDF task.
   void Gallery() {
     TempFolder images, documents;
-    QVERIFY(RecordStore::PrepareTaskDatabase(images.path()));
+    QVERIFY(RecordStore::PrepareTaskDatabase(images.Path()));
     const char* names[] = {"荷花.jpg",
                            "sunflower-field-in-the-evening.jpg",
                            "樱花盛开的公园小路.jpg",
@@ -512,20 +512,20 @@ private slots:
                            "peony.jpg"};
     const QSize sizes[] = {{640, 480}, {800, 300}, {300, 450}, {256, 256}};
     for (int i = 0; i < 14; ++i) {
-      const std::string path = SavedPath(images.path(), i + 1, names[i]);
+      const std::string path = SavedPath(images.Path(), i + 1, names[i]);
       if (i == 12)
         WriteBytes(path, "not a picture");
       else
         WritePicture(path, sizes[i % 4], i % 4 == 3 ? "PNG" : "JPG",
                      QColor::fromHsv((i * 47) % 360, 160, 220));
       QVERIFY(RecordStore::AddRecord(
-          images.path(), path, "http://img.example.com/photos/2024/" + std::string(names[i]), ""));
+          images.Path(), path, "http://img.example.com/photos/2024/" + std::string(names[i]), ""));
     }
     CQuarryView view;
     view.resize(900, 527);  // the upper pane of the main window's first size
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.ShowTask(FileKind::Image, images.path());
+    view.ShowTask(FileKind::Image, images.Path());
     ThumbnailList& grid = *view.thumbnailList();
     for (int i = 0; i < grid.cellCount(); ++i)
       QTRY_VERIFY(grid.cell(i).picture != ThumbnailCell::Picture::Decoding);
@@ -534,7 +534,7 @@ private slots:
     QVERIFY(grid.label()->isVisible());
     QVERIFY(quarry::testing::SaveScreenshot(view, "result_view_thumbnails"));
 
-    QVERIFY(RecordStore::PrepareTaskDatabase(documents.path()));
+    QVERIFY(RecordStore::PrepareTaskDatabase(documents.Path()));
     const char* titles[] = {"2023年度财务报告",
                             "Annual report 2023",
                             "机器学习导论 讲义",
@@ -545,10 +545,10 @@ private slots:
                             "用户手册 第三版"};
     for (int i = 0; i < 8; ++i) {
       const std::string name = "report-" + std::to_string(i) + ".pdf";
-      QVERIFY(RecordStore::AddRecord(documents.path(), SavedPath(documents.path(), i, name),
+      QVERIFY(RecordStore::AddRecord(documents.Path(), SavedPath(documents.Path(), i, name),
                                      "http://docs.example.com/files/" + name, titles[i]));
     }
-    view.ShowTask(FileKind::Pdf, documents.path());
+    view.ShowTask(FileKind::Pdf, documents.Path());
     view.fileList()->setCurrentItem(view.fileList()->topLevelItem(2));
     QVERIFY(quarry::testing::SaveScreenshot(view, "result_view_file_list"));
   }

@@ -61,7 +61,7 @@ TEST(RegexCompileTest, LiteralsAndEscapes) {
       {"\\Ua.b\\Ec\\LXY", 0, "Str(\"A.Bcxy\")"},
       {"\\Uab\\Lcd", 0, "Str(\"AB\\x5CLCD\")"},  // in quote mode only \\E is special
       {"a(?#note)b", 0, "Str(\"ab\")"},
-      {"a b # note\nc", FLAG_EXTENDED, "Str(\"abc\")"},
+      {"a b # note\nc", kFlagExtended, "Str(\"abc\")"},
       {"a b", 0, "Str(\"a b\")"},
       {"*a", 0, "Str(\"*a\")"},
       {"}", 0, "Str(\"}\")"},
@@ -110,19 +110,19 @@ TEST(RegexCompileTest, ClassesAndStockElements) {
       {"[a", 0, "Set(a)"},
       {".\\w\\W\\s\\S\\d\\D", 0,
        "List(Stock(2) Stock(3) Stock(4) Stock(5) Stock(6) Stock(7) Stock(8))"},
-      {".", FLAG_DOT_ALL, "Stock(1)"},
-      {".\\s", FLAG_RIGHT_TO_LEFT, "List/r(Stock(10) Stock(13))"},
-      {"[a]", FLAG_RIGHT_TO_LEFT, "Set/r(a)"},
+      {".", kFlagDotAll, "Stock(1)"},
+      {".\\s", kFlagRightToLeft, "List/r(Stock(10) Stock(13))"},
+      {"[a]", kFlagRightToLeft, "Set/r(a)"},
   });
 }
 
 TEST(RegexCompileTest, BoundariesAndSearchStart) {
   ExpectTrees({
       {"^a$", 0, "List(Bound(StartText) Str(\"a\") Bound(EndText))"},
-      {"^$", FLAG_MULTI_LINE, "List(Bound(StartLine) Bound(EndLine))"},
+      {"^$", kFlagMultiLine, "List(Bound(StartLine) Bound(EndLine))"},
       {"\\A\\Z\\b\\B", 0, "List(Bound(StartText) Bound(EndText) Bound(Word) Bound(NotWord))"},
       {"\\Ga", 0, "List(Empty Str(\"a\"))"},
-      {"\\Ga", FLAG_SEARCH_START, "List(SearchStart Str(\"a\"))"},
+      {"\\Ga", kFlagSearchStart, "List(SearchStart Str(\"a\"))"},
   });
 }
 
@@ -134,7 +134,7 @@ TEST(RegexCompileTest, GroupsOfEveryKind) {
       {"(?<=ab)(?<!c)", 0, "List(Assert(Str/r(\"ab\")) NotAssert(Str/r(\"c\")))"},
       {"(?>a+)", 0, "Independent(Greedy(1,inf,Str(\"a\")))"},
       {"(?>a*)", 0, "Independent(Greedy(0,inf,Str(\"a\")))"},
-      {"(a)", FLAG_RIGHT_TO_LEFT, "List/r(Close(1) Str/r(\"a\") Open(1))"},
+      {"(a)", kFlagRightToLeft, "List/r(Close(1) Str/r(\"a\") Open(1))"},
       {"(?i)a|b", 0, "Alt(List(Empty Str/i(\"a\")) | Str/i(\"b\"))"},
       {"(?i:a)b", 0, "List(Str/i(\"a\") Str(\"b\"))"},
       {"(a(?i)b)c", 0,
@@ -167,7 +167,7 @@ TEST(RegexCompileTest, NamesAreSettledAfterTheParse) {
        "Backref(-3,nope))"},
       {"\\k", 0, "Backref(0)"},
       {"\\1234", 0, "List(Backref(123) Str(\"4\"))"},
-      {"(a)\\1", FLAG_IGNORE_CASE, "List(List(Open(1) Str/i(\"a\") Close(1)) Backref/i(1))"},
+      {"(a)\\1", kFlagIgnoreCase, "List(List(Open(1) Str/i(\"a\") Close(1)) Backref/i(1))"},
       {"(?<x>a)(?(x)b|c)", 0,
        "List(List(Open(1,x) Str(\"a\") Close(1)) Cond(1,Str(\"b\"),Str(\"c\")))"},
       {"(?(<x>)b)", 0, "Cond(Assert(Str(\"<x>\")),Str(\"b\"),-)"},
@@ -200,7 +200,7 @@ TEST(RegexCompileTest, MalformedPatternsDegrade) {
 }
 
 TEST(RegexCompileTest, RecompileReplacesTheTree) {
-  RegexEngine engine("(a)(b)", FLAG_IGNORE_CASE);
+  RegexEngine engine("(a)(b)", kFlagIgnoreCase);
   EXPECT_EQ(engine.MaxGroupNumber(), 2);
   engine.Compile("x", 1, 0);
   EXPECT_EQ(engine.Dump(), "Str(\"x\")");

@@ -41,9 +41,9 @@ constexpr int kPatternCount = 4000;
 constexpr int kSubjectsPerPattern = 4;
 constexpr int kMaxReportedDisagreements = 25;
 
-constexpr int kDotAll = FLAG_DOT_ALL;
-constexpr int kMultiLine = FLAG_MULTI_LINE;
-constexpr int kIgnoreCase = FLAG_IGNORE_CASE;
+constexpr int kDotAll = kFlagDotAll;
+constexpr int kMultiLine = kFlagMultiLine;
+constexpr int kIgnoreCase = kFlagIgnoreCase;
 static_assert(kDotAll == 1 && kMultiLine == 2 && kIgnoreCase == 8, "the reference script's bits");
 
 // A pattern fragment in the engine's text and in the reference's text. They are the same but

@@ -38,8 +38,8 @@ void ExpectMatches(const std::vector<MatchCase>& cases) {
   }
 }
 
-constexpr int R = FLAG_RIGHT_TO_LEFT;
-constexpr int I = FLAG_IGNORE_CASE;
+constexpr int kRightToLeft = kFlagRightToLeft;
+constexpr int kIgnoreCase = kFlagIgnoreCase;
 
 TEST(RegexMatchTest, EmptyMatchesAndTheSearchLoop) {
   ExpectMatches({
@@ -51,11 +51,11 @@ TEST(RegexMatchTest, EmptyMatchesAndTheSearchLoop) {
       {"a", 0, "aba", 3, "no match"},
       {"x", 0, "", -1, "no match"},
       {"$", 0, "ab", -1, "2 2"},
-      {"a", R, "aba", -1, "2 3"},  // right to left starts at the end
-      {"a", R, "aba", 2, "0 1"},
-      {"a+", R, "aab", -1, "0 2"},
-      {"(a)(b)", R, "xab", -1, "1 3 1 2 2 3"},  // pairs normalised to (smaller, larger)
-      {"a*", R, "bb", -1, "2 2"},
+      {"a", kRightToLeft, "aba", -1, "2 3"},  // right to left starts at the end
+      {"a", kRightToLeft, "aba", 2, "0 1"},
+      {"a+", kRightToLeft, "aab", -1, "0 2"},
+      {"(a)(b)", kRightToLeft, "xab", -1, "1 3 1 2 2 3"},  // pairs normalised to (smaller, larger)
+      {"a*", kRightToLeft, "bb", -1, "2 2"},
   });
   const MatchResult empty;
   EXPECT_FALSE(empty.IsMatched());
@@ -71,11 +71,11 @@ TEST(RegexMatchTest, EmptyMatchesAndTheSearchLoop) {
 TEST(RegexMatchTest, StringsAndCase) {
   ExpectMatches({
       {"abc", 0, "xxabcx", -1, "2 5"},
-      {"ABC", I, "xaBc", -1, "1 4"},
+      {"ABC", kIgnoreCase, "xaBc", -1, "1 4"},
       {"abc", 0, "xaBc", -1, "no match"},
-      {"ab", R, "abab", -1, "2 4"},
+      {"ab", kRightToLeft, "abab", -1, "2 4"},
       {"a\\x00b", 0, std::string("xa\0b", 4), -1, "1 4"},
-      {"[a]", I, "A", -1, "no match"},  // classes never ignore case
+      {"[a]", kIgnoreCase, "A", -1, "no match"},  // classes never ignore case
   });
 }
 
@@ -84,11 +84,11 @@ TEST(RegexMatchTest, ClassesAndStockElements) {
       {"[^\\s]*x", 0, "ab x", -1, "3 4"},
       {"[^\\s]*x", 0, "ab\tx", -1, "3 4"},
       {"[^\\s]*x", 0, "ab\fx", -1, "0 4"},  // left to right \s is space, tab, CR, LF only
-      {"[^\\s]*x", R, "ab\fx", -1, "3 4"},  // right to left it also covers FF and VT
+      {"[^\\s]*x", kRightToLeft, "ab\fx", -1, "3 4"},  // right to left it also covers FF and VT
       {"\\s", 0, "a\vb", -1, "no match"},
-      {"\\s", R, "a\vb", -1, "1 2"},
+      {"\\s", kRightToLeft, "a\vb", -1, "1 2"},
       {".", 0, "\n", -1, "no match"},
-      {".", FLAG_DOT_ALL, "\n", -1, "0 1"},
+      {".", kFlagDotAll, "\n", -1, "0 1"},
       {"a.c", 0,
        "a\xE4"
        "c",
@@ -113,13 +113,13 @@ TEST(RegexMatchTest, Boundaries) {
       {"\\Bo", 0, "o foo", -1, "3 4"},
       {"\\B", 0, "", -1, "0 0"},
       {"^b", 0, "a\nb", -1, "no match"},
-      {"^b", FLAG_MULTI_LINE, "a\nb", -1, "2 3"},
-      {"^b", FLAG_MULTI_LINE, "a\rb", -1, "2 3"},
-      {"a$", FLAG_MULTI_LINE, "a\r\nb", -1, "0 1"},
+      {"^b", kFlagMultiLine, "a\nb", -1, "2 3"},
+      {"^b", kFlagMultiLine, "a\rb", -1, "2 3"},
+      {"a$", kFlagMultiLine, "a\r\nb", -1, "0 1"},
       {"a$", 0, "a\nb", -1, "no match"},
       {"\\Aa", 0, "aa", 1, "no match"},
-      {"\\Ga", FLAG_SEARCH_START, "ba", -1, "no match"},
-      {"\\Ga", FLAG_SEARCH_START, "ba", 1, "1 2"},
+      {"\\Ga", kFlagSearchStart, "ba", -1, "no match"},
+      {"\\Ga", kFlagSearchStart, "ba", 1, "1 2"},
       {"\\Ga", 0, "ba", -1, "1 2"},  // without the flag \G matches anywhere
   });
 }
@@ -149,9 +149,9 @@ TEST(RegexMatchTest, Repeats) {
       {"a.*?b", 0, "aXbYb", -1, "0 3"},
       {"a{2,}?", 0, "aaaa", -1, "0 2"},
       {"a{2,3}?b", 0, "aaaab", -1, "1 5"},
-      {"a+?", R, "aaa", -1, "2 3"},
-      {"b.*?", R, "abab", -1, "3 4"},
-      {"a.*?b", R, "abab", -1, "2 4"},
+      {"a+?", kRightToLeft, "aaa", -1, "2 3"},
+      {"b.*?", kRightToLeft, "abab", -1, "3 4"},
+      {"a.*?b", kRightToLeft, "abab", -1, "2 4"},
       {"[ab]*?c", 0, "abab", -1, "no match"},
       {"(a|ab)*?c", 0, "abc", -1, "0 3 0 2"},
       {"(a|b)*?b", 0, "aab", -1, "0 3 1 2"},
@@ -162,8 +162,8 @@ TEST(RegexMatchTest, Repeats) {
       {"a*ab", 0, "aaab", -1, "0 4"},
       {"x[a-z]*[0-9]z", 0, "xab1zq", -1, "0 5"},
       {"(x)*", 0, "xx", -1, "0 2 1 2"},
-      {"\\d+", R, "a123", -1, "1 4"},
-      {"(a|ab)+", R, "abab", -1, "0 4 0 2"},
+      {"\\d+", kRightToLeft, "a123", -1, "1 4"},
+      {"(a|ab)+", kRightToLeft, "abab", -1, "0 4 0 2"},
   });
 }
 
@@ -184,12 +184,12 @@ TEST(RegexMatchTest, IndependentGroupsAndAssertions) {
 
 TEST(RegexMatchTest, BackReferences) {
   ExpectMatches({
-      {"(a)\\1", I, "xaA", -1, "1 3 1 2"},
+      {"(a)\\1", kIgnoreCase, "xaA", -1, "1 3 1 2"},
       {"(a)\\1", 0, "aA", -1, "no match"},
       {"(\\w+) \\1", 0, "ab abc", -1, "0 5 0 2"},
       {"()\\1x", 0, "x", -1, "0 1 0 0"},  // an empty capture always matches
       {"\\1(a)", 0, "aa", -1, "no match"},
-      {"\\1(a)", R, "aa", -1, "0 2 1 2"},
+      {"\\1(a)", kRightToLeft, "aa", -1, "0 2 1 2"},
       {"\\k<nope>a", 0, "a", -1, "no match"},
       {"(?<x>b)\\k<X>", 0, "abb", -1, "1 3 1 2"},
       {"(a)\\2", 0, "aa", -1, "no match"},

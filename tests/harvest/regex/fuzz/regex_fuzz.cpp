@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       __builtin_trap();
     }
   }
-  if ((flags & quarry::FLAG_RIGHT_TO_LEFT) == 0) {
+  if ((flags & quarry::kFlagRightToLeft) == 0) {
     int start = -1;
     for (int found = 0; found < 64; ++found) {
       const quarry::MatchResult result = engine.Match(subject.data(), length, start, &context);
