@@ -30,12 +30,6 @@ void AppendLine(char* buffer, std::size_t size, const char* name, const char* va
   Append(buffer, size, "\r\n");
 }
 
-// The step texts of Connect, shown only when a sink and a row are given.
-void ShowStep(ConnectStepSink* sink, int row, const char* text) {
-  if (sink != nullptr && row != -1)
-    sink->ShowConnectStep(row, HttpSession::kConnectStepColumn, text);
-}
-
 // The opening lines both requests share: request line, Host, the optional Referer, Accept.
 void StartRequest(char* buffer, std::size_t size, const char* method, const char* host,
                   const char* path, const char* referer) {
@@ -101,7 +95,7 @@ int HttpSession::Create() {
   return 1;
 }
 
-int HttpSession::Connect(const char* address, ConnectStepSink* sink, int row, int port) {
+int HttpSession::Connect(const char* address, int port) {
   if (address == nullptr) return -1;
   m_port = port;
   const std::size_t length = strnlen(address, kAddressSize);
@@ -112,11 +106,7 @@ int HttpSession::Connect(const char* address, ConnectStepSink* sink, int row, in
   if (inet_pton(AF_INET, m_address, &parsed) != 1) return -1;
   if (port < 0 || port > 65535) return -1;
 
-  ShowStep(sink, row, "设置非阻塞模式");
-  ShowStep(sink, row, "正在connect服务器");
-  ShowStep(sink, row, "正在select服务器");
   const ConnectOutcome outcome = m_socket.ConnectWithin(m_address, port, m_timeouts.connectMs);
-  ShowStep(sink, row, "select end");
   switch (outcome) {
     case ConnectOutcome::Connected: m_connected = 1; return 1;
     case ConnectOutcome::NotMade: return 0;

@@ -22,21 +22,12 @@ struct HttpTimeouts {
   int bodyMs = 20000;     // receive limit the exchanges set once the head is read
 };
 
-// Receives the progress texts of Connect for one row of a list (column 6 in the original
-// list control). No exchange of the program passes one; it exists for diagnostics.
-class ConnectStepSink {
-public:
-  virtual ~ConnectStepSink() = default;
-  virtual void ShowConnectStep(int row, int column, const char* text) = 0;
-};
-
 class HttpSession {
 public:
   static constexpr std::size_t kRequestSize = 2048;
   static constexpr std::size_t kHeadSize = 2048;   // head bytes; m_head has one more for the zero
   static constexpr std::size_t kAddressSize = 16;  // dotted IPv4 text, at most 15 characters
   static constexpr int kMaxInterimHeads = 8;       // "100 Continue" heads skipped before giving up
-  static constexpr int kConnectStepColumn = 6;
 
   explicit HttpSession(const HttpTimeouts& timeouts = HttpTimeouts{});
   virtual ~HttpSession();
@@ -60,9 +51,8 @@ public:
   int Create();
   // Connects to `address` (dotted IPv4, at most 15 characters) and `port`. 1 connected;
   // 0 not connected within connectMs or refused; -1 no/too long/not dotted address, or the
-  // socket mode could not be switched (also when Create was not called). `sink` may be null;
-  // it receives the step texts only when `row` is not -1.
-  int Connect(const char* address, ConnectStepSink* sink, int row, int port);
+  // socket mode could not be switched (also when Create was not called).
+  int Connect(const char* address, int port);
   // Sends `text` (`length` bytes; m_request with its zero-terminated length when `text` is
   // null) and reads the response head. -1 not connected; 0 or -1 when sending fails (0 for
   // time-out and gone-peer errors); else the result of ReadHead.

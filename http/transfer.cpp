@@ -144,7 +144,7 @@ int OpenExchange(HttpSession& session, const char* address, int port, const Http
                  TransferContext* context, int thread, const char* connectingText) {
   if (session.Create() != 1) return -3;
   if (context != nullptr) context->Log(thread, connectingText);
-  int connected = session.Connect(address, nullptr, -1, port);
+  int connected = session.Connect(address, port);
   if (connected < 0) return -8;
   if (connected == 0) return -1;
   int sent = session.SendRequest();

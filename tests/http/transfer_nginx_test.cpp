@@ -64,7 +64,7 @@ TEST_F(NginxTest, RangeRequestIsAnsweredFromItsOffset) {
   int length = 0;
   session.ComposeGet("127.0.0.1", "/report.doc", length, nullptr, nullptr, 1000, 0);
   ASSERT_EQ(session.Create(), 1);
-  ASSERT_EQ(session.Connect("127.0.0.1", nullptr, -1, s_server->Port()), 1);
+  ASSERT_EQ(session.Connect("127.0.0.1", s_server->Port()), 1);
   ASSERT_EQ(session.SendRequest(), 1);
   EXPECT_EQ(session.StatusCode(), 206);
   std::string body;
