@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "app/common_options.h"
-#include "engine/search_hosts.h"
 #include "engine/task_control.h"
 #include "engine/task_files.h"
+#include "harvest/search_pages.h"
 #include "platform/home.h"
 #include "records/record_store.h"
 

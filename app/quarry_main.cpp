@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "app/common_options.h"
-#include "engine/search_hosts.h"
+#include "harvest/search_pages.h"
 #include "platform/home.h"
 #include "ui/main_frame.h"
 
@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
     ShowStartError(error);
     return 2;
   }
-  if (!quarry::ConfigureSearchHosts(options.webHost, options.imageHost, &error)) {
+  quarry::TaskControlOptions control;
+  if (!quarry::MakeSearchHosts(options.webHost, options.imageHost, &control.hosts, &error)) {
     ShowStartError(error);
     return 2;
   }
@@ -109,9 +110,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  quarry::TaskControlOptions control;
   control.home = home;
-  control.hosts = quarry::ProgramSearchHosts();
   CMainFrame frame(std::move(control));
   if (!CloseOnSignals(frame)) std::perror("quarry: signals end the program without saving");
   // The size it has when not maximised: restored by the user, or on a desktop that does not

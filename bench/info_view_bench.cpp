@@ -32,8 +32,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/search_hosts.h"
 #include "engine/task_control.h"
+#include "harvest/search_pages.h"
 #include "platform/home.h"
 #include "tests/http/nginx_server.h"
 #include "tests/support/temp_folder.h"
@@ -74,7 +74,7 @@ void ServeHarvest(const quarry::testing::NginxServer& server, int pages) {
   std::filesystem::create_directories(root + "files");
   const std::string content(kFileSize, 'q');
   for (int p = 0; p <= pages; ++p) {
-    const std::string pn = p == 0 ? "" : std::to_string(p * quarry::TaskRunner::kDocumentPageStep);
+    const std::string pn = p == 0 ? "" : std::to_string(p * quarry::kDocumentPageStep);
     std::ofstream(root + "pages/p" + pn + ".html") << ResultPage(server.Port(), pn);
     for (int i = 0; i < kLinksPerPage; ++i)
       std::ofstream(root + "files/p" + pn + "_" + std::to_string(i) + ".pdf") << content;

@@ -23,10 +23,12 @@
 #include <benchmark/benchmark.h>
 #include <pcre2.h>
 
+#include "bench/discarding_sink.h"
 #include "bench/result_pages.h"
 #include "harvest/link_extraction.h"
 #include "harvest/regex/match_context.h"
 #include "harvest/regex/regex_engine.h"
+#include "harvest/search_pages.h"
 
 namespace quarry {
 namespace {
@@ -105,20 +107,9 @@ Spans StdRegexMatches(const std::string& page) {
   return spans;
 }
 
-class CountingSink : public LinkSink {
-public:
-  void Log(int, const std::string&) override {}
-  bool IsStopped() const override { return false; }
-  bool Add(bool, const char* url, const char*, const char*, const char*, std::int32_t, std::int32_t,
-           std::uint8_t, std::int32_t, bool) override {
-    benchmark::DoNotOptimize(url);
-    return true;
-  }
-};
-
 // Quarry through the link extractor; the spans are left empty, only the count is kept.
 Spans QuarryExtraction(const std::string& page) {
-  CountingSink sink;
+  bench::DiscardingSink sink;
   const int links = ExtractImageLinks(sink, 1, Pattern(), page);
   return Spans(static_cast<std::size_t>(links));
 }

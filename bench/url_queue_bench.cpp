@@ -29,7 +29,8 @@ void BM_UrlQueueSpillAndReload(benchmark::State& state) {
     queue.Reset(folder);
     for (int i = 0; i < kEntries; ++i) {
       std::snprintf(url, sizeof(url), "http://host.example/file/%d.doc", i);
-      queue.Add(front != 0, url, "a title", "http://", nullptr, 0, 0, 0, 0, false);
+      queue.Add(front != 0 ? quarry::QueueEnd::Front : quarry::QueueEnd::Back,
+                {.url = url, .title = "a title", .source = "http://"});
     }
     int served = 0;
     while (queue.Take(&taken)) ++served;

@@ -14,14 +14,13 @@
 #include <string_view>
 #include <type_traits>
 
+#include "harvest/file_kind.h"
+
 namespace quarry {
 
 // The state byte of a task. Value 2 is not used. Paused is never set by the program; a record
 // read with it is runnable like a waiting one.
 enum class TaskState : std::uint8_t { Waiting = 0, Running = 1, Paused = 3, Ended = 4 };
-
-// The kind of file a task harvests.
-enum class FileKind : std::uint8_t { Image = 0, Word = 1, Slides = 2, Pdf = 3, Excel = 4 };
 
 inline constexpr std::size_t kSearchTaskSize = 564;
 inline constexpr std::size_t kCreatedAtSize = 20;  // "YYYY-MM-DD HH:MM:SS" and its NUL

@@ -32,12 +32,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/search_hosts.h"
 #include "engine/task.h"
 #include "engine/task_files.h"
 #include "engine/task_runner.h"
 #include "engine/task_tree.h"
 #include "engine/views.h"
+#include "harvest/search_pages.h"
 #include "http/http_session.h"
 
 namespace quarry {

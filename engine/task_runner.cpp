@@ -1,10 +1,7 @@
 // The runner's construction, its seeding by Init, and the log path to the information view.
 //
-// Seeding builds every result-page address as text and hands it to the queue, which refuses
-// an address that does not fit its 1024-byte field rather than cutting it. The keyword is
-// percent-encoded (every byte but letters, digits and "-._~"), so the search service receives
-// exactly the keyword: a raw "#" would end the address there, a raw "&" would start a field of
-// its own.
+// Seeding hands every result-page address (built by harvest/search_pages) to the queue, which
+// refuses an address that does not fit its 1024-byte field rather than cutting it.
 //
 // Before anything is queued, Init checks that the task can save anything at all: a folder that
 // cannot be made or written, or a database that refuses rows, would let every worker download
@@ -19,6 +16,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "harvest/search_pages.h"
 #include "http/transfer.h"
 #include "records/record_store.h"
 
@@ -27,36 +25,6 @@ namespace {
 
 // The page of the log that queue messages of this thread go to.
 thread_local int t_logThread = 1;
-
-// The file-type part of a document search; kind 0 (images) and unknown kinds have none.
-const char* FileTypePrefix(FileKind kind) {
-  switch (kind) {
-    case FileKind::Word: return "q1=filetype:doc%20";
-    case FileKind::Slides: return "q1=filetype:ppt%20";
-    case FileKind::Pdf: return "q1=filetype:pdf%20";
-    case FileKind::Excel: return "q1=filetype:xls%20";
-    default: return "";
-  }
-}
-
-// `text` with every byte outside A-Z a-z 0-9 - . _ ~ written as %XX.
-std::string PercentEncode(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size() * 3);
-  for (unsigned char c : text) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      encoded += static_cast<char>(c);
-    } else {
-      encoded += '%';
-      encoded += kHex[c >> 4];
-      encoded += kHex[c & 0x0F];
-    }
-  }
-  return encoded;
-}
 
 // Why no task can run in `folder`, or empty when one can: the folder exists (made here, one
 // level, when missing) and takes a file, and its records database opens and takes a row
@@ -114,8 +82,6 @@ TaskRunner::~TaskRunner() {
 bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   if (task == nullptr) return false;
   if (base == nullptr) base = "";
-  const bool image = task->kind == FileKind::Image;
-  const std::string prefix = FileTypePrefix(task->kind);
 
   const std::string folder = FieldText(task->folder);
   const std::string fault = CheckTaskFolder(folder, *m_fileIo);
@@ -145,22 +111,22 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_queue.Reset(folder);
   m_queue.ClearSeen();
 
-  const std::string keyword = PercentEncode(FieldText(task->keyword));
-  const std::string first = image ? base + keyword + "&z=0" : base + prefix + keyword;
-  m_queue.Add(true, first.c_str(), "", "", "", 0, 0, 0, 1, true);
+  SeedResultPages(base, *task);
+  return true;
+}
 
+void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {
+  const std::string keyword = FieldText(task.keyword);
+  const auto queue = [&](QueueEnd end, std::int32_t index) {
+    const std::string url = ResultPageUrl(base, task.kind, keyword, index);
+    m_queue.Add(end, {.url = url, .isSearchPage = true, .checkSeen = true});
+  };
+  queue(QueueEnd::Front, 0);
   m_sleep(kSeedPause);
-
   // A record read from a file may carry any count; it runs as one of 1 to 500, like the
   // thread count.
-  const std::int32_t pages = RunnablePageCount(*task);
-  for (std::int32_t i = 1; i <= pages; ++i) {
-    const std::string url =
-        image ? base + keyword + "&rn=21&pn=" + std::to_string(kImagePageStep * i) + "&ln=2000"
-              : base + prefix + keyword + "&pn=" + std::to_string(kDocumentPageStep * i);
-    m_queue.Add(false, url.c_str(), "", "", "", 0, 0, 0, 1, true);
-  }
-  return true;
+  const std::int32_t pages = RunnablePageCount(task);
+  for (std::int32_t i = 1; i <= pages; ++i) queue(QueueEnd::Back, i);
 }
 
 void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView) {

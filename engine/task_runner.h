@@ -55,8 +55,6 @@ public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
   static constexpr std::chrono::milliseconds kSeedPause{300};  // between first and other pages
-  static constexpr std::int32_t kImagePageStep = 18;  // results per image page (21 requested)
-  static constexpr std::int32_t kDocumentPageStep = 10;
 
   using Sleeper = std::function<void(std::chrono::milliseconds)>;
 
@@ -72,10 +70,10 @@ public:
   void SetFileIo(FileIo* io) { m_fileIo = io != nullptr ? io : &FileIo::System(); }
 
   // Binds the runner to `task` and seeds the queue: the first result page at the front, then
-  // pages 1..pageCount at the back, with the keyword percent-encoded. `base` is the web-search
-  // base for document kinds and the image-search base for kind 0; `pattern` is the image link
-  // pattern. First the task folder is created (one level) and written to, and its records
-  // database created when missing and tried with a row: when one of them fails, nothing is
+  // pages 1..pageCount at the back (ResultPageUrl of harvest/search_pages.h). `base` is the
+  // web-search base for document kinds and the image-search base for images; `pattern` is the
+  // image link pattern. First the task folder is created (one level) and written to, and its
+  // records database created when missing and tried with a row: when one of them fails, nothing is
   // queued, the reason is Fault() and a line on log page 1, Start refuses and the result is
   // false. A null task does nothing and gives false.
   bool Init(SearchTask* task, const char* base, const char* pattern);
@@ -146,9 +144,7 @@ public:
   void ReleaseFile(const std::string& address);
 
   // LinkSink: queues a link found on a page.
-  bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
-           std::int32_t reserved1, std::int32_t reserved2, std::uint8_t reservedByte,
-           std::int32_t isSearchPage, bool check) override;
+  bool Add(QueueEnd end, const LinkToQueue& link) override;
 
   // A copy of the task record, read under the counter lock; and its state, written under it.
   SearchTask TaskCopy();
@@ -186,6 +182,9 @@ private:
   SearchTask* m_task = nullptr;
   std::array<ThreadSlot, kThreadSlots> m_slots;
   Sleeper m_sleep;
+
+  // Queues the result pages of `task` on `base` (Init).
+  void SeedResultPages(const char* base, const SearchTask& task);
 
   // The threads (task_runner_threads.cpp).
   void WorkerLoop(int n);

@@ -156,12 +156,7 @@ bool TaskRunner::SlotUsed(int slot) {
   return m_slotUsed[slot];
 }
 
-bool TaskRunner::Add(bool front, const char* url, const char* title, const char* source,
-                     const char* extra, std::int32_t reserved1, std::int32_t reserved2,
-                     std::uint8_t reservedByte, std::int32_t isSearchPage, bool check) {
-  return m_queue.Add(front, url, title, source, extra, reserved1, reserved2, reservedByte,
-                     isSearchPage, check);
-}
+bool TaskRunner::Add(QueueEnd end, const LinkToQueue& link) { return m_queue.Add(end, link); }
 
 void TaskRunner::CountPage() { Count(&m_pages, &SearchTask::pagesFetched); }
 
@@ -297,7 +292,7 @@ void TaskRunner::WorkerLoop(int n) {
     const std::string address = taken.url;
     // A file the database already holds is not fetched again, and no connection is made for
     // it. Result pages are never recorded, so they are always fetched: they lead to new links.
-    if (taken.isSearchPage == 0 && IsRecorded(address)) {
+    if (!taken.isSearchPage && IsRecorded(address)) {
       Log(n, Format(kRepeatedFileText, taken.url));
       continue;
     }
@@ -358,7 +353,7 @@ void TaskRunner::WorkerLoop(int n) {
       if (m_kind == FileKind::Image) {
         ExtractImageLinks(*this, n, m_linkPattern, page);
       } else {
-        ExtractDocumentLinks(*this, n, static_cast<int>(m_kind), page);
+        ExtractDocumentLinks(*this, n, m_kind, page);
       }
       Log(n, "解析连接完成...");
     } while (false);

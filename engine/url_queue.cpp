@@ -11,6 +11,7 @@
 // short or cannot be opened lowers the total by exactly what was lost.
 #include "engine/url_queue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -28,21 +29,24 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// The text up to its first zero byte, as a field of a record holds it.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
 // Length of the longest prefix of `text` of at most `limit` bytes that ends on a UTF-8
 // character boundary.
-std::size_t CutOnCharacter(const char* text, std::size_t limit) {
-  std::size_t length = strnlen(text, limit + 1);
-  if (length <= limit) return length;
+std::size_t CutOnCharacter(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
   std::size_t cut = limit;
   // text[cut] is the first byte left out; step back while it continues a character.
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   return cut;
 }
 
-// Copies a text that is known to fit (length < size) and leaves the rest of the field zero.
+// Copies a text that is known to fit (size < N) and leaves the rest of the field zero.
 template <std::size_t N>
-void CopyField(char (&field)[N], const char* text, std::size_t length) {
-  std::memcpy(field, text, length);
+void CopyField(char (&field)[N], std::string_view text) {
+  const std::size_t length = std::min(text.size(), N - 1);
+  std::copy_n(text.data(), length, field);  // an empty view may have no data at all
   field[length] = '\0';
 }
 
@@ -79,36 +83,26 @@ void UrlQueue::SetMessageSink(MessageSink sink) {
   m_sink = std::move(sink);
 }
 
-bool UrlQueue::Add(bool front, const char* url, const char* title, const char* source,
-                   const char* extra, std::int32_t reserved1, std::int32_t reserved2,
-                   std::uint8_t reservedByte, std::int32_t isSearchPage, bool check) {
-  if (url == nullptr || source == nullptr) return false;
+bool UrlQueue::Add(QueueEnd end, const LinkToQueue& link) {
+  const std::string_view url = UpToNul(link.url);
+  const std::string_view source = UpToNul(link.source);
+  const std::string_view title = UpToNul(link.title);
   // Addresses and sources that do not fit are refused whole: a cut address would fetch
   // something else.
-  const std::size_t urlLength = strnlen(url, sizeof(UrlNode::url));
-  const std::size_t sourceLength = strnlen(source, sizeof(UrlNode::source));
-  const std::size_t extraLength = extra ? strnlen(extra, sizeof(UrlNode::extra)) : 0;
-  if (urlLength >= sizeof(UrlNode::url) || sourceLength >= sizeof(UrlNode::source) ||
-      extraLength >= sizeof(UrlNode::extra)) {
-    return false;
-  }
+  if (url.size() >= sizeof(UrlNode::url) || source.size() >= sizeof(UrlNode::source)) return false;
   // Tested before the queue lock is taken: the two locks are never held together.
-  if (check && !TestAndSetSeen(url)) return false;
+  if (link.checkSeen && !TestAndSetSeen(url)) return false;
 
   UrlNode node{};
-  CopyField(node.url, url, urlLength);
-  if (title != nullptr) CopyField(node.title, title, CutOnCharacter(title, sizeof(node.title) - 1));
-  CopyField(node.source, source, sourceLength);
-  if (extra != nullptr) CopyField(node.extra, extra, extraLength);
-  node.reserved1 = reserved1;
-  node.reserved2 = reserved2;
-  node.reservedByte = reservedByte;
-  node.isSearchPage = static_cast<std::uint8_t>(isSearchPage);
+  CopyField(node.url, url);
+  CopyField(node.title, title.substr(0, CutOnCharacter(title, sizeof(node.title) - 1)));
+  CopyField(node.source, source);
+  node.isSearchPage = link.isSearchPage ? 1 : 0;
 
   std::vector<std::string> messages;
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    Link(front, node, &messages);
+    Link(end == QueueEnd::Front, node, &messages);
     ++m_total;
   }
   Deliver(messages);
@@ -136,11 +130,7 @@ bool UrlQueue::Take(TakenUrl* out) {
       std::memcpy(out->url, head.url, sizeof(out->url));
       std::memcpy(out->title, head.title, sizeof(out->title));
       std::memcpy(out->source, head.source, sizeof(out->source));
-      std::memcpy(out->extra, head.extra, sizeof(out->extra));
-      out->reserved1 = head.reserved1;
-      out->reserved2 = head.reserved2;
-      out->reservedByte = head.reservedByte;
-      out->isSearchPage = head.isSearchPage;
+      out->isSearchPage = head.isSearchPage != 0;
       m_list.pop_front();
       --m_total;
       taken = true;
@@ -173,13 +163,13 @@ void UrlQueue::ClearSeen() {
   std::memset(m_seen.get(), 0, kSeenBytes);
 }
 
-bool UrlQueue::TestAndSetSeen(const char* url) {
-  if (url == nullptr) return false;
+bool UrlQueue::TestAndSetSeen(std::string_view url) {
+  url = UpToNul(url);
   // Result pages differ only in their offset: keying on the "pn=" tail catches repeats of a
   // page whatever the rest of the address says.
-  const char* key = std::strstr(url, "pn=");
-  if (key == nullptr) key = url;
-  const std::uint32_t bit = Lookup2Hash(key, std::strlen(key)) & kSeenMask;
+  const std::size_t tail = url.find("pn=");
+  const std::string_view key = tail == std::string_view::npos ? url : url.substr(tail);
+  const std::uint32_t bit = Lookup2Hash(key.data(), key.size()) & kSeenMask;
   const std::uint8_t mask = static_cast<std::uint8_t>(1u << (bit % 8));
   std::lock_guard<std::mutex> guard(m_seenLock);
   std::uint8_t& byte = m_seen[bit / 8];

@@ -18,16 +18,20 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "harvest/link_sink.h"
 
 namespace quarry {
 
-// One queued address. The same bytes, little-endian, are a record of a spill file.
+// One queued address. The same bytes, little-endian, are a record of a spill file; the fields
+// that nothing fills are kept zero.
 struct UrlNode {
   char source[1024];  // origin marker: "" result page, "http://" document, "null" image
   char url[1024];     // absolute address to fetch
   char title[256];    // link text, at most 255 bytes
-  char extra[40];     // always empty in practice
+  char extra[40];     // always empty
   std::int32_t reserved1;
   std::int32_t reserved2;
   std::uint8_t reservedByte;
@@ -52,11 +56,7 @@ struct TakenUrl {
   char url[1024];
   char title[256];
   char source[1024];
-  char extra[40];
-  std::int32_t reserved1;
-  std::int32_t reserved2;
-  std::uint8_t reservedByte;
-  std::int32_t isSearchPage;
+  bool isSearchPage;
 };
 
 class UrlQueue {
@@ -78,13 +78,11 @@ public:
   // other threads use the queue.
   void SetMessageSink(MessageSink sink);
 
-  // Queues `url` at the head (front) or the tail. `title` and `extra` may be null; a title over
-  // 255 bytes is cut on a UTF-8 character boundary. With `check`, an address whose seen key is
-  // already marked is dropped. False when nothing was queued: a null url or source, a url or
-  // source over 1023 bytes, an extra over 39 bytes, or an address already seen.
-  bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
-           std::int32_t reserved1, std::int32_t reserved2, std::uint8_t reservedByte,
-           std::int32_t isSearchPage, bool check);
+  // Queues `link` at `end`: the front is the head, served next. A title over 255 bytes is cut
+  // on a UTF-8 character boundary. With `checkSeen`, an address whose seen key is already
+  // marked is dropped. False when nothing was queued: a url or source over 1023 bytes, or an
+  // address already seen.
+  bool Add(QueueEnd end, const LinkToQueue& link);
 
   // Removes the head entry into `out`, reloading the oldest spill file first when the list in
   // memory is empty. False when nothing is queued (then `out` is left as it was).
@@ -101,7 +99,7 @@ public:
   void ClearSeen();
 
   // True when `url`'s key was not marked before (and marks it), false when it was.
-  bool TestAndSetSeen(const char* url);
+  bool TestAndSetSeen(std::string_view url);
 
   // Figures for the runner's display and for tests.
   std::int32_t Total();

@@ -26,12 +26,12 @@ void LowerAscii(std::string& text) {
 
 }  // namespace
 
-std::string_view DocumentExtension(int kind) {
+std::string_view DocumentExtension(FileKind kind) {
   switch (kind) {
-    case 1: return ".doc";
-    case 2: return ".ppt";
-    case 3: return ".pdf";
-    case 4: return ".xls";
+    case FileKind::Word: return ".doc";
+    case FileKind::Slides: return ".ppt";
+    case FileKind::Pdf: return ".pdf";
+    case FileKind::Excel: return ".xls";
     default: return {};
   }
 }
@@ -79,7 +79,7 @@ bool ParseAnchor(std::string_view extension, std::string_view anchor, std::strin
   return true;
 }
 
-int ExtractDocumentLinks(LinkSink& sink, int thread, int kind, std::string_view page) {
+int ExtractDocumentLinks(LinkSink& sink, int thread, FileKind kind, std::string_view page) {
   const std::string_view extension = DocumentExtension(kind);
   if (extension.empty()) return 0;
   int queued = 0;
@@ -91,8 +91,7 @@ int ExtractDocumentLinks(LinkSink& sink, int thread, int kind, std::string_view 
     if (e == std::string_view::npos) break;
     const std::string_view anchor = page.substr(b, e - b + kAnchorClose.size());
     if (ParseAnchor(extension, anchor, href, title) && href.size() <= kMaxLinkBytes) {
-      if (sink.Add(true, href.c_str(), title.c_str(), kDocumentLinkSource, nullptr, 0, 0, 0, 0,
-                   false)) {
+      if (sink.Add(QueueEnd::Front, {.url = href, .title = title, .source = kDocumentLinkSource})) {
         ++queued;
         sink.Log(thread, "解析到：" + href + " ...");
       }

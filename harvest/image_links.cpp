@@ -1,4 +1,4 @@
-// Image result pages: the link pattern and the search that queues every match.
+// Image result pages: the search that queues every match of the image link pattern.
 //
 // The pattern is compiled afresh for every page (each worker has its own engine, so nothing is
 // shared between threads) and searched from the end of each match onwards. Every alternative
@@ -19,15 +19,6 @@
 #include "harvest/regex/regex_engine.h"
 
 namespace quarry {
-
-std::string BuildImageLinkPattern(std::string_view imageHost) {
-  std::string pattern = "http://";
-  pattern += imageHost;
-  pattern +=
-      "/i\\?z=0&cl=2&ct=\\d+&sn=&lm=-1&cm=1&sc=0&bu=&rn=21&tn=baiduimage&word=[^\\s]*&pn=\\d+"
-      "|http://[^\\s]*.jpg|http://[^\\s]*.gif|http://[^\\s]*.bmp";
-  return pattern;
-}
 
 int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std::string_view page) {
   // The engine addresses subjects with int positions; a page beyond that is not a result page.
@@ -58,7 +49,7 @@ int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std:
     const std::string link(page.substr(start, end - start));
     result = search(end);
     if (link.size() > kMaxLinkBytes) continue;  // a cut address would point elsewhere
-    if (sink.Add(true, link.c_str(), "", kImageLinkSource, nullptr, 0, 0, 0, 0, false)) {
+    if (sink.Add(QueueEnd::Front, {.url = link, .source = kImageLinkSource})) {
       ++queued;
       sink.Log(thread, "解析到：" + link + " ...");
     }

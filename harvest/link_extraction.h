@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "harvest/file_kind.h"
 #include "harvest/link_sink.h"
 
 namespace quarry {
@@ -27,28 +28,23 @@ inline constexpr std::size_t kMaxLinkBytes = 1023;
 inline constexpr const char* kImageLinkSource = "null";
 inline constexpr const char* kDocumentLinkSource = "http://";
 
-// The image-search pattern for `imageHost` (a host name, optionally with ":port"): a further
-// result page of the image search, or an http:// address ending in jpg, gif or bmp. The host's
-// dots stay unescaped, as the runner has always used it.
-std::string BuildImageLinkPattern(std::string_view imageHost);
-
-// The extension ".doc", ".ppt", ".pdf" or ".xls" of document kinds 1 to 4; empty for others.
-std::string_view DocumentExtension(int kind);
+// The extension ".doc", ".ppt", ".pdf" or ".xls" of the document kinds; empty for the others.
+std::string_view DocumentExtension(FileKind kind);
 
 // Search steps an image page may use per byte: dozens of times what result pages and pages
 // of long runs without blanks need, so that only a pattern gone wild reaches it.
 inline constexpr std::int64_t kImageStepsPerByte = 64;
 
-// Compiles `pattern` (flags 0) and queues every match in `page`, each search starting at the
-// end of the previous match. Ends early, keeping what it queued, when the task stops or when the
-// searches use up kImageStepsPerByte steps per page byte (logged). Returns the number of links
-// the sink accepted.
+// Compiles `pattern` (flags 0; the image link pattern of harvest/search_pages.h) and queues every
+// match in `page`, each search starting at the end of the previous match. Ends early, keeping what
+// it queued, when the task stops or when the searches use up kImageStepsPerByte steps per page byte
+// (logged). Returns the number of links the sink accepted.
 int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std::string_view page);
 
-// Scans `page` for anchors and queues the hrefs that contain the extension of `kind` (1..4;
-// any other kind queues nothing), until the task stops. Returns the number of links the sink
-// accepted.
-int ExtractDocumentLinks(LinkSink& sink, int thread, int kind, std::string_view page);
+// Scans `page` for anchors and queues the hrefs that contain the extension of `kind` (a
+// document kind; any other kind queues nothing), until the task stops. Returns the number of
+// links the sink accepted.
+int ExtractDocumentLinks(LinkSink& sink, int thread, FileKind kind, std::string_view page);
 
 // Reads one anchor ("<a ... </a>"): the lower-cased text of its href="..." and its text with
 // tags removed. False when the href is missing, starts the anchor, is unterminated, lacks the

@@ -6,10 +6,24 @@
 // at once.
 #pragma once
 
-#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quarry {
+
+// The end of the queue a link is put at: the front is served next, the back last.
+enum class QueueEnd { Front, Back };
+
+// One address to queue and what the queue keeps beside it. The texts are read up to their
+// first zero byte.
+struct LinkToQueue {
+  std::string_view url{};     // the address to fetch; refused over 1023 bytes, never cut
+  std::string_view title{};   // the link's text; cut to 255 bytes on a character boundary
+  std::string_view source{};  // "" a result page, "http://" a document link, "null" an image
+                              // link; refused over 1023 bytes
+  bool isSearchPage = false;  // a result page of the search
+  bool checkSeen = false;     // dropped when its seen key is marked already (result pages)
+};
 
 class LinkSink {
 public:
@@ -22,12 +36,8 @@ public:
   // already queued. Read often during a page, so it must be cheap.
   virtual bool IsStopped() const = 0;
 
-  // Queues one address, with the arguments of the URL queue's Add: front or back, the address,
-  // the link text (may be null), the origin marker, the extra text (may be null), the reserved
-  // values, the search-page flag and the seen-address check. False when the queue refused it.
-  virtual bool Add(bool front, const char* url, const char* title, const char* source,
-                   const char* extra, std::int32_t reserved1, std::int32_t reserved2,
-                   std::uint8_t reservedByte, std::int32_t isSearchPage, bool check) = 0;
+  // Queues `link` at `end`. False when the queue refused it (too long, or seen before).
+  virtual bool Add(QueueEnd end, const LinkToQueue& link) = 0;
 };
 
 }  // namespace quarry

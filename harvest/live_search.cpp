@@ -13,11 +13,6 @@ namespace {
 constexpr std::string_view kHttp = "http://";
 constexpr std::string_view kHttps = "https://";
 
-bool IsUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -79,7 +74,7 @@ std::string_view HostOf(std::string_view authority) {
   return authority.substr(0, colon);
 }
 
-std::string_view WebFileType(int kind) {
+std::string_view WebFileType(FileKind kind) {
   std::string_view extension = DocumentExtension(kind);
   if (!extension.empty()) extension.remove_prefix(1);  // the query names the type without dot
   return extension;
@@ -87,26 +82,9 @@ std::string_view WebFileType(int kind) {
 
 }  // namespace
 
-std::string PercentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsUnreserved(byte)) {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0x0F]);
-    }
-  }
-  return out;
-}
-
-int LiveResultPageOffset(int kind, int index) {
+int LiveResultPageOffset(FileKind kind, int index) {
   if (index < 0) return -1;
-  if (kind == 0) {
+  if (kind == FileKind::Image) {
     constexpr int kImagePages = (kLiveImageOffsetCap + kLiveImagePageStep - 1) / kLiveImagePageStep;
     return index < kImagePages ? index * kLiveImagePageStep : -1;
   }
@@ -116,11 +94,11 @@ int LiveResultPageOffset(int kind, int index) {
   return index < kWebPages ? index * kLiveWebPageStep : -1;
 }
 
-std::string LiveResultPageUrl(int kind, std::string_view webHost, std::string_view imageHost,
+std::string LiveResultPageUrl(FileKind kind, std::string_view webHost, std::string_view imageHost,
                               std::string_view keyword, int pn) {
   if (pn < 0) return {};
   std::string url;
-  if (kind == 0) {
+  if (kind == FileKind::Image) {
     if (imageHost.empty()) return {};
     url.append(kHttps).append(imageHost);
     url.append("/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8&word=");
@@ -139,18 +117,18 @@ std::string LiveResultPageUrl(int kind, std::string_view webHost, std::string_vi
   return url;
 }
 
-std::string LiveCookieUrl(int kind, std::string_view webHost, std::string_view imageHost) {
-  if (kind != 0 && WebFileType(kind).empty()) return {};
-  const std::string_view host = kind == 0 ? imageHost : webHost;
+std::string LiveCookieUrl(FileKind kind, std::string_view webHost, std::string_view imageHost) {
+  if (kind != FileKind::Image && WebFileType(kind).empty()) return {};
+  const std::string_view host = kind == FileKind::Image ? imageHost : webHost;
   if (host.empty()) return {};
   return std::string(kHttps).append(host).append("/");
 }
 
-std::vector<std::string> LiveResultPageHeaders(int kind, std::string_view imageHost) {
+std::vector<std::string> LiveResultPageHeaders(FileKind kind, std::string_view imageHost) {
   std::vector<std::string> lines;
   lines.push_back(std::string("User-Agent: ") + kLiveUserAgent);
   lines.push_back(std::string("Accept-Language: ") + kLiveAcceptLanguage);
-  if (kind == 0) {
+  if (kind == FileKind::Image) {
     lines.push_back("Accept: application/json, text/javascript, */*; q=0.01");
     lines.push_back(std::string("Referer: ").append(kHttps).append(imageHost).append("/"));
     lines.push_back("X-Requested-With: XMLHttpRequest");

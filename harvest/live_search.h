@@ -13,6 +13,9 @@
 #include <string_view>
 #include <vector>
 
+#include "harvest/file_kind.h"
+#include "harvest/search_pages.h"  // PercentEncode
+
 namespace quarry {
 
 // Results asked for per page and the step of the `pn` offset.
@@ -31,32 +34,28 @@ inline constexpr const char* kLiveAcceptLanguage = "zh-CN,zh;q=0.9";
 // Host of the service's verification page: a redirect there is a refusal, never followed.
 inline constexpr std::string_view kLiveRefusalHost = "wappass.baidu.com";
 
-// `text` with every byte outside A-Z a-z 0-9 - . _ ~ written as %XX (upper-case hex).
-std::string PercentEncode(std::string_view text);
-
-// The `pn` offset of result page `index` (0 the first) of a task of `kind` (0 images, 1..4
-// documents); -1 for a negative index, an unknown kind, or an image page at or past
-// kLiveImageOffsetCap.
-int LiveResultPageOffset(int kind, int index);
+// The `pn` offset of result page `index` (0 the first) of a task of `kind`; -1 for a negative
+// index, an unknown kind, or an image page at or past kLiveImageOffsetCap.
+int LiveResultPageOffset(FileKind kind, int index);
 
 // The result-page address at offset `pn` for `keyword` (raw bytes, UTF-8):
-//   kind 0    https://IMAGEHOST/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8
-//             &word=K&pn=P&rn=30
-//   kind 1..4 https://WEBHOST/s?wd=K%20filetype%3Apdf&pn=P&rn=10&ie=utf-8 (doc, ppt, xls alike)
+//   images     https://IMAGEHOST/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8
+//              &word=K&pn=P&rn=30
+//   documents  https://WEBHOST/s?wd=K%20filetype%3Apdf&pn=P&rn=10&ie=utf-8 (doc, ppt, xls alike)
 // Empty for an unknown kind, a negative offset, an empty host, or an address longer than the
 // queue's 1023 bytes (a keyword of up to 257 bytes always fits with a host of up to 127).
-std::string LiveResultPageUrl(int kind, std::string_view webHost, std::string_view imageHost,
+std::string LiveResultPageUrl(FileKind kind, std::string_view webHost, std::string_view imageHost,
                               std::string_view keyword, int pn);
 
 // The address whose answer hands out the session cookies for `kind`: https://HOST/ of the
-// image host for kind 0, of the web host otherwise. Empty for an unknown kind or empty host.
-std::string LiveCookieUrl(int kind, std::string_view webHost, std::string_view imageHost);
+// image host for images, of the web host otherwise. Empty for an unknown kind or empty host.
+std::string LiveCookieUrl(FileKind kind, std::string_view webHost, std::string_view imageHost);
 
 // Header lines ("Name: value", without CRLF) that a live result-page request of `kind` adds
 // to Host and Connection: the browser identity and language, and for the image endpoint the
 // Referer (https://IMAGEHOST/) and X-Requested-With that a script call carries. Cookies are
 // not among them: they come from the task's cookie jar.
-std::vector<std::string> LiveResultPageHeaders(int kind, std::string_view imageHost);
+std::vector<std::string> LiveResultPageHeaders(FileKind kind, std::string_view imageHost);
 
 // True for an absolute http:// or https:// address (scheme in any case) with a non-empty host,
 // no blank or control byte, at most 1023 bytes: one the queue and the transfer can take.

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/search_hosts.h"
 #include "engine/task_runner.h"
+#include "harvest/search_pages.h"
 #include "records/record_store.h"
 #include "tests/support/failing_file_io.h"
 #include "tests/support/temp_folder.h"
@@ -54,10 +54,17 @@ protected:
     return task;
   }
 
+  // The bases and the pattern of the real hosts.
+  static SearchHosts DefaultHosts() {
+    SearchHosts hosts;
+    MakeSearchHosts("", "", &hosts, nullptr);
+    return hosts;
+  }
+
   // Seeds a runner without the pause and returns every address queued, in service order.
   static std::vector<TakenUrl> Seed(TaskRunner& runner, SearchTask& task) {
     runner.SetSleeper([](std::chrono::milliseconds) {});
-    const SearchHosts hosts = ProgramSearchHosts();
+    const SearchHosts hosts = DefaultHosts();
     const std::string& base =
         task.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
     runner.Init(&task, base.c_str(), hosts.imageLinkPattern.c_str());
@@ -135,10 +142,9 @@ TEST_F(TaskRunnerInitTest, QueuesTheFirstPageThenTheNumberedPagesInOrder) {
     const std::vector<TakenUrl> queued = Seed(runner, task);
     EXPECT_EQ(Urls(queued), c.expected);
     for (const TakenUrl& entry : queued) {
-      EXPECT_EQ(entry.isSearchPage, 1);
+      EXPECT_TRUE(entry.isSearchPage);
       EXPECT_STREQ(entry.title, "");
       EXPECT_STREQ(entry.source, "");
-      EXPECT_STREQ(entry.extra, "");
     }
     fs::remove_all(m_dir + c.keyword);
   }
@@ -180,7 +186,7 @@ TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
   Seed(runner, task);
   EXPECT_EQ(runner.Task(), &task);
   EXPECT_EQ(std::string(runner.Folder()), m_dir + "cats/");
-  EXPECT_EQ(std::string(runner.LinkPattern()), ProgramSearchHosts().imageLinkPattern);
+  EXPECT_EQ(std::string(runner.LinkPattern()), DefaultHosts().imageLinkPattern);
   EXPECT_EQ(runner.ThreadCount(), 6);
   EXPECT_EQ(runner.MinFileKb(), 2);
   EXPECT_TRUE(runner.IsStopped());                          // Init does not start anything
@@ -298,7 +304,7 @@ TEST_F(TaskRunnerInitTest, QueueTroubleReachesTheLogOfTheCallingThread) {
   TaskRunner::SetLogThreadOfCaller(4);
   for (int i = 0; i <= 5000; ++i) {
     const std::string url = "http://h/" + std::to_string(i);
-    runner.Queue().Add(false, url.c_str(), nullptr, "null", nullptr, 0, 0, 0, 0, false);
+    runner.Queue().Add(QueueEnd::Back, {.url = url, .source = "null"});
   }
   TaskRunner::SetLogThreadOfCaller(1);
   runner.AttachViews(nullptr, nullptr);

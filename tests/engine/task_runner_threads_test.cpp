@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/search_hosts.h"
 #include "engine/task_runner.h"
+#include "harvest/search_pages.h"
 #include "records/record_store.h"
 #include "tests/engine/harvest_fixture.h"
 #include "tests/support/failing_file_io.h"
@@ -315,9 +315,9 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
   const std::string long2000 = prefix + "/size/2000/long.pdf";
   const std::string text = prefix + "/txt/pdf/abc/list.TXT";
   // Queued in front of the two seeded result pages, taken in this order.
-  rig.runner.Queue().Add(true, text.c_str(), "", "", "", 0, 0, 0, 0, false);
-  rig.runner.Queue().Add(true, long2000.c_str(), "two thousand", "", "", 0, 0, 0, 0, false);
-  rig.runner.Queue().Add(true, short1999.c_str(), "", "", "", 0, 0, 0, 0, false);
+  rig.runner.Queue().Add(QueueEnd::Front, {.url = text});
+  rig.runner.Queue().Add(QueueEnd::Front, {.url = long2000, .title = "two thousand"});
+  rig.runner.Queue().Add(QueueEnd::Front, {.url = short1999});
   ASSERT_TRUE(rig.RunToEnd());
 
   std::vector<std::string> lines = rig.info.LinesOf(1);
@@ -345,7 +345,7 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
 TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   RunnerRig rig(FileKind::Pdf, "abc", 1, 1, EmptyBase(), "");
   const std::string slow = "http://" + Host() + "/slow/400000/20/big.pdf";
-  rig.runner.Queue().Add(true, slow.c_str(), "", "", "", 0, 0, 0, 0, false);
+  rig.runner.Queue().Add(QueueEnd::Front, {.url = slow});
   bool finishedLineBeforeReport = false;
   rig.finished.onPost = [&](SearchTask*) {
     finishedLineBeforeReport = rig.info.HasLine("文件下载完成...");

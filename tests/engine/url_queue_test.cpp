@@ -28,7 +28,7 @@ protected:
   }
 
   static bool AddTail(UrlQueue& queue, const std::string& url) {
-    return queue.Add(false, url.c_str(), nullptr, "", nullptr, 0, 0, 0, 0, false);
+    return queue.Add(QueueEnd::Back, {.url = url});
   }
   static std::string TakeUrl(UrlQueue& queue) {
     TakenUrl taken{};
@@ -62,28 +62,24 @@ TEST_F(UrlQueueTest, FieldsRoundTripAndLimitsAreEnforced) {
   UrlQueue queue;
   queue.Reset(m_dir);
   const std::string longestUrl(1023, 'u');
-  const std::string longestExtra(39, 'e');
-  ASSERT_TRUE(
-      queue.Add(false, longestUrl.c_str(), "t", "null", longestExtra.c_str(), 7, -8, 9, 1, false));
+  const std::string longestSource(1023, 's');
+  ASSERT_TRUE(queue.Add(QueueEnd::Back,
+                        {.url = longestUrl, .title = "t", .source = "null", .isSearchPage = true}));
+  ASSERT_TRUE(queue.Add(QueueEnd::Back, {.url = "http://a/", .source = longestSource}));
   TakenUrl taken{};
   ASSERT_TRUE(queue.Take(&taken));
   EXPECT_EQ(taken.url, longestUrl);
   EXPECT_STREQ(taken.title, "t");
   EXPECT_STREQ(taken.source, "null");
-  EXPECT_EQ(taken.extra, longestExtra);
-  EXPECT_EQ(taken.reserved1, 7);
-  EXPECT_EQ(taken.reserved2, -8);
-  EXPECT_EQ(taken.reservedByte, 9);
-  EXPECT_EQ(taken.isSearchPage, 1);
+  EXPECT_TRUE(taken.isSearchPage);
+  ASSERT_TRUE(queue.Take(&taken));
+  EXPECT_EQ(taken.source, longestSource);
+  EXPECT_FALSE(taken.isSearchPage);
 
   // Refused whole, never cut: they are not queued at all.
   const std::string tooLong(1024, 'x');
-  const std::string extraTooLong(40, 'e');
-  EXPECT_FALSE(queue.Add(false, tooLong.c_str(), nullptr, "", nullptr, 0, 0, 0, 0, false));
-  EXPECT_FALSE(queue.Add(false, "http://a/", nullptr, tooLong.c_str(), nullptr, 0, 0, 0, 0, false));
-  EXPECT_FALSE(queue.Add(false, "http://a/", nullptr, "", extraTooLong.c_str(), 0, 0, 0, 0, false));
-  EXPECT_FALSE(queue.Add(false, nullptr, nullptr, "", nullptr, 0, 0, 0, 0, false));
-  EXPECT_FALSE(queue.Add(false, "http://a/", nullptr, nullptr, nullptr, 0, 0, 0, 0, false));
+  EXPECT_FALSE(queue.Add(QueueEnd::Back, {.url = tooLong}));
+  EXPECT_FALSE(queue.Add(QueueEnd::Back, {.url = "http://a/", .source = tooLong}));
   EXPECT_EQ(queue.Total(), 0);
   EXPECT_TRUE(queue.IsDrained());
 }
@@ -113,7 +109,7 @@ TEST_F(UrlQueueTest, LongTitlesAreCutOnACharacterBoundary) {
   UrlQueue queue;
   queue.Reset(m_dir);
   for (const Case& c : cases) {
-    ASSERT_TRUE(queue.Add(false, "http://a/", c.title.c_str(), "", nullptr, 0, 0, 0, 0, false));
+    ASSERT_TRUE(queue.Add(QueueEnd::Back, {.url = "http://a/", .title = c.title}));
     TakenUrl taken{};
     ASSERT_TRUE(queue.Take(&taken));
     EXPECT_EQ(std::string(taken.title), c.stored);
@@ -125,8 +121,8 @@ TEST_F(UrlQueueTest, HeadInsertsAreServedFirstAndTailInsertsInOrder) {
   queue.Reset(m_dir);
   AddTail(queue, "t1");
   AddTail(queue, "t2");
-  queue.Add(true, "h1", nullptr, "", nullptr, 0, 0, 0, 0, false);
-  queue.Add(true, "h2", nullptr, "", nullptr, 0, 0, 0, 0, false);
+  queue.Add(QueueEnd::Front, {.url = "h1"});
+  queue.Add(QueueEnd::Front, {.url = "h2"});
   for (const char* expected : {"h2", "h1", "t1", "t2"}) EXPECT_EQ(TakeUrl(queue), expected);
   EXPECT_EQ(TakeUrl(queue), "<none>");
 }
@@ -135,7 +131,7 @@ TEST_F(UrlQueueTest, ResultPagesWithEqualOffsetTailsAreQueuedOnce) {
   UrlQueue queue;
   queue.Reset(m_dir);
   auto page = [&](const char* url) {
-    return queue.Add(false, url, nullptr, "", nullptr, 0, 0, 0, 1, true);
+    return queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = true});
   };
   EXPECT_TRUE(page("http://h/s?q1=filetype:doc%20abc"));
   EXPECT_TRUE(page("http://h/s?q1=filetype:doc%20abc&pn=10"));
@@ -145,7 +141,7 @@ TEST_F(UrlQueueTest, ResultPagesWithEqualOffsetTailsAreQueuedOnce) {
   EXPECT_EQ(queue.Total(), 3);
 
   // Without the check nothing is filtered; after ClearSeen the keys are new again.
-  EXPECT_TRUE(queue.Add(false, "http://x/&pn=10", nullptr, "", nullptr, 0, 0, 0, 0, false));
+  EXPECT_TRUE(queue.Add(QueueEnd::Back, {.url = "http://x/&pn=10"}));
   queue.ClearSeen();
   EXPECT_TRUE(page("http://h/s?pn=10"));
   EXPECT_TRUE(queue.TestAndSetSeen("abc"));
@@ -269,7 +265,6 @@ TEST_F(UrlQueueTest, CorruptRecordsCannotOverrunTheCallersBuffers) {
   EXPECT_EQ(std::strlen(taken.url), 1023u);
   EXPECT_EQ(std::strlen(taken.source), 1023u);
   EXPECT_EQ(std::strlen(taken.title), 255u);
-  EXPECT_EQ(std::strlen(taken.extra), 39u);
 }
 
 TEST_F(UrlQueueTest, AnUnwritableFolderKeepsEverythingInMemory) {
@@ -320,7 +315,8 @@ TEST_F(UrlQueueTest, ManyThreadsAddingAndTakingLoseAndDuplicateNothing) {
     threads.emplace_back([&, a] {
       for (int i = 0; i < kPerAdder; ++i) {
         std::string url = "http://h/" + std::to_string(a) + "/" + std::to_string(i);
-        queue.Add(i % 3 == 0, url.c_str(), "title", "null", nullptr, 0, 0, 0, 0, false);
+        queue.Add(i % 3 == 0 ? QueueEnd::Front : QueueEnd::Back,
+                  {.url = url, .title = "title", .source = "null"});
       }
       addersLeft.fetch_sub(1);
     });

@@ -31,7 +31,7 @@ const char kWordResultPage[] =
 
 TEST(ExtractDocumentLinksTest, QueuesMatchingHrefsAtTheFrontWithTheirTitles) {
   FakeLinkSink sink;
-  EXPECT_EQ(ExtractDocumentLinks(sink, 3, 1, kWordResultPage), 3);
+  EXPECT_EQ(ExtractDocumentLinks(sink, 3, FileKind::Word, kWordResultPage), 3);
   ASSERT_EQ(sink.added.size(), 3u);
   EXPECT_EQ(sink.Urls(), (std::vector<std::string>{
                              "http://www.example.edu.cn/files/2019-report.doc", "/files/plan.doc",
@@ -52,7 +52,7 @@ TEST(ExtractDocumentLinksTest, QueuesMatchingHrefsAtTheFrontWithTheirTitles) {
 TEST(ExtractDocumentLinksTest, AStoppingTaskEndsTheScanBetweenAnchors) {
   FakeLinkSink sink;
   sink.stopAtQuestion = 3;  // asked before each anchor: the logo's, the first result's, ...
-  EXPECT_EQ(ExtractDocumentLinks(sink, 1, 1, kWordResultPage), 1);
+  EXPECT_EQ(ExtractDocumentLinks(sink, 1, FileKind::Word, kWordResultPage), 1);
   EXPECT_EQ(sink.Urls(),
             (std::vector<std::string>{"http://www.example.edu.cn/files/2019-report.doc"}));
 }
@@ -69,7 +69,7 @@ TEST(ExtractDocumentLinksTest, KindPicksTheExtension) {
                         {4, {"h/d.xls"}}, {5, {}},          {-1, {}}};
   for (const Case& c : cases) {
     FakeLinkSink sink;
-    ExtractDocumentLinks(sink, 1, c.kind, page);
+    ExtractDocumentLinks(sink, 1, static_cast<FileKind>(c.kind), page);  // 5 and -1 are unknown
     EXPECT_EQ(sink.Urls(), c.urls) << "kind " << c.kind;
   }
 }
@@ -104,7 +104,7 @@ TEST(ExtractDocumentLinksTest, ScanEdgeCases) {
   };
   for (const Case& c : cases) {
     FakeLinkSink sink;
-    ExtractDocumentLinks(sink, 1, 1, c.page);
+    ExtractDocumentLinks(sink, 1, FileKind::Word, c.page);
     EXPECT_EQ(sink.Urls(), c.urls) << c.name;
   }
 }
@@ -119,7 +119,7 @@ TEST(ExtractDocumentLinksTest, SkipsOverlongHrefsAndRefusedEntriesButGoesOn) {
                            longest + "\">b</a></p>";
   FakeLinkSink sink;
   sink.refuseUrl = "h/refused.doc";
-  EXPECT_EQ(ExtractDocumentLinks(sink, 2, 1, page), 1);
+  EXPECT_EQ(ExtractDocumentLinks(sink, 2, FileKind::Word, page), 1);
   EXPECT_EQ(sink.Urls(), (std::vector<std::string>{longest}));
   ASSERT_EQ(sink.logs.size(), 1u);  // nothing is announced for what was not queued
 }

@@ -4,7 +4,6 @@
 // can play a task that stops, at once or after being asked a number of times.
 #pragma once
 
-#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -16,17 +15,12 @@
 namespace quarry::testing {
 
 struct AddedLink {
-  bool front = false;
+  QueueEnd end = QueueEnd::Back;
   std::string url;
   std::string title;
-  bool hasTitle = false;
   std::string source;
-  bool hasExtra = false;
-  std::int32_t reserved1 = -1;
-  std::int32_t reserved2 = -1;
-  std::uint8_t reservedByte = 0xFF;
-  std::int32_t isSearchPage = -1;
-  bool check = true;
+  bool isSearchPage = true;
+  bool checkSeen = true;
 };
 
 class FakeLinkSink : public LinkSink {
@@ -37,24 +31,16 @@ public:
     return stopped || (stopAtQuestion > 0 && stopQuestions >= stopAtQuestion);
   }
 
-  bool Add(bool front, const char* url, const char* title, const char* source, const char* extra,
-           std::int32_t reserved1, std::int32_t reserved2, std::uint8_t reservedByte,
-           std::int32_t isSearchPage, bool check) override {
-    AddedLink link;
-    link.front = front;
-    link.url = url;
-    link.hasTitle = title != nullptr;
-    if (title) link.title = title;
-    link.source = source;
-    link.hasExtra = extra != nullptr && extra[0] != '\0';
-    link.reserved1 = reserved1;
-    link.reserved2 = reserved2;
-    link.reservedByte = reservedByte;
-    link.isSearchPage = isSearchPage;
-    link.check = check;
+  bool Add(QueueEnd end, const LinkToQueue& toQueue) override {
+    AddedLink link{end,
+                   std::string(toQueue.url),
+                   std::string(toQueue.title),
+                   std::string(toQueue.source),
+                   toQueue.isSearchPage,
+                   toQueue.checkSeen};
     if (refuseUrl == link.url) return false;
     added.push_back(link);
-    if (front) {
+    if (end == QueueEnd::Front) {
       queue.push_front(link.url);
     } else {
       queue.push_back(link.url);
@@ -82,16 +68,12 @@ public:
 };
 
 // Checks what every extracted link carries besides its address and title: queued at the
-// front with `source`, no extra text, zero reserved values and no seen-address check.
+// front with `source`, not as a result page and without the seen-address check.
 inline void ExpectExtractedLinkArguments(const AddedLink& link, const std::string& source) {
-  EXPECT_TRUE(link.front) << link.url;
+  EXPECT_EQ(link.end, QueueEnd::Front) << link.url;
   EXPECT_EQ(link.source, source) << link.url;
-  EXPECT_FALSE(link.hasExtra) << link.url;
-  EXPECT_EQ(link.reserved1, 0) << link.url;
-  EXPECT_EQ(link.reserved2, 0) << link.url;
-  EXPECT_EQ(link.reservedByte, 0) << link.url;
-  EXPECT_EQ(link.isSearchPage, 0) << link.url;
-  EXPECT_FALSE(link.check) << link.url;
+  EXPECT_FALSE(link.isSearchPage) << link.url;
+  EXPECT_FALSE(link.checkSeen) << link.url;
 }
 
 }  // namespace quarry::testing

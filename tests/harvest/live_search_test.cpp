@@ -9,18 +9,6 @@
 namespace quarry {
 namespace {
 
-TEST(LiveSearchTest, PercentEncodeKeepsOnlyUnreservedBytes) {
-  for (int b = 0; b < 256; ++b) {
-    const char c = static_cast<char>(b);
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%%%02X", b);
-    EXPECT_EQ(PercentEncode(std::string(1, c)), unreserved ? std::string(1, c) : hex) << b;
-  }
-  EXPECT_EQ(PercentEncode("电路 a+b"), "%E7%94%B5%E8%B7%AF%20a%2Bb");
-}
-
 TEST(LiveSearchTest, ResultPageAddresses) {
   struct Case {
     int kind;
@@ -45,26 +33,30 @@ TEST(LiveSearchTest, ResultPageAddresses) {
       {3, "x", -1, ""},
   };
   for (const Case& c : cases) {
-    const int pn = LiveResultPageOffset(c.kind, c.index);
-    EXPECT_EQ(LiveResultPageUrl(c.kind, "www.baidu.com", "127.0.0.1:8443", c.keyword, pn), c.url)
+    const FileKind kind = static_cast<FileKind>(c.kind);  // -1 and 5 are unknown kinds
+    const int pn = LiveResultPageOffset(kind, c.index);
+    EXPECT_EQ(LiveResultPageUrl(kind, "www.baidu.com", "127.0.0.1:8443", c.keyword, pn), c.url)
         << c.kind << " " << c.keyword << " " << c.index;
   }
-  EXPECT_EQ(LiveResultPageUrl(3, "", "i", "x", 0), "");
-  EXPECT_EQ(LiveResultPageUrl(0, "w", "", "x", 0), "");
+  EXPECT_EQ(LiveResultPageUrl(FileKind::Pdf, "", "i", "x", 0), "");
+  EXPECT_EQ(LiveResultPageUrl(FileKind::Image, "w", "", "x", 0), "");
   // The longest keyword a task holds, all multi-byte, with the longest host, still fits; a
   // longer one gives no address rather than a cut one.
   const std::string host(127, 'h');
-  EXPECT_LE(LiveResultPageUrl(0, host, host, std::string(257, '\xE8'), 990).size(), 1023u);
-  EXPECT_EQ(LiveResultPageUrl(3, host, host, std::string(400, '\xE8'), 0), "");
+  EXPECT_LE(LiveResultPageUrl(FileKind::Image, host, host, std::string(257, '\xE8'), 990).size(),
+            1023u);
+  EXPECT_EQ(LiveResultPageUrl(FileKind::Pdf, host, host, std::string(400, '\xE8'), 0), "");
 }
 
 TEST(LiveSearchTest, CookieAddressAndRequestLines) {
-  EXPECT_EQ(LiveCookieUrl(0, "www.baidu.com", "image.baidu.com"), "https://image.baidu.com/");
-  EXPECT_EQ(LiveCookieUrl(2, "127.0.0.1:8443", "image.baidu.com"), "https://127.0.0.1:8443/");
-  EXPECT_EQ(LiveCookieUrl(9, "w", "i"), "");
+  EXPECT_EQ(LiveCookieUrl(FileKind::Image, "www.baidu.com", "image.baidu.com"),
+            "https://image.baidu.com/");
+  EXPECT_EQ(LiveCookieUrl(FileKind::Slides, "127.0.0.1:8443", "image.baidu.com"),
+            "https://127.0.0.1:8443/");
+  EXPECT_EQ(LiveCookieUrl(static_cast<FileKind>(9), "w", "i"), "");
 
-  const std::vector<std::string> image = LiveResultPageHeaders(0, "127.0.0.1:8443");
-  const std::vector<std::string> web = LiveResultPageHeaders(3, "127.0.0.1:8443");
+  const std::vector<std::string> image = LiveResultPageHeaders(FileKind::Image, "127.0.0.1:8443");
+  const std::vector<std::string> web = LiveResultPageHeaders(FileKind::Pdf, "127.0.0.1:8443");
   const auto has = [](const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   };

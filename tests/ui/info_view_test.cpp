@@ -12,8 +12,8 @@
 #include <QtTest>
 #include <thread>
 
-#include "engine/search_hosts.h"
 #include "engine/task_control.h"
+#include "harvest/search_pages.h"
 #include "platform/home.h"
 #include "tests/support/temp_folder.h"
 #include "tests/ui/screenshot_gallery.h"

@@ -1,13 +1,16 @@
-#include "engine/search_hosts.h"
+// The search addresses of the classic mode: the bases and the image link pattern built from the
+// hosts, and the percent-encoding of keywords.
+#include "harvest/search_pages.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace quarry {
 namespace {
 
-TEST(SearchHostsTest, DefaultsAreTheRealHosts) {
+TEST(SearchPagesTest, DefaultsAreTheRealHosts) {
   SearchHosts hosts;
   std::string error;
   ASSERT_TRUE(MakeSearchHosts("", "", &hosts, &error)) << error;
@@ -21,7 +24,7 @@ TEST(SearchHostsTest, DefaultsAreTheRealHosts) {
   EXPECT_EQ(hosts.imageLinkPattern.size(), 158u);
 }
 
-TEST(SearchHostsTest, ConfiguredHostsMayCarryAPort) {
+TEST(SearchPagesTest, ConfiguredHostsMayCarryAPort) {
   SearchHosts hosts;
   ASSERT_TRUE(MakeSearchHosts("127.0.0.1:8080", "localhost:9", &hosts, nullptr));
   EXPECT_EQ(hosts.webSearchBase, "http://127.0.0.1:8080/s?");
@@ -29,7 +32,7 @@ TEST(SearchHostsTest, ConfiguredHostsMayCarryAPort) {
   EXPECT_EQ(hosts.imageLinkPattern.rfind("http://localhost:9/i\\?z=0&", 0), 0u);
 }
 
-TEST(SearchHostsTest, RefusesWhatCannotBeAHost) {
+TEST(SearchPagesTest, RefusesWhatCannotBeAHost) {
   const std::string refused[] = {std::string(128, 'h'), "a b", "a/b", "a?b", "a#b", "a\\b",
                                  "user@host",           "a\tb"};
   for (const std::string& host : refused) {
@@ -45,14 +48,16 @@ TEST(SearchHostsTest, RefusesWhatCannotBeAHost) {
   EXPECT_TRUE(MakeSearchHosts(std::string(127, 'h'), "", &hosts, nullptr));
 }
 
-TEST(SearchHostsTest, TheProgramCopyFollowsTheConfiguration) {
-  ASSERT_TRUE(ConfigureSearchHosts("127.0.0.1:1", "", nullptr));
-  EXPECT_EQ(ProgramSearchHosts().webSearchBase, "http://127.0.0.1:1/s?");
-  std::string error;
-  EXPECT_FALSE(ConfigureSearchHosts("bad host", "", &error));
-  EXPECT_EQ(ProgramSearchHosts().webSearchBase, "http://127.0.0.1:1/s?");
-  ASSERT_TRUE(ConfigureSearchHosts("", "", nullptr));
-  EXPECT_EQ(ProgramSearchHosts().webSearchBase, "http://www.baidu.com/s?");
+TEST(SearchPagesTest, PercentEncodeKeepsOnlyUnreservedBytes) {
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%%%02X", b);
+    EXPECT_EQ(PercentEncode(std::string(1, c)), unreserved ? std::string(1, c) : hex) << b;
+  }
+  EXPECT_EQ(PercentEncode("电路 a+b"), "%E7%94%B5%E8%B7%AF%20a%2Bb");
 }
 
 }  // namespace
