@@ -136,18 +136,13 @@ bool Run(const std::vector<std::string>& arguments) {
 bool QuarryFetch(const std::string& name, const std::string& output) {
   Setup& setup = Setup::Get();
   std::string path = "/" + name;
-  char lastModified[quarry::kLastModifiedSize], extension[quarry::kExtensionSize],
-      fileName[quarry::kNameSize];
-  int length = 0;
-  if (quarry::HeadExchange("127.0.0.1", path.c_str(), "127.0.0.1", lastModified, extension,
-                           fileName, setup.Port(), length) != 1) {
-    return false;
-  }
+  const quarry::ExchangeTarget target{"127.0.0.1", path.c_str(), "127.0.0.1", setup.Port()};
+  quarry::HeadAnswer answer;
+  if (quarry::HeadExchange(target, answer) != quarry::HeadResult::Answered) return false;
   QuietContext context;
-  std::string file = output + fileName;
-  return quarry::DownloadFile(context, 1, "127.0.0.1", path.c_str(),
-                              static_cast<std::uint32_t>(length), "127.0.0.1", setup.Port(),
-                              file) == 0;
+  std::string file = output + answer.name;
+  return quarry::DownloadFile(context, 1, target, static_cast<std::uint32_t>(answer.length),
+                              file) == quarry::FileResult::Complete;
 }
 
 bool Fetch(const std::string& tool, const std::vector<std::string>& names,

@@ -29,6 +29,7 @@
 #include "engine/views.h"
 #include "harvest/link_sink.h"
 #include "http/http_session.h"
+#include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
 
@@ -186,8 +187,18 @@ private:
   // Queues the result pages of `task` on `base` (Init).
   void SeedResultPages(const char* base, const SearchTask& task);
 
-  // The threads (task_runner_threads.cpp).
+  // The threads (task_runner_threads.cpp). A worker's loop runs the road of one address step
+  // by step: TakeNext, then FetchTaken, which locates it, asks for its head and fetches it as a
+  // page or a file.
+  struct Destination;  // where a taken address is served from
   void WorkerLoop(int n);
+  bool TakeNext(int n, TakenUrl* taken);
+  void FetchTaken(int n, const TakenUrl& taken);
+  bool Locate(int n, const char* address, Destination* where);
+  bool AskHead(int n, const char* address, const ExchangeTarget& target, HeadAnswer* head);
+  void FetchPage(int n, const char* address, const ExchangeTarget& target);
+  void FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
+                 const HeadAnswer& head);
   void MonitorLoop();
   void Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter);
   void SetBusy(int slot, std::uint8_t busy);

@@ -16,8 +16,6 @@
 //
 // Locks are never nested, except that the views are called under the view lock. No lock is
 // held across a network operation.
-#include <strings.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -266,103 +264,121 @@ bool TaskRunner::AllWorkersIdleLocked() const {
   return true;
 }
 
+struct TaskRunner::Destination {
+  char host[kSplitHostSize] = {};
+  char path[kSplitPathSize] = {};
+  std::uint16_t port = 80;
+  char dotted[kDottedSize] = {};  // the host's IPv4 address
+
+  ExchangeTarget Target() const { return {host, path, dotted, port}; }
+};
+
 void TaskRunner::WorkerLoop(int n) {
   SetLogThreadOfCaller(n);
   TakenUrl taken{};
-  char host[kSplitHostSize];
-  char path[kSplitPathSize];
-  char lastModified[kLastModifiedSize];
-  char extension[kExtensionSize];
-  char name[kNameSize];
-  std::uint16_t port = 80;
-  std::string page;
   while (m_stop.load() == 0) {
-    // 1-2. Take an address; the slot shows busy from before the take, so that the monitor
-    // never sees a drained queue while this worker holds what it took.
-    taken = TakenUrl{};
-    SetBusy(n, 1);
-    if (!m_queue.Take(&taken)) {
-      // Idle again before the pause, or the monitor would find this worker busy nearly always.
-      SetBusy(n, 0);
-      Pause(m_timing.idleMs);
-      continue;
-    }
-    lastModified[0] = '\0';
-    extension[0] = '\0';
-    const std::string address = taken.url;
-    // A file the database already holds is not fetched again, and no connection is made for
-    // it. Result pages are never recorded, so they are always fetched: they lead to new links.
-    if (!taken.isSearchPage && IsRecorded(address)) {
-      Log(n, Format(kRepeatedFileText, taken.url));
-      continue;
-    }
-    Log(n, Format("请求下载：%s", taken.url));
-    page.clear();
-    do {
-      // 3. A malformed address is dropped without a line.
-      if (!SplitUrl(taken.url, host, path, port)) break;
-      // 4.
-      char dotted[kDottedSize] = {};
-      const std::string resolved = ResolveIpv4(host);
-      if (resolved.empty() || resolved.size() >= sizeof(dotted)) {
-        Log(n, Format("解析 %s IP地址失败...", taken.url));
-        break;
-      }
-      resolved.copy(dotted, sizeof(dotted) - 1);
-      // 5.
-      Log(n, Format("请求信息头：%s", taken.url));
-      name[0] = '\0';
-      int length = 0;
-      if (HeadExchange(host, path, dotted, lastModified, extension, name, port, length, m_http) <
-          0) {
-        Log(n, "请求信息头失败...");
-        break;
-      }
-      Log(n, "请求信息头成功...");
-      // 6-7.
-      if (length < 0) length = 0;
-      const bool isPage = strcasecmp(extension, "html") == 0 || strcasecmp(extension, ".txt") == 0;
-      if (!isPage) {
-        // 8. Too short, or of unknown length: dropped silently.
-        if (length < m_minFileKb * 1000) break;
-        // A link found on two pages may be in another worker's hands right now.
-        if (!ClaimFile(address)) {
-          Log(n, Format(kRepeatedFileText, taken.url));
-          break;
-        }
-        // 9.
-        std::string localPath = std::string(m_folder) + TimeStamp() + "-" + name;
-        Log(n, Format("开始下载文件：%s ...", taken.url));
-        const int result = DownloadFile(*this, n, host, path, static_cast<std::uint32_t>(length),
-                                        dotted, port, localPath, m_http);
-        if (result >= 0) RecordFile(localPath, address, taken.title);
-        ReleaseFile(address);
-        // A file that could not be written ends with the line that says why, not as finished.
-        if (result != kFileNotWritten) Log(n, "文件下载完成...");
-        CountFile();
-        break;
-      }
-      // 10-11.
-      Log(n, Format("开始下载网页：%s ...", taken.url));
-      const int result = DownloadPage(*this, n, host, path, page, dotted, port, m_http);
-      Log(n, "下载完成...");
-      CountPage();
-      if (result < 0) break;
-      // 12-13.
-      Log(n, "开始解析连接...");
-      if (m_kind == FileKind::Image) {
-        ExtractImageLinks(*this, n, m_linkPattern, page);
-      } else {
-        ExtractDocumentLinks(*this, n, m_kind, page);
-      }
-      Log(n, "解析连接完成...");
-    } while (false);
-    // 14.
-    page.clear();
-    page.shrink_to_fit();
+    if (TakeNext(n, &taken)) FetchTaken(n, taken);
   }
   SetBusy(n, 0);
   m_liveThreads.fetch_sub(1);
+}
+
+// The slot shows busy from before the take, so that the monitor never sees a drained queue
+// while this worker holds what it took. After an empty take it is idle again before the pause,
+// or the monitor would find this worker busy nearly always.
+bool TaskRunner::TakeNext(int n, TakenUrl* taken) {
+  *taken = TakenUrl{};
+  SetBusy(n, 1);
+  if (m_queue.Take(taken)) return true;
+  SetBusy(n, 0);
+  Pause(m_timing.idleMs);
+  return false;
+}
+
+void TaskRunner::FetchTaken(int n, const TakenUrl& taken) {
+  // A file the database already holds is not fetched again, and no connection is made for it.
+  // Result pages are never recorded, so they are always fetched: they lead to new links.
+  if (!taken.isSearchPage && IsRecorded(taken.url)) {
+    Log(n, Format(kRepeatedFileText, taken.url));
+    return;
+  }
+  Log(n, Format("请求下载：%s", taken.url));
+  Destination where;
+  if (!Locate(n, taken.url, &where)) return;
+  const ExchangeTarget target = where.Target();
+  HeadAnswer head;
+  if (!AskHead(n, taken.url, target, &head)) return;
+  if (head.isPage) {
+    FetchPage(n, taken.url, target);
+  } else {
+    FetchFile(n, taken, target, head);
+  }
+}
+
+// Splits the address and resolves its host. A malformed address is dropped without a line; a
+// host that does not resolve is told with the address, not the host.
+bool TaskRunner::Locate(int n, const char* address, Destination* where) {
+  if (!SplitUrl(address, where->host, where->path, where->port)) return false;
+  const std::string resolved = ResolveIpv4(where->host);
+  if (resolved.empty() || resolved.size() >= sizeof(where->dotted)) {
+    Log(n, Format("解析 %s IP地址失败...", address));
+    return false;
+  }
+  resolved.copy(where->dotted, sizeof(where->dotted) - 1);
+  return true;
+}
+
+// Asks the server what the address holds; every failure gives up the address alike.
+bool TaskRunner::AskHead(int n, const char* address, const ExchangeTarget& target,
+                         HeadAnswer* head) {
+  Log(n, Format("请求信息头：%s", address));
+  if (HeadExchange(target, *head, m_http) != HeadResult::Answered) {
+    Log(n, "请求信息头失败...");
+    return false;
+  }
+  Log(n, "请求信息头成功...");
+  return true;
+}
+
+// Fetches a page into memory and queues its links at the front. The page counts as fetched
+// whether or not anything arrived.
+void TaskRunner::FetchPage(int n, const char* address, const ExchangeTarget& target) {
+  Log(n, Format("开始下载网页：%s ...", address));
+  std::string page;
+  const PageResult result = DownloadPage(*this, n, target, page, m_http);
+  Log(n, "下载完成...");
+  CountPage();
+  if (result != PageResult::Received) return;
+  Log(n, "开始解析连接...");
+  if (m_kind == FileKind::Image) {
+    ExtractImageLinks(*this, n, m_linkPattern, page);
+  } else {
+    ExtractDocumentLinks(*this, n, m_kind, page);
+  }
+  Log(n, "解析连接完成...");
+}
+
+// Saves a file under a time-stamped name and records it once whole. The file counts as
+// fetched whether or not it arrived.
+void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
+                           const HeadAnswer& head) {
+  // Too short, or of unknown length (an absent length is 0): dropped without a line.
+  const int length = head.length < 0 ? 0 : head.length;
+  if (length < m_minFileKb * 1000) return;
+  // A link found on two pages may be in another worker's hands right now.
+  if (!ClaimFile(taken.url)) {
+    Log(n, Format(kRepeatedFileText, taken.url));
+    return;
+  }
+  std::string localPath = std::string(m_folder) + TimeStamp() + "-" + head.name;
+  Log(n, Format("开始下载文件：%s ...", taken.url));
+  const FileResult result =
+      DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http);
+  if (result == FileResult::Complete) RecordFile(localPath, taken.url, taken.title);
+  ReleaseFile(taken.url);
+  // A file that could not be written ends with the line that says why, not as finished.
+  if (result != FileResult::NotWritten) Log(n, "文件下载完成...");
+  CountFile();
 }
 
 void TaskRunner::MonitorLoop() {

@@ -187,8 +187,8 @@ int HttpSession::DispositionName(char* buffer, int size) {
   return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos).DispositionName(buffer, size);
 }
 
-int NameFromText(std::string_view text, char (&name)[kNameSize],
-                 char (&extension)[kExtensionSize]) {
+bool NameFromText(std::string_view text, char (&name)[kNameSize],
+                  char (&extension)[kExtensionSize]) {
   // Walk back from the end: the first dot met gives the extension, the first separator ends
   // the last component. A dot in a folder name therefore never counts.
   std::size_t componentStart = 0;
@@ -202,7 +202,7 @@ int NameFromText(std::string_view text, char (&name)[kNameSize],
     if (c == '.' && !dotSeen) {
       dotSeen = true;
       std::size_t length = text.size() - i;
-      if (length >= static_cast<std::size_t>(kExtensionSize)) return -8;
+      if (length >= static_cast<std::size_t>(kExtensionSize)) return false;
       std::memset(extension, 0, sizeof extension);
       std::memcpy(extension, text.data() + i, length);
     }
@@ -210,14 +210,14 @@ int NameFromText(std::string_view text, char (&name)[kNameSize],
   std::string_view component = text.substr(componentStart);
   // The name buffer's bound is tighter than any other limit on a component.
   if (component.size() < 2 || component.size() >= static_cast<std::size_t>(kNameSize)) {
-    return -8;
+    return false;
   }
   std::memset(name, 0, sizeof name);
   std::memcpy(name, component.data(), component.size());
-  return 1;
+  return true;
 }
 
-int NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]) {
+bool NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]) {
   std::string copy(name, strnlen(name, sizeof name));
   return NameFromText(copy, name, extension);
 }

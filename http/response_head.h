@@ -61,13 +61,14 @@ private:
 
 // Reduces `name` in place to its last component (after the last '/' or '\') and, when that
 // component has a dot, writes the text from its last dot into `extension`; a component without
-// one leaves `extension` as it was. Returns 1, or -8 when the extension would be 20 bytes or
-// more, or the component is shorter than 2 bytes or does not fit `name`.
-int NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]);
+// one leaves `extension` as it was. False when the extension would be 20 bytes or more, or the
+// component is shorter than 2 bytes or does not fit `name`.
+bool NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]);
 
 // The same, reading the name from `text`, which may be longer than the name buffer: only the
 // last component has to fit. `name` is written only on success.
-int NameFromText(std::string_view text, char (&name)[kNameSize], char (&extension)[kExtensionSize]);
+bool NameFromText(std::string_view text, char (&name)[kNameSize],
+                  char (&extension)[kExtensionSize]);
 
 // The value of a Content-Length text, blanks around it ignored; -1 for anything that is not a
 // plain decimal number fitting a signed 32-bit integer (such a length counts as absent).

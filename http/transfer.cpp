@@ -9,6 +9,7 @@
 #include "http/transfer.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,9 @@ constexpr int kTypeTextSize = 30;    // Content-Type: enough to tell text/html
 constexpr int kPageLengthTextSize = 30;
 constexpr int kDispositionSize = 256;  // attachment names are read into this much of `name`
 constexpr int kPartialContent = 206;
+constexpr int kFound = 302;
+// Of the extensions a name may have, only a text file's makes a page.
+constexpr const char* kTextExtension = ".txt";
 
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
@@ -138,28 +142,48 @@ private:
   std::string m_partPath;  // empty once moved to the final name
 };
 
+// How the shared start of every exchange ended. A failure has the same number in each
+// exchange's result, which Failed carries over.
+enum class ExchangeStart : int { Ready = 1, NoAnswer = -1, NoSocket = -3, Broken = -8 };
+
+static_assert(static_cast<int>(HeadResult::NoAnswer) == -1 &&
+              static_cast<int>(PageResult::NothingReceived) == -1 &&
+              static_cast<int>(FileResult::Incomplete) == -1);
+static_assert(static_cast<int>(HeadResult::NoSocket) == -3 &&
+              static_cast<int>(PageResult::NoSocket) == -3 &&
+              static_cast<int>(FileResult::NoSocket) == -3);
+static_assert(static_cast<int>(HeadResult::Unusable) == -8 &&
+              static_cast<int>(PageResult::Broken) == -8 &&
+              static_cast<int>(FileResult::Broken) == -8);
+
+template <typename Result>
+Result Failed(ExchangeStart start) {
+  return static_cast<Result>(static_cast<int>(start));
+}
+
 // The shared start of every exchange: socket, connection, request and head, body time limit.
-// 1 when the head is read and the limit set, else the exchange's failure code.
-int OpenExchange(HttpSession& session, const char* address, int port, const HttpTimeouts& timeouts,
-                 TransferContext* context, int thread, const char* connectingText) {
-  if (session.Create() != 1) return -3;
+ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
+                           const HttpTimeouts& timeouts, TransferContext* context, int thread,
+                           const char* connectingText) {
+  if (session.Create() != 1) return ExchangeStart::NoSocket;
   if (context != nullptr) context->Log(thread, connectingText);
-  int connected = session.Connect(address, port);
-  if (connected < 0) return -8;
-  if (connected == 0) return -1;
-  int sent = session.SendRequest();
-  if (sent < 0) return -8;
-  if (sent == 0) return -1;
-  if (session.SetTimeout(timeouts.bodyMs, false) != 1) return -3;
-  return 1;
+  const int connected = session.Connect(target.address, target.port);
+  if (connected < 0) return ExchangeStart::Broken;
+  if (connected == 0) return ExchangeStart::NoAnswer;
+  const int sent = session.SendRequest();
+  if (sent < 0) return ExchangeStart::Broken;
+  if (sent == 0) return ExchangeStart::NoAnswer;
+  if (session.SetTimeout(timeouts.bodyMs, false) != 1) return ExchangeStart::NoSocket;
+  return ExchangeStart::Ready;
 }
 
 // Ends a file download whose file could not be created or written: the line that says why
 // is the last of that file, and the task hears of it (a full disk stops the task).
-int FileNotWritten(TransferContext& context, int thread, const std::string& file, int error) {
+FileResult FileNotWritten(TransferContext& context, int thread, const std::string& file,
+                          int error) {
   context.Log(thread, "文件写入失败：" + file + "（" + std::strerror(error) + "）...");
   context.OnFileError(thread, error);
-  return kFileNotWritten;
+  return FileResult::NotWritten;
 }
 
 }  // namespace
@@ -169,50 +193,56 @@ std::string ProgressLine(std::uint64_t received) {
   return Format("下载速度：%.2f (KB)......", static_cast<double>(received) / 1024.0);
 }
 
-int HeadExchange(const char* host, const char* path, const char* address,
-                 char (&lastModified)[kLastModifiedSize], char (&extension)[kExtensionSize],
-                 char (&name)[kNameSize], int port, int& length, const HttpTimeouts& timeouts) {
+HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
+                        const HttpTimeouts& timeouts) {
   HttpSession session(timeouts);
   int requestLength = 0;
-  session.ComposeHead(host, path, requestLength, nullptr, nullptr);
-  int opened = OpenExchange(session, address, port, timeouts, nullptr, 0, nullptr);
-  if (opened != 1) return opened;
+  session.ComposeHead(target.host, target.path, requestLength, nullptr, nullptr);
+  const ExchangeStart start = OpenExchange(session, target, timeouts, nullptr, 0, nullptr);
+  if (start != ExchangeStart::Ready) return Failed<HeadResult>(start);
 
-  int status = session.StatusCode();
-  if (status == 302) return -4;
-  if (status < 200 || status > 299) return -7;
+  const int status = session.StatusCode();
+  if (status == kFound) return HeadResult::Redirect302;
+  if (status < 200 || status > 299) return HeadResult::BadStatus;
 
-  session.HeaderField("Last-Modified", lastModified, kLastModifiedSize, 0);
-  std::memset(extension, 0, sizeof extension);
-  std::memcpy(extension, "html", 4);
+  session.HeaderField("Last-Modified", answer.lastModified, kLastModifiedSize, 0);
+  std::memset(answer.extension, 0, sizeof answer.extension);
+  std::memcpy(answer.extension, "html", 4);
 
-  length = 0;
+  answer.length = 0;
   char lengthText[kLengthTextSize];
   if (session.HeaderField("Content-Length", lengthText, kLengthTextSize, 0) > 0) {
-    int value = LengthValue(lengthText);
-    if (value == 0) return -5;  // nothing to fetch
-    if (value > 0) length = value;
+    const int value = LengthValue(lengthText);
+    if (value == 0) return HeadResult::ZeroLength;
+    if (value > 0) answer.length = value;
   }
 
   char type[kTypeTextSize];
-  if (session.HeaderField("Content-Type", type, kTypeTextSize, 0) < 0) return -8;
-  if (std::strstr(type, "text/html") != nullptr) return 1;
+  if (session.HeaderField("Content-Type", type, kTypeTextSize, 0) < 0) return HeadResult::Unusable;
+  if (std::strstr(type, "text/html") != nullptr) {
+    answer.isPage = true;
+    return HeadResult::Answered;
+  }
 
-  std::string_view objectPath(path);
-  if (objectPath.find('?') == std::string_view::npos)
-    return NameFromText(objectPath, name, extension);
-  if (session.DispositionName(name, kDispositionSize) <= 0) return -8;
-  return NameFromPath(name, extension);
+  const std::string_view objectPath(target.path);
+  const bool named = objectPath.find('?') == std::string_view::npos
+                         ? NameFromText(objectPath, answer.name, answer.extension)
+                         : session.DispositionName(answer.name, kDispositionSize) > 0 &&
+                               NameFromPath(answer.name, answer.extension);
+  if (!named) return HeadResult::Unusable;
+  // A name without an extension keeps the page's "html".
+  answer.isPage = answer.extension[0] != '.' || strcasecmp(answer.extension, kTextExtension) == 0;
+  return HeadResult::Answered;
 }
 
-int DownloadPage(TransferContext& context, int thread, const char* host, const char* path,
-                 std::string& page, const char* address, int port, const HttpTimeouts& timeouts) {
+PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarget& target,
+                        std::string& page, const HttpTimeouts& timeouts) {
   HttpSession session(timeouts);
   int requestLength = 0;
-  session.ComposeGet(host, path, requestLength, nullptr, nullptr, 0, 0);
-  int opened =
-      OpenExchange(session, address, port, timeouts, &context, thread, "开始连接服务器......");
-  if (opened != 1) return opened;
+  session.ComposeGet(target.host, target.path, requestLength, nullptr, nullptr, 0, 0);
+  const ExchangeStart start =
+      OpenExchange(session, target, timeouts, &context, thread, "开始连接服务器......");
+  if (start != ExchangeStart::Ready) return Failed<PageResult>(start);
 
   char lengthText[kPageLengthTextSize];
   long long total = 0;
@@ -236,12 +266,11 @@ int DownloadPage(TransferContext& context, int thread, const char* host, const c
   }
   session.Close();
   context.Log(thread, "Socket已关闭......");
-  return received > 0 ? 1 : -1;
+  return received > 0 ? PageResult::Received : PageResult::NothingReceived;
 }
 
-int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
-                 std::uint32_t total, const char* address, int port, std::string& file,
-                 const HttpTimeouts& timeouts) {
+FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
+                        std::uint32_t total, std::string& file, const HttpTimeouts& timeouts) {
   PartFile output(context.Disk());
   bool created = output.Create(file);
   context.Log(thread, file);
@@ -257,10 +286,10 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
     // Offsets beyond the request's 32-bit range cannot be asked for; such an attempt asks for
     // the whole file and starts over below.
     std::int32_t rangeFrom = received <= INT32_MAX ? static_cast<std::int32_t>(received) : 0;
-    session.ComposeGet(host, path, requestLength, nullptr, nullptr, rangeFrom, 0);
-    int opened =
-        OpenExchange(session, address, port, timeouts, &context, thread, "连接服务器......");
-    if (opened != 1) return opened;
+    session.ComposeGet(target.host, target.path, requestLength, nullptr, nullptr, rangeFrom, 0);
+    const ExchangeStart start =
+        OpenExchange(session, target, timeouts, &context, thread, "连接服务器......");
+    if (start != ExchangeStart::Ready) return Failed<FileResult>(start);
     if (received > 0) {
       int status = session.StatusCode();
       // An error answer to a resumed request carries no part of the file: keep what is on
@@ -293,9 +322,9 @@ int DownloadFile(TransferContext& context, int thread, const char* host, const c
     }
   }
   context.Log(thread, "Socket已关闭......");
-  if (received < total) return -1;  // the ".part" goes with `output`
+  if (received < total) return FileResult::Incomplete;  // the ".part" goes with `output`
   if (!output.Complete(file)) return FileNotWritten(context, thread, file, output.Error());
-  return 0;
+  return FileResult::Complete;
 }
 
 }  // namespace quarry

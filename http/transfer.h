@@ -26,45 +26,82 @@ constexpr int kFileChunk = 4096;
 constexpr int kFileRead = 16 * kFileChunk;
 // Numbered names tried when the local path of a file is already taken.
 constexpr int kMaxNameCounter = 9999;
-// The result of a file download whose file could not be created, written, flushed or moved to
-// its final name (no space, no permission): not a failure of the exchange but of the disk.
-constexpr int kFileNotWritten = -9;
 // Appended to the final name of a file while it is being received.
 inline constexpr const char* kPartSuffix = ".part";
 
-// One HEAD exchange with `address`:`port` for `host` and `path` (as split from the address).
-// 1 on success: a page (Content-Type contains "text/html"; extension "html") or a file whose
-// name and extension were found; `length` is the Content-Length, 0 when absent or not a
-// number. Failures: -1 not connected in time or the send/head read gave 0; -3 no socket or
-// the receive limit could not be set; -4 status 302; -5 Content-Length of zero; -7 any other
-// status outside 200 to 299; -8 bad address, send/head read gave -1, no Content-Type, or no
-// usable file name.
-int HeadExchange(const char* host, const char* path, const char* address,
-                 char (&lastModified)[kLastModifiedSize], char (&extension)[kExtensionSize],
-                 char (&name)[kNameSize], int port, int& length,
-                 const HttpTimeouts& timeouts = HttpTimeouts{});
+// Where an exchange goes: the host and the path with its query as SplitUrl gives them, the
+// host's IPv4 address as dotted text, and the port.
+struct ExchangeTarget {
+  const char* host;
+  const char* path;
+  const char* address;
+  int port;
+};
 
-// GETs `path` into `page` (appended, each chunk up to its first zero byte), reading up to the
-// answer's Content-Length (kDefaultPageTotal when absent), until the server closes, the body
-// time limit runs out or the task stops. 1 when at least one byte arrived, else -1; -3 no
-// socket or limit; -8 bad address or the head read gave -1.
-int DownloadPage(TransferContext& context, int thread, const char* host, const char* path,
-                 std::string& page, const char* address, int port,
-                 const HttpTimeouts& timeouts = HttpTimeouts{});
+// How a HEAD exchange ended. The numbers are the codes the transfer has always reported.
+enum class HeadResult : int {
+  Answered = 1,      // a page, or a file whose name was found
+  NoAnswer = -1,     // not connected in time, or the send or the head read timed out
+  NoSocket = -3,     // no socket, or the body time limit could not be set
+  Redirect302 = -4,  // status 302
+  ZeroLength = -5,   // a Content-Length of zero: nothing to fetch
+  BadStatus = -7,    // any other status outside 200 to 299
+  Unusable = -8,     // a bad address, a broken head, no Content-Type, or no usable file name
+};
 
-// GETs `path` into a new file at `file` until `total` bytes are written, in at most
+// How a page download ended.
+enum class PageResult : int {
+  Received = 1,          // at least one byte arrived
+  NothingReceived = -1,  // no byte; or not connected in time, or the send or head read timed out
+  NoSocket = -3,         // no socket, or the body time limit could not be set
+  Broken = -8,           // a bad address, or the head read broke off
+};
+
+// How a file download ended.
+enum class FileResult : int {
+  Complete = 0,     // every byte arrived and the file has its final name (an empty file for 0)
+  Incomplete = -1,  // fewer bytes after the attempts; or not connected in time, or the send or
+                    // head read timed out
+  NoSocket = -3,    // no socket, or the body time limit could not be set
+  Broken = -8,      // a bad address, or the head read broke off
+  NotWritten = -9,  // the file could not be created, written, flushed or moved to its name (no
+                    // space, no permission): a failure of the disk, not of the exchange
+};
+
+// What a HEAD exchange tells of an address.
+struct HeadAnswer {
+  char lastModified[kLastModifiedSize] = {};  // the raw Last-Modified value, leading blank kept
+  char extension[kExtensionSize] = {};        // "html" for a page or a name without one, else the
+                                              // name's extension with its dot (".doc")
+  char name[kNameSize] = {};                  // the file name; a page leaves it as it was
+  int length = 0;                             // the Content-Length, 0 when absent or not a number
+  // A page, fetched into memory and searched for links: a text/html answer, a name without an
+  // extension, or a text file (".txt" in any case). Anything else is a file to save.
+  bool isPage = false;
+};
+
+// One HEAD exchange with `target`. Answered for a page (Content-Type contains "text/html") or a
+// file whose name and extension were found; `answer` then says which and how long. The other
+// results are failures (see HeadResult); outputs written before one keep what was written.
+HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
+                        const HttpTimeouts& timeouts = HttpTimeouts{});
+
+// GETs the target into `page` (appended, each chunk up to its first zero byte), reading up to
+// the answer's Content-Length (kDefaultPageTotal when absent), until the server closes, the
+// body time limit runs out or the task stops.
+PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarget& target,
+                        std::string& page, const HttpTimeouts& timeouts = HttpTimeouts{});
+
+// GETs the target into a new file at `file` until `total` bytes are written, in at most
 // kFileAttempts attempts. The bytes go to `file` + kPartSuffix, which is flushed and renamed
 // to `file` once whole. An existing file is never touched: the new one gets a numbered name
 // ("a(1).doc") and `file` is updated to the path actually written. A resumed 2xx answer other
-// than 206 starts the file over; an error answer to a resume writes nothing. 0 when `total`
-// bytes arrived (an empty file for 0); -1 fewer bytes, not connected in time or the send/head
-// read gave 0; -3 no socket or limit; -8 bad address or the head read gave -1;
-// kFileNotWritten when the file could not be created, written or renamed: that is logged as
-// the file's last line and told to `context` (OnFileError). The file is written through
-// `context`.Disk(). On any failure nothing is left on disk.
-int DownloadFile(TransferContext& context, int thread, const char* host, const char* path,
-                 std::uint32_t total, const char* address, int port, std::string& file,
-                 const HttpTimeouts& timeouts = HttpTimeouts{});
+// than 206 starts the file over; an error answer to a resume writes nothing. NotWritten is
+// logged as the file's last line and told to `context` (OnFileError). The file is written
+// through `context`.Disk(). On any failure nothing is left on disk.
+FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
+                        std::uint32_t total, std::string& file,
+                        const HttpTimeouts& timeouts = HttpTimeouts{});
 
 // The progress line shown after each chunk for `received` bytes so far.
 std::string ProgressLine(std::uint64_t received);

@@ -152,29 +152,30 @@ TEST(ResponseHeadTest, ReadLineWalksTheHeadAndRewinds) {
 TEST(ResponseHeadTest, NamesAndExtensionsFromPaths) {
   struct Case {
     std::string path;
-    int result;
+    bool named;
     std::string name;
     std::string extension;
   } cases[] = {
-      {"/docs/report.doc", 1, "report.doc", ".doc"},
-      {"/docs/report", 1, "report", "html"},
-      {"/docs/", -8, "", "html"},
-      {"/a", -8, "", "html"},
-      {"/files.old/readme", 1, "readme", "html"},
-      {"C:\\files\\sheet.xls", 1, "sheet.xls", ".xls"},
-      {"/x/a." + std::string(18, 'e'), 1, "a." + std::string(18, 'e'), "." + std::string(18, 'e')},
-      {"/x/a." + std::string(19, 'e'), -8, "", "html"},
-      {"/" + std::string(300, 'd') + "/file.pdf", 1, "file.pdf", ".pdf"},
-      {"/x/" + std::string(260, 'n'), -8, "", "html"},
-      {"/x/" + std::string(256, 'n') + ".pdf", -8, "", ".pdf"},
-      {"", -8, "", "html"},
+      {"/docs/report.doc", true, "report.doc", ".doc"},
+      {"/docs/report", true, "report", "html"},
+      {"/docs/", false, "", "html"},
+      {"/a", false, "", "html"},
+      {"/files.old/readme", true, "readme", "html"},
+      {"C:\\files\\sheet.xls", true, "sheet.xls", ".xls"},
+      {"/x/a." + std::string(18, 'e'), true, "a." + std::string(18, 'e'),
+       "." + std::string(18, 'e')},
+      {"/x/a." + std::string(19, 'e'), false, "", "html"},
+      {"/" + std::string(300, 'd') + "/file.pdf", true, "file.pdf", ".pdf"},
+      {"/x/" + std::string(260, 'n'), false, "", "html"},
+      {"/x/" + std::string(256, 'n') + ".pdf", false, "", ".pdf"},
+      {"", false, "", "html"},
   };
   for (const Case& c : cases) {
     char name[kNameSize] = "untouched";
     char extension[kExtensionSize] = "html";
-    EXPECT_EQ(NameFromText(c.path, name, extension), c.result) << c.path;
+    EXPECT_EQ(NameFromText(c.path, name, extension), c.named) << c.path;
     EXPECT_EQ(std::string(extension), c.extension) << c.path;
-    if (c.result == 1) {
+    if (c.named) {
       EXPECT_EQ(std::string(name), c.name) << c.path;
     } else {
       EXPECT_STREQ(name, "untouched") << c.path;
@@ -183,7 +184,7 @@ TEST(ResponseHeadTest, NamesAndExtensionsFromPaths) {
 
   char name[kNameSize] = "/a/b/slides.ppt";
   char extension[kExtensionSize] = "html";
-  EXPECT_EQ(NameFromPath(name, extension), 1);
+  EXPECT_TRUE(NameFromPath(name, extension));
   EXPECT_STREQ(name, "slides.ppt");
   EXPECT_STREQ(extension, ".ppt");
 }

@@ -24,29 +24,28 @@ public:
 TEST_F(NginxTest, HeadExchangeClassifiesRealHeads) {
   struct Case {
     const char* path;
-    int result;
+    HeadResult result;
     std::string extension;
     std::string name;
     int length;
   } cases[] = {
-      {"/big.bin", 1, ".bin", "big.bin", static_cast<int>(kBigSize)},
-      {"/report.doc", 1, ".doc", "report.doc", 5000},
-      {"/page.html", 1, "html", "", static_cast<int>(Served("page.html").size())},
-      {"/nosniff/page.html", 1, "html", "", static_cast<int>(Served("nosniff/page.html").size())},
-      {"/missing.doc", -7, "", "", 0},
+      {"/big.bin", HeadResult::Answered, ".bin", "big.bin", static_cast<int>(kBigSize)},
+      {"/report.doc", HeadResult::Answered, ".doc", "report.doc", 5000},
+      {"/page.html", HeadResult::Answered, "html", "",
+       static_cast<int>(Served("page.html").size())},
+      {"/nosniff/page.html", HeadResult::Answered, "html", "",
+       static_cast<int>(Served("nosniff/page.html").size())},
+      {"/missing.doc", HeadResult::BadStatus, "", "", 0},
   };
   for (const Case& c : cases) {
-    char lastModified[kLastModifiedSize] = {}, extension[kExtensionSize] = {}, name[kNameSize] = {};
-    int length = 0;
-    EXPECT_EQ(HeadExchange("127.0.0.1", c.path, "127.0.0.1", lastModified, extension, name,
-                           s_server->Port(), length),
-              c.result)
+    HeadAnswer answer;
+    EXPECT_EQ(HeadExchange({"127.0.0.1", c.path, "127.0.0.1", s_server->Port()}, answer), c.result)
         << c.path;
-    EXPECT_EQ(std::string(extension), c.extension) << c.path;
-    EXPECT_EQ(std::string(name), c.name) << c.path;
-    EXPECT_EQ(length, c.length) << c.path;
-    if (c.result == 1) {
-      EXPECT_NE(std::string(lastModified).find("GMT"), std::string::npos) << c.path;
+    EXPECT_EQ(std::string(answer.extension), c.extension) << c.path;
+    EXPECT_EQ(std::string(answer.name), c.name) << c.path;
+    EXPECT_EQ(answer.length, c.length) << c.path;
+    if (c.result == HeadResult::Answered) {
+      EXPECT_NE(std::string(answer.lastModified).find("GMT"), std::string::npos) << c.path;
     }
   }
 }
@@ -55,7 +54,8 @@ TEST_F(NginxTest, PageArrivesWhole) {
   SilentContext context;
   std::string page;
   EXPECT_EQ(
-      DownloadPage(context, 1, "127.0.0.1", "/page.html", page, "127.0.0.1", s_server->Port()), 1);
+      DownloadPage(context, 1, {"127.0.0.1", "/page.html", "127.0.0.1", s_server->Port()}, page),
+      PageResult::Received);
   EXPECT_EQ(page, Served("page.html"));
 }
 
@@ -80,9 +80,9 @@ TEST_F(NginxTest, FiftyMegabytesArriveByteIdentical) {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   std::string file = std::string(pattern) + "/big.bin";
   SilentContext context;
-  EXPECT_EQ(DownloadFile(context, 1, "127.0.0.1", "/big.bin", kBigSize, "127.0.0.1",
-                         s_server->Port(), file),
-            0);
+  EXPECT_EQ(DownloadFile(context, 1, {"127.0.0.1", "/big.bin", "127.0.0.1", s_server->Port()},
+                         kBigSize, file),
+            FileResult::Complete);
   std::ifstream in(file, std::ios::binary);
   std::stringstream content;
   content << in.rdbuf();

@@ -81,76 +81,87 @@ struct HeadCase {
   const char* label;
   std::string path;
   std::string head;
-  int result;
+  HeadResult result;
   std::string extension;
-  std::string name;  // checked when the result is 1 and not a page
+  std::string name;  // checked for a file that was answered
   int length;
+  bool page;
 };
 
 TEST(HeadExchangeTest, ClassifiesAndNamesFromTheHead) {
+  using enum HeadResult;
   const std::string html = "Content-Type: text/html\r\n";
   const std::string binary = "Content-Type: application/octet-stream\r\nContent-Length: 5000\r\n";
   const HeadCase cases[] = {
-      {"page with charset", "/", Head("200 OK", "Content-Type: text/html; charset=UTF-8\r\n"), 1,
-       "html", "", 0},
+      {"page with charset", "/", Head("200 OK", "Content-Type: text/html; charset=UTF-8\r\n"),
+       Answered, "html", "", 0, true},
       {"nosniff before the type is still a page", "/index",
-       Head("200 OK", "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n"), 1, "html",
-       "", 0},
+       Head("200 OK", "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n"), Answered,
+       "html", "", 0, true},
       {"capital page type is a file", "/docs/report.doc",
-       Head("200 OK", "Content-Type: TEXT/HTML\r\nContent-Length: 4000\r\n"), 1, ".doc",
-       "report.doc", 4000},
-      {"file from path", "/docs/report.doc", Head("200 OK", binary), 1, ".doc", "report.doc", 5000},
-      {"no dot", "/docs/report", Head("200 OK", binary), 1, "html", "report", 5000},
-      {"folder path", "/docs/", Head("200 OK", binary), -8, "html", "", 5000},
-      {"one letter", "/a", Head("200 OK", binary), -8, "html", "", 5000},
-      {"dot in folder", "/files.old/readme", Head("200 OK", binary), 1, "html", "readme", 5000},
-      {"long extension", "/x/a.0123456789abcdefghij", Head("200 OK", binary), -8, "html", "", 5000},
-      {"301", "/a.doc", Head("301 Moved Permanently", binary), -7, "", "", 0},
-      {"302", "/a.doc", Head("302 Found", binary), -4, "", "", 0},
-      {"303", "/a.doc", Head("303 See Other", binary), -7, "", "", 0},
-      {"307", "/a.doc", Head("307 Temporary Redirect", binary), -7, "", "", 0},
-      {"404", "/a.doc", Head("404 Not Found", html), -7, "", "", 0},
+       Head("200 OK", "Content-Type: TEXT/HTML\r\nContent-Length: 4000\r\n"), Answered, ".doc",
+       "report.doc", 4000, false},
+      {"file from path", "/docs/report.doc", Head("200 OK", binary), Answered, ".doc", "report.doc",
+       5000, false},
+      {"no dot", "/docs/report", Head("200 OK", binary), Answered, "html", "report", 5000, true},
+      {"text file in capitals", "/list.TXT", Head("200 OK", binary), Answered, ".TXT", "list.TXT",
+       5000, true},
+      {"folder path", "/docs/", Head("200 OK", binary), Unusable, "html", "", 5000, false},
+      {"one letter", "/a", Head("200 OK", binary), Unusable, "html", "", 5000, false},
+      {"dot in folder", "/files.old/readme", Head("200 OK", binary), Answered, "html", "readme",
+       5000, true},
+      {"long extension", "/x/a.0123456789abcdefghij", Head("200 OK", binary), Unusable, "html", "",
+       5000, false},
+      {"301", "/a.doc", Head("301 Moved Permanently", binary), BadStatus, "", "", 0, false},
+      {"302", "/a.doc", Head("302 Found", binary), Redirect302, "", "", 0, false},
+      {"303", "/a.doc", Head("303 See Other", binary), BadStatus, "", "", 0, false},
+      {"307", "/a.doc", Head("307 Temporary Redirect", binary), BadStatus, "", "", 0, false},
+      {"404", "/a.doc", Head("404 Not Found", html), BadStatus, "", "", 0, false},
       {"quoted attachment", "/get?id=7",
-       Head("200 OK", binary + "Content-Disposition: attachment; filename=\"a.doc\"\r\n"), 1,
-       ".doc", "a.doc", 5000},
+       Head("200 OK", binary + "Content-Disposition: attachment; filename=\"a.doc\"\r\n"), Answered,
+       ".doc", "a.doc", 5000, false},
       {"unquoted attachment with a parameter", "/get?id=7",
-       Head("200 OK", binary + "Content-Disposition: attachment; filename=a.doc; size=10\r\n"), 1,
-       ".doc; size10", "a.doc; size10", 5000},
-      {"query without attachment", "/get?id=7", Head("200 OK", binary), -8, "html", "", 5000},
+       Head("200 OK", binary + "Content-Disposition: attachment; filename=a.doc; size=10\r\n"),
+       Answered, ".doc; size10", "a.doc; size10", 5000, false},
+      {"query without attachment", "/get?id=7", Head("200 OK", binary), Unusable, "html", "", 5000,
+       false},
       {"inline disposition", "/get?id=7",
-       Head("200 OK", binary + "Content-Disposition: inline; filename=a.doc\r\n"), -8, "html", "",
-       5000},
-      {"no type", "/a.doc", Head("200 OK", "Content-Length: 5000\r\n"), -8, "html", "", 5000},
-      {"no length", "/a.doc", Head("200 OK", "Content-Type: application/msword\r\n"), 1, ".doc",
-       "a.doc", 0},
+       Head("200 OK", binary + "Content-Disposition: inline; filename=a.doc\r\n"), Unusable, "html",
+       "", 5000, false},
+      {"no type", "/a.doc", Head("200 OK", "Content-Length: 5000\r\n"), Unusable, "html", "", 5000,
+       false},
+      {"no length", "/a.doc", Head("200 OK", "Content-Type: application/msword\r\n"), Answered,
+       ".doc", "a.doc", 0, false},
       {"zero length", "/a.doc", Head("200 OK", "Content-Type: text/plain\r\nContent-Length: 0\r\n"),
-       -5, "html", "", 0},
+       ZeroLength, "html", "", 0, false},
       {"zero length without blank", "/a.doc",
-       Head("200 OK", "Content-Type: text/plain\r\nContent-Length:0\r\n"), -5, "html", "", 0},
+       Head("200 OK", "Content-Type: text/plain\r\nContent-Length:0\r\n"), ZeroLength, "html", "",
+       0, false},
       {"length too big", "/a.doc",
-       Head("200 OK", "Content-Type: text/plain\r\nContent-Length: 4294967296\r\n"), 1, ".doc",
-       "a.doc", 0},
+       Head("200 OK", "Content-Type: text/plain\r\nContent-Length: 4294967296\r\n"), Answered,
+       ".doc", "a.doc", 0, false},
       {"length not a number", "/a.doc",
-       Head("200 OK", "Content-Type: text/plain\r\nContent-Length: lots\r\n"), 1, ".doc", "a.doc",
-       0},
+       Head("200 OK", "Content-Type: text/plain\r\nContent-Length: lots\r\n"), Answered, ".doc",
+       "a.doc", 0, false},
   };
   for (const HeadCase& c : cases) {
     ScriptedServer server;
     server.Connection().ReadRequest().Send(c.head).Close();
     ASSERT_TRUE(server.Start());
-    char lastModified[kLastModifiedSize] = {};
-    char extension[kExtensionSize] = {};
-    char name[kNameSize] = {};
-    int length = -99;
-    int result = HeadExchange("example.test", c.path.c_str(), "127.0.0.1", lastModified, extension,
-                              name, server.Port(), length, kFastTimeouts);
+    HeadAnswer answer;
+    answer.length = -99;
+    const HeadResult result = HeadExchange(
+        {"example.test", c.path.c_str(), "127.0.0.1", server.Port()}, answer, kFastTimeouts);
     EXPECT_EQ(result, c.result) << c.label;
-    EXPECT_EQ(std::string(extension), c.extension) << c.label;
-    if (c.result == 1 && !c.name.empty()) {
-      EXPECT_EQ(std::string(name), c.name) << c.label;
+    EXPECT_EQ(std::string(answer.extension), c.extension) << c.label;
+    if (c.result == Answered && !c.name.empty()) {
+      EXPECT_EQ(std::string(answer.name), c.name) << c.label;
     }
-    if (c.result != -4 && c.result != -7) {
-      EXPECT_EQ(length, c.length) << c.label;
+    if (c.result != Redirect302 && c.result != BadStatus) {
+      EXPECT_EQ(answer.length, c.length) << c.label;
+    }
+    if (c.result == Answered) {
+      EXPECT_EQ(answer.isPage, c.page) << c.label;
     }
     server.Stop();
     EXPECT_EQ(server.Received(0).rfind("HEAD " + c.path + " HTTP/1.1\r\nHost:example.test\r\n", 0),
@@ -163,40 +174,34 @@ TEST_F(ScriptedServerTest, HeadExchangeKeepsTheRawLastModified) {
   server.Connection().ReadRequest().Send(Head(
       "200 OK", "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\nContent-Type: text/html\r\n"));
   ASSERT_TRUE(server.Start());
-  char lastModified[kLastModifiedSize], extension[kExtensionSize], name[kNameSize] = "kept";
-  int length = 0;
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, server.Port(),
-                         length, kFastTimeouts),
-            1);
-  EXPECT_STREQ(lastModified, " Mon, 07 Dec 2026 10:00:00 GMT");
-  EXPECT_STREQ(name, "kept");  // a page leaves the name alone
+  HeadAnswer answer;
+  std::strcpy(answer.name, "kept");
+  EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", server.Port()}, answer, kFastTimeouts),
+            HeadResult::Answered);
+  EXPECT_STREQ(answer.lastModified, " Mon, 07 Dec 2026 10:00:00 GMT");
+  EXPECT_STREQ(answer.name, "kept");  // a page leaves the name alone
 }
 
 TEST(HeadExchangeTest, ConnectionFailures) {
-  char lastModified[kLastModifiedSize], extension[kExtensionSize], name[kNameSize];
-  int length = 0;
-  int unused = testing::UnusedLoopbackPort();
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, unused, length,
-                         kFastTimeouts),
-            -1);  // refused
-  EXPECT_EQ(HeadExchange("h", "/", "1.2.3.4.5.6.7.8.9", lastModified, extension, name, unused,
-                         length, kFastTimeouts),
-            -8);  // bad address text
+  HeadAnswer answer;
+  const int unused = testing::UnusedLoopbackPort();
+  EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", unused}, answer, kFastTimeouts),
+            HeadResult::NoAnswer);  // refused
+  EXPECT_EQ(HeadExchange({"h", "/", "1.2.3.4.5.6.7.8.9", unused}, answer, kFastTimeouts),
+            HeadResult::Unusable);  // bad address text
 
   ScriptedServer silent;
   silent.Connection().ReadRequest().Hold();
   ASSERT_TRUE(silent.Start());
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, silent.Port(),
-                         length, kFastTimeouts),
-            -1);  // head time-out
+  EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", silent.Port()}, answer, kFastTimeouts),
+            HeadResult::NoAnswer);  // head time-out
   silent.Stop();
 
   ScriptedServer broken;
   broken.Connection().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Ty").Close();
   ASSERT_TRUE(broken.Start());
-  EXPECT_EQ(HeadExchange("h", "/", "127.0.0.1", lastModified, extension, name, broken.Port(),
-                         length, kFastTimeouts),
-            -8);  // closed inside the head
+  EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", broken.Port()}, answer, kFastTimeouts),
+            HeadResult::Unusable);  // closed inside the head
 }
 
 // --- Page download ---
@@ -206,9 +211,9 @@ TEST_F(ScriptedServerTest, PageLogLinesAndRequest) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "example.test", "/p?q=1", page, "127.0.0.1", server.Port(),
+  EXPECT_EQ(DownloadPage(context, 3, {"example.test", "/p?q=1", "127.0.0.1", server.Port()}, page,
                          kFastTimeouts),
-            1);
+            PageResult::Received);
   EXPECT_EQ(page, "hello");
   const std::vector<std::string> expected = {"开始连接服务器......", "开始接收数据......",
                                              "接收到字节数：5", "下载速度：5 (B)......",
@@ -226,7 +231,8 @@ TEST_F(ScriptedServerTest, PageWithoutLengthEndsAtTheReceiveLimitWithWhatArrived
   RecordingContext context;
   std::string page;
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), 1);
+  EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, kFastTimeouts),
+            PageResult::Received);
   auto elapsed = std::chrono::steady_clock::now() - begin;
   EXPECT_EQ(page, "<html>part");
   EXPECT_GE(elapsed, std::chrono::milliseconds(250));  // waited for the body limit
@@ -241,7 +247,8 @@ TEST_F(ScriptedServerTest, PageLongerThanItsLengthStopsAtTheChunkThatReachesIt) 
   HttpTimeouts slow = kFastTimeouts;
   slow.bodyMs = 5000;  // a loop that read on would wait here
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), slow), 1);
+  EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, slow),
+            PageResult::Received);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
   EXPECT_GE(page.size(), 10u);
   EXPECT_EQ(body.rfind(page, 0), 0u);
@@ -257,7 +264,8 @@ TEST_F(ScriptedServerTest, PageZeroByteDropsTheRestOfItsChunkOnly) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), 1);
+  EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, kFastTimeouts),
+            PageResult::Received);
   EXPECT_EQ(page, "abcghi");
 }
 
@@ -267,7 +275,8 @@ TEST_F(ScriptedServerTest, PageOf404IsStillThePage) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts), 1);
+  EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, kFastTimeouts),
+            PageResult::Received);
   EXPECT_EQ(page, "not found");
 }
 
@@ -276,8 +285,8 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
   ASSERT_TRUE(server.Start());
   RecordingContext context;
   std::string page;
-  EXPECT_EQ(DownloadPage(context, 3, "h", "/", page, "127.0.0.1", server.Port(), kFastTimeouts),
-            -1);
+  EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, kFastTimeouts),
+            PageResult::NothingReceived);
   EXPECT_EQ(context.lines.back(), "Socket已关闭......");
 }
 
@@ -285,9 +294,9 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
 
 class FileDownloadTest : public ScriptedServerTest {
 protected:
-  int Download(std::uint32_t total, std::string& file,
-               const HttpTimeouts& timeouts = kFastTimeouts) {
-    return DownloadFile(context, 3, "h", "/f.bin", total, "127.0.0.1", server.Port(), file,
+  FileResult Download(std::uint32_t total, std::string& file,
+                      const HttpTimeouts& timeouts = kFastTimeouts) {
+    return DownloadFile(context, 3, {"h", "/f.bin", "127.0.0.1", server.Port()}, total, file,
                         timeouts);
   }
   TempFolder folder;
@@ -307,7 +316,7 @@ TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
       .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(Download(50000, file), 0);
+  EXPECT_EQ(Download(50000, file), FileResult::Complete);
   EXPECT_EQ(file, folder.Path() + "f.bin");
   EXPECT_EQ(ReadFile(file), data);
   server.Stop();
@@ -343,7 +352,7 @@ TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
       .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(Download(50000, file), 0);
+  EXPECT_EQ(Download(50000, file), FileResult::Complete);
   EXPECT_EQ(ReadFile(file), data);
 }
 
@@ -357,7 +366,7 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
       .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(Download(5000, file), 0);
+  EXPECT_EQ(Download(5000, file), FileResult::Complete);
   EXPECT_EQ(ReadFile(file), data);
   server.Stop();
   EXPECT_NE(server.Received(2).find("Range: bytes=1000-\r\n"), std::string::npos);
@@ -376,7 +385,7 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
       .Close();
   ASSERT_TRUE(server.Start());
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(Download(1000, file), -1);
+  EXPECT_EQ(Download(1000, file), FileResult::Incomplete);
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));  // neither f.bin nor f.bin.part
   server.Stop();
   EXPECT_EQ(server.Accepted(), 3u);
@@ -386,7 +395,7 @@ TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
 TEST_F(FileDownloadTest, ZeroTotalMakesAnEmptyFileWithoutConnecting) {
   ASSERT_TRUE(server.Start());
   std::string file = folder.Path() + "empty.doc";
-  EXPECT_EQ(Download(0, file), 0);
+  EXPECT_EQ(Download(0, file), FileResult::Complete);
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(std::filesystem::file_size(file), 0u);
   EXPECT_EQ(context.lines, (std::vector<std::string>{file, "Socket已关闭......"}));
@@ -411,7 +420,7 @@ TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
       .Hold();
   ASSERT_TRUE(server.Start());
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(Download(1024, file), 0);
+  EXPECT_EQ(Download(1024, file), FileResult::Complete);
   const std::vector<std::string> expected = {file,
                                              "连接服务器......",
                                              "开始接收数据......",
@@ -431,7 +440,7 @@ TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
   slow.bodyMs = 5000;
   std::string file = folder.Path() + "f.bin";
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(Download(1000000, file, slow), -1);
+  EXPECT_EQ(Download(1000000, file, slow), FileResult::Incomplete);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
   EXPECT_EQ(server.Accepted(), 1u);
@@ -452,7 +461,7 @@ TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
                !std::filesystem::exists(base + "a(2).doc");
   };
   std::string first = base + "a.doc";
-  EXPECT_EQ(Download(3, first), 0);
+  EXPECT_EQ(Download(3, first), FileResult::Complete);
   EXPECT_EQ(first, base + "a(2).doc");
   EXPECT_TRUE(partOnly);
   EXPECT_EQ(context.lines.front(), first);  // the path written is logged
@@ -462,7 +471,7 @@ TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
     if (line == "开始接收数据......") std::ofstream(base + "a(3).doc") << "taken";
   };
   std::string second = base + "a.doc";
-  EXPECT_EQ(Download(3, second), 0);
+  EXPECT_EQ(Download(3, second), FileResult::Complete);
   EXPECT_EQ(second, base + "a(4).doc");
   EXPECT_EQ(ReadFile(base + "a.doc"), "old");
   EXPECT_EQ(ReadFile(base + "a(1).doc.part"), "busy");
@@ -482,7 +491,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
     return "文件写入失败：" + path + "（" + std::strerror(error) + "）...";
   };
   std::string missing = folder.Path() + "no/such/folder/a.doc";
-  EXPECT_EQ(Download(100, missing), kFileNotWritten);
+  EXPECT_EQ(Download(100, missing), FileResult::NotWritten);
   EXPECT_EQ(context.lines, (std::vector<std::string>{missing, failedLine(missing, ENOENT)}));
 
   // A full disk: the writes fail after the first 4 KB. The failure is the file's last line,
@@ -491,7 +500,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   context.disk.writeBudget = 4096;
   context.disk.writeError = ENOSPC;
   std::string full = folder.Path() + "full.bin";
-  EXPECT_EQ(Download(8000, full), kFileNotWritten);
+  EXPECT_EQ(Download(8000, full), FileResult::NotWritten);
   EXPECT_EQ(context.lines.back(), failedLine(full, ENOSPC));
   context.disk.writeError = 0;
 
@@ -499,7 +508,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   context.lines.clear();
   context.disk.openError = EACCES;
   std::string denied = folder.Path() + "denied.bin";
-  EXPECT_EQ(Download(8000, denied), kFileNotWritten);
+  EXPECT_EQ(Download(8000, denied), FileResult::NotWritten);
   EXPECT_EQ(context.lines.back(), failedLine(denied, EACCES));
   context.disk.openError = 0;
 
@@ -511,22 +520,22 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   small.rlim_cur = 2000;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string file = folder.Path() + "big.bin";
-  int result = Download(8000, file);
+  const FileResult result = Download(8000, file);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(result, kFileNotWritten);
+  EXPECT_EQ(result, FileResult::NotWritten);
   EXPECT_EQ(context.fileErrors, (std::vector<int>{ENOENT, ENOSPC, EACCES, EFBIG}));
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));  // no file, no ".part" left
 }
 
 TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "127.0.0.1", testing::UnusedLoopbackPort(),
+  EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "127.0.0.1", testing::UnusedLoopbackPort()}, 100,
                          file, kFastTimeouts),
-            -1);
+            FileResult::Incomplete);
   std::string other = folder.Path() + "g.bin";
-  EXPECT_EQ(DownloadFile(context, 3, "h", "/", 100, "not an address", 80, other, kFastTimeouts),
-            -8);
+  EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "not an address", 80}, 100, other, kFastTimeouts),
+            FileResult::Broken);
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
