@@ -417,7 +417,7 @@ private:
 TEST_F(TaskControlTest, ATaskShownWhileItSavesListsEachFileOnce) {
   SearchServiceProcess service;
   ASSERT_TRUE(service.Start({"--results", "120"}));
-  TaskControl& control = Control(service.host());
+  TaskControl& control = Control(service.Host());
   ListingResultView listing;
   control.SetViews(&m_info, &listing);
   auto owned = NewTask("busy", 4);
