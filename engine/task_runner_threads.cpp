@@ -269,8 +269,9 @@ struct TaskRunner::Destination {
   char path[kSplitPathSize] = {};
   std::uint16_t port = 80;
   char dotted[kDottedSize] = {};  // the host's IPv4 address
+  bool secure = false;            // https: TLS, in either mode
 
-  ExchangeTarget Target() const { return {host, path, dotted, port}; }
+  ExchangeTarget Target() const { return {host, path, dotted, port, secure}; }
 };
 
 void TaskRunner::WorkerLoop(int n) {
@@ -319,6 +320,7 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken) {
 // host that does not resolve is told with the address, not the host.
 bool TaskRunner::Locate(int n, const char* address, Destination* where) {
   if (!SplitUrl(address, where->host, where->path, where->port)) return false;
+  where->secure = IsHttpsUrl(address);
   const std::string resolved = ResolveIpv4(where->host);
   if (resolved.empty() || resolved.size() >= sizeof(where->dotted)) {
     Log(n, Format("解析 %s IP地址失败...", address));
@@ -333,6 +335,7 @@ bool TaskRunner::AskHead(int n, const char* address, const ExchangeTarget& targe
                          HeadAnswer* head) {
   Log(n, Format("请求信息头：%s", address));
   if (HeadExchange(target, *head, m_http) != HeadResult::Answered) {
+    if (!head->problem.empty()) Log(n, TlsFailureLine(head->problem));
     Log(n, "请求信息头失败...");
     return false;
   }

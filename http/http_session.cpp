@@ -3,6 +3,7 @@
 // byte after its blank line leaves the socket: the reader peeks at what has arrived, finds the
 // end of the head in it and then takes exactly the head's bytes, so the body stays queued for
 // Receive. This gives the same results as reading one byte per call, with far fewer calls.
+// After StartTls the same reads and writes go through the TLS channel (its peek works alike).
 #include "http/http_session.h"
 
 #include <arpa/inet.h>
@@ -115,6 +116,38 @@ int HttpSession::Connect(const char* address, int port) {
   return -1;
 }
 
+int HttpSession::StartTls(const char* host) {
+  m_tlsProblem.clear();
+  if (m_connected == 0 || m_tls != nullptr) {
+    m_tlsProblem = "not connected";
+    return -1;
+  }
+  // The handshake is bounded by the limits of a head read: the server's first words.
+  SetTimeout(m_timeouts.sendMs, true);
+  if (SetTimeout(m_timeouts.headMs, false) != 1) {
+    m_tlsProblem = "no time limit for the handshake";
+    return 0;
+  }
+  auto channel = std::make_unique<TlsChannel>();
+  const TlsStart started = channel->Start(m_socket.Descriptor(), host);
+  if (started == TlsStart::Ready) {
+    m_tls = std::move(channel);
+    return 1;
+  }
+  m_tlsProblem = channel->Problem();
+  return started == TlsStart::NoAnswer ? 0 : -1;
+}
+
+long HttpSession::SendSome(const char* data, std::size_t size, int* error) {
+  if (m_tls != nullptr) return m_tls->Write(data, size, error);
+  return m_socket.Send(data, size, error);
+}
+
+long HttpSession::ReceiveSome(char* buffer, std::size_t size, bool peek, int* error) {
+  if (m_tls != nullptr) return m_tls->Read(buffer, size, peek, error);
+  return m_socket.Receive(buffer, size, peek, error);
+}
+
 int HttpSession::SendRequest(const char* text, int length) {
   if (m_connected == 0) return -1;
   if (text == nullptr) {
@@ -129,7 +162,7 @@ int HttpSession::SendRequest(const char* text, int length) {
   const std::size_t total = static_cast<std::size_t>(length);
   while (sent < total) {
     int error = 0;
-    const long count = m_socket.Send(text + sent, total - sent, &error);
+    const long count = SendSome(text + sent, total - sent, &error);
     if (count < 0) return SendErrorResult(error);
     if (count == 0) return -1;  // a stream socket that takes nothing would loop for ever
     sent += static_cast<std::size_t>(count);
@@ -165,7 +198,7 @@ int HttpSession::ReadOneHead() {
   bool complete = false;
   while (!complete && stored < kHeadSize) {
     int error = 0;
-    const long seen = m_socket.Receive(m_head + stored, kHeadSize - stored, true, &error);
+    const long seen = ReceiveSome(m_head + stored, kHeadSize - stored, true, &error);
     if (seen < 0) return 0;
     if (seen == 0) return -1;
     // Look for CR LF CR LF ending inside the new bytes; it may begin in the stored ones.
@@ -180,7 +213,7 @@ int HttpSession::ReadOneHead() {
     }
     // The peeked bytes are queued, so this takes exactly them (a short read only repeats).
     while (take > 0) {
-      const long got = m_socket.Receive(m_head + stored, take, false, &error);
+      const long got = ReceiveSome(m_head + stored, take, false, &error);
       if (got < 0) return 0;
       if (got == 0) return -1;
       stored += static_cast<std::size_t>(got);
@@ -197,7 +230,7 @@ int HttpSession::Receive(char* buffer, int size) {
   if (m_connected == 0) return 0;
   if (buffer == nullptr || size <= 0) return -1;
   int error = 0;
-  const long got = m_socket.Receive(buffer, static_cast<std::size_t>(size), false, &error);
+  const long got = ReceiveSome(buffer, static_cast<std::size_t>(size), false, &error);
   if (got <= 0) Close();
   return static_cast<int>(got);
 }
@@ -207,6 +240,10 @@ int HttpSession::SetTimeout(int milliseconds, bool sending) {
 }
 
 int HttpSession::Close() {
+  if (m_tls != nullptr) {
+    m_tls->Shutdown();
+    m_tls.reset();
+  }
   const bool closed = m_socket.Close();
   m_connected = 0;
   return closed ? 1 : 0;

@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
+#include "http/tls_channel.h"
 #include "platform/tcp_socket.h"
 
 namespace quarry {
@@ -53,6 +56,11 @@ public:
   // 0 not connected within connectMs or refused; -1 no/too long/not dotted address, or the
   // socket mode could not be switched (also when Create was not called).
   int Connect(const char* address, int port);
+  // Starts TLS on the connected socket for `host` (an https address): every later send and
+  // receive is encrypted. 1 the server proved to be `host`; 0 no handshake within the head
+  // limit or the server hung up; -1 the certificate was refused or the handshake failed, or not
+  // connected. TlsProblem() says why on 0 and -1. The time limits of the socket stay in force.
+  int StartTls(const char* host);
   // Sends `text` (`length` bytes; m_request with its zero-terminated length when `text` is
   // null) and reads the response head. -1 not connected; 0 or -1 when sending fails (0 for
   // time-out and gone-peer errors); else the result of ReadHead.
@@ -97,6 +105,8 @@ public:
   const char* Address() const { return m_address; }
   bool Connected() const { return m_connected != 0; }
   int SocketDescriptor() const { return m_socket.Descriptor(); }
+  bool Secure() const { return m_tls != nullptr; }
+  const std::string& TlsProblem() const { return m_tlsProblem; }
 
 private:
   char m_request[kRequestSize] = {};
@@ -109,8 +119,13 @@ private:
   std::int32_t m_headDone = 0;
   std::int32_t m_headLength = -1;
   HttpTimeouts m_timeouts;
+  std::unique_ptr<TlsChannel> m_tls;  // set once StartTls succeeded
+  std::string m_tlsProblem;
 
   int ReadOneHead();
+  // Send and receive on the socket, through TLS when it was started; as TcpSocket's.
+  long SendSome(const char* data, std::size_t size, int* error);
+  long ReceiveSome(char* buffer, std::size_t size, bool peek, int* error);
 };
 
 }  // namespace quarry

@@ -155,4 +155,11 @@ bool SplitUrl(const char* address, char* host, char* path, std::uint16_t& port) 
   return true;
 }
 
+bool IsHttpsUrl(const char* address) {
+  if (address == nullptr) return false;
+  const std::string_view text = Trimmed(address);
+  const std::size_t colon = text.find("://");
+  return colon != std::string_view::npos && EqualsIgnoringCase(text.substr(0, colon), "https");
+}
+
 }  // namespace quarry

@@ -22,4 +22,8 @@ inline constexpr std::size_t kSplitPathSize = 1024;  // path with query at most 
 // does not fit once encoded.
 bool SplitUrl(const char* address, char* host, char* path, std::uint16_t& port);
 
+// True when `address` (leading blanks allowed, as SplitUrl takes it) has the scheme https in
+// any case: its exchanges go over TLS, whatever port it names.
+bool IsHttpsUrl(const char* address);
+
 }  // namespace quarry

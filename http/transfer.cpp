@@ -2,6 +2,8 @@
 // HttpSession, connects, sends (which reads the head), sets the body time limit and then reads
 // the head's fields or the body; the session's destructor closes the socket on every way out.
 // The downloads log each step and each chunk on the worker's log page with fixed texts.
+// An https target speaks TLS right after the connection is made; a certificate that is not
+// trusted or names another host ends the exchange before any request is sent.
 // A file is received under a ".part" name created exclusively and takes its final name only
 // when whole, so a name already on disk is never overwritten or appended to, and a file under
 // its final name is never cut short, even by a crash. Every write is checked: a full disk is a
@@ -170,6 +172,13 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
   const int connected = session.Connect(target.address, target.port);
   if (connected < 0) return ExchangeStart::Broken;
   if (connected == 0) return ExchangeStart::NoAnswer;
+  if (target.secure) {
+    const int secured = session.StartTls(target.host);
+    if (secured != 1) {
+      if (context != nullptr) context->Log(thread, TlsFailureLine(session.TlsProblem()));
+      return secured < 0 ? ExchangeStart::Broken : ExchangeStart::NoAnswer;
+    }
+  }
   const int sent = session.SendRequest();
   if (sent < 0) return ExchangeStart::Broken;
   if (sent == 0) return ExchangeStart::NoAnswer;
@@ -188,6 +197,10 @@ FileResult FileNotWritten(TransferContext& context, int thread, const std::strin
 
 }  // namespace
 
+std::string TlsFailureLine(const std::string& problem) {
+  return "安全连接（TLS）失败：" + problem + "...";
+}
+
 std::string ProgressLine(std::uint64_t received) {
   if (received < 1024) return Format("下载速度：%d (B)......", static_cast<int>(received));
   return Format("下载速度：%.2f (KB)......", static_cast<double>(received) / 1024.0);
@@ -199,7 +212,10 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   int requestLength = 0;
   session.ComposeHead(target.host, target.path, requestLength, nullptr, nullptr);
   const ExchangeStart start = OpenExchange(session, target, timeouts, nullptr, 0, nullptr);
-  if (start != ExchangeStart::Ready) return Failed<HeadResult>(start);
+  if (start != ExchangeStart::Ready) {
+    answer.problem = session.TlsProblem();
+    return Failed<HeadResult>(start);
+  }
 
   const int status = session.StatusCode();
   if (status == kFound) return HeadResult::Redirect302;

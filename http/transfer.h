@@ -30,12 +30,13 @@ constexpr int kMaxNameCounter = 9999;
 inline constexpr const char* kPartSuffix = ".part";
 
 // Where an exchange goes: the host and the path with its query as SplitUrl gives them, the
-// host's IPv4 address as dotted text, and the port.
+// host's IPv4 address as dotted text, the port, and whether TLS is spoken.
 struct ExchangeTarget {
   const char* host;
   const char* path;
   const char* address;
   int port;
+  bool secure = false;  // an https address: TLS with the server's certificate checked for `host`
 };
 
 // How a HEAD exchange ended. The numbers are the codes the transfer has always reported.
@@ -78,6 +79,7 @@ struct HeadAnswer {
   // A page, fetched into memory and searched for links: a text/html answer, a name without an
   // extension, or a text file (".txt" in any case). Anything else is a file to save.
   bool isPage = false;
+  std::string problem;  // why a secure connection was not made (certificate, handshake), or ""
 };
 
 // One HEAD exchange with `target`. Answered for a page (Content-Type contains "text/html") or a
@@ -102,6 +104,9 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file,
                         const HttpTimeouts& timeouts = HttpTimeouts{});
+
+// The log line of an exchange whose secure connection failed, `problem` saying why.
+std::string TlsFailureLine(const std::string& problem);
 
 // The progress line shown after each chunk for `received` bytes so far.
 std::string ProgressLine(std::uint64_t received);

@@ -10,7 +10,7 @@ quarry_packages=(
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light curl wget aria2 libpcre2-dev python3
-  nlohmann-json3-dev libxml2-dev openssl
+  nlohmann-json3-dev libxml2-dev openssl libssl-dev ca-certificates
 )
 
 # Installs only the packages that are not installed yet, so a warm machine pays nothing.

@@ -2,7 +2,8 @@
 // process, on a free 127.0.0.1 port, with its configuration, pid file, logs, temporary paths
 // and served files all inside a temporary folder that Stop() removes. Files are placed under
 // Root(); a location /nosniff/ adds the X-Content-Type-Options header and a charset to pages.
-// A caller may add configuration lines of its own to the server block before Start.
+// A caller may add configuration lines of its own to the server block before Start, and have
+// the same files served over TLS on a second port.
 // Header-only so that the benchmarks can use it without the test framework.
 #pragma once
 
@@ -40,6 +41,12 @@ public:
 
   // Lines placed inside the server block (locations of the caller's own); call before Start.
   void SetExtraServerConfig(const std::string& lines) { m_extra = lines; }
+  // Also serves the same folder over TLS on a second port with this certificate and key (PEM
+  // files); call before Start.
+  void EnableTls(const std::string& certificate, const std::string& key) {
+    m_certificate = certificate;
+    m_key = key;
+  }
 
   // Makes the folder and starts nginx; true once it accepts connections. On failure `error`
   // says why (the error log's content when nginx itself refused to start).
@@ -53,6 +60,8 @@ public:
     for (int attempt = 0; attempt < 5; ++attempt) {
       m_port = FreePort();
       if (m_port <= 0) continue;
+      m_tlsPort = m_certificate.empty() ? 0 : FreePort();
+      if (m_tlsPort < 0 || m_tlsPort == m_port) continue;
       WriteConfig();
       if (Launch() && WaitUntilListening()) return true;
       Halt();
@@ -73,6 +82,8 @@ public:
   }
 
   int Port() const { return m_port; }
+  // The TLS port, 0 when EnableTls was not called.
+  int TlsPort() const { return m_tlsPort; }
   // The served folder, ending with '/'.
   std::string Root() const { return m_prefix + "www/"; }
 
@@ -114,8 +125,15 @@ private:
          << "  default_type application/octet-stream;\n"
          << "  sendfile on;\n  keepalive_timeout 5;\n"
          << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << p << "www;\n"
+         << TlsConfig()
          << "    location /nosniff/ { add_header X-Content-Type-Options nosniff; charset utf-8; }\n"
          << m_extra << "  }\n}\n";
+  }
+
+  std::string TlsConfig() const {
+    if (m_tlsPort == 0) return "";
+    return "    listen 127.0.0.1:" + std::to_string(m_tlsPort) + " ssl;\n    ssl_certificate " +
+           m_certificate + ";\n    ssl_certificate_key " + m_key + ";\n";
   }
 
   bool Launch() {
@@ -176,7 +194,10 @@ private:
 
   std::string m_prefix;
   std::string m_extra;
+  std::string m_certificate;
+  std::string m_key;
   int m_port = 0;
+  int m_tlsPort = 0;
   pid_t m_pid = -1;
 };
 
