@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,10 +44,13 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  run --keyword K [--kind image|doc|ppt|pdf|xls] [--pages N] [--threads N]\n"
-    "      [--folder DIR] [--verbose]\n"
+    "      [--folder DIR] [--live | --classic] [--verbose]\n"
     "                adds a task and runs it to its end (kind image, 50 pages, 3 threads and\n"
-    "                the home's DownData/ unless given); Ctrl+C, SIGTERM or SIGHUP stops it\n"
-    "  resume [--verbose]\n"
+    "                the home's DownData/ unless given); Ctrl+C, SIGTERM or SIGHUP stops it.\n"
+    "                --live searches the service as it answers today (https, cookies, JSON\n"
+    "                image results, a link redirector), --classic as the classic result\n"
+    "                pages describe it; without either, the mode set in the window is used\n"
+    "  resume [--live | --classic] [--verbose]\n"
     "                runs the waiting and paused tasks one after another (a task cut off by a\n"
     "                crash is paused); files its database holds are not fetched again\n"
     "  list          prints the unfinished and the finished tasks\n"
@@ -58,6 +62,9 @@ const char kUsage[] =
     "  --home DIR        the home folder with sys/ and DownData/ [QUARRY_HOME]\n"
     "  --web-host H      web-search host, may carry a port [QUARRY_WEB_HOST]\n"
     "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n"
+    "  --test-authority FILE\n"
+    "                    a certificate authority (PEM) trusted beside the system's, for test\n"
+    "                    servers [QUARRY_TEST_AUTHORITY]\n"
     "\n"
     "Exit status: 0 done (a task run to its end or stopped); 1 a task could not start (its\n"
     "folder or records database unusable) or stopped for a full disk, a saved file was not\n"
@@ -257,6 +264,24 @@ int PrepareHarvest(const quarry::CommonOptions& options, Harvest* harvest) {
   return 0;
 }
 
+// Reads --live or --classic into `mode`; false for any other argument.
+bool TakeModeFlag(const std::string& arg, std::optional<quarry::SearchMode>* mode) {
+  if (arg == "--live") {
+    *mode = quarry::SearchMode::Live;
+  } else if (arg == "--classic") {
+    *mode = quarry::SearchMode::Classic;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The mode a flag asked for, else the one the window keeps in the home's settings.
+quarry::SearchMode ModeOf(const Harvest& harvest, std::optional<quarry::SearchMode> asked) {
+  if (asked) return *asked;
+  return quarry::ReadSearchMode(harvest.home + "sys/quarry.ini");
+}
+
 void PrintTaskHeading(const quarry::SearchTask& task) {
   std::printf("Task '%s' (%s, %d pages, %d threads) in %s\n",
               quarry::FieldText(task.keyword).c_str(), KindName(task.kind), task.pageCount,
@@ -270,6 +295,9 @@ void PrintSummary(const char* how, const quarry::SearchTask& figures,
   std::printf("%s: %d pages fetched, %d files fetched, %d saved, %d recorded in %s\n", how,
               figures.pagesFetched, figures.filesFetched, outcome.saved, outcome.recorded,
               quarry::FieldText(figures.folder).c_str());
+  if (outcome.mode == quarry::SearchMode::Live) {
+    std::printf("Live search: %d result pages refused by the service\n", outcome.refusedPages);
+  }
   std::fflush(stdout);
 }
 
@@ -297,7 +325,7 @@ const quarry::Task* FinishedTask(quarry::TaskControl& control, const quarry::Sea
 // the stop signals into a stop. Shutting down writes both task files. Returns the exit status:
 // 1 when a task could not start or stopped by itself, when a task saved files it did not
 // record, or when the task files could not be written.
-int DriveTasks(const Harvest& harvest, bool verbose,
+int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
                const std::function<bool(quarry::TaskControl&)>& start) {
   CliTree tree;
   CliFinishedQueue finished;
@@ -311,6 +339,8 @@ int DriveTasks(const Harvest& harvest, bool verbose,
   controlOptions.hosts = harvest.hosts;
   controlOptions.followStartedTask = true;
   controlOptions.taskFileIo = pausingIo.get();
+  controlOptions.mode = mode;
+  controlOptions.livePacing = quarry::LivePacingFromEnvironment();
   quarry::TaskControl control(tree, finished, controlOptions);
   control.SetViews(&info, nullptr);
   control.LoadTaskFiles();
@@ -390,6 +420,7 @@ int DriveTasks(const Harvest& harvest, bool verbose,
 int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
   quarry::NewTaskValues values;
   bool verbose = false;
+  std::optional<quarry::SearchMode> mode;
   bool haveKeyword = false;
   std::string folder;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -398,6 +429,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
       verbose = true;
       continue;
     }
+    if (TakeModeFlag(arg, &mode)) continue;
     if (arg != "--keyword" && arg != "--kind" && arg != "--pages" && arg != "--threads" &&
         arg != "--folder") {
       return UsageError("run: unknown option '" + arg + "'");
@@ -431,7 +463,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   std::string error;
   if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error))
     return UsageError("run: " + error);
-  return DriveTasks(harvest, verbose, [&task](quarry::TaskControl& control) {
+  return DriveTasks(harvest, verbose, ModeOf(harvest, mode), [&task](quarry::TaskControl& control) {
     control.AddTask(std::move(task));
     return control.RunningCount() > 0;  // not when its folder or database cannot be used
   });
@@ -439,13 +471,15 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
 
 int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
   bool verbose = false;
+  std::optional<quarry::SearchMode> mode;
   for (std::size_t i = 1; i < args.size(); ++i) {
+    if (TakeModeFlag(args[i], &mode)) continue;
     if (args[i] != "--verbose") return UsageError("resume: unknown option '" + args[i] + "'");
     verbose = true;
   }
   Harvest harvest;
   if (int status = PrepareHarvest(options, &harvest)) return status;
-  return DriveTasks(harvest, verbose, [](quarry::TaskControl& control) {
+  return DriveTasks(harvest, verbose, ModeOf(harvest, mode), [](quarry::TaskControl& control) {
     const bool any = std::any_of(control.UnfinishedTasks().begin(), control.UnfinishedTasks().end(),
                                  [](const auto& task) {
                                    return task->record.state == quarry::TaskState::Waiting ||

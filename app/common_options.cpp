@@ -1,6 +1,9 @@
 #include "app/common_options.h"
 
 #include <cstdlib>
+#include <fstream>
+
+#include "http/tls_channel.h"
 
 namespace quarry {
 
@@ -14,6 +17,7 @@ bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, s
       {"--home", "QUARRY_HOME", &CommonOptions::home},
       {"--web-host", "QUARRY_WEB_HOST", &CommonOptions::webHost},
       {"--image-host", "QUARRY_IMAGE_HOST", &CommonOptions::imageHost},
+      {"--test-authority", "QUARRY_TEST_AUTHORITY", &CommonOptions::testAuthority},
   };
   for (const Known& option : known) {
     if (const char* value = std::getenv(option.environment)) options->*option.field = value;
@@ -40,7 +44,38 @@ bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, s
     if (!taken) rest.push_back(arg);
   }
   args = std::move(rest);
+  std::string problem;
+  if (!options->testAuthority.empty() && !SetTlsExtraAuthority(options->testAuthority, &problem)) {
+    if (error) *error = "--test-authority: " + problem;
+    return false;
+  }
   return true;
+}
+
+SearchMode ReadSearchMode(const std::string& profile) {
+  std::ifstream in(profile);
+  std::string line;
+  bool inGroup = false;
+  const std::string group = std::string("[") + kSettingsGroup + "]";
+  const std::string key = std::string(kSearchModeKey) + "=";
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '[') {
+      inGroup = line == group;
+    } else if (inGroup && line.rfind(key, 0) == 0) {
+      return line.substr(key.size()) == kLiveModeValue ? SearchMode::Live : SearchMode::Classic;
+    }
+  }
+  return SearchMode::Classic;
+}
+
+LivePacing LivePacingFromEnvironment() {
+  LivePacing pacing;
+  if (const char* value = std::getenv("QUARRY_TEST_PAGE_INTERVAL_MS"))
+    pacing.pageInterval = std::chrono::milliseconds(std::atoi(value));
+  if (const char* value = std::getenv("QUARRY_TEST_REFUSAL_PAUSE_MS"))
+    pacing.refusalPause = std::chrono::milliseconds(std::atoi(value));
+  return pacing;
 }
 
 }  // namespace quarry

@@ -1,21 +1,45 @@
-// The options both executables share: where the home folder is and which search hosts to use.
-// Each has an environment variable that stands in when the option is not given.
+// The options both executables share: where the home folder is, which search hosts to use and,
+// for tests and local stand-ins, an extra certificate authority to trust. Each has an
+// environment variable that stands in when the option is not given. Also the search mode kept
+// in the home's sys/quarry.ini, and the live mode's pacing that tests shorten.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "engine/task.h"
+#include "engine/task_runner.h"
+
 namespace quarry {
 
 struct CommonOptions {
-  std::string home;       // --home DIR or QUARRY_HOME; empty: the default home
-  std::string webHost;    // --web-host H or QUARRY_WEB_HOST; empty: the default host
-  std::string imageHost;  // --image-host H or QUARRY_IMAGE_HOST; empty: the default host
+  std::string home;           // --home DIR or QUARRY_HOME; empty: the default home
+  std::string webHost;        // --web-host H or QUARRY_WEB_HOST; empty: the default host
+  std::string imageHost;      // --image-host H or QUARRY_IMAGE_HOST; empty: the default host
+  std::string testAuthority;  // --test-authority FILE or QUARRY_TEST_AUTHORITY: a PEM authority
+                              // trusted beside the system's (tests); empty: none
 };
 
 // Removes the shared options (both "--opt value" and "--opt=value") from `args` and fills
 // `options`, falling back to the environment. False with a message when an option lacks its
 // value.
+// A test authority that is given is trusted from here on; false with a message when its file
+// holds no certificate.
 bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, std::string* error);
+
+// The group and key of the search mode in sys/quarry.ini, and their values.
+inline constexpr const char* kSettingsGroup = "Settings";
+inline constexpr const char* kSearchModeKey = "searchMode";
+inline constexpr const char* kClassicModeValue = "classic";
+inline constexpr const char* kLiveModeValue = "live";
+
+// The search mode that `profile` (an INI file, as the window writes it) holds; Classic when the
+// file, the group or the key is missing or holds another value.
+SearchMode ReadSearchMode(const std::string& profile);
+
+// The live pacing with QUARRY_TEST_PAGE_INTERVAL_MS and QUARRY_TEST_REFUSAL_PAUSE_MS (whole
+// milliseconds) in place of the real interval and pause when they are set: the end-to-end tests
+// see a refusal pause and end without waiting five minutes.
+LivePacing LivePacingFromEnvironment();
 
 }  // namespace quarry

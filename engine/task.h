@@ -17,10 +17,17 @@ class TaskRunner;
 
 // What a run of a task came to beyond the counters of its record. Kept in memory only: the task
 // files hold the record alone.
+// How a run talks to the search service: as the classic result pages describe it, or as the
+// service answers today (https, cookies, JSON image results, a link redirector).
+enum class SearchMode : std::uint8_t { Classic, Live };
+
 struct RunOutcome {
   std::int32_t saved = 0;     // files written whole into the task folder
   std::int32_t recorded = 0;  // of those, the ones whose row reached the task's database
   std::string fault;          // why the run stopped by itself (a full disk); empty if it did not
+  SearchMode mode = SearchMode::Classic;  // how the run searched
+  bool ran = false;                       // a run began in this program (mode says how)
+  std::int32_t refusedPages = 0;          // live mode: result pages the service refused
 };
 
 struct Task {

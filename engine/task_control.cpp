@@ -293,6 +293,16 @@ Task* TaskControl::CurrentTask() {
   return m_current;
 }
 
+void TaskControl::SetSearchMode(SearchMode mode) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  m_options.mode = mode;
+}
+
+SearchMode TaskControl::Mode() {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return m_options.mode;
+}
+
 bool TaskControl::RunAllActive() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return m_runAll;
@@ -304,6 +314,9 @@ bool TaskControl::StartRunner(Task* task) {
   runner->SetHttpTimeouts(m_options.http);
   runner->SetFileIo(m_options.fileIo);
   if (m_options.seedSleeper) runner->SetSleeper(m_options.seedSleeper);
+  if (m_options.mode == SearchMode::Live) {
+    runner->SetLiveMode({m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing});
+  }
   const bool images = task->record.kind == FileKind::Image;
   const std::string& base =
       images ? m_options.hosts.imageSearchBase : m_options.hosts.webSearchBase;

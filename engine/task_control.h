@@ -58,6 +58,8 @@ struct TaskControlOptions {
   int figureSaveMs = kFigureSaveMs;
   TaskFileIo* taskFileIo = nullptr;  // the system calls of the task-file saves; null: the real ones
   FileIo* fileIo = nullptr;          // the system calls of the runners' folder checks and downloads
+  SearchMode mode = SearchMode::Classic;  // how the tasks started from now on search
+  LivePacing livePacing{};                // the live mode's pacing (tests shorten it)
 };
 
 class TaskControl {
@@ -125,6 +127,9 @@ public:
   SearchTask Snapshot(const Task* task);
   // The files saved and recorded by the task's current run, or by its latest one.
   RunOutcome Outcome(const Task* task);
+  // How tasks started from now on search; a running task keeps the mode it started with.
+  void SetSearchMode(SearchMode mode);
+  SearchMode Mode();
   // The problems gathered since the last call, oldest first, each a text for the user.
   std::vector<std::string> TakeProblems();
 

@@ -111,7 +111,11 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_queue.Reset(folder);
   m_queue.ClearSeen();
 
-  SeedResultPages(base, *task);
+  if (m_liveMode) {
+    SeedLivePages(*task);
+  } else {
+    SeedResultPages(base, *task);
+  }
   return true;
 }
 

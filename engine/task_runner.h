@@ -18,17 +18,21 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/search_task.h"
 #include "engine/task.h"
 #include "engine/url_queue.h"
 #include "engine/views.h"
 #include "harvest/link_sink.h"
+#include "http/cookie_jar.h"
 #include "http/http_session.h"
+#include "http/split_url.h"
 #include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
@@ -42,6 +46,22 @@ struct ThreadSlot {
   std::thread thread;
 };
 
+// The live mode's politeness towards the search service, per task. The defaults are the real
+// ones; tests shorten them.
+struct LivePacing {
+  std::chrono::milliseconds pageInterval{1000};       // between two result-page requests
+  std::chrono::milliseconds refusalPause{5 * 60000};  // result pages rest after a refusal
+  std::chrono::milliseconds cookieRefresh{3600000};   // cookies fetched anew at most this often
+};
+
+// What a live run needs beyond the task: the service's hosts (a host may carry ":port") and
+// the pacing.
+struct LiveSetup {
+  std::string webHost;
+  std::string imageHost;
+  LivePacing pacing{};
+};
+
 // The polling sleeps of a runner's threads, in milliseconds. The defaults are the real ones;
 // tests shorten them.
 struct RunnerTiming {
@@ -50,6 +70,9 @@ struct RunnerTiming {
   int settleMs = 100;   // the monitor after ending the task, and between looks at busy workers
   int stopMs = 100;     // Stop, on the calling thread, after raising the flag
 };
+
+// The dotted-address buffer of a worker: "255.255.255.255" and change.
+inline constexpr std::size_t kDestinationAddressSize = 25;
 
 class TaskRunner : public TransferContext, public LinkSink {
 public:
@@ -69,6 +92,11 @@ public:
   // Replaces the system calls that the folder check and the downloads write files with (tests
   // make them fail as a full disk would). Set before Init; `io` must outlive the runner.
   void SetFileIo(FileIo* io) { m_fileIo = io != nullptr ? io : &FileIo::System(); }
+
+  // Makes the run a live one (set before Init): Init then queues the first live result page
+  // only, and every further one follows from the page before it.
+  void SetLiveMode(const LiveSetup& setup);
+  SearchMode Mode() const { return m_liveMode ? SearchMode::Live : SearchMode::Classic; }
 
   // Binds the runner to `task` and seeds the queue: the first result page at the front, then
   // pages 1..pageCount at the back (ResultPageUrl of harvest/search_pages.h). `base` is the
@@ -190,7 +218,16 @@ private:
   // The threads (task_runner_threads.cpp). A worker's loop runs the road of one address step
   // by step: TakeNext, then FetchTaken, which locates it, asks for its head and fetches it as a
   // page or a file.
-  struct Destination;  // where a taken address is served from
+  // Where a taken address is served from.
+  struct Destination {
+    char host[kSplitHostSize] = {};
+    char path[kSplitPathSize] = {};
+    std::uint16_t port = 80;
+    char dotted[kDestinationAddressSize] = {};  // the host's IPv4 address
+    bool secure = false;                        // https: TLS, in either mode
+
+    ExchangeTarget Target() const { return {host, path, dotted, port, secure}; }
+  };
   void WorkerLoop(int n);
   bool TakeNext(int n, TakenUrl* taken);
   void FetchTaken(int n, const TakenUrl& taken);
@@ -199,6 +236,19 @@ private:
   void FetchPage(int n, const char* address, const ExchangeTarget& target);
   void FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
                  const HeadAnswer& head);
+  // The live mode's road (live_flow.cpp): result pages are read by the live parsers and paced,
+  // redirector links resolved, files reached through redirects and recorded at their final
+  // address.
+  void SeedLivePages(const SearchTask& task);
+  void FetchLive(int n, const TakenUrl& taken);
+  void FetchLiveResultPage(int n, const TakenUrl& taken);
+  void FetchLiveFile(int n, const TakenUrl& taken);
+  bool AwaitResultPageTurn();
+  void FetchCookies(int n);
+  void OnRefusal(int n, const std::string& url, const std::string& problem);
+  bool QueueLivePage(int index, bool checkSeen);
+  std::vector<std::string> LiveIdentity() const;
+
   void MonitorLoop();
   void Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter);
   void SetBusy(int slot, std::uint8_t busy);
@@ -216,6 +266,21 @@ private:
   std::uint64_t m_takesBegun = 0;               // slot lock: busy marks made, ever
   std::atomic<int> m_liveThreads{0};
   SearchTask m_ownRecord{};  // the record the threads write once abandoned
+
+  // Live mode. The live lock guards the pacing times, the refusal counts per page and the
+  // cookie times; it is never held across a request.
+  bool m_liveMode = false;  // fixed before Init
+  LiveSetup m_live;
+  CookieJar m_cookies;  // the task's session with the service (locks itself)
+  std::mutex m_liveLock;
+  std::chrono::steady_clock::time_point m_pagesPausedUntil{};
+  std::chrono::steady_clock::time_point m_nextPageAt{};
+  std::chrono::steady_clock::time_point m_lastCookieRefresh{};
+  bool m_cookiesFetched = false;              // the first hand-out was asked for
+  bool m_cookieRefreshDue = false;            // a refusal came since
+  bool m_cookiesRefreshed = false;            // m_lastCookieRefresh holds a time
+  std::map<std::string, int> m_pageRefusals;  // result-page address -> refusals so far
+  std::int32_t m_refusedPages = 0;            // counter lock
 };
 
 }  // namespace quarry

@@ -32,9 +32,6 @@ namespace quarry {
 
 namespace {
 
-// The dotted-address buffer of a worker: "255.255.255.255" and change.
-constexpr std::size_t kDottedSize = 25;
-
 // The line for a file address that the task's records hold already, or that another worker
 // is fetching: it is not fetched again.
 constexpr const char* kRepeatedFileText = "跳过重复的文件：%s ...";
@@ -228,6 +225,9 @@ RunOutcome TaskRunner::Outcome() {
   std::lock_guard<std::mutex> guard(m_counterLock);
   outcome.saved = m_saved;
   outcome.recorded = m_recorded;
+  outcome.mode = Mode();
+  outcome.ran = true;
+  outcome.refusedPages = m_refusedPages;
   return outcome;
 }
 
@@ -264,16 +264,6 @@ bool TaskRunner::AllWorkersIdleLocked() const {
   return true;
 }
 
-struct TaskRunner::Destination {
-  char host[kSplitHostSize] = {};
-  char path[kSplitPathSize] = {};
-  std::uint16_t port = 80;
-  char dotted[kDottedSize] = {};  // the host's IPv4 address
-  bool secure = false;            // https: TLS, in either mode
-
-  ExchangeTarget Target() const { return {host, path, dotted, port, secure}; }
-};
-
 void TaskRunner::WorkerLoop(int n) {
   SetLogThreadOfCaller(n);
   TakenUrl taken{};
@@ -303,6 +293,7 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken) {
     Log(n, Format(kRepeatedFileText, taken.url));
     return;
   }
+  if (m_liveMode) return FetchLive(n, taken);
   Log(n, Format("请求下载：%s", taken.url));
   Destination where;
   if (!Locate(n, taken.url, &where)) return;

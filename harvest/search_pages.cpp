@@ -49,6 +49,8 @@ bool MakeSearchHosts(const std::string& webHost, const std::string& imageHost, S
   hosts->webSearchBase = "http://" + web + "/s?";
   hosts->imageSearchBase = "http://" + image + kImageQuery;
   hosts->imageLinkPattern = BuildImageLinkPattern(image);
+  hosts->webHost = web;
+  hosts->imageHost = image;
   return true;
 }
 

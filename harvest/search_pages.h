@@ -30,6 +30,8 @@ struct SearchHosts {
   std::string webSearchBase;     // "http://" web host "/s?"
   std::string imageSearchBase;   // "http://" image host "/i?tn=baiduimage&...&word="
   std::string imageLinkPattern;  // further image result pages | .jpg | .gif | .bmp links
+  std::string webHost;           // the hosts themselves, for the live mode's addresses
+  std::string imageHost;
 };
 
 // The three texts for the given hosts; an empty host means the default one. False, with a

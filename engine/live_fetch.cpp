@@ -1,0 +1,256 @@
+// LiveFetch: one hop per connection. The head is read by the session into its fixed buffer;
+// when the blank line is not within it (a service that hands out many cookies writes long
+// heads), the rest is read from the socket into a string of its own, so no Set-Cookie line is
+// lost and no head byte is taken for the body. The request is composed into a string: the
+// Cookie line has its own bound, so no fixed buffer can overflow.
+#include "engine/live_fetch.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "harvest/live_search.h"
+#include "http/split_url.h"
+#include "http/transfer.h"
+#include "platform/tcp_socket.h"
+
+namespace quarry {
+namespace {
+
+constexpr std::size_t kDottedSize = 16;
+constexpr int kReadChunk = 16 * 1024;
+
+bool IsRedirect(int code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+std::string Trim(std::string text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.back())) text.pop_back();
+  std::size_t start = 0;
+  while (start < text.size() && blank(text[start])) ++start;
+  return text.substr(start);
+}
+
+// The Host line's value: the port only when it is not the scheme's own, as browsers write it.
+std::string HostLine(const char* host, int port, bool secure) {
+  if (port == (secure ? 443 : 80)) return host;
+  return std::string(host) + ":" + std::to_string(port);
+}
+
+std::string ComposeRequest(const LiveFetchRequest& request, const char* host, const char* path,
+                           int port, bool secure, const std::string& cookie) {
+  std::string text = request.head ? "HEAD " : "GET ";
+  text += path;
+  text += " HTTP/1.1\r\nHost: " + HostLine(host, port, secure) + "\r\n";
+  bool accepts = false;
+  for (const std::string& line : request.headers) {
+    text += line + "\r\n";
+    accepts = accepts || strncasecmp(line.c_str(), "Accept:", 7) == 0;
+  }
+  if (!accepts) text += "Accept: */*\r\n";
+  if (!cookie.empty()) text += "Cookie: " + cookie + "\r\n";
+  text += "Connection: close\r\n\r\n";
+  return text;
+}
+
+// Reads the rest of a head that filled the session's buffer; false when it broke off or grew
+// beyond kMaxLiveHeadBytes.
+bool ReadRestOfHead(HttpSession& session, std::string& head) {
+  char byte = 0;
+  while (head.size() < kMaxLiveHeadBytes) {
+    if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) return true;
+    if (session.Receive(&byte, 1) != 1) return false;
+    head += byte;
+  }
+  return false;
+}
+
+int StatusOf(const std::string& head) {
+  // "HTTP/1.1 200 ...": the digits after the first blank.
+  const std::size_t blank = head.find(' ');
+  if (blank == std::string::npos || blank + 4 > head.size()) return -1;
+  int code = 0;
+  for (std::size_t i = blank + 1; i < blank + 4; ++i) {
+    if (head[i] < '0' || head[i] > '9') return -1;
+    code = code * 10 + (head[i] - '0');
+  }
+  return code;
+}
+
+// Reads the body of the answer in `session` into `answer`.body.
+void ReadBody(TransferContext& context, HttpSession& session, const std::string& head,
+              const LiveFetchRequest& request, LiveFetchAnswer& answer) {
+  const bool chunked =
+      strcasestr(LiveHeaderValue(head, "Transfer-Encoding").c_str(), "chunked") != nullptr;
+  // The framing of chunks costs bytes of its own; a chunked body is read with some room.
+  const std::size_t limit = chunked ? request.maxBody + request.maxBody / 8 + 64 : request.maxBody;
+  std::size_t wanted = limit;
+  if (!chunked && answer.contentLength >= 0 &&
+      static_cast<unsigned long long>(answer.contentLength) < wanted)
+    wanted = static_cast<std::size_t>(answer.contentLength);
+  std::string raw;
+  char buffer[kReadChunk];
+  while (raw.size() < wanted && !context.IsStopped()) {
+    const std::size_t ask = std::min<std::size_t>(sizeof buffer, wanted - raw.size());
+    const int got = session.Receive(buffer, static_cast<int>(ask));
+    if (got <= 0) break;
+    raw.append(buffer, static_cast<std::size_t>(got));
+    // A server that keeps the connection open despite the request is done at the last chunk.
+    if (chunked && raw.size() >= 5 && raw.compare(raw.size() - 5, 5, "0\r\n\r\n") == 0) break;
+  }
+  if (!chunked) {
+    answer.body = std::move(raw);
+    return;
+  }
+  if (!DecodeChunked(raw, answer.body)) answer.problem = "the chunked body broke off";
+  if (answer.body.size() > request.maxBody) answer.body.resize(request.maxBody);
+}
+
+}  // namespace
+
+std::string LiveHeaderValue(const std::string& head, const char* name) {
+  const std::size_t length = std::strlen(name);
+  std::size_t line = head.find('\n');  // the status line is no header
+  while (line != std::string::npos && line + 1 < head.size()) {
+    const std::size_t start = line + 1;
+    const std::size_t end = head.find('\n', start);
+    const std::size_t stop = end == std::string::npos ? head.size() : end;
+    if (stop - start > length && head[start + length] == ':' &&
+        strncasecmp(head.c_str() + start, name, length) == 0) {
+      return Trim(head.substr(start + length + 1, stop - start - length - 1));
+    }
+    line = end;
+  }
+  return std::string();
+}
+
+bool DecodeChunked(const std::string& raw, std::string& body) {
+  body.clear();
+  std::size_t position = 0;
+  for (;;) {
+    const std::size_t lineEnd = raw.find("\r\n", position);
+    if (lineEnd == std::string::npos) return false;
+    // The size in hex; extensions after ';' are ignored.
+    unsigned long long size = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = position; i < lineEnd; ++i, ++digits) {
+      const char c = raw[i];
+      int value = -1;
+      if (c >= '0' && c <= '9') value = c - '0';
+      if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+      if (value < 0) break;
+      if (size > (raw.size() >> 4)) return false;  // larger than anything that arrived
+      size = size * 16 + static_cast<unsigned>(value);
+    }
+    if (digits == 0) return false;
+    if (size == 0) return true;
+    const std::size_t dataStart = lineEnd + 2;
+    if (size > raw.size() - dataStart) {
+      body.append(raw, dataStart, std::string::npos);
+      return false;
+    }
+    body.append(raw, dataStart, static_cast<std::size_t>(size));
+    position = dataStart + static_cast<std::size_t>(size);
+    if (raw.compare(position, 2, "\r\n") != 0) return false;
+    position += 2;
+  }
+}
+
+LiveFetchAnswer LiveFetch(TransferContext& context, int thread, const LiveFetchRequest& request,
+                          const HttpTimeouts& timeouts) {
+  LiveFetchAnswer answer;
+  answer.url = request.url;
+  for (;;) {
+    if (context.IsStopped()) {
+      answer.status = LiveFetchStatus::Stopped;
+      return answer;
+    }
+    char host[kSplitHostSize];
+    char path[kSplitPathSize];
+    std::uint16_t port = 0;
+    if (!SplitUrl(answer.url.c_str(), host, path, port)) {
+      answer.status = LiveFetchStatus::BadAddress;
+      answer.problem = "the address does not split";
+      return answer;
+    }
+    const bool secure = IsHttpsUrl(answer.url.c_str());
+    const std::string resolved = ResolveIpv4(host);
+    if (resolved.empty() || resolved.size() >= kDottedSize) {
+      answer.status = LiveFetchStatus::NoAddress;
+      answer.problem = std::string("the host ") + host + " does not resolve";
+      return answer;
+    }
+
+    HttpSession session(timeouts);
+    if (session.Create() != 1 || session.Connect(resolved.c_str(), port) != 1) {
+      answer.status = LiveFetchStatus::NoAnswer;
+      answer.problem = "no connection";
+      return answer;
+    }
+    if (secure) {
+      const int secured = session.StartTls(host);
+      if (secured != 1) {
+        answer.status = secured < 0 ? LiveFetchStatus::Untrusted : LiveFetchStatus::NoAnswer;
+        answer.problem = session.TlsProblem();
+        context.Log(thread, TlsFailureLine(answer.problem));
+        return answer;
+      }
+    }
+    CookieOrigin origin;
+    const bool hasOrigin = request.jar != nullptr && CookieOriginOf(answer.url, origin);
+    const std::int64_t now = std::time(nullptr);
+    const std::string cookie =
+        hasOrigin ? request.jar->CookieLine(origin, now, kMaxLiveCookieBytes) : std::string();
+    const std::string text = ComposeRequest(request, host, path, port, secure, cookie);
+    const int sent = session.SendRequest(text.c_str(), static_cast<int>(text.size()));
+    if (sent != 1) {
+      answer.status = sent == 0 ? LiveFetchStatus::NoAnswer : LiveFetchStatus::Broken;
+      answer.problem = "no answer";
+      return answer;
+    }
+    std::string head(session.Head(), static_cast<std::size_t>(session.HeadLength()));
+    if (!ReadRestOfHead(session, head)) {
+      answer.status = LiveFetchStatus::Broken;
+      answer.problem = "the answer's head broke off or is too large";
+      return answer;
+    }
+    session.SetTimeout(timeouts.bodyMs, false);
+    if (hasOrigin) request.jar->StoreFromHead(origin, head, now);
+
+    answer.code = StatusOf(head);
+    answer.location = LiveHeaderValue(head, "Location");
+    answer.contentType = LiveHeaderValue(head, "Content-Type");
+    const std::string length = LiveHeaderValue(head, "Content-Length");
+    answer.contentLength = length.empty() ? -1 : LengthValue(length);
+    if (IsRedirect(answer.code) && !answer.location.empty() && request.maxRedirects > 0 &&
+        !IsLiveRefusalLocation(answer.location)) {
+      const std::string next = ResolveLiveAddress(answer.url, answer.location);
+      if (!next.empty()) {
+        if (answer.hops >= request.maxRedirects) {
+          answer.status = LiveFetchStatus::TooManyRedirects;
+          answer.problem = "more than " + std::to_string(request.maxRedirects) + " redirects";
+          return answer;
+        }
+        ++answer.hops;
+        char line[1200];
+        std::snprintf(line, sizeof line, "重定向（第 %d 次）：%s ...", answer.hops, next.c_str());
+        context.Log(thread, line);
+        answer.url = next;
+        continue;
+      }
+    }
+    answer.status = LiveFetchStatus::Answered;
+    if (request.head || answer.code == 204 || answer.code == 304) return answer;
+    if (request.htmlBodyOnly && strcasestr(answer.contentType.c_str(), "text/html") == nullptr)
+      return answer;
+    ReadBody(context, session, head, request, answer);
+    if (context.IsStopped()) answer.status = LiveFetchStatus::Stopped;
+    return answer;
+  }
+}
+
+}  // namespace quarry

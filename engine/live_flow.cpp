@@ -1,0 +1,285 @@
+// The live mode's road of an address, beside the classic one of task_runner_threads.cpp.
+//
+// Result pages come one at a time: Init queues the first, and each page read queues the next
+// while the service says more follow and the task's page count allows. Every result-page
+// request waits its turn: at most one per pageInterval per task, and none while the pages rest
+// after a refusal. Before the first one the task's cookie jar fetches the service's session
+// cookies; after a refusal it fetches them anew before the next page, at most once per
+// cookieRefresh. A refused page is counted, told in one line and queued again, up to
+// kMaxRefusalsPerPage times.
+//
+// A result link that is the service's redirector is resolved first (its answer names the
+// address; the target is not downloaded). A file's address is then followed through its
+// redirects with HEAD requests, and the file is fetched, saved and recorded under the final
+// address, as a classic file is.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/live_fetch.h"
+#include "engine/task_runner.h"
+#include "harvest/live_image_results.h"
+#include "harvest/live_search.h"
+#include "harvest/live_web_results.h"
+
+namespace quarry {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A result page refused this often is given up: the service will not serve this client now.
+constexpr int kMaxRefusalsPerPage = 3;
+// A redirector's page and a cookie hand-out are small; more is not read.
+constexpr std::size_t kSmallAnswerBytes = 256 * 1024;
+constexpr std::chrono::milliseconds kTurnPoll{100};
+
+constexpr const char* kRefusalText =
+    "the search service refused the request and asks for a verification; result pages paused "
+    "for 5 minutes";
+
+std::string Line(const char* format, const std::string& text) {
+  char buffer[1400];
+  std::snprintf(buffer, sizeof buffer, format, text.c_str());
+  return buffer;
+}
+
+// The `pn` offset written in a live result-page address, or -1.
+int OffsetOf(const std::string& url) {
+  for (const char* mark : {"?pn=", "&pn="}) {
+    const std::size_t at = url.find(mark);
+    if (at == std::string::npos) continue;
+    return std::atoi(url.c_str() + at + std::strlen(mark));
+  }
+  return -1;
+}
+
+}  // namespace
+
+void TaskRunner::SetLiveMode(const LiveSetup& setup) {
+  m_liveMode = true;
+  m_live = setup;
+}
+
+std::vector<std::string> TaskRunner::LiveIdentity() const {
+  return {std::string("User-Agent: ") + kLiveUserAgent,
+          std::string("Accept-Language: ") + kLiveAcceptLanguage};
+}
+
+void TaskRunner::SeedLivePages(const SearchTask& task) {
+  m_kind = task.kind;
+  if (!QueueLivePage(0, true)) Log(1, "无法生成结果页地址（检查搜索主机）...");
+}
+
+bool TaskRunner::QueueLivePage(int index, bool checkSeen) {
+  const int offset = LiveResultPageOffset(m_kind, index);
+  if (offset < 0) return false;
+  const std::string url = LiveResultPageUrl(m_kind, m_live.webHost, m_live.imageHost,
+                                            FieldText(m_task->keyword), offset);
+  if (url.empty()) return false;
+  return m_queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
+}
+
+void TaskRunner::FetchLive(int n, const TakenUrl& taken) {
+  if (taken.isSearchPage) {
+    FetchLiveResultPage(n, taken);
+  } else {
+    FetchLiveFile(n, taken);
+  }
+}
+
+bool TaskRunner::AwaitResultPageTurn() {
+  for (;;) {
+    if (IsStopped()) return false;
+    Clock::duration wait{};
+    {
+      std::lock_guard<std::mutex> guard(m_liveLock);
+      const Clock::time_point now = Clock::now();
+      const Clock::time_point turn = std::max(m_pagesPausedUntil, m_nextPageAt);
+      if (now >= turn) {
+        m_nextPageAt = now + m_live.pacing.pageInterval;
+        return true;
+      }
+      wait = turn - now;
+    }
+    std::this_thread::sleep_for(std::min<Clock::duration>(wait, kTurnPoll));
+  }
+}
+
+void TaskRunner::FetchCookies(int n) {
+  bool refresh = false;
+  {
+    std::lock_guard<std::mutex> guard(m_liveLock);
+    const Clock::time_point now = Clock::now();
+    if (m_cookiesFetched) {
+      const bool recently =
+          m_cookiesRefreshed && now - m_lastCookieRefresh < m_live.pacing.cookieRefresh;
+      if (!m_cookieRefreshDue || recently) return;
+      refresh = true;
+      m_cookiesRefreshed = true;
+      m_lastCookieRefresh = now;
+    }
+    m_cookiesFetched = true;
+    m_cookieRefreshDue = false;
+  }
+  if (refresh) m_cookies.Clear();
+  const std::string url = LiveCookieUrl(m_kind, m_live.webHost, m_live.imageHost);
+  Log(n, Line("获取会话 Cookie：%s ...", url));
+  LiveFetchRequest request;
+  request.url = url;
+  request.headers = LiveIdentity();
+  request.jar = &m_cookies;
+  request.maxBody = kSmallAnswerBytes;
+  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  const std::size_t count = m_cookies.Cookies(std::time(nullptr)).size();
+  if (answer.status != LiveFetchStatus::Answered || count == 0) {
+    Log(n, Line("未能获取会话 Cookie（%s）...",
+                answer.problem.empty() ? "no cookie handed out" : answer.problem));
+  }
+}
+
+void TaskRunner::OnRefusal(int n, const std::string& url, const std::string& problem) {
+  Log(n, kRefusalText);
+  if (!problem.empty()) Log(n, Line("（%s）", problem));
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++m_refusedPages;
+  }
+  int refusals = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_liveLock);
+    refusals = ++m_pageRefusals[url];
+    m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
+    // The cookies are fetched anew right before the next page, once the pause is over.
+    m_cookieRefreshDue = true;
+  }
+  if (refusals >= kMaxRefusalsPerPage) {
+    Log(n, Line("结果页多次被拒绝，不再请求：%s ...", url));
+    return;
+  }
+  m_queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = false});
+}
+
+void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
+  const std::string url = taken.url;
+  if (!AwaitResultPageTurn()) return;
+  FetchCookies(n);
+  Log(n, Line("开始下载网页：%s ...", url));
+  LiveFetchRequest request;
+  request.url = url;
+  request.headers = LiveResultPageHeaders(m_kind, m_live.imageHost);
+  request.jar = &m_cookies;
+  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  Log(n, "下载完成...");
+  CountPage();
+  if (answer.status == LiveFetchStatus::Stopped) return;
+  if (answer.status != LiveFetchStatus::Answered) {
+    Log(n, Line("结果页下载失败（%s）...", answer.problem));
+    return;
+  }
+
+  const int offset = OffsetOf(url);
+  const int pageCount = RunnablePageCount(TaskCopy());
+  const int index = offset < 0                  ? pageCount
+                    : m_kind == FileKind::Image ? offset / kLiveImagePageStep
+                                                : offset / kLiveWebPageStep;
+  bool more = false;
+  Log(n, "开始解析连接...");
+  if (m_kind == FileKind::Image) {
+    const LiveImagePage page =
+        answer.code == 200 ? ParseLiveImagePage(answer.body) : LiveImagePage{};
+    if (page.status == LiveImagePageStatus::Refused) return OnRefusal(n, url, page.problem);
+    if (page.status != LiveImagePageStatus::Ok) {
+      Log(n, Line("结果页无法识别（%s）...",
+                  answer.code == 200 ? page.problem : "status " + std::to_string(answer.code)));
+      return;
+    }
+    for (const LiveImageItem& item : page.items) {
+      Add(QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
+    }
+    more = LiveImagePagingGoesOn(page, offset);
+  } else {
+    const LiveWebPage page =
+        ParseLiveWebAnswer(answer.url, answer.code, answer.location, answer.body);
+    if (page.status == LiveWebPageStatus::Refused) return OnRefusal(n, url, page.problem);
+    if (page.status == LiveWebPageStatus::NoResults) {
+      Log(n, "没有更多结果...");
+    } else if (page.status != LiveWebPageStatus::Ok) {
+      Log(n, Line("结果页无法识别（%s）...", page.problem));
+      return;
+    }
+    for (const LiveWebResult& result : page.results) {
+      Add(QueueEnd::Front, {.url = result.url, .title = result.title, .source = "http://"});
+    }
+    more = page.status == LiveWebPageStatus::Ok && page.hasNextPage;
+  }
+  if (more && index + 1 < pageCount) QueueLivePage(index + 1, true);
+  Log(n, "解析连接完成...");
+}
+
+void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken) {
+  Log(n, Line("请求下载：%s", taken.url));
+  std::string url = taken.url;
+  if (m_kind != FileKind::Image && IsLiveRedirectorLink(url)) {
+    LiveFetchRequest request;
+    request.url = url;
+    request.headers = LiveIdentity();
+    request.jar = &m_cookies;
+    request.maxRedirects = 0;  // the answer names the address; the target is not fetched
+    request.maxBody = kSmallAnswerBytes;
+    request.htmlBodyOnly = true;
+    const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+    if (answer.status != LiveFetchStatus::Answered) {
+      Log(n, Line("跳转链接解析失败（%s）...", answer.problem));
+      return;
+    }
+    const LiveRedirect redirect =
+        ParseRedirectorAnswer(url, answer.code, answer.location, answer.body);
+    if (redirect.status != LiveRedirectStatus::Resolved) {
+      if (redirect.status == LiveRedirectStatus::Refused) {
+        // Not a result page, but the same verification: the pages rest too.
+        Log(n, kRefusalText);
+        std::lock_guard<std::mutex> guard(m_liveLock);
+        m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
+      }
+      Log(n, Line("跳转链接解析失败（%s）...", redirect.problem));
+      return;
+    }
+    url = redirect.url;
+    Log(n, Line("跳转链接指向：%s ...", url));
+  }
+
+  // Through the redirects to the file's own address, without fetching it.
+  LiveFetchRequest request;
+  request.url = url;
+  request.head = true;
+  request.headers = LiveIdentity();
+  request.jar = &m_cookies;
+  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  if (answer.status != LiveFetchStatus::Answered || answer.code < 200 || answer.code > 299) {
+    Log(n, Line("请求信息头失败（%s）...", answer.status == LiveFetchStatus::Answered
+                                               ? "status " + std::to_string(answer.code)
+                                               : answer.problem));
+    return;
+  }
+  TakenUrl final = taken;
+  if (answer.url.size() >= sizeof final.url) return;
+  std::memcpy(final.url, answer.url.c_str(), answer.url.size() + 1);
+  if (answer.url != taken.url && IsRecorded(answer.url)) {
+    Log(n, Line("跳过重复的文件：%s ...", answer.url));
+    return;
+  }
+  Destination where;
+  if (!Locate(n, final.url, &where)) return;
+  const ExchangeTarget target = where.Target();
+  HeadAnswer head;
+  if (!AskHead(n, final.url, target, &head)) return;
+  if (head.isPage) {
+    Log(n, Line("不是文件，跳过：%s ...", answer.url));
+    return;
+  }
+  FetchFile(n, final, target, head);
+}
+
+}  // namespace quarry
