@@ -1,0 +1,160 @@
+// The live requests on a scripted loopback server: a long head full of cookies read whole, the
+// cookies sent on the next hop, a relative redirect followed and logged, a chunked body joined,
+// the hop limit, a redirect to the verification host kept as the answer, a body that is not a
+// page left unread; and the chunk decoder on broken framings.
+#include "engine/live_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/http/scripted_server.h"
+
+namespace quarry {
+namespace {
+
+using testing::ScriptedServer;
+
+class Lines : public TransferContext {
+public:
+  void Log(int, const std::string& text) override { lines.push_back(text); }
+  bool IsStopped() const override { return false; }
+  std::vector<std::string> lines;
+};
+
+HttpTimeouts Short() {
+  HttpTimeouts timeouts;
+  timeouts.connectMs = 2000;
+  timeouts.sendMs = 2000;
+  timeouts.headMs = 2000;
+  timeouts.bodyMs = 2000;
+  return timeouts;
+}
+
+std::string Redirect(const std::string& location, const std::string& extra = "") {
+  return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\n" + extra +
+         "Content-Length: 0\r\n\r\n";
+}
+
+TEST(LiveFetchTest, LongCookieHeadRedirectAndChunkedBody) {
+  ScriptedServer server;
+  std::string cookies;
+  for (int i = 0; i < 40; ++i) {
+    cookies += "Set-Cookie: C" + std::to_string(i) + "=" + std::string(100, 'v') + "; path=/\r\n";
+  }
+  ASSERT_GT(cookies.size(), 2 * HttpSession::kHeadSize);
+  server.Connection().ReadRequest().Send(Redirect("/next?x=1", cookies));
+  server.Connection().ReadRequest().Send(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5;ext=1\r\nhello\r\n7\r\n, world\r\n0\r\n\r\n");
+  ASSERT_TRUE(server.Start());
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
+
+  CookieJar jar;
+  Lines log;
+  LiveFetchRequest request;
+  request.url = base + "/first";
+  request.headers = {"User-Agent: Test/1.0", "Accept: text/html"};
+  request.jar = &jar;
+  const LiveFetchAnswer answer = LiveFetch(log, 2, request, Short());
+  ASSERT_EQ(answer.status, LiveFetchStatus::Answered) << answer.problem;
+  EXPECT_EQ(answer.code, 200);
+  EXPECT_EQ(answer.url, base + "/next?x=1");
+  EXPECT_EQ(answer.hops, 1);
+  EXPECT_EQ(answer.body, "hello, world");
+  EXPECT_EQ(log.lines, std::vector<std::string>{"重定向（第 1 次）：" + base + "/next?x=1 ..."});
+  EXPECT_EQ(jar.Cookies(0).size(), 40u);
+
+  const std::string second = server.Received(1);
+  EXPECT_EQ(second.rfind("GET /next?x=1 HTTP/1.1\r\nHost: 127.0.0.1:", 0), 0u) << second;
+  EXPECT_NE(second.find("\r\nCookie: C0=" + std::string(100, 'v') + "; C1="), std::string::npos);
+  EXPECT_NE(second.find("\r\nUser-Agent: Test/1.0\r\nAccept: text/html\r\n"), std::string::npos);
+  EXPECT_EQ(second.find("Accept: */*"), std::string::npos);  // the caller's Accept stands alone
+  EXPECT_NE(second.find("\r\nConnection: close\r\n\r\n"), std::string::npos);
+}
+
+TEST(LiveFetchTest, RedirectLimitRefusalHostAndBodiesLeftUnread) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> answers;
+    int maxRedirects;
+    bool htmlBodyOnly;
+    LiveFetchStatus status;
+    int code;
+    int hops;
+    std::string body;
+  } cases[] = {
+      {"six redirects", std::vector<std::string>(6, Redirect("/again")), 5, false,
+       LiveFetchStatus::TooManyRedirects, 302, 5, ""},
+      {"none followed", {Redirect("/elsewhere")}, 0, false, LiveFetchStatus::Answered, 302, 0, ""},
+      {"verification host",
+       {Redirect("https://WAPPASS.baidu.com/static/captcha?x")},
+       5,
+       false,
+       LiveFetchStatus::Answered,
+       302,
+       0,
+       ""},
+      {"not a page",
+       {"HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n%PDF-1.4"},
+       0,
+       true,
+       LiveFetchStatus::Answered,
+       200,
+       0,
+       ""},
+      {"a page",
+       {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 4\r\n\r\n<p>x"},
+       0,
+       true,
+       LiveFetchStatus::Answered,
+       200,
+       0,
+       "<p>x"},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server;
+    for (const std::string& answer : c.answers) server.Connection().ReadRequest().Send(answer);
+    ASSERT_TRUE(server.Start());
+    Lines log;
+    LiveFetchRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/start";
+    request.maxRedirects = c.maxRedirects;
+    request.htmlBodyOnly = c.htmlBodyOnly;
+    const LiveFetchAnswer answer = LiveFetch(log, 1, request, Short());
+    EXPECT_EQ(answer.status, c.status) << c.what;
+    EXPECT_EQ(answer.code, c.code) << c.what;
+    EXPECT_EQ(answer.hops, c.hops) << c.what;
+    EXPECT_EQ(answer.body, c.body) << c.what;
+    EXPECT_EQ(log.lines.size(), static_cast<std::size_t>(c.hops)) << c.what;
+  }
+}
+
+TEST(LiveFetchTest, ChunkDecoderAndHeaderValues) {
+  struct Case {
+    std::string raw;
+    bool whole;
+    std::string body;
+  } cases[] = {
+      {"3\r\nabc\r\nA\r\n0123456789\r\n0\r\n\r\n", true, "abc0123456789"},
+      {"3\r\nabc\r\n", false, "abc"},               // the last chunk never came
+      {"5\r\nab", false, "ab"},                     // cut inside a chunk
+      {"3\r\nabcX\r\n0\r\n\r\n", false, "abc"},     // no CR LF after the data
+      {"zz\r\nabc\r\n", false, ""},                 // no size
+      {"FFFFFFFFFFFFFFFFFF\r\nab\r\n", false, ""},  // a size nothing could hold
+  };
+  for (const Case& c : cases) {
+    std::string body;
+    EXPECT_EQ(DecodeChunked(c.raw, body), c.whole) << c.raw;
+    EXPECT_EQ(body, c.body) << c.raw;
+  }
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nlocation:  /a b \r\nX-Location: no\r\nContent-Type: text/html\r\n\r\n";
+  EXPECT_EQ(LiveHeaderValue(head, "Location"), "/a b");
+  EXPECT_EQ(LiveHeaderValue(head, "content-type"), "text/html");
+  EXPECT_EQ(LiveHeaderValue(head, "Set-Cookie"), "");
+}
+
+}  // namespace
+}  // namespace quarry
