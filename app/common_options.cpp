@@ -1,7 +1,6 @@
 #include "app/common_options.h"
 
 #include <cstdlib>
-#include <fstream>
 
 #include "http/tls_channel.h"
 
@@ -50,23 +49,6 @@ bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, s
     return false;
   }
   return true;
-}
-
-SearchMode ReadSearchMode(const std::string& profile) {
-  std::ifstream in(profile);
-  std::string line;
-  bool inGroup = false;
-  const std::string group = std::string("[") + kSettingsGroup + "]";
-  const std::string key = std::string(kSearchModeKey) + "=";
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line.front() == '[') {
-      inGroup = line == group;
-    } else if (inGroup && line.rfind(key, 0) == 0) {
-      return line.substr(key.size()) == kLiveModeValue ? SearchMode::Live : SearchMode::Classic;
-    }
-  }
-  return SearchMode::Classic;
 }
 
 LivePacing LivePacingFromEnvironment() {

@@ -1,13 +1,13 @@
 // The options both executables share: where the home folder is, which search hosts to use and,
 // for tests and local stand-ins, an extra certificate authority to trust. Each has an
-// environment variable that stands in when the option is not given. Also the search mode kept
-// in the home's sys/quarry.ini, and the live mode's pacing that tests shorten.
+// environment variable that stands in when the option is not given. Also the live mode's pacing
+// that tests shorten.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "engine/task.h"
+#include "engine/settings_file.h"
 #include "engine/task_runner.h"
 
 namespace quarry {
@@ -26,16 +26,6 @@ struct CommonOptions {
 // A test authority that is given is trusted from here on; false with a message when its file
 // holds no certificate.
 bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, std::string* error);
-
-// The group and key of the search mode in sys/quarry.ini, and their values.
-inline constexpr const char* kSettingsGroup = "Settings";
-inline constexpr const char* kSearchModeKey = "searchMode";
-inline constexpr const char* kClassicModeValue = "classic";
-inline constexpr const char* kLiveModeValue = "live";
-
-// The search mode that `profile` (an INI file, as the window writes it) holds; Classic when the
-// file, the group or the key is missing or holds another value.
-SearchMode ReadSearchMode(const std::string& profile);
 
 // The live pacing with QUARRY_TEST_PAGE_INTERVAL_MS and QUARRY_TEST_REFUSAL_PAUSE_MS (whole
 // milliseconds) in place of the real interval and pause when they are set: the end-to-end tests

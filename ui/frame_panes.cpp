@@ -3,6 +3,7 @@
 // the browser, turns its paging into the frame's PagingTarget.
 #include "ui/frame_panes.h"
 
+#include "ui/info_page.h"
 #include "ui/info_view.h"
 #include "ui/quarry_view.h"
 
@@ -48,6 +49,7 @@ FramePanes CreateFramePanes(QWidget* parent, const std::string&) {
   auto* info = new CInfoView(parent);
   panes.lower = info;
   panes.info = info;
+  panes.showMode = [info](const QString& mode) { info->Figures()->ShowMode(mode); };
   panes.blank = [result, info] {
     result->Blank();
     info->Blank();

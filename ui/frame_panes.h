@@ -43,6 +43,8 @@ struct FramePanes {
   PagingTarget* paging = nullptr;  // null: the paging commands stay disabled
   // Empties both panes, as before the first selection; set by CreateFramePanes.
   std::function<void()> blank;
+  // Shows how the selected task's run searches (empty: it has not run); set by CreateFramePanes.
+  std::function<void(const QString&)> showMode;
 };
 
 // Makes both panes as children of `parent`; `home` is the program's home folder.

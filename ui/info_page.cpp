@@ -11,9 +11,9 @@
 
 namespace {
 
-const char* const kRowLabels[InfoPage::kRows] = {
-    "搜索关键词", "状态",         "开始下载时间", "下载页数",
-    "已下载页数", "已下载文件数", "存储路径",     "线程数",
+const char* const kRowLabels[InfoPage::kRows + 1] = {
+    "搜索关键词",   "状态",     "开始下载时间", "下载页数", "已下载页数",
+    "已下载文件数", "存储路径", "线程数",       "搜索模式",
 };
 
 constexpr int kIconColumn = 0;
@@ -54,8 +54,12 @@ void InfoPage::ShowTask(const quarry::SearchTask& task) {
   for (int row = 0; row < kRows; ++row) topLevelItem(row)->setText(kValueColumn, values[row]);
 }
 
+void InfoPage::ShowMode(const QString& mode) {
+  topLevelItem(kModeRow)->setText(kValueColumn, mode);
+}
+
 void InfoPage::Clear() {
-  for (int row = 0; row < kRows; ++row) topLevelItem(row)->setText(kValueColumn, QString());
+  for (int row = 0; row <= kModeRow; ++row) topLevelItem(row)->setText(kValueColumn, QString());
 }
 
 QString InfoPage::Label(int row) const {

@@ -1,6 +1,7 @@
 // InfoPage: the first page of the information view, eight rows of figures of the selected
 // task (keyword, state, start time, pages to fetch, pages fetched, files downloaded, folder,
-// threads), each with the page's one icon, its label and its value.
+// threads), each with the page's one icon, its label and its value; below them a ninth row
+// with the search mode of the task's current or latest run.
 #pragma once
 
 #include <QIcon>
@@ -13,7 +14,8 @@ class InfoPage : public QTreeWidget {
   Q_OBJECT
 
 public:
-  static constexpr int kRows = 8;
+  static constexpr int kRows = 8;         // the figures of the task record
+  static constexpr int kModeRow = kRows;  // the row of the run's search mode
   static constexpr int kIconColumnWidth = 25;
   static constexpr int kLabelColumnWidth = 120;
   static constexpr int kValueColumnWidth = 900;
@@ -23,6 +25,8 @@ public:
 
   // Writes the eight values of `task` into the value column.
   void ShowTask(const quarry::SearchTask& task);
+  // Writes the search mode of the task's run (empty when it has not run in this program).
+  void ShowMode(const QString& mode);
   // Empties the value column: no task is shown.
   void Clear();
 

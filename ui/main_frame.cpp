@@ -26,6 +26,7 @@
 #include <ctime>
 #include <functional>
 
+#include "engine/settings_file.h"
 #include "platform/home.h"
 #include "ui/about_dlg.h"
 #include "ui/add_task_dlg.h"
@@ -33,6 +34,7 @@
 #include "ui/gripper_bar.h"
 #include "ui/icons.h"
 #include "ui/queue_tab_ctrl.h"
+#include "ui/settings_dlg.h"
 #include "ui/task_tree_ctrl.h"
 
 #ifndef QUARRY_README
@@ -117,6 +119,7 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
   quarry::CreateHomeFolders(m_home, nullptr);  // a failure shows later, as unsaved task files
   m_profile = std::make_unique<QSettings>(QString::fromStdString(quarry::ProfilePath(m_home)),
                                           QSettings::IniFormat);
+  options.mode = quarry::ReadSearchMode(quarry::ProfilePath(m_home));
   m_tree = std::make_unique<CTaskTreeCtrl>(nullptr, 129);
   m_sink = std::make_unique<FinishedSink>(this);
   m_control = std::make_unique<quarry::TaskControl>(*m_tree, *m_sink, std::move(options));
@@ -280,6 +283,7 @@ void CMainFrame::UpdateCommands() {
   SetEnabled(quarry::kCmdToolBar, true);
   SetEnabled(quarry::kCmdStatusBar, true);
   SetEnabled(quarry::kCmdAbout, true);
+  SetEnabled(quarry::kCmdSettings, true);
   Command(quarry::kCmdToolBar)->setChecked(!m_toolBar->isHidden());
   Command(quarry::kCmdStatusBar)->setChecked(!statusBar()->isHidden());
   for (int id : {quarry::kCmdNextPage, quarry::kCmdPreviousPage, quarry::kCmdFirstPage,
@@ -287,10 +291,12 @@ void CMainFrame::UpdateCommands() {
     SetEnabled(id, m_panes.paging && m_panes.paging->CanPage(quarry::PageCommandOf(id)));
   }
   // Without a handler: the recent-file list stays empty, and these have no action.
-  for (int id : {quarry::kCmdRecentFile, quarry::kCmdSettings, quarry::kCmdShutDownWhenDone,
-                 quarry::kCmdShowFloating, quarry::kCmdHelp, quarry::kCmdDeleteAllButton}) {
+  for (int id : {quarry::kCmdRecentFile, quarry::kCmdShutDownWhenDone, quarry::kCmdShowFloating,
+                 quarry::kCmdHelp, quarry::kCmdDeleteAllButton}) {
     SetEnabled(id, false);
   }
+  // A run that begins or ends goes through here too.
+  ShowModeOfSelectedRun();
 }
 
 void CMainFrame::SetEnabled(int id, bool enabled) {
@@ -320,6 +326,7 @@ void CMainFrame::RunCommand(int id) {
     case quarry::kCmdToolBar: m_toolBar->setVisible(m_toolBar->isHidden()); break;
     case quarry::kCmdStatusBar: statusBar()->setVisible(statusBar()->isHidden()); break;
     case quarry::kCmdAbout: ShowAbout(); break;
+    case quarry::kCmdSettings: ShowSettings(); break;
     default:
       if (quarry::IsPaging(id) && m_panes.paging) m_panes.paging->Page(quarry::PageCommandOf(id));
       break;
@@ -362,6 +369,27 @@ void CMainFrame::BlankPanesIfShownTaskWent() {
 void CMainFrame::ShowAbout() {
   CAboutDlg about(QStringLiteral(QUARRY_README), m_home, this);
   about.exec();
+}
+
+void CMainFrame::ShowSettings() {
+  CSettingsDlg settings(m_control->Mode(), this);
+  if (settings.exec() != QDialog::Accepted) return;
+  const quarry::SearchMode mode = settings.Mode();
+  m_control->SetSearchMode(mode);
+  m_profile->setValue(QStringLiteral("%1/%2").arg(QLatin1String(quarry::kSettingsGroup),
+                                                  QLatin1String(quarry::kSearchModeKey)),
+                      QLatin1String(mode == quarry::SearchMode::Live ? quarry::kLiveModeValue
+                                                                     : quarry::kClassicModeValue));
+  m_profile->sync();
+}
+
+void CMainFrame::ShowModeOfSelectedRun() {
+  quarry::Task* task = SelectedTask();
+  if (!task || !m_panes.showMode) return;
+  const quarry::RunOutcome run = m_control->Outcome(task);
+  m_panes.showMode(!run.ran                               ? QString()
+                   : run.mode == quarry::SearchMode::Live ? QStringLiteral("实时模式（https）")
+                                                          : QStringLiteral("经典模式"));
 }
 
 void CMainFrame::OnTaskSelected(quarry::Task* task) {

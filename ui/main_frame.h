@@ -95,6 +95,10 @@ private:
   // After a delete: when the task the panes show is gone, they show nothing.
   void BlankPanesIfShownTaskWent();
   void ShowAbout();
+  // The settings dialog: the search mode of the tasks started from now on, kept in the profile.
+  void ShowSettings();
+  // The information view's mode row: how the selected task's current or latest run searches.
+  void ShowModeOfSelectedRun();
   void OnTaskSelected(quarry::Task* task);
   void OnTreeContextMenu(const QPoint& at);
   void OnTaskFinished(quarry::SearchTask* record);

@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/settings_file.h"
 #include "engine/task_files.h"
 #include "tests/ui/modal_answer.h"
 #include "tests/ui/screenshot_gallery.h"
@@ -40,6 +41,7 @@
 #include "ui/main_frame.h"
 #include "ui/quarry_view.h"
 #include "ui/queue_tab_ctrl.h"
+#include "ui/settings_dlg.h"
 #include "ui/sheet_tab_ctrl.h"
 #include "ui/task_tree_ctrl.h"
 #include "ui/thread_log.h"
@@ -274,7 +276,7 @@ private slots:
     row(32809, 0, "删除全部任务(&R)", "删除全部任务", "删除全部", false);
     row(57616, 0, "最近的文件", "打开此文档", "最近的文件", false);
     row(57665, 0, "退出(&X)", "退出应用程序；提示保存文档", "退出", true);
-    row(32783, 1, "参数设置(&P)", "系统参数设置", "参数设置(P)", false);
+    row(32783, 1, "参数设置(&P)", "系统参数设置", "参数设置(P)", true);
     row(32788, 1, "任务完成后关机(&S)", "当任务完成后关闭机器", "任务完成后关机(S)", false);
     row(32786, 1, "显示浮动窗口(&W)", "显示浮动窗口", "显示浮动窗口(W)", false);
     row(59392, 2, "工具栏(&T)", "显示或隐藏工具栏", "切换工具栏", true);
@@ -532,6 +534,53 @@ private slots:
   // What task control has to tell is shown in a message box: a damaged task file once the
   // window is up, a task whose folder cannot be made when it is run (it stays waiting); and
   // what the result browser has to tell: a task database that cannot be read.
+  // "参数设置(&P)" opens the settings dialog; the mode chosen is kept in the profile, read at the
+  // next start, used by the tasks started after it and shown in the information view.
+  void SettingsChooseTheSearchMode() {
+    QTemporaryDir home;
+    const std::string profile = home.path().toStdString() + "/sys/quarry.ini";
+    {
+      CMainFrame frame(Options(home, kRefusedHost));
+      frame.resize(1000, 700);
+      frame.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&frame));
+      QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Classic);
+      quarry::testing::ModalAnswer<CSettingsDlg> choose([](CSettingsDlg* dialog) {
+        QVERIFY(dialog->ClassicButton()->isChecked());
+        QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog")));
+        dialog->LiveButton()->click();
+        dialog->accept();
+      });
+      frame.Command(quarry::kCmdSettings)->trigger();
+      QVERIFY(choose.answered());
+      QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
+      QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
+
+      // A task started now searches live; the host refuses, so it ends at once.
+      auto fill = FillAddTaskDialog(QStringLiteral("live"), true, 1011, QStringLiteral("2"));
+      frame.Command(quarry::kCmdAddTask)->trigger();
+      QVERIFY(fill->answered());
+      auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
+      QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
+      QTRY_COMPARE_WITH_TIMEOUT(Children(frame.Tree(), TaskRoot::Finished),
+                                QStringList{QStringLiteral("live")}, 20000);
+      QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
+      QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_live_task_mode")));
+    }
+    // The next start reads the choice; cancelling the dialog keeps it.
+    CMainFrame frame(Options(home, kRefusedHost));
+    QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
+    quarry::testing::ModalAnswer<CSettingsDlg> cancel([](CSettingsDlg* dialog) {
+      QVERIFY(dialog->LiveButton()->isChecked());
+      dialog->ClassicButton()->click();
+      dialog->reject();
+    });
+    frame.Command(quarry::kCmdSettings)->trigger();
+    QVERIFY(cancel.answered());
+    QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
+    QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
+  }
+
   void ProblemsAreShownInMessageBoxes() {
     QTemporaryDir home;
     const std::string root = home.path().toStdString() + "/";
@@ -625,6 +674,7 @@ private slots:
     QCOMPARE(QString::fromStdString(quarry::FieldText(pictures->record.keyword)), pictureKeyword);
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
     QCOMPARE(info->Tabs()->Count(), 4);  // the figures and the pages of three threads
+    QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("经典模式"));
     // Saved pictures join the page as they come, each decoded into its cell.
     auto pageShown = [&] {
       for (int i = 0; i < grid->cellCount(); ++i) {
@@ -698,6 +748,7 @@ private slots:
     frame.Command(quarry::kCmdAddTask)->trigger();
     QVERIFY(fill->answered());
     QCOMPARE(info->Figures()->Value(1), QStringLiteral("等待"));
+    QVERIFY(info->Figures()->Value(InfoPage::kModeRow).isEmpty());  // it has not run
     tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
     frame.Command(quarry::kCmdDeleteAll)->trigger();

@@ -1,0 +1,22 @@
+// The program's settings in the home's sys/quarry.ini that the engine's front ends share. The
+// window writes the file with Qt's settings store (INI format); the command line reads the one
+// value it needs here, without Qt.
+#pragma once
+
+#include <string>
+
+#include "engine/task.h"
+
+namespace quarry {
+
+// The group and key of the search mode, and their values.
+inline constexpr const char* kSettingsGroup = "Settings";
+inline constexpr const char* kSearchModeKey = "searchMode";
+inline constexpr const char* kClassicModeValue = "classic";
+inline constexpr const char* kLiveModeValue = "live";
+
+// The search mode that the INI file `profile` holds; Classic when the file, the group or the
+// key is missing or holds another value.
+SearchMode ReadSearchMode(const std::string& profile);
+
+}  // namespace quarry
