@@ -143,8 +143,8 @@ bool DecodeChunked(const std::string& raw, std::string& body) {
       if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
       if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
       if (value < 0) break;
-      if (size > (raw.size() >> 4)) return false;  // larger than anything that arrived
-      size = size * 16 + static_cast<unsigned>(value);
+      // Once larger than anything that arrived it stays so, without overflowing.
+      if (size <= raw.size()) size = size * 16 + static_cast<unsigned>(value);
     }
     if (digits == 0) return false;
     if (size == 0) return true;

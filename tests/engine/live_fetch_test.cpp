@@ -138,11 +138,11 @@ TEST(LiveFetchTest, ChunkDecoderAndHeaderValues) {
     std::string body;
   } cases[] = {
       {"3\r\nabc\r\nA\r\n0123456789\r\n0\r\n\r\n", true, "abc0123456789"},
-      {"3\r\nabc\r\n", false, "abc"},               // the last chunk never came
-      {"5\r\nab", false, "ab"},                     // cut inside a chunk
-      {"3\r\nabcX\r\n0\r\n\r\n", false, "abc"},     // no CR LF after the data
-      {"zz\r\nabc\r\n", false, ""},                 // no size
-      {"FFFFFFFFFFFFFFFFFF\r\nab\r\n", false, ""},  // a size nothing could hold
+      {"3\r\nabc\r\n", false, "abc"},                     // the last chunk never came
+      {"5\r\nab", false, "ab"},                           // cut inside a chunk
+      {"3\r\nabcX\r\n0\r\n\r\n", false, "abc"},           // no CR LF after the data
+      {"zz\r\nabc\r\n", false, ""},                       // no size
+      {"FFFFFFFFFFFFFFFFFF\r\nab\r\n", false, "ab\r\n"},  // cut in a chunk nothing could hold
   };
   for (const Case& c : cases) {
     std::string body;
