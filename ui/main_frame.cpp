@@ -387,9 +387,13 @@ void CMainFrame::ShowModeOfSelectedRun() {
   quarry::Task* task = SelectedTask();
   if (!task || !m_panes.showMode) return;
   const quarry::RunOutcome run = m_control->Outcome(task);
-  m_panes.showMode(!run.ran                               ? QString()
-                   : run.mode == quarry::SearchMode::Live ? QStringLiteral("实时模式（https）")
-                                                          : QStringLiteral("经典模式"));
+  QString mode;
+  if (run.ran && run.mode == quarry::SearchMode::Classic) mode = QStringLiteral("经典模式");
+  if (run.ran && run.mode == quarry::SearchMode::Live) {
+    mode = QStringLiteral("实时模式（https）");
+    if (run.refusedPages > 0) mode += QStringLiteral("，被拒绝的结果页：%1").arg(run.refusedPages);
+  }
+  m_panes.showMode(mode);
 }
 
 void CMainFrame::OnTaskSelected(quarry::Task* task) {
