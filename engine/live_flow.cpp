@@ -6,7 +6,7 @@
 // after a refusal. Before the first one the task's cookie jar fetches the service's session
 // cookies; after a refusal it fetches them anew before the next page, at most once per
 // cookieRefresh. A refused page is counted, told in one line and queued again, up to
-// kMaxRefusalsPerPage times.
+// kMaxPageAttempts times in all, as is a page that did not arrive.
 //
 // A result link that is the service's redirector is resolved first (its answer names the
 // address; the target is not downloaded). A file's address is then followed through its
@@ -29,8 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A result page refused this often is given up: the service will not serve this client now.
-constexpr int kMaxRefusalsPerPage = 3;
+// A result page refused or failed this often is given up: the service will not serve it now.
+constexpr int kMaxPageAttempts = 3;
 // A redirector's page and a cookie hand-out are small; more is not read.
 constexpr std::size_t kSmallAnswerBytes = 256 * 1024;
 constexpr std::chrono::milliseconds kTurnPoll{100};
@@ -146,16 +146,23 @@ void TaskRunner::OnRefusal(int n, const std::string& url, const std::string& pro
     std::lock_guard<std::mutex> guard(m_counterLock);
     ++m_refusedPages;
   }
-  int refusals = 0;
   {
     std::lock_guard<std::mutex> guard(m_liveLock);
-    refusals = ++m_pageRefusals[url];
     m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
     // The cookies are fetched anew right before the next page, once the pause is over.
     m_cookieRefreshDue = true;
   }
-  if (refusals >= kMaxRefusalsPerPage) {
-    Log(n, Line("结果页多次被拒绝，不再请求：%s ...", url));
+  RetryPage(n, url);
+}
+
+void TaskRunner::RetryPage(int n, const std::string& url) {
+  int attempts = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_liveLock);
+    attempts = ++m_pageAttempts[url];
+  }
+  if (attempts >= kMaxPageAttempts) {
+    Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
     return;
   }
   m_queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = false});
@@ -175,7 +182,9 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
   CountPage();
   if (answer.status == LiveFetchStatus::Stopped) return;
   if (answer.status != LiveFetchStatus::Answered) {
+    // The next page follows from this one: a page lost to the network is asked for again.
     Log(n, Line("结果页下载失败（%s）...", answer.problem));
+    RetryPage(n, url);
     return;
   }
 

@@ -246,6 +246,7 @@ private:
   bool AwaitResultPageTurn();
   void FetchCookies(int n);
   void OnRefusal(int n, const std::string& url, const std::string& problem);
+  void RetryPage(int n, const std::string& url);
   bool QueueLivePage(int index, bool checkSeen);
   std::vector<std::string> LiveIdentity() const;
 
@@ -279,7 +280,7 @@ private:
   bool m_cookiesFetched = false;              // the first hand-out was asked for
   bool m_cookieRefreshDue = false;            // a refusal came since
   bool m_cookiesRefreshed = false;            // m_lastCookieRefresh holds a time
-  std::map<std::string, int> m_pageRefusals;  // result-page address -> refusals so far
+  std::map<std::string, int> m_pageAttempts;  // result-page address -> refused or failed
   std::int32_t m_refusedPages = 0;            // counter lock
 };
 
