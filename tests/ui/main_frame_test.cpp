@@ -565,6 +565,8 @@ private slots:
       QTRY_COMPARE_WITH_TIMEOUT(Children(frame.Tree(), TaskRoot::Finished),
                                 QStringList{QStringLiteral("live")}, 20000);
       QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
+      InfoPage* figures = info->Figures();
+      figures->scrollToItem(figures->topLevelItem(InfoPage::kModeRow));
       QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_live_task_mode")));
     }
     // The next start reads the choice; cancelling the dialog keeps it.
