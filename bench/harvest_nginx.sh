@@ -126,7 +126,7 @@ curl -sf -o /dev/null "http://$host/s?pn=10" || { echo "nginx did not start:" >&
 
 if ((serve)); then
   echo "nginx serves $files files on $host; addresses in $work/list.txt; a harvest:"
-  echo "  $cli --home $work/home --web-host $host run --keyword bench --kind pdf --pages $pages --threads $threads"
+  echo "  $cli --home $work/home-N --web-host $host run --keyword bench --kind pdf --pages $pages --threads $threads"
   echo "Ctrl+C ends it."
   wait "$nginx_pid"
   exit
@@ -139,25 +139,27 @@ count_files() { find "$1" -type f "${@:2}" | wc -l; }
 
 echo "harvest_nginx: $files files of $size bytes on $((pages + 1)) result pages, $threads Quarry threads, $rounds round(s)"
 for round in $(seq "$rounds"); do
-  rm -rf "$work/home" "$work/wget" "$work/aria2c"
-  mkdir -p "$work/wget" "$work/aria2c"
+  # Fresh folders each round, removed only at the end: ext4 searches longer for a free inode
+  # while many were deleted in the last half minute, which would burden whoever runs next.
+  out=$work/round$round
+  mkdir -p "$out/wget" "$out/aria2c"
 
   start=$(now)
-  "$cli" --home "$work/home" --web-host "$host" --image-host "$host" \
-    run --keyword bench --kind pdf --pages "$pages" --threads "$threads" >"$work/quarry.out"
+  "$cli" --home "$out/home" --web-host "$host" --image-host "$host" \
+    run --keyword bench --kind pdf --pages "$pages" --threads "$threads" >"$out/quarry.out"
   quarry_seconds=$(since "$start")
-  quarry_saved=$(count_files "$work/home/DownData/bench" ! -name 'db.sqlite*')
+  quarry_saved=$(count_files "$out/home/DownData/bench" ! -name 'db.sqlite*')
 
   start=$(now)
-  wget -q -i "$work/list.txt" -P "$work/wget" || true
+  wget -q -i "$work/list.txt" -P "$out/wget" || true
   wget_seconds=$(since "$start")
-  wget_saved=$(count_files "$work/wget")
+  wget_saved=$(count_files "$out/wget")
 
   start=$(now)
-  aria2c -q -j"$threads" -i "$work/list.txt" -d "$work/aria2c" --allow-overwrite=true \
+  aria2c -q -j"$threads" -i "$work/list.txt" -d "$out/aria2c" --allow-overwrite=true \
     --auto-file-renaming=false || true
   aria2c_seconds=$(since "$start")
-  aria2c_saved=$(count_files "$work/aria2c" ! -name '*.aria2')
+  aria2c_saved=$(count_files "$out/aria2c" ! -name '*.aria2')
 
   quarry_rate=$(rate "$quarry_saved" "$quarry_seconds")
   wget_rate=$(rate "$wget_saved" "$wget_seconds")
@@ -170,6 +172,6 @@ for round in $(seq "$rounds"); do
     "$quarry_rate" "$wget_rate" "$aria2c_rate"
   if [ "$quarry_saved" -ne "$files" ]; then
     echo "  Quarry saved $quarry_saved of $files files:" >&2
-    tail -n 5 "$work/quarry.out" >&2
+    tail -n 5 "$out/quarry.out" >&2
   fi
 done
