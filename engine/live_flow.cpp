@@ -81,11 +81,11 @@ bool TaskRunner::QueueLivePage(int index, bool checkSeen) {
   return m_queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
 }
 
-void TaskRunner::FetchLive(int n, const TakenUrl& taken) {
+void TaskRunner::FetchLive(int n, const TakenUrl& taken, RecordWriter& records) {
   if (taken.isSearchPage) {
     FetchLiveResultPage(n, taken);
   } else {
-    FetchLiveFile(n, taken);
+    FetchLiveFile(n, taken, records);
   }
 }
 
@@ -227,7 +227,7 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
   Log(n, "解析连接完成...");
 }
 
-void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken) {
+void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& records) {
   Log(n, Line("请求下载：%s", taken.url));
   std::string url = taken.url;
   if (m_kind != FileKind::Image && IsLiveRedirectorLink(url)) {
@@ -288,7 +288,7 @@ void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken) {
     Log(n, Line("不是文件，跳过：%s ...", answer.url));
     return;
   }
-  FetchFile(n, final, target, head);
+  FetchFile(n, final, target, head, records);
 }
 
 }  // namespace quarry

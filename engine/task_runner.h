@@ -36,6 +36,7 @@
 #include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
+#include "records/record_store.h"
 
 namespace quarry {
 
@@ -160,10 +161,12 @@ public:
   // Counts a fetched page (or file) for the runner and the task and shows the task's figures.
   void CountPage();
   void CountFile();
-  // Lists a saved file in the result view and stores its row in the task's database; a stored
-  // address is not fetched again by this run. A row that cannot be stored is a line on the
-  // caller's log page and leaves saved and recorded apart; a full disk stops the task.
-  void RecordFile(const std::string& localPath, const std::string& address,
+  // Lists a saved file in the result view and stores its row in the task's database through
+  // `records`, the calling worker's own connection (opened here when it is not open, kept for
+  // the task's length); a stored address is not fetched again by this run. A row that cannot be
+  // stored is a line on the caller's log page and leaves saved and recorded apart; a full disk
+  // stops the task.
+  void RecordFile(RecordWriter& records, const std::string& localPath, const std::string& address,
                   const std::string& title);
   // True when the task's database held `address` at the start or this run stored it.
   bool IsRecorded(const std::string& address);
@@ -230,19 +233,19 @@ private:
   };
   void WorkerLoop(int n);
   bool TakeNext(int n, TakenUrl* taken);
-  void FetchTaken(int n, const TakenUrl& taken);
+  void FetchTaken(int n, const TakenUrl& taken, RecordWriter& records);
   bool Locate(int n, const char* address, Destination* where);
   bool AskHead(int n, const char* address, const ExchangeTarget& target, HeadAnswer* head);
   void FetchPage(int n, const char* address, const ExchangeTarget& target);
-  void FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
-                 const HeadAnswer& head);
+  void FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target, const HeadAnswer& head,
+                 RecordWriter& records);
   // The live mode's road (live_flow.cpp): result pages are read by the live parsers and paced,
   // redirector links resolved, files reached through redirects and recorded at their final
   // address.
   void SeedLivePages(const SearchTask& task);
-  void FetchLive(int n, const TakenUrl& taken);
+  void FetchLive(int n, const TakenUrl& taken, RecordWriter& records);
   void FetchLiveResultPage(int n, const TakenUrl& taken);
-  void FetchLiveFile(int n, const TakenUrl& taken);
+  void FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& records);
   bool AwaitResultPageTurn();
   void FetchCookies(int n);
   void OnRefusal(int n, const std::string& url, const std::string& problem);

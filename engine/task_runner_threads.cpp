@@ -170,15 +170,18 @@ void TaskRunner::Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter)
   if (m_infoView != nullptr) m_infoView->ShowTask(copy);
 }
 
-void TaskRunner::RecordFile(const std::string& localPath, const std::string& address,
-                            const std::string& title) {
+void TaskRunner::RecordFile(RecordWriter& records, const std::string& localPath,
+                            const std::string& address, const std::string& title) {
   // The row goes in before the view hears of it, both under the record lock: a view reading
   // the rows as it is attached then sees each file once.
   RecordError error;
   bool stored;
   {
-    std::lock_guard<std::mutex> records(m_recordLock);
-    stored = RecordStore::AddRecord(m_folder, localPath, address, title, &error);
+    std::lock_guard<std::mutex> recording(m_recordLock);
+    // Opening a connection per row cost more than the row: SQLite looks at the database, its
+    // log and their locks anew each time, and the last one to close folds the log back in.
+    stored = (records.IsOpen() || records.Open(m_folder, &error)) &&
+             records.Add(localPath, address, title, &error);
     std::lock_guard<std::mutex> guard(m_viewLock);
     if (m_resultView != nullptr) m_resultView->OnRecordAdded(m_kind, localPath, address, title);
   }
@@ -267,9 +270,11 @@ bool TaskRunner::AllWorkersIdleLocked() const {
 void TaskRunner::WorkerLoop(int n) {
   SetLogThreadOfCaller(n);
   TakenUrl taken{};
+  RecordWriter records;  // this worker's connection to the task's database
   while (m_stop.load() == 0) {
-    if (TakeNext(n, &taken)) FetchTaken(n, taken);
+    if (TakeNext(n, &taken)) FetchTaken(n, taken, records);
   }
+  records.Close();
   SetBusy(n, 0);
   m_liveThreads.fetch_sub(1);
 }
@@ -286,14 +291,14 @@ bool TaskRunner::TakeNext(int n, TakenUrl* taken) {
   return false;
 }
 
-void TaskRunner::FetchTaken(int n, const TakenUrl& taken) {
+void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records) {
   // A file the database already holds is not fetched again, and no connection is made for it.
   // Result pages are never recorded, so they are always fetched: they lead to new links.
   if (!taken.isSearchPage && IsRecorded(taken.url)) {
     Log(n, Format(kRepeatedFileText, taken.url));
     return;
   }
-  if (m_liveMode) return FetchLive(n, taken);
+  if (m_liveMode) return FetchLive(n, taken, records);
   Log(n, Format("请求下载：%s", taken.url));
   Destination where;
   if (!Locate(n, taken.url, &where)) return;
@@ -303,7 +308,7 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken) {
   if (head.isPage) {
     FetchPage(n, taken.url, target);
   } else {
-    FetchFile(n, taken, target, head);
+    FetchFile(n, taken, target, head, records);
   }
 }
 
@@ -355,7 +360,7 @@ void TaskRunner::FetchPage(int n, const char* address, const ExchangeTarget& tar
 // Saves a file under a time-stamped name and records it once whole. The file counts as
 // fetched whether or not it arrived.
 void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
-                           const HeadAnswer& head) {
+                           const HeadAnswer& head, RecordWriter& records) {
   // Too short, or of unknown length (an absent length is 0): dropped without a line.
   const int length = head.length < 0 ? 0 : head.length;
   if (length < m_minFileKb * 1000) return;
@@ -368,7 +373,7 @@ void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& t
   Log(n, Format("开始下载文件：%s ...", taken.url));
   const FileResult result =
       DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http);
-  if (result == FileResult::Complete) RecordFile(localPath, taken.url, taken.title);
+  if (result == FileResult::Complete) RecordFile(records, localPath, taken.url, taken.title);
   ReleaseFile(taken.url);
   // A file that could not be written ends with the line that says why, not as finished.
   if (result != FileResult::NotWritten) Log(n, "文件下载完成...");
