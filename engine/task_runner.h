@@ -228,8 +228,11 @@ private:
     std::uint16_t port = 80;
     char dotted[kDestinationAddressSize] = {};  // the host's IPv4 address
     bool secure = false;                        // https: TLS, in either mode
+    // The HEAD's connection, kept for the GET when the server leaves it open: a connection
+    // less per address.
+    SpareConnection spare;
 
-    ExchangeTarget Target() const { return {host, path, dotted, port, secure}; }
+    ExchangeTarget Target() { return {host, path, dotted, port, secure, &spare}; }
   };
   void WorkerLoop(int n);
   bool TakeNext(int n, TakenUrl* taken);

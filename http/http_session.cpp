@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -233,6 +234,42 @@ int HttpSession::Receive(char* buffer, int size) {
   const long got = ReceiveSome(buffer, static_cast<std::size_t>(size), false, &error);
   if (got <= 0) Close();
   return static_cast<int>(got);
+}
+
+bool HttpSession::KeepsAlive() {
+  if (m_headDone == 0) return false;
+  char connection[64] = {};
+  const int found = HeaderLine("Connection", connection, sizeof connection);
+  if (found == 0) return false;  // a value too long to read: better a new connection
+  for (char& c : connection) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (std::strncmp(m_head, "HTTP/1.1 ", 9) == 0)
+    return found < 0 || std::strstr(connection, "close") == nullptr;
+  return std::strncmp(m_head, "HTTP/1.0 ", 9) == 0 && found > 0 &&
+         std::strstr(connection, "keep-alive") != nullptr;
+}
+
+void HttpSession::KeepFor(SpareConnection& spare) {
+  if (m_connected == 0 || m_tls != nullptr) return;
+  spare.m_socket = std::move(m_socket);
+  std::memcpy(spare.m_address, m_address, sizeof m_address);
+  spare.m_port = m_port;
+  m_connected = 0;
+}
+
+bool HttpSession::TakeOver(SpareConnection& spare, const char* address, int port) {
+  TcpSocket kept = std::move(spare.m_socket);
+  if (m_connected != 0 || !kept.Valid() || address == nullptr || port != spare.m_port ||
+      std::strncmp(address, spare.m_address, sizeof spare.m_address) != 0) {
+    return false;
+  }
+  // A server that closed the connection after its answer, or sent bytes nobody asked for, has
+  // left nothing a request can use.
+  if (!kept.IsQuiet()) return false;
+  m_socket = std::move(kept);
+  std::memcpy(m_address, spare.m_address, sizeof m_address);
+  m_port = port;
+  m_connected = 1;
+  return true;
 }
 
 int HttpSession::SetTimeout(int milliseconds, bool sending) {

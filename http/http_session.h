@@ -25,6 +25,8 @@ struct HttpTimeouts {
   int bodyMs = 20000;     // receive limit the exchanges set once the head is read
 };
 
+class SpareConnection;
+
 class HttpSession {
 public:
   static constexpr std::size_t kRequestSize = 2048;
@@ -79,6 +81,19 @@ public:
   // released and the session disconnected either way).
   int Close();
 
+  // --- A connection kept for the next exchange ---
+
+  // True when the stored head lets the connection serve another request: an HTTP/1.1 answer
+  // without "Connection: close", or an HTTP/1.0 one with "Connection: keep-alive".
+  bool KeepsAlive();
+  // Hands the connection to `spare` and leaves the session disconnected. Nothing when not
+  // connected or speaking TLS.
+  void KeepFor(SpareConnection& spare);
+  // Takes over the connection in `spare` when it leads to `address` and `port` and is still
+  // quiet (no byte waiting, not closed by the server); true then, and the session is connected
+  // as if Create and Connect had made it. `spare` is empty afterwards either way.
+  bool TakeOver(SpareConnection& spare, const char* address, int port);
+
   // --- Readers of the stored head (defined with the HEAD exchange) ---
 
   // Copies the next head line (LF included) into `buffer`, at most `size` bytes; the count, or
@@ -126,6 +141,20 @@ private:
   // Send and receive on the socket, through TLS when it was started; as TcpSocket's.
   long SendSome(const char* data, std::size_t size, int* error);
   long ReceiveSome(char* buffer, std::size_t size, bool peek, int* error);
+};
+
+// A connection that one exchange left open for the next exchange with the same server: the
+// GET of an address goes out on the connection its HEAD used, when the server kept it open.
+// Closed when dropped or replaced.
+class SpareConnection {
+public:
+  bool Holds() const { return m_socket.Valid(); }
+
+private:
+  friend class HttpSession;
+  TcpSocket m_socket;
+  char m_address[HttpSession::kAddressSize] = {};
+  int m_port = 0;
 };
 
 }  // namespace quarry

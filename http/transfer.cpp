@@ -1,6 +1,7 @@
 // The HEAD exchange and the two downloads. Every exchange composes one request on a fresh
-// HttpSession, connects, sends (which reads the head), sets the body time limit and then reads
-// the head's fields or the body; the session's destructor closes the socket on every way out.
+// HttpSession, connects (or takes over the connection its HEAD kept), sends (which reads the
+// head), sets the body time limit and then reads the head's fields or the body; the session's
+// destructor closes the socket on every way out but the one that keeps it for the next exchange.
 // The downloads log each step and each chunk on the worker's log page with fixed texts.
 // An https target speaks TLS right after the connection is made; a certificate that is not
 // trusted or names another host ends the exchange before any request is sent.
@@ -164,11 +165,26 @@ Result Failed(ExchangeStart start) {
 }
 
 // The shared start of every exchange: socket, connection, request and head, body time limit.
+// The connection kept in target.spare is used when it still leads to the target; the request
+// goes out on it as it would on a new one, and when the server closed it meanwhile or the
+// answer fails on it, the request goes again on a new connection, so a kept connection never
+// makes an exchange fail that a new one would have made.
 ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
                            const HttpTimeouts& timeouts, TransferContext* context, int thread,
                            const char* connectingText) {
-  if (session.Create() != 1) return ExchangeStart::NoSocket;
-  if (context != nullptr) context->Log(thread, connectingText);
+  if (target.spare != nullptr && !target.secure &&
+      session.TakeOver(*target.spare, target.address, target.port)) {
+    if (context != nullptr) context->Log(thread, connectingText);
+    if (session.SendRequest() == 1) {
+      if (session.SetTimeout(timeouts.bodyMs, false) != 1) return ExchangeStart::NoSocket;
+      return ExchangeStart::Ready;
+    }
+    session.Close();
+    if (session.Create() != 1) return ExchangeStart::NoSocket;
+  } else {
+    if (session.Create() != 1) return ExchangeStart::NoSocket;
+    if (context != nullptr) context->Log(thread, connectingText);
+  }
   const int connected = session.Connect(target.address, target.port);
   if (connected < 0) return ExchangeStart::Broken;
   if (connected == 0) return ExchangeStart::NoAnswer;
@@ -184,6 +200,14 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
   if (sent == 0) return ExchangeStart::NoAnswer;
   if (session.SetTimeout(timeouts.bodyMs, false) != 1) return ExchangeStart::NoSocket;
   return ExchangeStart::Ready;
+}
+
+// Leaves the connection of an answered HEAD in target.spare for the GET that follows, when
+// the server keeps it open. A TLS connection is not kept: its channel would have to travel
+// with it, and bytes that TLS read ahead would hide from the check that it is still quiet.
+void KeepConnection(HttpSession& session, const ExchangeTarget& target) {
+  if (target.spare != nullptr && !session.Secure() && session.KeepsAlive())
+    session.KeepFor(*target.spare);
 }
 
 // Ends a file download whose file could not be created or written: the line that says why
@@ -237,6 +261,7 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   if (session.HeaderField("Content-Type", type, kTypeTextSize, 0) < 0) return HeadResult::Unusable;
   if (std::strstr(type, "text/html") != nullptr) {
     answer.isPage = true;
+    KeepConnection(session, target);
     return HeadResult::Answered;
   }
 
@@ -248,6 +273,7 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   if (!named) return HeadResult::Unusable;
   // A name without an extension keeps the page's "html".
   answer.isPage = answer.extension[0] != '.' || strcasecmp(answer.extension, kTextExtension) == 0;
+  KeepConnection(session, target);
   return HeadResult::Answered;
 }
 

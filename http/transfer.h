@@ -1,8 +1,9 @@
 // The three exchanges a worker runs for one address: the HEAD exchange that tells a page from
 // a file and names it, the download of a page into memory and the download of a file onto
-// disk with up to three attempts that resume with a byte range. Each runs on fresh
-// HttpSessions in the calling thread; the downloads report their steps through a
-// TransferContext and end early when it says the task is stopping.
+// disk with up to three attempts that resume with a byte range. Each runs on its own
+// HttpSessions in the calling thread, connecting anew unless the target carries a connection
+// the HEAD exchange kept open; the downloads report their steps through a TransferContext and
+// end early when it says the task is stopping.
 #pragma once
 
 #include <cstdint>
@@ -30,13 +31,18 @@ constexpr int kMaxNameCounter = 9999;
 inline constexpr const char* kPartSuffix = ".part";
 
 // Where an exchange goes: the host and the path with its query as SplitUrl gives them, the
-// host's IPv4 address as dotted text, the port, and whether TLS is spoken.
+// host's IPv4 address as dotted text, the port, and whether TLS is spoken. `spare`, when
+// given, carries a connection from one exchange with the target to the next: an answered HEAD
+// leaves its connection there when the server keeps it open, and the next exchange sends its
+// request on it instead of connecting (on a new connection after all when that one turns out
+// closed). A TLS connection is not kept.
 struct ExchangeTarget {
   const char* host;
   const char* path;
   const char* address;
   int port;
   bool secure = false;  // an https address: TLS with the server's certificate checked for `host`
+  SpareConnection* spare = nullptr;
 };
 
 // How a HEAD exchange ended. The numbers are the codes the transfer has always reported.

@@ -66,14 +66,16 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
 
 TcpSocket TcpSocket::OpenStream() {
   // getprotobyname() is not thread-safe; the reentrant form is. Minimal systems may lack
-  // /etc/protocols altogether, hence the fallback.
-  int protocol = IPPROTO_TCP;
-  protoent entry{};
-  protoent* found = nullptr;
-  char scratch[1024];
-  if (getprotobyname_r("tcp", &entry, scratch, sizeof scratch, &found) == 0 && found != nullptr) {
-    protocol = found->p_proto;
-  }
+  // /etc/protocols altogether, hence the fallback. The lookup reads that file, so it is made
+  // once for the process, not once per connection.
+  static const int protocol = [] {
+    protoent entry{};
+    protoent* found = nullptr;
+    char scratch[1024];
+    if (getprotobyname_r("tcp", &entry, scratch, sizeof scratch, &found) == 0 && found != nullptr)
+      return found->p_proto;
+    return static_cast<int>(IPPROTO_TCP);
+  }();
   return TcpSocket(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol));
 }
 
@@ -101,6 +103,16 @@ ConnectOutcome TcpSocket::ConnectWithin(const char* dottedAddress, int port, int
   }
   if (!SetNonBlocking(m_descriptor, false)) return ConnectOutcome::ModeSwitchFailed;
   return ConnectOutcome::Connected;
+}
+
+bool TcpSocket::IsQuiet() const {
+  if (m_descriptor == kNoSocket) return false;
+  pollfd entry{m_descriptor, POLLIN, 0};  // a close reads as readable; a reset as POLLERR
+  int ready;
+  do {
+    ready = poll(&entry, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready == 0;
 }
 
 bool TcpSocket::SetTimeLimit(int milliseconds, bool sending) {

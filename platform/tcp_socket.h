@@ -48,6 +48,10 @@ public:
   // dotted IPv4 text gives NotMade.
   ConnectOutcome ConnectWithin(const char* dottedAddress, int port, int timeoutMs);
 
+  // True when nothing waits to be read and the peer has not closed or reset the connection:
+  // a connection kept after an answer that a new request may use. Does not wait.
+  bool IsQuiet() const;
+
   // SO_SNDTIMEO (sending) or SO_RCVTIMEO to `milliseconds`; false when the system refuses.
   bool SetTimeLimit(int milliseconds, bool sending);
 

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -537,6 +538,101 @@ TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
   EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "not an address", 80}, 100, other, kFastTimeouts),
             FileResult::Broken);
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
+// --- The HEAD's connection kept for the GET ---
+
+// How the server treats the connection of its HEAD answer, and so whether the GET may use it.
+enum class AfterHead {
+  KeepsIt,             // answers the GET on the same connection
+  SaysClose,           // "Connection: close", though it leaves the connection open
+  SpeaksHttp10,        // an HTTP/1.0 answer without keep-alive
+  ClosesIt,            // closes right after the HEAD answer
+  ClosesOnTheRequest,  // reads the GET on the kept connection, then closes without a word
+};
+
+struct KeepCase {
+  const char* label;
+  AfterHead after;
+  bool page;
+};
+
+// Whatever the server does with the HEAD's connection, the GET gets the whole answer with the
+// same request bytes and log lines as on a connection of its own; the connection is used again
+// only when the server kept it open.
+TEST(KeptConnectionTest, TheGetGoesOutOnTheHeadsConnectionOnlyWhenTheServerKeepsIt) {
+  const std::string data = Bytes(5000);
+  const std::string headRequest =
+      "HEAD /d/f.bin HTTP/1.1\r\nHost:h\r\nAccept:*/*\r\n"
+      "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n\r\n";
+  const std::string getRequest =
+      "GET /d/f.bin HTTP/1.1\r\nHost:h\r\nAccept:*/*\r\nUser-Agent:Trawler\r\n"
+      "Connection:Keep-Alive\r\n\r\n";
+  const KeepCase cases[] = {
+      {"kept, file", AfterHead::KeepsIt, false},
+      {"kept, page", AfterHead::KeepsIt, true},
+      {"Connection: close", AfterHead::SaysClose, false},
+      {"HTTP/1.0", AfterHead::SpeaksHttp10, false},
+      {"closed after the HEAD", AfterHead::ClosesIt, false},
+      {"closed on the GET", AfterHead::ClosesOnTheRequest, true},
+  };
+  for (const KeepCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string type = c.page ? "text/html" : "application/octet-stream";
+    const std::string fields = "Content-Type: " + type + "\r\nContent-Length: 5000\r\n";
+    std::string head = Head("200 OK", fields);
+    if (c.after == AfterHead::SaysClose) head = Head("200 OK", fields + "Connection: close\r\n");
+    if (c.after == AfterHead::SpeaksHttp10) head = "HTTP/1.0 200 OK\r\n" + fields + "\r\n";
+    const std::string answer = Head("200 OK", fields) + data;
+    ScriptedServer server;
+    auto& first = server.Connection().ReadRequest().Send(head);
+    switch (c.after) {
+      case AfterHead::KeepsIt: first.ReadRequest().Send(answer).Hold(); break;
+      case AfterHead::ClosesIt: first.Close(); break;
+      case AfterHead::ClosesOnTheRequest: first.ReadRequest().Close(); break;
+      // The server plays one connection at a time: this one ends when the client closes it,
+      // having read whatever the client sent on it.
+      default: first.ReadUntilClosed(); break;
+    }
+    server.Connection().ReadRequest().Send(answer).Hold();
+    ASSERT_TRUE(server.Start());
+
+    SpareConnection spare;
+    const ExchangeTarget target{"h", "/d/f.bin", "127.0.0.1", server.Port(), false, &spare};
+    HeadAnswer headAnswer;
+    ASSERT_EQ(HeadExchange(target, headAnswer, kFastTimeouts), HeadResult::Answered);
+    EXPECT_EQ(headAnswer.isPage, c.page);
+    EXPECT_EQ(spare.Holds(), c.after == AfterHead::KeepsIt || c.after == AfterHead::ClosesIt ||
+                                 c.after == AfterHead::ClosesOnTheRequest);
+    RecordingContext context;
+    std::string connecting;
+    if (c.page) {
+      std::string page;
+      EXPECT_EQ(DownloadPage(context, 3, target, page, kFastTimeouts), PageResult::Received);
+      EXPECT_EQ(page, data);
+      connecting = "开始连接服务器......";
+    } else {
+      TempFolder folder;
+      std::string file = folder.Path() + "f.bin";
+      EXPECT_EQ(DownloadFile(context, 3, target, 5000, file, kFastTimeouts), FileResult::Complete);
+      EXPECT_EQ(ReadFile(file), data);
+      connecting = "连接服务器......";
+    }
+    EXPECT_FALSE(spare.Holds());
+    EXPECT_EQ(std::count(context.lines.begin(), context.lines.end(), connecting), 1);
+    EXPECT_EQ(context.lines[c.page ? 0 : 1], connecting);
+    EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+    server.Stop();
+    if (c.after == AfterHead::KeepsIt) {
+      EXPECT_EQ(server.Accepted(), 1u);
+      EXPECT_EQ(server.Received(0), headRequest + getRequest);
+    } else {
+      EXPECT_EQ(server.Accepted(), 2u);
+      EXPECT_EQ(server.Received(0),
+                c.after == AfterHead::ClosesOnTheRequest ? headRequest + getRequest : headRequest);
+      EXPECT_EQ(server.Received(1), getRequest);
+    }
+  }
 }
 
 }  // namespace
