@@ -138,6 +138,8 @@ rate() { python3 -c "import sys; print('%.1f' % (float(sys.argv[1]) / float(sys.
 count_files() { find "$1" -type f "${@:2}" | wc -l; }
 
 echo "harvest_nginx: $files files of $size bytes on $((pages + 1)) result pages, $threads Quarry threads, $rounds round(s)"
+wget_ratios=()
+aria2c_ratios=()
 for round in $(seq "$rounds"); do
   # Fresh folders each round, removed only at the end: ext4 searches longer for a free inode
   # while many were deleted in the last half minute, which would burden whoever runs next.
@@ -168,10 +170,19 @@ for round in $(seq "$rounds"); do
   printf '  quarry-cli (%d threads): %5d files in %6.2f s = %8s files/s\n' "$threads" "$quarry_saved" "$quarry_seconds" "$quarry_rate"
   printf '  wget -i:                %5d files in %6.2f s = %8s files/s\n' "$wget_saved" "$wget_seconds" "$wget_rate"
   printf '  aria2c -j%d -i:          %5d files in %6.2f s = %8s files/s\n' "$threads" "$aria2c_saved" "$aria2c_seconds" "$aria2c_rate"
-  python3 -c "import sys; q, w, a = map(float, sys.argv[1:]); print('  quarry / wget = %.2f, quarry / aria2c = %.2f' % (q / w, q / a))" \
-    "$quarry_rate" "$wget_rate" "$aria2c_rate"
+  ratios=$(python3 -c "import sys; q, w, a = map(float, sys.argv[1:]); print('%.2f %.2f' % (q / w, q / a))" \
+    "$quarry_rate" "$wget_rate" "$aria2c_rate")
+  read -r to_wget to_aria2c <<<"$ratios"
+  echo "  quarry / wget = $to_wget, quarry / aria2c = $to_aria2c"
+  wget_ratios+=("$to_wget")
+  aria2c_ratios+=("$to_aria2c")
   if [ "$quarry_saved" -ne "$files" ]; then
     echo "  Quarry saved $quarry_saved of $files files:" >&2
     tail -n 5 "$out/quarry.out" >&2
   fi
 done
+if ((rounds > 1)); then
+  python3 -c "import statistics, sys; n = len(sys.argv) // 2; w, a = sys.argv[1:n + 1], sys.argv[n + 1:]
+print('median of %d rounds: quarry / wget = %.2f, quarry / aria2c = %.2f' % (n, statistics.median(map(float, w)), statistics.median(map(float, a))))" \
+    "${wget_ratios[@]}" "${aria2c_ratios[@]}"
+fi
