@@ -141,7 +141,7 @@ void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView) {
 
 void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView,
                              const std::function<void()>& show) {
-  std::lock_guard<std::mutex> records(m_recordLock);
+  std::lock_guard<WriterFirstLock> records(m_recordLock);
   show();
   AttachViews(infoView, resultView);
 }

@@ -36,6 +36,7 @@
 #include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
+#include "platform/writer_first_lock.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -204,9 +205,12 @@ private:
   ResultView* m_resultView = nullptr;  // view lock
   std::mutex m_counterLock;            // pages, files and the task's two counters
   std::mutex m_viewLock;               // the view pointers and every call into the views
-  std::mutex m_recordLock;             // a record's row and its telling, taken before the view lock
-  std::mutex m_slotLock;               // the busy flags of the slots
-  std::mutex m_recordedLock;           // m_recordedUrls and m_claimedUrls
+  // A record's row and its telling: shared by the workers, so that their rows are still
+  // committed together, and taken alone to read the rows into a view and attach it. Taken
+  // before the view lock.
+  WriterFirstLock m_recordLock;
+  std::mutex m_slotLock;      // the busy flags of the slots
+  std::mutex m_recordedLock;  // m_recordedUrls and m_claimedUrls
   // The source addresses of the database's rows. A set in memory, filled once at Init: asking
   // the database for each link would scan the whole table each time (it has no index).
   std::unordered_set<std::string> m_recordedUrls;

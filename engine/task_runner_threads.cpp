@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <shared_mutex>
 
 #include "engine/task_runner.h"
 #include "harvest/link_extraction.h"
@@ -173,11 +174,12 @@ void TaskRunner::Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter)
 void TaskRunner::RecordFile(RecordWriter& records, const std::string& localPath,
                             const std::string& address, const std::string& title) {
   // The row goes in before the view hears of it, both under the record lock: a view reading
-  // the rows as it is attached then sees each file once.
+  // the rows as it is attached then sees each file once. The workers share the lock, so it
+  // never makes one wait for another's row.
   RecordError error;
   bool stored;
   {
-    std::lock_guard<std::mutex> recording(m_recordLock);
+    std::shared_lock<WriterFirstLock> recording(m_recordLock);
     // Opening a connection per row cost more than the row: SQLite looks at the database, its
     // log and their locks anew each time, and the last one to close folds the log back in.
     stored = (records.IsOpen() || records.Open(m_folder, &error)) &&
