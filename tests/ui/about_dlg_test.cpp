@@ -10,7 +10,8 @@
 
 namespace {
 
-// Records the heights a widget takes.
+// Records the heights a widget is given. The window system's own resize events are left out: on
+// a busy machine it may echo a size already left behind after the box has moved on.
 class HeightRecorder : public QObject {
 public:
   explicit HeightRecorder(QWidget* widget) { widget->installEventFilter(this); }
@@ -18,7 +19,7 @@ public:
 
 protected:
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Resize)
+    if (event->type() == QEvent::Resize && !event->spontaneous())
       heights.append(static_cast<QResizeEvent*>(event)->size().height());
     return false;
   }
