@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include <libpsl.h>
+
 #include "http/split_url.h"
 
 namespace quarry {
@@ -127,6 +129,77 @@ int DaysInMonth(int year, int month) {
   return month == 2 && leap ? 29 : kDays[static_cast<std::size_t>(month - 1)];
 }
 
+// The public suffixes of the system's list (the publicsuffix package, else the library's own
+// copy), read once; lookups only read it, so every thread may use it.
+const psl_ctx_t* PublicSuffixes() {
+  static const psl_ctx_t* const list = [] {
+    const psl_ctx_t* latest = psl_latest(nullptr);
+    return latest != nullptr ? latest : psl_builtin();
+  }();
+  return list;
+}
+
+// Reads the attributes after the name and value into `cookie` (expiry, Secure) and the raw
+// Domain and Path values; unknown attributes and unreadable values are ignored.
+void ReadAttributes(std::string_view attributes, std::int64_t now, Cookie& cookie,
+                    std::string& domain, std::string& path) {
+  bool haveMaxAge = false;
+  while (!attributes.empty()) {
+    const std::size_t next = attributes.find(';');
+    const std::string_view attribute = attributes.substr(0, next);
+    attributes = next == std::string_view::npos ? std::string_view{} : attributes.substr(next + 1);
+    const std::size_t eq = attribute.find('=');
+    const std::string name = LowerCopy(Trim(attribute.substr(0, eq)));
+    const std::string_view value =
+        eq == std::string_view::npos ? std::string_view{} : Trim(attribute.substr(eq + 1));
+    if (name == "max-age") {
+      std::string_view digits = value;
+      const bool negative = digits.starts_with('-');
+      if (negative) digits.remove_prefix(1);
+      if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        continue;  // not a number: the attribute is ignored
+      }
+      std::int64_t age = 0;
+      for (const char c : digits) age = std::min(age * 10 + (c - '0'), kMaxCookieAge);
+      haveMaxAge = true;
+      cookie.persistent = true;
+      cookie.expires = negative || age == 0 ? std::numeric_limits<std::int64_t>::min() : now + age;
+    } else if (name == "expires" && !haveMaxAge) {
+      std::int64_t when = 0;
+      if (ParseCookieDate(value, when)) {
+        cookie.persistent = true;
+        cookie.expires = when;
+      }
+    } else if (name == "domain") {
+      std::string_view d = value;
+      if (d.starts_with('.')) d.remove_prefix(1);
+      domain = LowerCopy(d);
+    } else if (name == "path") {
+      path = value;
+    } else if (name == "secure") {
+      cookie.secure = true;
+    }
+  }
+}
+
+// Sets the cookie's domain from its Domain attribute (empty: the origin's host alone). False
+// when the attribute names another host's domain or a public suffix (a cookie for every site
+// under "com.cn"); a public suffix that is the host itself makes a cookie for the host alone.
+bool PlaceCookie(const CookieOrigin& origin, const std::string& domain, Cookie& cookie) {
+  cookie.domain = origin.host;
+  cookie.hostOnly = true;
+  if (domain.empty()) return true;
+  if (!DomainMatches(origin.host, domain)) return false;
+  const psl_ctx_t* suffixes = PublicSuffixes();
+  const bool publicSuffix = suffixes != nullptr
+                                ? psl_is_public_suffix(suffixes, domain.c_str()) != 0
+                                : domain.find('.') == std::string::npos;
+  if (publicSuffix) return domain == origin.host;
+  cookie.domain = domain;
+  cookie.hostOnly = false;
+  return true;
+}
+
 }  // namespace
 
 bool ParseCookieDate(std::string_view text, std::int64_t& seconds) {
@@ -193,59 +266,13 @@ CookieStore CookieJar::Store(const CookieOrigin& origin, std::string_view setCoo
       HasControlBytes(cookie.name) || HasControlBytes(cookie.value)) {
     return CookieStore::Refused;
   }
-  std::string_view attributes =
-      semicolon == std::string_view::npos ? std::string_view{} : setCookie.substr(semicolon + 1);
-  bool haveMaxAge = false;
   std::string domain;
   std::string path;
-  while (!attributes.empty()) {
-    const std::size_t next = attributes.find(';');
-    const std::string_view attribute = attributes.substr(0, next);
-    attributes = next == std::string_view::npos ? std::string_view{} : attributes.substr(next + 1);
-    const std::size_t eq = attribute.find('=');
-    const std::string name = LowerCopy(Trim(attribute.substr(0, eq)));
-    const std::string_view value =
-        eq == std::string_view::npos ? std::string_view{} : Trim(attribute.substr(eq + 1));
-    if (name == "max-age") {
-      std::string_view digits = value;
-      const bool negative = digits.starts_with('-');
-      if (negative) digits.remove_prefix(1);
-      if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
-        continue;  // not a number: the attribute is ignored
-      }
-      std::int64_t age = 0;
-      for (const char c : digits) age = std::min(age * 10 + (c - '0'), kMaxCookieAge);
-      haveMaxAge = true;
-      cookie.persistent = true;
-      cookie.expires = negative || age == 0 ? std::numeric_limits<std::int64_t>::min() : now + age;
-    } else if (name == "expires" && !haveMaxAge) {
-      std::int64_t when = 0;
-      if (ParseCookieDate(value, when)) {
-        cookie.persistent = true;
-        cookie.expires = when;
-      }
-    } else if (name == "domain") {
-      std::string_view d = value;
-      if (d.starts_with('.')) d.remove_prefix(1);
-      domain = LowerCopy(d);
-    } else if (name == "path") {
-      path = value;
-    } else if (name == "secure") {
-      cookie.secure = true;
-    }
-  }
+  ReadAttributes(
+      semicolon == std::string_view::npos ? std::string_view{} : setCookie.substr(semicolon + 1),
+      now, cookie, domain, path);
   if (cookie.secure && !origin.secure) return CookieStore::Refused;
-  if (domain.empty()) {
-    cookie.domain = origin.host;
-  } else {
-    // No public-suffix list: a single-label domain could cover a whole top-level domain.
-    if (!DomainMatches(origin.host, domain)) return CookieStore::Refused;
-    if (domain.find('.') == std::string::npos && domain != origin.host) {
-      return CookieStore::Refused;
-    }
-    cookie.domain = domain;
-    cookie.hostOnly = false;
-  }
+  if (!PlaceCookie(origin, domain, cookie)) return CookieStore::Refused;
   cookie.path = path.starts_with('/') ? path : DefaultPath(origin.path);
 
   std::lock_guard lock(m_mutex);

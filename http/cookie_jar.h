@@ -1,8 +1,9 @@
 // A cookie jar for the live mode's conversations with the search service: it keeps what the
 // service's Set-Cookie answers hand out and composes the Cookie line of later requests, with
 // the rules browsers follow for the attributes that matter here (name and value, Domain, Path,
-// Expires and Max-Age, Secure). There is no public-suffix list: a Domain without a dot inside
-// it is only accepted as the request's own host.
+// Expires and Max-Age, Secure). A Domain that is a public suffix (the system's public-suffix
+// list, as libpsl reads it) is only accepted as the request's own host, so that a cookie can
+// never cover every site under "com" or "com.cn".
 //
 // One jar serves one task; its workers may share it, so every operation takes the jar's lock.
 // Times are seconds since the Unix epoch, passed in so that tests control the clock.

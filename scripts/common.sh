@@ -11,6 +11,7 @@ quarry_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light curl wget aria2 libpcre2-dev python3
   nlohmann-json3-dev libxml2-dev openssl libssl-dev ca-certificates
+  libpsl-dev publicsuffix
 )
 
 # Installs only the packages that are not installed yet, so a warm machine pays nothing.

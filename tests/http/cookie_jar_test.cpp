@@ -68,6 +68,8 @@ TEST(CookieJarTest, AttributesDecideWhereACookieGoes) {
   CookieJar jar;
   const CookieOrigin home = Origin("https://www.baidu.com/");
   const CookieOrigin search = Origin("https://www.baidu.com/s/deep/page?x=1");
+  const CookieOrigin china = Origin("https://www.baidu.com.cn/");
+  const CookieOrigin suffix = Origin("https://github.io/");  // a public suffix that answers
   struct Stored {
     const CookieOrigin& origin;
     std::string setCookie;
@@ -85,6 +87,10 @@ TEST(CookieJarTest, AttributesDecideWhereACookieGoes) {
       {home, "image=1; Domain=image.baidu.com", CookieStore::Refused},  // not the answering host
       {home, "tld=1; Domain=com", CookieStore::Refused},
       {home, "other=1; Domain=example.org", CookieStore::Refused},
+      {home, "lookalike=1; Domain=evil-baidu.com", CookieStore::Refused},
+      {china, "suffix=1; Domain=com.cn", CookieStore::Refused},  // every site under com.cn
+      {china, "cn=1; Domain=.Baidu.com.CN", CookieStore::Stored},
+      {suffix, "own=1; Domain=github.io", CookieStore::Stored},  // for github.io alone
       {home, "novalue", CookieStore::Refused},
       {home, "=anonymous", CookieStore::Refused},
       {home, "bad=a\x01z", CookieStore::Refused},
@@ -111,6 +117,11 @@ TEST(CookieJarTest, AttributesDecideWhereACookieGoes) {
       {"https://baidu.com/", "BAIDUID=ABC:FG=1"},
       {"https://notbaidu.com/", ""},
       {"https://www.baidu.com.example.org/", ""},
+      {"https://evil-baidu.com/", ""},
+      {"https://www.sina.com.cn/", ""},
+      {"https://image.baidu.com.cn/", "cn=1"},
+      {"https://github.io/", "own=1"},
+      {"https://someone.github.io/", ""},
   };
   for (const Request& r : requests)
     EXPECT_EQ(jar.CookieLine(Origin(r.address), kNow), r.line) << r.address;
