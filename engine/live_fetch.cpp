@@ -7,7 +7,6 @@
 
 #include <strings.h>
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -80,7 +79,10 @@ int StatusOf(const std::string& head) {
   return code;
 }
 
-// Reads the body of the answer in `session` into `answer`.body.
+// Reads the body of the answer in `session` into `answer`.body. A body that ends before its
+// framing says it is whole (fewer bytes than Content-Length, chunks broken off) makes the
+// answer Broken, so that a page cut short by the network is never read as a short page; a
+// body cut at the caller's limit is still an answer.
 void ReadBody(TransferContext& context, HttpSession& session, const std::string& head,
               const LiveFetchRequest& request, LiveFetchAnswer& answer) {
   const bool chunked =
@@ -93,20 +95,105 @@ void ReadBody(TransferContext& context, HttpSession& session, const std::string&
     wanted = static_cast<std::size_t>(answer.contentLength);
   std::string raw;
   char buffer[kReadChunk];
+  bool whole = false;  // a chunked body's last chunk came
   while (raw.size() < wanted && !context.IsStopped()) {
     const std::size_t ask = std::min<std::size_t>(sizeof buffer, wanted - raw.size());
     const int got = session.Receive(buffer, static_cast<int>(ask));
     if (got <= 0) break;
     raw.append(buffer, static_cast<std::size_t>(got));
-    // A server that keeps the connection open despite the request is done at the last chunk.
-    if (chunked && raw.size() >= 5 && raw.compare(raw.size() - 5, 5, "0\r\n\r\n") == 0) break;
+    // A server that keeps the connection open despite the request is done at the last chunk;
+    // data that merely ends like one is no last chunk.
+    if (chunked && raw.size() >= 5 && raw.compare(raw.size() - 5, 5, "0\r\n\r\n") == 0 &&
+        DecodeChunked(raw, answer.body)) {
+      whole = true;
+      break;
+    }
   }
   if (!chunked) {
+    const bool cut = answer.contentLength >= 0 ? raw.size() < wanted : false;
     answer.body = std::move(raw);
+    if (cut) {
+      answer.status = LiveFetchStatus::Broken;
+      answer.problem = "the answer broke off after " + std::to_string(answer.body.size()) + " of " +
+                       std::to_string(answer.contentLength) + " bytes";
+    }
     return;
   }
-  if (!DecodeChunked(raw, answer.body)) answer.problem = "the chunked body broke off";
+  if (!whole && !DecodeChunked(raw, answer.body) && raw.size() < limit) {
+    answer.status = LiveFetchStatus::Broken;
+    answer.problem = "the chunked body broke off";
+  }
   if (answer.body.size() > request.maxBody) answer.body.resize(request.maxBody);
+}
+
+// One hop up to its head: connects (with TLS for https), sends the request with the jar's
+// cookies, reads the head whole, keeps its cookies and fills the code and header fields of
+// `answer`. False, with the status and problem set, when no head came.
+bool ExchangeHead(TransferContext& context, int thread, const LiveFetchRequest& request,
+                  HttpSession& session, LiveFetchAnswer& answer, std::string& head) {
+  char host[kSplitHostSize];
+  char path[kSplitPathSize];
+  std::uint16_t port = 0;
+  if (!SplitUrl(answer.url.c_str(), host, path, port)) {
+    answer.status = LiveFetchStatus::BadAddress;
+    answer.problem = "the address does not split";
+    return false;
+  }
+  const bool secure = IsHttpsUrl(answer.url.c_str());
+  const std::string resolved = ResolveIpv4(host);
+  if (resolved.empty() || resolved.size() >= kDottedSize) {
+    answer.status = LiveFetchStatus::NoAddress;
+    answer.problem = std::string("the host ") + host + " does not resolve";
+    return false;
+  }
+  if (session.Create() != 1 || session.Connect(resolved.c_str(), port) != 1) {
+    answer.status = LiveFetchStatus::NoAnswer;
+    answer.problem = "no connection";
+    return false;
+  }
+  if (secure) {
+    const int secured = session.StartTls(host);
+    if (secured != 1) {
+      answer.status = secured < 0 ? LiveFetchStatus::Untrusted : LiveFetchStatus::NoAnswer;
+      answer.problem = session.TlsProblem();
+      context.Log(thread, TlsFailureLine(answer.problem));
+      return false;
+    }
+  }
+  CookieOrigin origin;
+  const bool hasOrigin = request.jar != nullptr && CookieOriginOf(answer.url, origin);
+  const std::int64_t now = std::time(nullptr);
+  const std::string cookie =
+      hasOrigin ? request.jar->CookieLine(origin, now, kMaxLiveCookieBytes) : std::string();
+  const std::string text = ComposeRequest(request, host, path, port, secure, cookie);
+  const int sent = session.SendRequest(text.c_str(), static_cast<int>(text.size()));
+  if (sent != 1) {
+    answer.status = sent == 0 ? LiveFetchStatus::NoAnswer : LiveFetchStatus::Broken;
+    answer.problem = "no answer";
+    return false;
+  }
+  head.assign(session.Head(), static_cast<std::size_t>(session.HeadLength()));
+  if (!ReadRestOfHead(session, head)) {
+    answer.status = LiveFetchStatus::Broken;
+    answer.problem = "the answer's head broke off or is too large";
+    return false;
+  }
+  if (hasOrigin) request.jar->StoreFromHead(origin, head, now);
+  answer.code = StatusOf(head);
+  answer.location = LiveHeaderValue(head, "Location");
+  answer.contentType = LiveHeaderValue(head, "Content-Type");
+  const std::string length = LiveHeaderValue(head, "Content-Length");
+  answer.contentLength = length.empty() ? -1 : LengthValue(length);
+  return true;
+}
+
+// The address the answer redirects to when it is to be followed, else empty.
+std::string NextHop(const LiveFetchRequest& request, const LiveFetchAnswer& answer) {
+  if (!IsRedirect(answer.code) || answer.location.empty() || request.maxRedirects <= 0 ||
+      IsLiveRefusalLocation(answer.location)) {
+    return {};
+  }
+  return ResolveLiveAddress(answer.url, answer.location);
 }
 
 }  // namespace
@@ -169,79 +256,21 @@ LiveFetchAnswer LiveFetch(TransferContext& context, int thread, const LiveFetchR
       answer.status = LiveFetchStatus::Stopped;
       return answer;
     }
-    char host[kSplitHostSize];
-    char path[kSplitPathSize];
-    std::uint16_t port = 0;
-    if (!SplitUrl(answer.url.c_str(), host, path, port)) {
-      answer.status = LiveFetchStatus::BadAddress;
-      answer.problem = "the address does not split";
-      return answer;
-    }
-    const bool secure = IsHttpsUrl(answer.url.c_str());
-    const std::string resolved = ResolveIpv4(host);
-    if (resolved.empty() || resolved.size() >= kDottedSize) {
-      answer.status = LiveFetchStatus::NoAddress;
-      answer.problem = std::string("the host ") + host + " does not resolve";
-      return answer;
-    }
-
     HttpSession session(timeouts);
-    if (session.Create() != 1 || session.Connect(resolved.c_str(), port) != 1) {
-      answer.status = LiveFetchStatus::NoAnswer;
-      answer.problem = "no connection";
-      return answer;
-    }
-    if (secure) {
-      const int secured = session.StartTls(host);
-      if (secured != 1) {
-        answer.status = secured < 0 ? LiveFetchStatus::Untrusted : LiveFetchStatus::NoAnswer;
-        answer.problem = session.TlsProblem();
-        context.Log(thread, TlsFailureLine(answer.problem));
+    std::string head;
+    if (!ExchangeHead(context, thread, request, session, answer, head)) return answer;
+    session.SetTimeout(timeouts.bodyMs, false);
+    const std::string next = NextHop(request, answer);
+    if (!next.empty()) {
+      if (answer.hops >= request.maxRedirects) {
+        answer.status = LiveFetchStatus::TooManyRedirects;
+        answer.problem = "more than " + std::to_string(request.maxRedirects) + " redirects";
         return answer;
       }
-    }
-    CookieOrigin origin;
-    const bool hasOrigin = request.jar != nullptr && CookieOriginOf(answer.url, origin);
-    const std::int64_t now = std::time(nullptr);
-    const std::string cookie =
-        hasOrigin ? request.jar->CookieLine(origin, now, kMaxLiveCookieBytes) : std::string();
-    const std::string text = ComposeRequest(request, host, path, port, secure, cookie);
-    const int sent = session.SendRequest(text.c_str(), static_cast<int>(text.size()));
-    if (sent != 1) {
-      answer.status = sent == 0 ? LiveFetchStatus::NoAnswer : LiveFetchStatus::Broken;
-      answer.problem = "no answer";
-      return answer;
-    }
-    std::string head(session.Head(), static_cast<std::size_t>(session.HeadLength()));
-    if (!ReadRestOfHead(session, head)) {
-      answer.status = LiveFetchStatus::Broken;
-      answer.problem = "the answer's head broke off or is too large";
-      return answer;
-    }
-    session.SetTimeout(timeouts.bodyMs, false);
-    if (hasOrigin) request.jar->StoreFromHead(origin, head, now);
-
-    answer.code = StatusOf(head);
-    answer.location = LiveHeaderValue(head, "Location");
-    answer.contentType = LiveHeaderValue(head, "Content-Type");
-    const std::string length = LiveHeaderValue(head, "Content-Length");
-    answer.contentLength = length.empty() ? -1 : LengthValue(length);
-    if (IsRedirect(answer.code) && !answer.location.empty() && request.maxRedirects > 0 &&
-        !IsLiveRefusalLocation(answer.location)) {
-      const std::string next = ResolveLiveAddress(answer.url, answer.location);
-      if (!next.empty()) {
-        if (answer.hops >= request.maxRedirects) {
-          answer.status = LiveFetchStatus::TooManyRedirects;
-          answer.problem = "more than " + std::to_string(request.maxRedirects) + " redirects";
-          return answer;
-        }
-        ++answer.hops;
-        char line[1200];
-        std::snprintf(line, sizeof line, "重定向（第 %d 次）：%s ...", answer.hops, next.c_str());
-        context.Log(thread, line);
-        answer.url = next;
-        continue;
-      }
+      ++answer.hops;
+      context.Log(thread, "重定向（第 " + std::to_string(answer.hops) + " 次）：" + next + " ...");
+      answer.url = next;
+      continue;
     }
     answer.status = LiveFetchStatus::Answered;
     if (request.head || answer.code == 204 || answer.code == 304) return answer;

@@ -132,8 +132,9 @@ void TaskRunner::FetchCookies(int n) {
   request.jar = &m_cookies;
   request.maxBody = kSmallAnswerBytes;
   const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  // The cookies come with the head: a front page that broke off later still handed them out.
   const std::size_t count = m_cookies.Cookies(std::time(nullptr)).size();
-  if (answer.status != LiveFetchStatus::Answered || count == 0) {
+  if (count == 0) {
     Log(n, Line("未能获取会话 Cookie（%s）...",
                 answer.problem.empty() ? "no cookie handed out" : answer.problem));
   }
@@ -247,10 +248,12 @@ void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& recor
         ParseRedirectorAnswer(url, answer.code, answer.location, answer.body);
     if (redirect.status != LiveRedirectStatus::Resolved) {
       if (redirect.status == LiveRedirectStatus::Refused) {
-        // Not a result page, but the same verification: the pages rest too.
+        // Not a result page, but the same verification: the pages rest too, and the cookies
+        // are fetched anew before the next one.
         Log(n, kRefusalText);
         std::lock_guard<std::mutex> guard(m_liveLock);
         m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
+        m_cookieRefreshDue = true;
       }
       Log(n, Line("跳转链接解析失败（%s）...", redirect.problem));
       return;
@@ -273,7 +276,10 @@ void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& recor
     return;
   }
   TakenUrl final = taken;
-  if (answer.url.size() >= sizeof final.url) return;
+  if (answer.url.size() >= sizeof final.url) {
+    Log(n, Line("地址过长，跳过：%s ...", answer.url));
+    return;
+  }
   std::memcpy(final.url, answer.url.c_str(), answer.url.size() + 1);
   if (answer.url != taken.url && IsRecorded(answer.url)) {
     Log(n, Line("跳过重复的文件：%s ...", answer.url));

@@ -1,7 +1,7 @@
 // The live requests on a scripted loopback server: a long head full of cookies read whole, the
 // cookies sent on the next hop, a relative redirect followed and logged, a chunked body joined,
 // the hop limit, a redirect to the verification host kept as the answer, a body that is not a
-// page left unread; and the chunk decoder on broken framings.
+// page left unread, bodies cut short; and the chunk decoder on broken framings.
 #include "engine/live_fetch.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +84,8 @@ TEST(LiveFetchTest, RedirectLimitRefusalHostAndBodiesLeftUnread) {
     int code;
     int hops;
     std::string body;
+    std::size_t maxBody = kMaxLiveBodyBytes;
+    bool oneAnswerInTwo = false;  // the two strings of `answers` are one answer, sent apart
   } cases[] = {
       {"six redirects", std::vector<std::string>(6, Redirect("/again")), 5, false,
        LiveFetchStatus::TooManyRedirects, 302, 5, ""},
@@ -112,16 +114,60 @@ TEST(LiveFetchTest, RedirectLimitRefusalHostAndBodiesLeftUnread) {
        200,
        0,
        "<p>x"},
+      // A body that ends before its framing does is no answer: a page cut short must not be
+      // read as a short page. One cut at the caller's limit still is.
+      {"cut short",
+       {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 10\r\n\r\n<p>x"},
+       0,
+       false,
+       LiveFetchStatus::Broken,
+       200,
+       0,
+       "<p>x"},
+      {"chunks cut short",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<p>x\r\n"},
+       0,
+       false,
+       LiveFetchStatus::Broken,
+       200,
+       0,
+       "<p>x"},
+      {"longer than asked",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n" + std::string(20, 'b')},
+       0,
+       false,
+       LiveFetchStatus::Answered,
+       200,
+       0,
+       std::string(16, 'b'),
+       16},
+      // The first read ends inside a chunk whose data ends like the last chunk.
+      {"data like a last chunk",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7\r\nab0\r\n\r\n",
+        "\r\n2\r\nyz\r\n0\r\n\r\n"},
+       0,
+       false,
+       LiveFetchStatus::Answered,
+       200,
+       0,
+       "ab0\r\n\r\nyz",
+       kMaxLiveBodyBytes,
+       true},
   };
   for (const Case& c : cases) {
     ScriptedServer server;
-    for (const std::string& answer : c.answers) server.Connection().ReadRequest().Send(answer);
+    if (c.oneAnswerInTwo) {
+      server.Connection().ReadRequest().Send(c.answers[0]).Pause(300).Send(c.answers[1]);
+    } else {
+      for (const std::string& answer : c.answers) server.Connection().ReadRequest().Send(answer);
+    }
     ASSERT_TRUE(server.Start());
     Lines log;
     LiveFetchRequest request;
     request.url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/start";
     request.maxRedirects = c.maxRedirects;
     request.htmlBodyOnly = c.htmlBodyOnly;
+    request.maxBody = c.maxBody;
     const LiveFetchAnswer answer = LiveFetch(log, 1, request, Short());
     EXPECT_EQ(answer.status, c.status) << c.what;
     EXPECT_EQ(answer.code, c.code) << c.what;
