@@ -1,3 +1,6 @@
+// Reads the options both executables share out of their arguments (an option beats its
+// environment variable), trusts the test authority they name before any connection is made,
+// and reads the live mode's pacing that end-to-end tests shorten through the environment.
 #include "app/common_options.h"
 
 #include <cstdlib>
