@@ -14,11 +14,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli_views.h"
 #include "app/common_options.h"
 #include "engine/task_control.h"
 #include "engine/task_files.h"
@@ -36,6 +35,11 @@
 #include "records/record_store.h"
 
 namespace {
+
+using quarry::cli::CliFinishedQueue;
+using quarry::cli::CliInfoView;
+using quarry::cli::CliTree;
+using quarry::cli::PausingTaskFileIo;
 
 const char kUsage[] =
     "Usage: quarry-cli [--home DIR] [--web-host H] [--image-host H] COMMAND [OPTIONS]\n"
@@ -71,7 +75,6 @@ const char kUsage[] =
     "recorded, or the home or the task files could not be used; 2 bad arguments.\n";
 
 constexpr int kUsageError = 2;
-constexpr int kProgressWidth = 100;  // bytes of the live line, cut on a character boundary
 
 volatile sig_atomic_t g_interrupts = 0;
 
@@ -124,98 +127,9 @@ bool ParseCount(const std::string& text, int low, int high, int* value) {
   return *value >= low && *value <= high;
 }
 
-// `text` cut to at most `width` bytes without splitting a UTF-8 character.
-std::string CutText(const std::string& text, std::size_t width) {
-  if (text.size() <= width) return text;
-  std::size_t end = width;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-// The task tree of a terminal: nothing to show, only ids to hand out.
-class CliTree : public quarry::TaskTree {
-public:
-  quarry::TreeItemId InsertTaskItem(quarry::TaskRoot, const std::string&, int,
-                                    quarry::Task*) override {
-    return m_next++;
-  }
-  void DeleteItem(quarry::TreeItemId) override {}
-  void ExpandRoot(quarry::TaskRoot) override {}
-
-private:
-  quarry::TreeItemId m_next = 1;
-};
-
-// Keeps the figures and the latest line for the progress line; prints every line when verbose.
-class CliInfoView : public quarry::InfoView {
-public:
-  explicit CliInfoView(bool verbose) : m_verbose(verbose) {}
-  void AppendLog(int thread, const std::string& text) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_activity = text;
-    if (m_verbose) std::fprintf(stderr, "[%d] %s\n", thread, text.c_str());
-  }
-  void ShowTask(const quarry::SearchTask& task) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_pages = task.pagesFetched;
-    m_files = task.filesFetched;
-  }
-  void ResetThreadPages() override {}
-  void AddThreadPages(int) override {}
-  std::string ProgressLine() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    std::string line = "pages " + std::to_string(m_pages) + "  files " + std::to_string(m_files) +
-                       "  " + m_activity;
-    return CutText(line, kProgressWidth);
-  }
-
-private:
-  std::mutex m_lock;
-  const bool m_verbose;
-  std::string m_activity;
-  int m_pages = 0;
-  int m_files = 0;
-};
-
-// The end reports of the monitor threads, queued for the main thread.
-class CliFinishedQueue : public quarry::TaskFinishedSink {
-public:
-  void PostTaskFinished(quarry::SearchTask* task) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_tasks.push_back(task);
-    m_ready.notify_all();
-  }
-  quarry::SearchTask* Wait(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(m_lock);
-    if (!m_ready.wait_for(guard, timeout, [this] { return !m_tasks.empty(); })) return nullptr;
-    quarry::SearchTask* task = m_tasks.front();
-    m_tasks.pop_front();
-    return task;
-  }
-
-private:
-  std::mutex m_lock;
-  std::condition_variable m_ready;
-  std::deque<quarry::SearchTask*> m_tasks;
-};
-
 std::string HomeOf(const quarry::CommonOptions& options) {
   return quarry::ResolveHome(options.home, quarry::ExecutableFolder());
 }
-
-// Pauses every task-file save after the new file is written and before it replaces the old
-// one, for QUARRY_SAVE_PAUSE_MS milliseconds: the crash tests kill quarry-cli inside a save.
-class PausingTaskFileIo : public quarry::TaskFileIo {
-public:
-  explicit PausingTaskFileIo(int milliseconds) : m_pause(milliseconds) {}
-  int Rename(const char* from, const char* to) override {
-    std::this_thread::sleep_for(m_pause);
-    return quarry::TaskFileIo::Rename(from, to);
-  }
-
-private:
-  std::chrono::milliseconds m_pause;
-};
 
 // The signals that stop a run: Ctrl+C, a polite kill, and the terminal going away.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
