@@ -178,6 +178,8 @@ TlsStart TlsChannel::Start(int descriptor, const char* host) {
       inet_pton(AF_INET, host, &numeric) == 1
           ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host) == 1
           : SSL_set_tlsext_host_name(m_ssl, host) == 1 && SSL_set1_host(m_ssl, host) == 1;
+  // "f*.example.com" names no host a user meant: only whole-label wildcards pass.
+  X509_VERIFY_PARAM_set_hostflags(SSL_get0_param(m_ssl), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
   if (!checked) {
     m_problem = std::string("cannot check the certificate for ") + host;
     m_broken = true;

@@ -381,6 +381,11 @@ void CMainFrame::ShowSettings() {
                       QLatin1String(mode == quarry::SearchMode::Live ? quarry::kLiveModeValue
                                                                      : quarry::kClassicModeValue));
   m_profile->sync();
+  // The choice holds for this session either way; only keeping it for the next one failed.
+  if (m_profile->status() != QSettings::NoError) {
+    Warn(QStringLiteral("搜索模式未能保存到 %1，下次启动时将恢复原来的设置。")
+             .arg(m_profile->fileName()));
+  }
 }
 
 void CMainFrame::ShowModeOfSelectedRun() {

@@ -149,6 +149,8 @@ TEST_F(TlsTest, UntrustedConnectionsAreRefusedWithTheReasonOnTheLog) {
   } cases[] = {
       {"another host name", "quarry.invalid", s_server->TlsPort(), s_authority->Authority(),
        HeadResult::Unusable, "hostname mismatch"},
+      {"a partial wildcard", "www.quarry.test", s_server->TlsPort(), s_authority->Authority(),
+       HeadResult::Unusable, "hostname mismatch"},
       {"an unknown authority", "localhost", s_server->TlsPort(), "", HeadResult::Unusable,
        "unable to get local issuer certificate"},
       {"another authority", "localhost", s_server->TlsPort(), s_stranger->Authority(),

@@ -1,5 +1,6 @@
 // A certificate authority made at test time with the openssl command, and a server certificate
-// it signs for "localhost" and 127.0.0.1, all in a temporary folder removed at the end. The TLS
+// it signs for "localhost" and 127.0.0.1 (and the partial wildcard "w*.quarry.test", which no
+// client should take for "www.quarry.test"), all in a temporary folder removed at the end. The TLS
 // tests and benchmarks serve with the server pair and trust the authority through the client's
 // extra-authority option; a second TestAuthority stands for one the client does not trust.
 // Header-only so that the benchmarks can use it without the test framework.
@@ -34,7 +35,8 @@ public:
     const std::string curve = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     {
       std::ofstream ext(m_folder + "server.ext");
-      ext << "subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+      ext << "subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:w*.quarry.test\nbasicConstraints=CA:"
+             "FALSE\n"
           << "keyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n";
     }
     const bool made = Run("req -x509" + curve + " -keyout " + m_folder + "ca.key -out " +
