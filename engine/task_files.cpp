@@ -33,44 +33,9 @@ constexpr const char* kBrokenSuffix = ".broken";
 // Copies of damaged files kept side by side: <file>.broken, then <file>.broken.2 and so on.
 constexpr int kBrokenCopies = 9;
 
-class FdOwner {
-public:
-  explicit FdOwner(int fd) : m_fd(fd) {}
-  ~FdOwner() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FdOwner(const FdOwner&) = delete;
-  FdOwner& operator=(const FdOwner&) = delete;
-  int get() const { return m_fd; }
-  // Closes now so that a failing close (a late write error) can be reported.
-  int Close() {
-    int result = ::close(m_fd);
-    m_fd = -1;
-    return result;
-  }
-
-private:
-  int m_fd;
-};
-
 bool Fail(std::string* error, const std::string& what, const std::string& path, int cause) {
   if (error) *error = what + " " + path + ": " + std::strerror(cause);
   return false;
-}
-
-// Reads the whole file at `path` into `bytes`. 0, or the errno value of the failure; after a
-// read error `bytes` holds what was read before it.
-int ReadWholeFile(const std::string& path, std::string* bytes) {
-  FdOwner file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return errno;
-  char buffer[16 * kSearchTaskSize];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return errno;
-    if (count == 0) return 0;
-    bytes->append(buffer, static_cast<std::size_t>(count));
-  }
 }
 
 bool SameContent(const std::string& path, const std::string& bytes) {
@@ -89,11 +54,11 @@ std::string KeepBrokenCopy(const std::string& path, const std::string& bytes, st
       continue;
     }
     const std::string newName = name + kNewFileSuffix;
-    FdOwner file(::open(newName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    FileDescriptor file(::open(newName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     int cause =
-        file.get() < 0 ? errno : WriteAll(FileIo::System(), file.get(), bytes.data(), bytes.size());
-    if (cause == 0 && ::fsync(file.get()) != 0) cause = errno;
-    if (cause == 0 && file.Close() != 0) cause = errno;
+        !file.IsOpen() ? errno : WriteAll(FileIo::System(), file.Get(), bytes.data(), bytes.size());
+    if (cause == 0 && ::fsync(file.Get()) != 0) cause = errno;
+    if (cause == 0) cause = file.Close();
     if (cause == 0) cause = RenameNoReplace(newName, name);
     ::unlink(newName.c_str());
     if (cause == EEXIST) continue;
@@ -143,16 +108,12 @@ bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& rec
     bytes.insert(bytes.end(), raw, raw + sizeof record);
   }
 
-  FdOwner file(io->Open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (file.get() < 0) return Fail(error, "Cannot create", newPath, errno);
-  int cause = WriteAll(*io, file.get(), bytes.data(), bytes.size());
-  if (cause == 0 && io->Fsync(file.get()) != 0) cause = errno;
-  bool written = cause == 0;
-  if (written && file.Close() != 0) {
-    written = false;
-    cause = errno;
-  }
-  if (!written) {
+  FileDescriptor file(io->Open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!file.IsOpen()) return Fail(error, "Cannot create", newPath, errno);
+  int cause = WriteAll(*io, file.Get(), bytes.data(), bytes.size());
+  if (cause == 0 && io->Fsync(file.Get()) != 0) cause = errno;
+  if (cause == 0) cause = file.Close();
+  if (cause != 0) {
     ::unlink(newPath.c_str());
     return Fail(error, "Cannot write", newPath, cause);
   }

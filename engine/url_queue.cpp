@@ -11,11 +11,15 @@
 // short or cannot be opened lowers the total by exactly what was lost.
 #include "engine/url_queue.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/url_hash.h"
+#include "platform/files.h"
 
 namespace quarry {
 namespace {
@@ -23,11 +27,8 @@ namespace {
 constexpr std::size_t kSeenBytes = UrlQueue::kSeenBits / 8;
 constexpr std::uint32_t kSeenMask = static_cast<std::uint32_t>(UrlQueue::kSeenBits - 1);
 
-// Owns a FILE*; closing happens explicitly when the result matters and here otherwise.
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+// Records gathered into one write of a spill file.
+constexpr std::size_t kSpillBatch = 64;
 
 // The text up to its first zero byte, as a field of a record holds it.
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
@@ -200,20 +201,7 @@ bool UrlQueue::Spill(bool front, std::vector<std::string>* messages) {
       m_list.size() > static_cast<std::size_t>(m_keepInMemory) ? m_list.size() - m_keepInMemory : 0;
   if (count == 0) return false;
 
-  bool written = false;
-  {
-    FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (file) {
-      written = true;
-      for (std::size_t i = 0; i < count && written; ++i) {
-        written = std::fwrite(&m_list[i], sizeof(UrlNode), 1, file.get()) == 1;
-      }
-      // Closing flushes the last buffer; its failure loses records too.
-      written = (std::fclose(file.release()) == 0) && written;
-      if (!written) std::remove(path.c_str());
-    }
-  }
-  if (!written) {
+  if (!WriteSpillFile(path, count)) {
     // Reported once per run of failures, not on every insertion that retries.
     if (!m_spillFailing) messages->push_back(front ? "AddHead error" : "AddTail error");
     m_spillFailing = true;
@@ -225,25 +213,43 @@ bool UrlQueue::Spill(bool front, std::vector<std::string>* messages) {
   return true;
 }
 
+bool UrlQueue::WriteSpillFile(const std::string& path, std::size_t count) const {
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file.IsOpen()) return false;
+  std::vector<char> batch;
+  batch.reserve(kSpillBatch * sizeof(UrlNode));
+  bool written = true;
+  for (std::size_t i = 0; i < count && written; ++i) {
+    const char* raw = reinterpret_cast<const char*>(&m_list[i]);
+    batch.insert(batch.end(), raw, raw + sizeof(UrlNode));
+    if (batch.size() == kSpillBatch * sizeof(UrlNode) || i + 1 == count) {
+      written = WriteAll(FileIo::System(), file.Get(), batch.data(), batch.size()) == 0;
+      batch.clear();
+    }
+  }
+  // A failing close (a late write error) loses records too.
+  written = file.Close() == 0 && written;
+  if (!written) ::unlink(path.c_str());
+  return written;
+}
+
 void UrlQueue::Reload(std::vector<std::string>* messages) {
   const SpillFile file = m_spillNames.front();
   m_spillNames.pop_front();
   const std::string path = PathOf(file.name);
 
+  // What could be read is used; a trailing partial record is no record.
+  std::string bytes;
+  ReadWholeFile(path, &bytes);
   std::int32_t read = 0;
-  {
-    FilePtr input(std::fopen(path.c_str(), "rb"));
-    if (input) {
-      UrlNode node;
-      // A trailing partial record is no record.
-      while (std::fread(&node, sizeof(UrlNode), 1, input.get()) == 1) {
-        TerminateFields(node);
-        Link(false, node, messages);
-        ++read;
-      }
-    }
+  for (std::size_t at = 0; at + sizeof(UrlNode) <= bytes.size(); at += sizeof(UrlNode)) {
+    UrlNode node;
+    std::memcpy(&node, bytes.data() + at, sizeof(UrlNode));
+    TerminateFields(node);
+    Link(false, node, messages);
+    ++read;
   }
-  std::remove(path.c_str());
+  ::unlink(path.c_str());
   if (read < file.written) {
     m_total -= file.written - read;
     messages->push_back(ShortSpillMessage(path, read));

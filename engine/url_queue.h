@@ -117,6 +117,8 @@ private:
   // Both run under the queue lock; messages for the sink are appended to `messages`.
   bool Spill(bool front, std::vector<std::string>* messages);
   void Reload(std::vector<std::string>* messages);
+  // Writes the first `count` records of the list to `path`; false (and no file) on a failure.
+  bool WriteSpillFile(const std::string& path, std::size_t count) const;
   void Link(bool front, const UrlNode& node, std::vector<std::string>* messages);
   std::string PathOf(const std::string& name) const;
   void Deliver(const std::vector<std::string>& messages);

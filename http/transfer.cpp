@@ -23,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "platform/files.h"
 
@@ -54,7 +55,7 @@ class PartFile {
 public:
   explicit PartFile(FileIo& io) : m_io(io) {}
   ~PartFile() {
-    if (m_fd >= 0) ::close(m_fd);
+    m_file.Close();
     if (!m_partPath.empty()) ::unlink(m_partPath.c_str());
   }
   PartFile(const PartFile&) = delete;
@@ -78,9 +79,9 @@ public:
       if (::lstat(candidate.c_str(), &existing) == 0) continue;
       if (errno != ENOENT) return Failed(errno);
       const std::string part = candidate + kPartSuffix;
-      int fd = m_io.Open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd >= 0) {
-        m_fd = fd;
+      FileDescriptor file(m_io.Open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+      if (file.IsOpen()) {
+        m_file = std::move(file);
         m_partPath = part;
         m_counter = counter;
         wanted = candidate;
@@ -92,13 +93,14 @@ public:
   }
 
   bool WriteAll(const char* data, std::size_t size) {
-    const int error = quarry::WriteAll(m_io, m_fd, data, size);
+    const int error = quarry::WriteAll(m_io, m_file.Get(), data, size);
     return error == 0 || Failed(error);
   }
 
   // Drops everything written so far, for an answer that starts the file over.
   bool StartOver() {
-    return (::ftruncate(m_fd, 0) == 0 && ::lseek(m_fd, 0, SEEK_SET) == 0) || Failed(errno);
+    return (::ftruncate(m_file.Get(), 0) == 0 && ::lseek(m_file.Get(), 0, SEEK_SET) == 0) ||
+           Failed(errno);
   }
 
   // Flushes the whole file to disk and moves it to its final name, which is left in `file`;
@@ -107,10 +109,8 @@ public:
   // free.
   bool Complete(std::string& file) {
     // A late write error (a full disk under delayed allocation) shows here, not in write().
-    const int flushError = ::fdatasync(m_fd) == 0 ? 0 : errno;
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) return Failed(errno);
+    const int flushError = ::fdatasync(m_file.Get()) == 0 ? 0 : errno;
+    if (const int closeError = m_file.Close(); closeError != 0) return Failed(closeError);
     if (flushError != 0) return Failed(flushError);
     for (int counter = m_counter; counter <= kMaxNameCounter; ++counter) {
       const std::string candidate = NameWith(counter);
@@ -137,7 +137,7 @@ private:
   }
 
   FileIo& m_io;
-  int m_fd = -1;
+  FileDescriptor m_file;
   int m_error = 0;
   std::string m_wanted;    // the name asked for
   std::size_t m_dot = 0;   // where "(n)" goes into it

@@ -16,6 +16,8 @@ namespace {
 constexpr const char* kProbeName = ".quarry-write-probe";
 // Enough bytes that a full filesystem refuses them; a handful of free bytes is not room.
 constexpr std::size_t kProbeSize = 4096;
+// How much a whole-file read asks for at a time.
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 }  // namespace
 
@@ -28,6 +30,26 @@ ssize_t FileIo::Write(int fd, const void* data, std::size_t size) {
 int FileIo::Fsync(int fd) { return ::fsync(fd); }
 
 int FileIo::Rename(const char* from, const char* to) { return ::rename(from, to); }
+
+FileDescriptor::~FileDescriptor() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = other.m_fd;
+    other.m_fd = -1;
+  }
+  return *this;
+}
+
+int FileDescriptor::Close() {
+  if (m_fd < 0) return EBADF;
+  const int fd = m_fd;
+  m_fd = -1;
+  return ::close(fd) == 0 ? 0 : errno;
+}
 
 FileIo& FileIo::System() {
   static FileIo system;
@@ -46,14 +68,28 @@ int WriteAll(FileIo& io, int fd, const void* data, std::size_t size) {
   return 0;
 }
 
+int ReadWholeFile(const std::string& path, std::string* bytes) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) return errno;
+  char buffer[kReadChunk];
+  for (;;) {
+    const ssize_t count = ::read(file.Get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return errno;
+    if (count == 0) return 0;
+    bytes->append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
 int ProbeFolderWritable(const std::string& folder, FileIo& io) {
   const std::string probe = folder + kProbeName;
-  const int fd =
-      io.Open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
+  FileDescriptor file(
+      io.Open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!file.IsOpen()) return errno;
   static const char zeros[kProbeSize] = {};
-  int result = WriteAll(io, fd, zeros, sizeof zeros);
-  if (::close(fd) != 0 && result == 0) result = errno;
+  int result = WriteAll(io, file.Get(), zeros, sizeof zeros);
+  const int closed = file.Close();
+  if (result == 0) result = closed;
   ::unlink(probe.c_str());
   return result;
 }
@@ -75,11 +111,8 @@ bool SyncParentFolder(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
+  FileDescriptor folderFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folderFile.IsOpen() && ::fsync(folderFile.Get()) == 0;
 }
 
 }  // namespace quarry

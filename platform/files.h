@@ -3,9 +3,10 @@
 // whole under a temporary name and then moved to its final one with these, so a name that a
 // reader sees always holds a whole file and never destroys another file.
 //
-// The writes of the task files and of downloaded files go through FileIo, so that tests can make
-// one system call fail the way a full disk, a read-only folder or a crash would, without
-// needing either.
+// Every file Quarry writes (downloaded files, the task files, the URL queue's spill files) is
+// held by a FileDescriptor and written with WriteAll. The writes of the task files and of
+// downloaded files go through FileIo, so that tests can make one system call fail the way a full
+// disk, a read-only folder or a crash would, without needing either.
 #pragma once
 
 #include <sys/types.h>
@@ -28,9 +29,36 @@ public:
   static FileIo& System();
 };
 
+// The one owner of an open file descriptor: closed when the owner goes, or earlier by Close,
+// whose result tells a late write error.
+class FileDescriptor {
+public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  // The descriptor, or -1 when none is held (an open that failed, or after Close).
+  int Get() const { return m_fd; }
+  bool IsOpen() const { return m_fd >= 0; }
+  // Closes the descriptor now. 0, or the errno value of a failing close (EBADF when none is
+  // held).
+  int Close();
+
+private:
+  int m_fd = -1;
+};
+
 // Writes all of `data` to `fd`, going on after partial and interrupted writes. 0, or the errno
 // value of the failure (EIO for a write that wrote nothing).
 int WriteAll(FileIo& io, int fd, const void* data, std::size_t size);
+
+// Reads the whole file at `path` into `bytes` (appended). 0, or the errno value of the failure;
+// after a read error `bytes` holds what was read before it.
+int ReadWholeFile(const std::string& path, std::string* bytes);
 
 // Checks that a file can be created and written in `folder` (which ends with '/'): creates a
 // small probe file there, writes to it and removes it again. 0, or the errno value of the step
