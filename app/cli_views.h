@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/search_task.h"
 #include "engine/task_control.h"
 #include "engine/task_files.h"
 
@@ -21,10 +22,7 @@ inline constexpr int kProgressWidth = 100;  // bytes of the live line, cut on a 
 
 // `text` cut to at most `width` bytes without splitting a UTF-8 character.
 inline std::string CutText(const std::string& text, std::size_t width) {
-  if (text.size() <= width) return text;
-  std::size_t end = width;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
+  return text.substr(0, CutOnCharacter(text, width));
 }
 
 // The task tree of a terminal: nothing to show, only ids to hand out.

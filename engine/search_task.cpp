@@ -27,20 +27,14 @@ std::size_t Utf8Length(unsigned char lead) {
   return 0;
 }
 
-// Length of `text` without an incomplete UTF-8 character at its end.
+// Length of `text` without an incomplete UTF-8 character at its end. The last character starts
+// where a cut before the last byte would; a lead whose continuation bytes are missing is
+// dropped, invalid bytes are left as they are.
 std::size_t WithoutCutCharacter(const char* text, std::size_t length) {
-  // A character is at most 4 bytes, so its lead is among the last 4 bytes.
-  std::size_t back = 0;
-  while (back < 4 && back < length) {
-    unsigned char byte = static_cast<unsigned char>(text[length - 1 - back]);
-    if ((byte & 0xC0) != 0x80) {
-      std::size_t need = Utf8Length(byte);
-      // Drop a lead whose continuation bytes are missing; leave invalid bytes as they are.
-      return need > back + 1 ? length - 1 - back : length;
-    }
-    ++back;
-  }
-  return length;
+  if (length == 0) return 0;
+  const std::size_t last = CutOnCharacter(std::string_view(text, length), length - 1);
+  const std::size_t need = Utf8Length(static_cast<unsigned char>(text[last]));
+  return last + need > length ? last : length;
 }
 
 // `text` without the blanks around it: ASCII spaces and ideographic spaces (U+3000), which an
@@ -83,6 +77,14 @@ bool HasControlCharacter(std::string_view text) {
 }
 
 }  // namespace
+
+std::size_t CutOnCharacter(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t cut = limit;
+  // text[cut] is the first byte left out; step back while it continues a character.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
 
 std::string FieldText(const char* field, std::size_t size) {
   const void* nul = std::memchr(field, '\0', size);

@@ -83,6 +83,11 @@ struct NewTaskValues {
 bool MakeSearchTask(const NewTaskValues& values, std::time_t now, SearchTask* task,
                     std::string* error);
 
+// Length of the longest prefix of `text` of at most `limit` bytes that does not split a UTF-8
+// character: the cut steps back over the continuation bytes of the first byte left out. The one
+// cut of a text to a size, for fixed fields and for shown texts alike.
+std::size_t CutOnCharacter(std::string_view text, std::size_t limit);
+
 // The text of a fixed field: up to its NUL, or the whole field when a record read from a file
 // has none; in that case an incomplete UTF-8 character at the field's end is left out.
 std::string FieldText(const char* field, std::size_t size);

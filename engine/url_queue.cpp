@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/search_task.h"
 #include "engine/url_hash.h"
 #include "platform/files.h"
 
@@ -32,16 +33,6 @@ constexpr std::size_t kSpillBatch = 64;
 
 // The text up to its first zero byte, as a field of a record holds it.
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
-
-// Length of the longest prefix of `text` of at most `limit` bytes that ends on a UTF-8
-// character boundary.
-std::size_t CutOnCharacter(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  std::size_t cut = limit;
-  // text[cut] is the first byte left out; step back while it continues a character.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return cut;
-}
 
 // Copies a text that is known to fit (size < N) and leaves the rest of the field zero.
 template <std::size_t N>

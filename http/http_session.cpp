@@ -177,9 +177,8 @@ int HttpSession::ReadHead(int& length) {
     const int result = ReadOneHead();
     if (result != 1) return result;
     length = m_headLength;
-    // The status digits stand at offsets 9 to 11 after "HTTP/1.1 ".
-    const bool isContinue = m_head[9] == '1' && m_head[10] == '0' && m_head[11] == '0';
-    if (!isContinue) return 1;
+    // A "100 Continue" is an interim head: the real one follows.
+    if (StatusCode() != 100) return 1;
     m_headDone = 0;
   }
   // Endless interim heads are treated as a broken head rather than read for ever.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "engine/search_task.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -49,10 +50,7 @@ std::string FileNamePart(const std::string& path) {
 
 std::string ShortFileName(const std::string& name) {
   if (name.size() <= static_cast<std::size_t>(kNameMaxBytes)) return name;
-  std::size_t cut = kNameShownBytes;
-  // A byte 10xxxxxx continues a character begun before it.
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  return name.substr(0, cut) + "...";
+  return name.substr(0, CutOnCharacter(name, kNameShownBytes)) + "...";
 }
 
 QPoint LabelPosition(QPoint pointer, QSize area) {

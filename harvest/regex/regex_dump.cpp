@@ -152,10 +152,7 @@ std::string DumpElement(const RegexElement* element) {
       const char* name = element->Kind() == ElementKind::GreedyRepeat ? "Greedy("
                          : element->Kind() == ElementKind::LazyRepeat ? "Lazy("
                                                                       : "Possessive(";
-      const int maximum = repeat->m_extra > kUnbounded - repeat->m_minimum
-                              ? kUnbounded
-                              : repeat->m_minimum + repeat->m_extra;
-      return name + std::to_string(repeat->m_minimum) + "," + Bound(maximum) + "," +
+      return name + std::to_string(repeat->m_minimum) + "," + Bound(repeat->Maximum()) + "," +
              DumpElement(repeat->m_sub) + ")";
     }
     case ElementKind::Independent:

@@ -269,33 +269,6 @@ bool BackrefElement::MatchNext(MatchContext& context) const {
   return false;
 }
 
-namespace {
-
-// Runs a sequence of `count` members, `member(i)` in matching order. With `backtrack` it first
-// asks member `done - 1` for its next way; otherwise members `done`.. are matched afresh. A
-// failing member makes the one before it try its next way, and so on.
-template <typename Member>
-bool RunSequence(MatchContext& context, int count, int done, bool backtrack, Member member) {
-  int i = done;
-  for (;;) {
-    if (!backtrack) {
-      while (i < count && member(i)->Match(context)) ++i;
-      if (i == count) return true;
-    }
-    backtrack = false;
-    for (;;) {
-      if (i == 0) return false;
-      --i;
-      if (member(i)->MatchNext(context)) {
-        ++i;
-        break;
-      }
-    }
-  }
-}
-
-}  // namespace
-
 bool ListElement::Match(MatchContext& context) const {
   if (!context.Step()) return false;
   const int count = static_cast<int>(m_elements.size());

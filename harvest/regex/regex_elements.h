@@ -202,6 +202,30 @@ public:
 // them; false, with nothing moved, when one is missing. Repeats of one-byte elements use it.
 bool MatchByteRun(MatchContext& context, const ByteSet& set, bool leftwards, int count);
 
+// Runs a sequence of `count` members, `member(i)` in matching order: a list, a fixed repeat, or
+// the mandatory iterations of a lazy repeat. With `backtrack` it first asks member `done - 1`
+// for its next way; otherwise members `done`.. are matched afresh. A failing member makes the
+// one before it try its next way, and so on.
+template <typename Member>
+bool RunSequence(MatchContext& context, int count, int done, bool backtrack, Member member) {
+  int i = done;
+  for (;;) {
+    if (!backtrack) {
+      while (i < count && member(i)->Match(context)) ++i;
+      if (i == count) return true;
+    }
+    backtrack = false;
+    for (;;) {
+      if (i == 0) return false;
+      --i;
+      if (member(i)->MatchNext(context)) {
+        ++i;
+        break;
+      }
+    }
+  }
+}
+
 class FixedRepeatElement : public RegexElement {
 public:
   FixedRepeatElement(RegexElement* sub, int count)
@@ -237,10 +261,12 @@ public:
   int m_memoSlot = -1;
   int m_runSlot = -1;
 
-protected:
+  // The most iterations, kUnbounded for *, + and {n,}.
   int Maximum() const {
     return m_extra > kUnbounded - m_minimum ? kUnbounded : m_minimum + m_extra;
   }
+
+protected:
   bool Memoised(const MatchContext& context) const {
     return m_memoSlot >= 0 && context.m_memo.m_enabled;
   }

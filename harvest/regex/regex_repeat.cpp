@@ -235,22 +235,7 @@ namespace {
 
 // The mandatory iterations of a lazy repeat, run like a list of `count` copies.
 bool RunCopies(MatchContext& context, const RegexElement* sub, int count, bool backtrack) {
-  int i = backtrack ? count : 0;
-  for (;;) {
-    if (!backtrack) {
-      while (i < count && sub->Match(context)) ++i;
-      if (i == count) return true;
-    }
-    backtrack = false;
-    for (;;) {
-      if (i == 0) return false;
-      --i;
-      if (sub->MatchNext(context)) {
-        ++i;
-        break;
-      }
-    }
-  }
+  return RunSequence(context, count, backtrack ? count : 0, backtrack, [&](int) { return sub; });
 }
 
 }  // namespace

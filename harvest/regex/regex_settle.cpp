@@ -303,7 +303,7 @@ public:
 
 private:
   void Assign(RepeatElement& repeat) {
-    const bool unbounded = repeat.m_extra >= kUnbounded - repeat.m_minimum;
+    const bool unbounded = repeat.Maximum() == kUnbounded;
     if (const ByteSet* set = repeat.m_sub->SingleByteSet()) {
       // Possessive repeats keep their first way whatever follows; lazy ones of one byte take a
       // byte per step and have no run to give back.
