@@ -28,6 +28,7 @@
 
 #include "app/cli_views.h"
 #include "app/common_options.h"
+#include "engine/finished_queue.h"
 #include "engine/task_control.h"
 #include "engine/task_files.h"
 #include "harvest/search_pages.h"
@@ -36,9 +37,7 @@
 
 namespace {
 
-using quarry::cli::CliFinishedQueue;
 using quarry::cli::CliInfoView;
-using quarry::cli::CliTree;
 using quarry::cli::PausingTaskFileIo;
 
 const char kUsage[] =
@@ -241,8 +240,8 @@ const quarry::Task* FinishedTask(quarry::TaskControl& control, const quarry::Sea
 // record, or when the task files could not be written.
 int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
                const std::function<bool(quarry::TaskControl&)>& start) {
-  CliTree tree;
-  CliFinishedQueue finished;
+  quarry::PlainTaskTree tree;
+  quarry::FinishedTaskQueue finished;
   CliInfoView info(verbose);
   std::unique_ptr<PausingTaskFileIo> pausingIo;
   if (const char* pause = std::getenv("QUARRY_SAVE_PAUSE_MS")) {

@@ -1,13 +1,11 @@
-// The views through which quarry-cli follows task control without a window: a task tree that
-// only hands out ids, an information view that keeps the figures and the latest log line for
-// the progress line (and prints every line when verbose), the queue that carries the monitor
-// threads' end reports to the main thread, and the task-file writes that the crash tests pause.
+// What quarry-cli adds to task control to follow it without a window: an information view that
+// keeps the figures and the latest log line for the progress line (and prints every line when
+// verbose), and the task-file writes that the crash tests pause. The tree and the queue of end
+// reports are the engine's plain ones.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,20 +22,6 @@ inline constexpr int kProgressWidth = 100;  // bytes of the live line, cut on a 
 inline std::string CutText(const std::string& text, std::size_t width) {
   return text.substr(0, CutOnCharacter(text, width));
 }
-
-// The task tree of a terminal: nothing to show, only ids to hand out.
-class CliTree : public quarry::TaskTree {
-public:
-  quarry::TreeItemId InsertTaskItem(quarry::TaskRoot, const std::string&, int,
-                                    quarry::Task*) override {
-    return m_next++;
-  }
-  void DeleteItem(quarry::TreeItemId) override {}
-  void ExpandRoot(quarry::TaskRoot) override {}
-
-private:
-  quarry::TreeItemId m_next = 1;
-};
 
 // Keeps the figures and the latest line for the progress line; prints every line when verbose.
 class CliInfoView : public quarry::InfoView {
@@ -68,28 +52,6 @@ private:
   std::string m_activity;
   int m_pages = 0;
   int m_files = 0;
-};
-
-// The end reports of the monitor threads, queued for the main thread.
-class CliFinishedQueue : public quarry::TaskFinishedSink {
-public:
-  void PostTaskFinished(quarry::SearchTask* task) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_tasks.push_back(task);
-    m_ready.notify_all();
-  }
-  quarry::SearchTask* Wait(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(m_lock);
-    if (!m_ready.wait_for(guard, timeout, [this] { return !m_tasks.empty(); })) return nullptr;
-    quarry::SearchTask* task = m_tasks.front();
-    m_tasks.pop_front();
-    return task;
-  }
-
-private:
-  std::mutex m_lock;
-  std::condition_variable m_ready;
-  std::deque<quarry::SearchTask*> m_tasks;
 };
 
 // Pauses every task-file save after the new file is written and before it replaces the old

@@ -81,19 +81,6 @@ void ServeHarvest(const quarry::testing::NginxServer& server, int pages) {
   }
 }
 
-class TreeStub : public quarry::TaskTree {
-public:
-  quarry::TreeItemId InsertTaskItem(quarry::TaskRoot, const std::string&, int,
-                                    quarry::Task*) override {
-    return m_next++;
-  }
-  void DeleteItem(quarry::TreeItemId) override {}
-  void ExpandRoot(quarry::TaskRoot) override {}
-
-private:
-  quarry::TreeItemId m_next = 1;
-};
-
 // Counts the lines the workers write, then hands everything to the real view.
 class CountingView : public quarry::InfoView {
 public:
@@ -206,7 +193,7 @@ RunResult Harvest(int port, const Options& options, bool withView) {
   CInfoView view;
   view.resize(900, 320);
   CountingView counting(view);
-  TreeStub tree;
+  quarry::PlainTaskTree tree;
   EndOnGuiThread ends;
   QEventLoop loop;
   quarry::TaskControl control(tree, ends, controlOptions);

@@ -41,4 +41,15 @@ public:
   virtual void ExpandRoot(TaskRoot root) = 0;
 };
 
+// The tree of a run without a window (quarry-cli): it shows nothing and only hands out ids.
+class PlainTaskTree : public TaskTree {
+public:
+  TreeItemId InsertTaskItem(TaskRoot, const std::string&, int, Task*) override { return m_next++; }
+  void DeleteItem(TreeItemId) override {}
+  void ExpandRoot(TaskRoot) override {}
+
+private:
+  TreeItemId m_next = 1;
+};
+
 }  // namespace quarry

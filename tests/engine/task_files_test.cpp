@@ -9,46 +9,16 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/files.h"
+#include "tests/support/task_views.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Remembers what the engine did to the tree.
-class FakeTaskTree : public TaskTree {
-public:
-  struct Item {
-    TreeItemId id;
-    TaskRoot root;
-    std::string text;
-    int image;
-    Task* task;
-  };
-  TreeItemId InsertTaskItem(TaskRoot root, const std::string& text, int image,
-                            Task* task) override {
-    items.push_back({++m_lastId, root, text, image, task});
-    return m_lastId;
-  }
-  void DeleteItem(TreeItemId item) override { deleted.push_back(item); }
-  void ExpandRoot(TaskRoot root) override { expanded.push_back(root); }
-
-  std::vector<std::string> TextsUnder(TaskRoot root) const {
-    std::vector<std::string> texts;
-    for (const Item& item : items) {
-      if (item.root == root) texts.push_back(item.text);
-    }
-    return texts;
-  }
-
-  std::vector<Item> items;
-  std::vector<TreeItemId> deleted;
-  std::vector<TaskRoot> expanded;
-
-private:
-  TreeItemId m_lastId = 0;
-};
+using testing::MemoryTree;
+using testing::ReadFile;
 
 // Lets the first `okBytes` bytes through, then fails the way a full disk does; optionally
 // fails the flush or the rename instead.
@@ -95,11 +65,6 @@ std::unique_ptr<Task> NewTask(const std::string& keyword, TaskState state = Task
   EXPECT_TRUE(MakeSearchTask(values, 0, &task->record, &error)) << error;
   task->record.state = state;
   return task;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -178,14 +143,14 @@ TEST_F(TaskFilesTest, SavedRecordHasTheExactBytes) {
   expected.replace(288, 4, "\xFE\xFF\xFF\xFF", 4);  // -2
   expected.replace(292, 4, "\x04\x00\x00\x00", 4);
   expected.replace(296, 16, "/d/DownData/abc/");
-  EXPECT_EQ(ReadBytes(Finished()), expected);
+  EXPECT_EQ(ReadFile(Finished()), expected);
 }
 
 TEST_F(TaskFilesTest, ThreeRecordsMakeOneFileAndThreeItemsInFileOrder) {
   SaveList(Unfinished(), {"first", "第二", "third"});
   EXPECT_EQ(fs::file_size(Unfinished()), 1692u);
 
-  FakeTaskTree tree;
+  MemoryTree tree;
   TaskList unfinished, finished;
   FillTaskTree(m_home, &tree, &unfinished, &finished);
   ASSERT_EQ(unfinished.size(), 3u);
@@ -215,7 +180,7 @@ TEST_F(TaskFilesTest, EmptyListDeletesTheFileAndCreatesNone) {
   EXPECT_FALSE(fs::exists(Finished()));
   EXPECT_FALSE(fs::exists(Finished() + ".new"));
 
-  FakeTaskTree tree;
+  MemoryTree tree;
   TaskList unfinished, finished;
   FillTaskTree(m_home, &tree, &unfinished, &finished);
   EXPECT_TRUE(finished.empty());
@@ -236,7 +201,7 @@ TEST_F(TaskFilesTest, FailedSaveLeavesThePreviousFileWhole) {
       {"rename fails", FailingIo::Step::Rename, 0},
   };
   SaveList(Unfinished(), {"old1", "old2"});
-  const std::string before = ReadBytes(Unfinished());
+  const std::string before = ReadFile(Unfinished());
   ASSERT_EQ(before.size(), 2 * kSearchTaskSize);
 
   TaskList replacement;
@@ -246,7 +211,7 @@ TEST_F(TaskFilesTest, FailedSaveLeavesThePreviousFileWhole) {
     std::string error;
     EXPECT_FALSE(SaveTaskFile(Unfinished(), replacement, &error, &io)) << c.name;
     EXPECT_FALSE(error.empty()) << c.name;
-    EXPECT_EQ(ReadBytes(Unfinished()), before) << c.name;
+    EXPECT_EQ(ReadFile(Unfinished()), before) << c.name;
     EXPECT_FALSE(fs::exists(Unfinished() + ".new")) << c.name;
     TaskList read;
     EXPECT_TRUE(LoadTaskFile(Unfinished(), &read));
@@ -311,14 +276,14 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
     EXPECT_EQ(!damage.empty(), c.damaged) << c.name << ": " << damage;
     EXPECT_EQ(fs::exists(broken), c.damaged) << c.name;
     if (c.damaged) {
-      EXPECT_EQ(ReadBytes(broken), c.bytes) << c.name;
+      EXPECT_EQ(ReadFile(broken), c.bytes) << c.name;
       EXPECT_NE(damage.find(broken), std::string::npos) << damage;
       EXPECT_NE(damage.find("前 " + std::to_string(c.records) + " 条"), std::string::npos)
           << damage;
     }
     // The start-up fill copes too (an unknown state, 0xFF, gets no item) and reports the
     // damage once; the copy it finds is the same, so no second one is made.
-    FakeTaskTree tree;
+    MemoryTree tree;
     TaskList unfinished, finished;
     std::vector<std::string> damages;
     FillTaskTree(m_home, &tree, &unfinished, &finished, &damages);
@@ -335,11 +300,11 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
   list.clear();
   WriteBytes(Unfinished(), record + "x");
   ASSERT_TRUE(LoadTaskFile(Unfinished(), &list, &damage));
-  EXPECT_EQ(ReadBytes(broken), record + "y");
-  EXPECT_EQ(ReadBytes(broken + ".2"), record + "x");
+  EXPECT_EQ(ReadFile(broken), record + "y");
+  EXPECT_EQ(ReadFile(broken + ".2"), record + "x");
   EXPECT_NE(damage.find(broken + ".2"), std::string::npos) << damage;
   ASSERT_TRUE(SaveTaskFile(Unfinished(), list));
-  EXPECT_EQ(ReadBytes(Unfinished()), record);
+  EXPECT_EQ(ReadFile(Unfinished()), record);
   EXPECT_TRUE(fs::exists(broken + ".2"));
 
   // Missing: no records, nothing to report. Unreadable (a folder): nothing read, reported.
@@ -368,7 +333,7 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
     ASSERT_TRUE(SaveFinished(m_home, finished));
   }
 
-  FakeTaskTree tree;
+  MemoryTree tree;
   TaskList unfinished, finished;
   FillTaskTree(m_home, &tree, &unfinished, &finished);
 

@@ -14,25 +14,18 @@
 #include "harvest/search_pages.h"
 #include "records/record_store.h"
 #include "tests/support/failing_file_io.h"
+#include "tests/support/task_views.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::RecordingInfoView;
 
 const std::string kWebBase = "http://www.baidu.com/s?";
 const std::string kImageBase =
     "http://image.baidu.com/i?tn=baiduimage&ct=201326592&cl=2&lm=-1&pv=&z=3&word=";
-
-class RecordingInfoView : public InfoView {
-public:
-  void AppendLog(int thread, const std::string& text) override { lines.emplace_back(thread, text); }
-  void ShowTask(const SearchTask&) override {}
-  void ResetThreadPages() override {}
-  void AddThreadPages(int) override {}
-  std::vector<std::pair<int, std::string>> lines;
-};
 
 class TaskRunnerInitTest : public ::testing::Test {
 protected:
@@ -239,8 +232,8 @@ TEST_F(TaskRunnerInitTest, ATaskThatCouldSaveNothingDoesNotStart) {
     for (const std::string& part : c.reasonParts) {
       EXPECT_NE(fault.find(part), std::string::npos) << fault;
     }
-    ASSERT_EQ(view.lines.size(), 1u);
-    EXPECT_EQ(view.lines[0], std::make_pair(1, fault));
+    ASSERT_EQ(view.Lines().size(), 1u);
+    EXPECT_EQ(view.Lines()[0], std::make_pair(1, fault));
     EXPECT_TRUE(runner.Queue().IsDrained());
     EXPECT_FALSE(paused);
     EXPECT_EQ(runner.Task(), nullptr);
@@ -308,9 +301,10 @@ TEST_F(TaskRunnerInitTest, QueueTroubleReachesTheLogOfTheCallingThread) {
   }
   TaskRunner::SetLogThreadOfCaller(1);
   runner.AttachViews(nullptr, nullptr);
-  ASSERT_EQ(view.lines.size(), 1u);
-  EXPECT_EQ(view.lines[0].first, 4);
-  EXPECT_EQ(view.lines[0].second, "AddTail error");
+  const auto lines = view.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].first, 4);
+  EXPECT_EQ(lines[0].second, "AddTail error");
   EXPECT_EQ(runner.Queue().InMemory(), 5001);
 }
 

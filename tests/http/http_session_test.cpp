@@ -155,7 +155,7 @@ TEST_F(ScriptedServerTest, ConnectChecksTheAddressBeforeAnyNetworkActivity) {
 }
 
 TEST_F(ScriptedServerTest, RefusedConnectionIsNotMadeAndReturnsAtOnce) {
-  const int port = testing::UnusedLoopbackPort();
+  const int port = testing::FreeLoopbackPort();
   ASSERT_NE(port, 0);
   HttpSession session;  // the real 60-second limit: a refusal must not wait for it
   ASSERT_EQ(session.Create(), 1);
@@ -170,16 +170,9 @@ TEST_F(ScriptedServerTest, RefusedConnectionIsNotMadeAndReturnsAtOnce) {
 
 TEST_F(ScriptedServerTest, ConnectThatIsNeverAnsweredEndsAtItsLimit) {
   // A listener whose queue is full drops further connection attempts without an answer.
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 0), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  const int port = ntohs(address.sin_port);
+  testing::SilentListener listener(0);
+  const int port = listener.Port();
+  ASSERT_NE(port, 0);
 
   std::vector<std::unique_ptr<HttpSession>> fillers;
   int result = 1;
@@ -190,7 +183,6 @@ TEST_F(ScriptedServerTest, ConnectThatIsNeverAnsweredEndsAtItsLimit) {
   }
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(fillers.back()->Connected());
-  close(listener);
 }
 
 TEST_F(ScriptedServerTest, AConnectedSessionRefusesASecondSocket) {

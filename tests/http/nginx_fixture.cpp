@@ -1,8 +1,7 @@
 // Starts the suite's nginx once and fills its folder; see nginx_fixture.h.
 #include "tests/http/nginx_fixture.h"
 
-#include <fstream>
-#include <sstream>
+#include "tests/support/files.h"
 
 namespace quarry::testing {
 
@@ -51,11 +50,6 @@ void NginxTest::SetUp() {
   if (!s_server) GTEST_SKIP() << s_error;
 }
 
-std::string NginxTest::Served(const std::string& name) {
-  std::ifstream in(s_server->Root() + name, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+std::string NginxTest::Served(const std::string& name) { return ReadFile(s_server->Root() + name); }
 
 }  // namespace quarry::testing

@@ -24,6 +24,9 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/files.h"
+#include "tests/support/loopback.h"
+
 extern char** environ;
 
 namespace quarry::testing {
@@ -58,7 +61,7 @@ public:
     std::filesystem::create_directories(m_prefix + "tmp");
     // A port found free may be taken before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-      m_port = FreePort();
+      m_port = FreeLoopbackPort();
       if (m_port <= 0) continue;
       m_tlsPort = m_certificate.empty() ? 0 : FreePort();
       if (m_tlsPort < 0 || m_tlsPort == m_port) continue;
@@ -66,9 +69,7 @@ public:
       if (Launch() && WaitUntilListening()) return true;
       Halt();
     }
-    std::ifstream log(m_prefix + "error.log");
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    return Fail(error, "nginx did not start: " + text);
+    return Fail(error, "nginx did not start: " + ReadFile(m_prefix + "error.log"));
   }
 
   // Ends nginx and removes the folder with everything in it.
@@ -91,22 +92,6 @@ private:
   static bool Fail(std::string* error, const std::string& text) {
     if (error != nullptr) *error = text;
     return false;
-  }
-
-  static int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-      port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
   }
 
   void WriteConfig() {

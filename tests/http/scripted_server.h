@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 namespace quarry::testing {
 
 class ScriptedServer {
@@ -106,9 +108,6 @@ private:
   std::vector<std::string> m_received;  // guarded by m_mutex
   std::size_t m_accepted = 0;           // guarded by m_mutex
 };
-
-// A loopback port on which nothing listens at the moment of the call (bound, read, released).
-int UnusedLoopbackPort();
 
 // Fixture: one scripted server per test, stopped and joined in TearDown.
 class ScriptedServerTest : public ::testing::Test {

@@ -245,20 +245,4 @@ void ScriptedServer::Play(int connection, std::size_t index) {
   close(connection);
 }
 
-int UnusedLoopbackPort() {
-  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (probe < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(probe);
-  return port;
-}
-
 }  // namespace quarry::testing

@@ -2,12 +2,12 @@
 // a page, a range request, and a 50 MB file that must arrive byte for byte.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "http/transfer.h"
 #include "tests/http/nginx_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
@@ -76,18 +76,14 @@ TEST_F(NginxTest, RangeRequestIsAnsweredFromItsOffset) {
 }
 
 TEST_F(NginxTest, FiftyMegabytesArriveByteIdentical) {
-  char pattern[] = "/tmp/quarry-download-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string file = std::string(pattern) + "/big.bin";
+  testing::TempFolder folder;
+  ASSERT_FALSE(folder.Path().empty());
+  std::string file = folder.Path() + "big.bin";
   SilentContext context;
   EXPECT_EQ(DownloadFile(context, 1, {"127.0.0.1", "/big.bin", "127.0.0.1", s_server->Port()},
                          kBigSize, file),
             FileResult::Complete);
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  EXPECT_TRUE(content.str() == Served("big.bin")) << "the downloaded file differs";
-  std::filesystem::remove_all(pattern);
+  EXPECT_TRUE(testing::ReadFile(file) == Served("big.bin")) << "the downloaded file differs";
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 
 #include "tests/http/scripted_server.h"
 #include "tests/support/failing_file_io.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
@@ -63,13 +64,7 @@ std::string Bytes(std::size_t count) {
   return data;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
+using testing::ReadFile;
 using testing::TempFolder;
 
 std::string Head(const std::string& status, const std::string& fields) {
@@ -185,7 +180,7 @@ TEST_F(ScriptedServerTest, HeadExchangeKeepsTheRawLastModified) {
 
 TEST(HeadExchangeTest, ConnectionFailures) {
   HeadAnswer answer;
-  const int unused = testing::UnusedLoopbackPort();
+  const int unused = testing::FreeLoopbackPort();
   EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", unused}, answer, kFastTimeouts),
             HeadResult::NoAnswer);  // refused
   EXPECT_EQ(HeadExchange({"h", "/", "1.2.3.4.5.6.7.8.9", unused}, answer, kFastTimeouts),
@@ -531,7 +526,7 @@ TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
 
 TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
   std::string file = folder.Path() + "f.bin";
-  EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "127.0.0.1", testing::UnusedLoopbackPort()}, 100,
+  EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "127.0.0.1", testing::FreeLoopbackPort()}, 100,
                          file, kFastTimeouts),
             FileResult::Incomplete);
   std::string other = folder.Path() + "g.bin";

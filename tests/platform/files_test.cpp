@@ -11,17 +11,13 @@
 #include <string>
 
 #include "tests/support/failing_file_io.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
 namespace {
 
-std::string Content(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::ReadFile;
 
 TEST(FilesTest, RenameNoReplaceTakesOnlyAFreeName) {
   testing::TempFolder folder;
@@ -31,10 +27,10 @@ TEST(FilesTest, RenameNoReplaceTakesOnlyAFreeName) {
   std::ofstream(taken) << "old";
 
   EXPECT_EQ(RenameNoReplace(part, taken), EEXIST);
-  EXPECT_EQ(Content(taken), "old");
-  EXPECT_EQ(Content(part), "new");
+  EXPECT_EQ(ReadFile(taken), "old");
+  EXPECT_EQ(ReadFile(part), "new");
   EXPECT_EQ(RenameNoReplace(part, folder.Path() + "a.doc"), 0);
-  EXPECT_EQ(Content(folder.Path() + "a.doc"), "new");
+  EXPECT_EQ(ReadFile(folder.Path() + "a.doc"), "new");
   EXPECT_EQ(RenameNoReplace(part, folder.Path() + "b.doc"), ENOENT);
   EXPECT_TRUE(SyncParentFolder(folder.Path() + "a.doc"));
   EXPECT_FALSE(SyncParentFolder(folder.Path() + "missing/a.doc"));

@@ -20,6 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
 namespace quarry {
@@ -86,9 +87,7 @@ TEST_F(RecordStoreTest, PrepareNeverReplacesAFileThatIsNoDatabase) {
   std::string content(4096, 'x');
   WriteFile(path, content);
   EXPECT_FALSE(RecordStore::PrepareTaskDatabase(m_folder));
-  std::ifstream in(path, std::ios::binary);
-  std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(after, content);
+  EXPECT_EQ(testing::ReadFile(path), content);
 }
 
 TEST_F(RecordStoreTest, ValuesAreStoredUnchanged) {

@@ -1,8 +1,6 @@
 // The information view: its figures page, the thread log pages fed from worker threads through
 // the view's buffer, the page changes that come with the task selection (also through the real
 // task control and a running task), and the sheet tab control's strip, keys and scroll bar.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include "engine/task_control.h"
 #include "harvest/search_pages.h"
 #include "platform/home.h"
+#include "tests/support/loopback.h"
 #include "tests/support/temp_folder.h"
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/info_page.h"
@@ -65,40 +64,6 @@ void WriteFromWorker(CInfoView& view, int thread, const QString& prefix, int cou
   });
   worker.join();
 }
-
-class TreeStub : public quarry::TaskTree {
-public:
-  quarry::TreeItemId InsertTaskItem(quarry::TaskRoot, const std::string&, int,
-                                    quarry::Task*) override {
-    return m_next++;
-  }
-  void DeleteItem(quarry::TreeItemId) override {}
-  void ExpandRoot(quarry::TaskRoot) override {}
-
-private:
-  quarry::TreeItemId m_next = 1;
-};
-
-// Listens on a free loopback port and never accepts: connections are made, nothing answers.
-class SilentServer {
-public:
-  SilentServer() {
-    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(m_fd, 64) == 0 &&
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-      m_port = ntohs(address.sin_port);
-  }
-  ~SilentServer() { ::close(m_fd); }
-  int Port() const { return m_port; }
-
-private:
-  int m_fd = -1;
-  int m_port = 0;
-};
 
 class IgnoredEnds : public quarry::TaskFinishedSink {
 public:
@@ -247,14 +212,14 @@ private slots:
     std::string error;
     // A server that never answers: every head request runs into its time limit and fails
     // with a line, so the workers keep writing for a while after the selection.
-    SilentServer server;
+    quarry::testing::SilentListener server;
     QVERIFY(server.Port() > 0);
     const std::string host = "127.0.0.1:" + std::to_string(server.Port());
     QVERIFY(quarry::MakeSearchHosts(host, host, &options.hosts, &error));
     options.timing = {10, 20, 10, 10};
     options.http = {1000, 1000, 150, 150};
     options.seedSleeper = [](std::chrono::milliseconds) {};
-    TreeStub tree;
+    quarry::PlainTaskTree tree;
     IgnoredEnds ends;
     CInfoView view;
     {

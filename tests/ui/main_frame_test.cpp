@@ -2,8 +2,6 @@
 // enabling rules (menu, tool bar and the tree's context menu), adding tasks through the dialog
 // with and without "立即下载", shutting down while a task runs, and a whole task harvested from
 // the local search service through the window.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +28,7 @@
 
 #include "engine/settings_file.h"
 #include "engine/task_files.h"
+#include "tests/support/loopback.h"
 #include "tests/ui/modal_answer.h"
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/add_task_dlg.h"
@@ -53,32 +52,6 @@ using quarry::TaskState;
 namespace {
 
 const char kRefusedHost[] = "127.0.0.1:1";
-
-// A port that accepts connections and never answers: a task against it runs until stopped.
-class SilentListener {
-public:
-  SilentListener() {
-    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_fd, 64) != 0 ||
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;
-    }
-    m_port = ntohs(address.sin_port);
-  }
-  ~SilentListener() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-private:
-  int m_fd = -1;
-  int m_port = 0;
-};
 
 // Task control settings for a test: short time limits, so that a stop ends a task quickly.
 quarry::TaskControlOptions Options(const QTemporaryDir& home, const std::string& host) {
@@ -358,7 +331,7 @@ private slots:
   void EnablingRulesFollowTheTasks() {
     QTemporaryDir home;
     WriteTaskFiles(home);
-    SilentListener silent;
+    quarry::testing::SilentListener silent;
     CMainFrame frame(Options(home, silent.Host()));
     QStringList* viewMessages = KeepViewMessages(frame);
     frame.resize(1000, 700);
@@ -472,7 +445,7 @@ private slots:
       finished.push_back(MakeTask(home, "f", TaskState::Ended));
       QVERIFY(quarry::SaveFinished(home.path().toStdString() + "/", finished));
     }
-    SilentListener silent;
+    quarry::testing::SilentListener silent;
     CMainFrame frame(Options(home, silent.Host()));
     KeepViewMessages(frame);
     frame.show();
