@@ -1,0 +1,290 @@
+// The file download against the scripted loopback server: resumption, restarts, stops, the
+// chunk and progress lines, and file safety (".part" names, never overwriting, full disks).
+#include "http/transfer.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/http/scripted_server.h"
+#include "tests/http/transfer_fixture.h"
+#include "tests/support/failing_file_io.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
+
+namespace quarry {
+namespace {
+
+using testing::Bytes;
+using testing::Head;
+using testing::kFastTimeouts;
+using testing::ReadFile;
+using testing::RecordingContext;
+using testing::ScriptedServer;
+using testing::ScriptedServerTest;
+using testing::TempFolder;
+
+// --- File download ---
+
+class FileDownloadTest : public ScriptedServerTest {
+protected:
+  FileResult Download(std::uint32_t total, std::string& file,
+                      const HttpTimeouts& timeouts = kFastTimeouts) {
+    return DownloadFile(context, 3, {"h", "/f.bin", "127.0.0.1", server.Port()}, total, file,
+                        timeouts);
+  }
+  TempFolder folder;
+  RecordingContext context;
+};
+
+TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
+  const std::string data = Bytes(50000);
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
+      .Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "Content-Range: bytes 10000-49999/50000\r\n") +
+            data.substr(10000))
+      .Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(50000, file), FileResult::Complete);
+  EXPECT_EQ(file, folder.Path() + "f.bin");
+  EXPECT_EQ(ReadFile(file), data);
+  server.Stop();
+  EXPECT_EQ(server.Received(0).find("Range:"), std::string::npos);
+  EXPECT_NE(server.Received(1).find("\r\nRange: bytes=10000-\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(context.lines.front(), file);
+  EXPECT_EQ(context.lines[1], "连接服务器......");
+  EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+  // However the bytes arrive, they are logged in chunks of at most 4096, each followed by its
+  // progress line.
+  int logged = 0;
+  for (std::size_t i = 0; i < context.lines.size(); ++i) {
+    int count = 0;
+    if (std::sscanf(context.lines[i].c_str(), "接收到 %d 字节", &count) != 1) continue;
+    EXPECT_GT(count, 0);
+    EXPECT_LE(count, 4096);
+    logged += count;
+    ASSERT_LT(i + 1, context.lines.size());
+    EXPECT_EQ(context.lines[i + 1], ProgressLine(static_cast<std::uint64_t>(logged)));
+  }
+  EXPECT_EQ(logged, 50000);
+}
+
+TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
+  const std::string data = Bytes(50000);
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
+      .Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data)
+      .Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(50000, file), FileResult::Complete);
+  EXPECT_EQ(ReadFile(file), data);
+}
+
+TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
+  const std::string data = Bytes(5000);
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 1000)).Close();
+  server.Connection().ReadRequest().Send(Head("503 Service Unavailable", "") + "busy").Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "") + data.substr(1000))
+      .Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(5000, file), FileResult::Complete);
+  EXPECT_EQ(ReadFile(file), data);
+  server.Stop();
+  EXPECT_NE(server.Received(2).find("Range: bytes=1000-\r\n"), std::string::npos);
+}
+
+TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
+  const std::string data = Bytes(1000);
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 100)).Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "") + data.substr(100, 100))
+      .Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("206 Partial Content", "") + data.substr(200, 100))
+      .Close();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(1000, file), FileResult::Incomplete);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));  // neither f.bin nor f.bin.part
+  server.Stop();
+  EXPECT_EQ(server.Accepted(), 3u);
+  EXPECT_NE(server.Received(2).find("Range: bytes=200-\r\n"), std::string::npos);
+}
+
+TEST_F(FileDownloadTest, ZeroTotalMakesAnEmptyFileWithoutConnecting) {
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "empty.doc";
+  EXPECT_EQ(Download(0, file), FileResult::Complete);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  EXPECT_EQ(context.lines, (std::vector<std::string>{file, "Socket已关闭......"}));
+  EXPECT_EQ(server.Accepted(), 0u);
+}
+
+TEST(ProgressLineTest, SwitchesToKilobytesAt1024) {
+  EXPECT_EQ(ProgressLine(0), "下载速度：0 (B)......");
+  EXPECT_EQ(ProgressLine(1023), "下载速度：1023 (B)......");
+  EXPECT_EQ(ProgressLine(1024), "下载速度：1.00 (KB)......");
+  EXPECT_EQ(ProgressLine(1536), "下载速度：1.50 (KB)......");
+  EXPECT_EQ(ProgressLine(50000), "下载速度：48.83 (KB)......");
+}
+
+TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
+  const std::string data = Bytes(1024);
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", "") + data.substr(0, 1023))
+      .Pause(100)
+      .Send(data.substr(1023))
+      .Hold();
+  ASSERT_TRUE(server.Start());
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(Download(1024, file), FileResult::Complete);
+  const std::vector<std::string> expected = {file,
+                                             "连接服务器......",
+                                             "开始接收数据......",
+                                             "接收到 1023 字节.....",
+                                             "下载速度：1023 (B)......",
+                                             "接收到 1 字节.....",
+                                             "下载速度：1.00 (KB)......",
+                                             "Socket已关闭......"};
+  EXPECT_EQ(context.lines, expected);
+}
+
+TEST_F(FileDownloadTest, StopEndsTheDownloadEarlyWithoutNewAttempts) {
+  server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(3000)).Hold();
+  ASSERT_TRUE(server.Start());
+  context.stopWhen = [](const std::string& line) { return line.rfind("下载速度", 0) == 0; };
+  HttpTimeouts slow = kFastTimeouts;
+  slow.bodyMs = 5000;
+  std::string file = folder.Path() + "f.bin";
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(Download(1000000, file, slow), FileResult::Incomplete);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+  EXPECT_EQ(server.Accepted(), 1u);
+}
+
+TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
+  for (int i = 0; i < 2; ++i) {
+    server.Connection().ReadRequest().Send(Head("200 OK", "") + "new").Close();
+  }
+  ASSERT_TRUE(server.Start());
+  const std::string base = folder.Path();
+  std::ofstream(base + "a.doc") << "old";
+  std::ofstream(base + "a(1).doc.part") << "busy";  // another download of the same name
+  bool partOnly = false;
+  context.onLine = [&](const std::string& line) {
+    if (line != "开始接收数据......") return;
+    partOnly = std::filesystem::exists(base + "a(2).doc.part") &&
+               !std::filesystem::exists(base + "a(2).doc");
+  };
+  std::string first = base + "a.doc";
+  EXPECT_EQ(Download(3, first), FileResult::Complete);
+  EXPECT_EQ(first, base + "a(2).doc");
+  EXPECT_TRUE(partOnly);
+  EXPECT_EQ(context.lines.front(), first);  // the path written is logged
+
+  // A name taken while its file is received moves the file on to the next free name.
+  context.onLine = [&](const std::string& line) {
+    if (line == "开始接收数据......") std::ofstream(base + "a(3).doc") << "taken";
+  };
+  std::string second = base + "a.doc";
+  EXPECT_EQ(Download(3, second), FileResult::Complete);
+  EXPECT_EQ(second, base + "a(4).doc");
+  EXPECT_EQ(ReadFile(base + "a.doc"), "old");
+  EXPECT_EQ(ReadFile(base + "a(1).doc.part"), "busy");
+  EXPECT_EQ(ReadFile(first), "new");
+  EXPECT_EQ(ReadFile(base + "a(3).doc"), "taken");
+  EXPECT_EQ(ReadFile(second), "new");
+  EXPECT_FALSE(std::filesystem::exists(base + "a(3).doc.part"));
+}
+
+TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
+  // Two answers: creating a file fails before any connection is made.
+  for (int i = 0; i < 2; ++i) {
+    server.Connection().ReadRequest().Send(Head("200 OK", "") + Bytes(8000)).Close();
+  }
+  ASSERT_TRUE(server.Start());
+  auto failedLine = [](const std::string& path, int error) {
+    return "文件写入失败：" + path + "（" + std::strerror(error) + "）...";
+  };
+  std::string missing = folder.Path() + "no/such/folder/a.doc";
+  EXPECT_EQ(Download(100, missing), FileResult::NotWritten);
+  EXPECT_EQ(context.lines, (std::vector<std::string>{missing, failedLine(missing, ENOENT)}));
+
+  // A full disk: the writes fail after the first 4 KB. The failure is the file's last line,
+  // the task hears of it, and the cut-short ".part" is gone.
+  context.lines.clear();
+  context.disk.writeBudget = 4096;
+  context.disk.writeError = ENOSPC;
+  std::string full = folder.Path() + "full.bin";
+  EXPECT_EQ(Download(8000, full), FileResult::NotWritten);
+  EXPECT_EQ(context.lines.back(), failedLine(full, ENOSPC));
+  context.disk.writeError = 0;
+
+  // No permission to create a file (injected: root would be allowed).
+  context.lines.clear();
+  context.disk.openError = EACCES;
+  std::string denied = folder.Path() + "denied.bin";
+  EXPECT_EQ(Download(8000, denied), FileResult::NotWritten);
+  EXPECT_EQ(context.lines.back(), failedLine(denied, EACCES));
+  context.disk.openError = 0;
+
+  // A real write failure: a file size limit, as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 2000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string file = folder.Path() + "big.bin";
+  const FileResult result = Download(8000, file);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, FileResult::NotWritten);
+  EXPECT_EQ(context.fileErrors, (std::vector<int>{ENOENT, ENOSPC, EACCES, EFBIG}));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));  // no file, no ".part" left
+}
+
+TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
+  std::string file = folder.Path() + "f.bin";
+  EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "127.0.0.1", testing::FreeLoopbackPort()}, 100,
+                         file, kFastTimeouts),
+            FileResult::Incomplete);
+  std::string other = folder.Path() + "g.bin";
+  EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "not an address", 80}, 100, other, kFastTimeouts),
+            FileResult::Broken);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
+}  // namespace
+}  // namespace quarry
