@@ -1,0 +1,290 @@
+// Task control with real runners: the views following the selection, running all waiting
+// tasks, tasks that cannot start or meet a full disk, and shutting down.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/task_control.h"
+#include "engine/task_files.h"
+#include "records/record_store.h"
+#include "tests/engine/task_control_fixture.h"
+#include "tests/support/failing_file_io.h"
+
+namespace quarry {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::kRefusedHost;
+using testing::MemoryTree;
+using testing::SearchServiceProcess;
+using testing::SilentListener;
+using testing::TaskControlTest;
+
+TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.Host());
+  auto runningOwned = NewTask("running", 500);
+  Task* running = runningOwned.get();
+  control.AddTask(std::move(runningOwned));
+  auto waitingOwned = NewTask("waiting");
+  Task* waiting = waitingOwned.get();
+  control.AddTask(std::move(waitingOwned));
+
+  std::this_thread::sleep_for(400ms);
+  EXPECT_TRUE(m_info.Lines().empty());  // not selected: not a line
+  control.SelectTask(running);
+  EXPECT_EQ(control.CurrentTask(), running);
+  EXPECT_EQ(m_info.Resets(), 1);
+  EXPECT_EQ(m_info.Pages(), 1);
+  ASSERT_TRUE(testing::WaitFor([&] { return !m_info.Lines().empty(); }, 5s));
+  EXPECT_EQ(m_result.Shown().back(), FieldText(running->record.folder));
+
+  control.SelectTask(waiting);
+  EXPECT_EQ(control.CurrentTask(), nullptr);
+  const std::size_t seen = m_info.Lines().size();
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(m_info.Lines().size(), seen);  // the running task writes no more lines
+  EXPECT_EQ(m_info.Resets(), 2);
+  EXPECT_EQ(m_info.Pages(), 0);
+}
+
+// A result view that lists the task's rows when shown and adds the files it is told of, as the
+// window's view does, counting a file told that it already had. It is slow to draw what it
+// read: long enough for a worker to save another file, unless the runner holds its workers'
+// records back meanwhile.
+class ListingResultView : public ResultView {
+public:
+  void OnRecordAdded(FileKind, const std::string&, const std::string& url,
+                     const std::string&) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_urls.insert(url).second) ++m_twice;
+  }
+  void ShowTask(FileKind, const std::string& folder) override {
+    std::unordered_set<std::string> urls;
+    RecordStore::ReadRecordedUrls(folder, urls);
+    testing::WaitFor(
+        [&] {
+          std::unordered_set<std::string> now;
+          RecordStore::ReadRecordedUrls(folder, now);
+          return now.size() > urls.size();
+        },
+        300ms);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_urls.swap(urls);
+  }
+  std::unordered_set<std::string> Urls() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_urls;
+  }
+  int Twice() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_twice;
+  }
+
+private:
+  std::mutex m_lock;
+  std::unordered_set<std::string> m_urls;
+  int m_twice = 0;
+};
+
+TEST_F(TaskControlTest, ATaskShownWhileItSavesListsEachFileOnce) {
+  SearchServiceProcess service;
+  ASSERT_TRUE(service.Start({"--results", "120"}));
+  TaskControl& control = Control(service.Host());
+  ListingResultView listing;
+  control.SetViews(&m_info, &listing);
+  auto owned = NewTask("busy", 4);
+  owned->record.threadCount = 4;
+  Task* running = owned.get();
+  control.AddTask(std::move(owned));
+  const std::string folder = FieldText(running->record.folder);
+  std::unordered_set<std::string> rows;
+  ASSERT_TRUE(testing::WaitFor(
+      [&] { return RecordStore::ReadRecordedUrls(folder, rows) && !rows.empty(); }, 20s));
+  control.SelectTask(running);  // its workers still saving
+  ASSERT_TRUE(HandleEnd());
+  ASSERT_TRUE(RecordStore::ReadRecordedUrls(folder, rows));
+  EXPECT_GT(rows.size(), 1u);
+  const std::unordered_set<std::string> listed = listing.Urls();
+  EXPECT_EQ(listed.size(), rows.size());
+  for (const std::string& url : rows) EXPECT_TRUE(listed.count(url)) << url << " not listed";
+  EXPECT_EQ(listing.Twice(), 0);
+}
+
+TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
+  TaskControl& control = Control(kRefusedHost);
+  auto firstOwned = NewTask("one");
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  control.AddTask(NewTask("two"));
+  control.AddTask(NewTask("three"));
+  EXPECT_TRUE(control.CanRunAll());
+  control.RunAll();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(HandleEnd()) << i;
+  EXPECT_TRUE(control.UnfinishedTasks().empty());
+  ASSERT_EQ(control.FinishedTasks().size(), 3u);
+  EXPECT_EQ(control.FinishedTasks()[0].get(), first);
+  EXPECT_EQ(FieldText(control.FinishedTasks()[2]->record.keyword), "three");
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_FALSE(control.CanRunAll());
+}
+
+TEST_F(TaskControlTest, StoppingATaskEndsRunAll) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.Host());
+  auto firstOwned = NewTask("one", 500);
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  control.AddTask(NewTask("two", 500));
+  control.RunAll();
+  EXPECT_TRUE(control.RunAllActive());
+  control.StopSelected(first);
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_EQ(control.RunningCount(), 0);
+  EXPECT_EQ(control.UnfinishedTasks()[0]->record.state, TaskState::Waiting);
+}
+
+TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
+  TaskControl& control = Control(kRefusedHost);
+  const std::string missing = m_home.Path() + "missing/";
+  auto badOwned = NewTask("bad", 1, missing);
+  Task* bad = badOwned.get();
+  control.AddTask(std::move(badOwned));
+  auto expectNotStarted = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(bad->runner, nullptr);
+    EXPECT_EQ(bad->record.state, TaskState::Waiting);
+    EXPECT_EQ(RootOf(bad), TaskRoot::Waiting);
+    const std::vector<std::string> problems = control.TakeProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("任务“bad”不能开始：无法创建任务文件夹 " + missing + "bad/"),
+              std::string::npos)
+        << problems[0];
+  };
+  expectNotStarted("added");
+  EXPECT_EQ(control.RunningCount(), 0);
+  EXPECT_EQ(Saved(UnfinishedFile()), std::vector<std::string>{"bad:0"});
+  EXPECT_FALSE(control.RunSelected(bad));
+  expectNotStarted("run");
+
+  // Run-all passes over it and runs the others; it stays waiting.
+  control.AddTask(NewTask("one"));  // starts: none runs
+  auto twoOwned = NewTask("two");
+  Task* two = twoOwned.get();
+  control.AddTask(std::move(twoOwned));  // waits behind "one"
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(two->record.state, TaskState::Waiting);
+  control.RunAll();
+  expectNotStarted("run all");
+  EXPECT_EQ(two->record.state, TaskState::Running);
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_TRUE(control.TakeProblems().empty());  // passed over once, not again at the end
+  EXPECT_EQ(control.UnfinishedTasks().size(), 1u);
+
+  // Once its folder can be made, it runs.
+  std::filesystem::create_directory(missing);
+  EXPECT_TRUE(control.RunSelected(bad));
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(RootOf(bad), TaskRoot::Finished);
+  EXPECT_TRUE(control.TakeProblems().empty());
+}
+
+TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
+  SearchServiceProcess service;
+  ASSERT_TRUE(service.Start({"--results", "60"}));
+  testing::FailingFileIo disk;
+  disk.writeBudget = 4096;  // the folder check only
+  disk.writeError = ENOSPC;
+  m_disk = &disk;
+  TaskControl& control = Control(service.Host());
+  auto firstOwned = NewTask("full", 5);
+  Task* first = firstOwned.get();
+  control.AddTask(std::move(firstOwned));
+  control.AddTask(NewTask("next", 5));
+  control.RunAll();
+  disk.writeBudget = 0;  // the next task would find the disk full as well
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(first->record.state, TaskState::Ended);
+  EXPECT_NE(first->lastRun.fault.find("磁盘已满"), std::string::npos) << first->lastRun.fault;
+  EXPECT_EQ(control.Outcome(first).saved, 0);
+  const std::vector<std::string> problems = control.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0], "任务“full”已停止：" + first->lastRun.fault + "。");
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_EQ(control.RunningCount(), 0);
+  EXPECT_EQ(control.UnfinishedTasks()[0]->record.state, TaskState::Waiting);
+}
+
+TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
+  SilentListener silent;
+  TaskControl& control = Control(silent.Host());
+  auto runningOwned = NewTask("running", 500);
+  Task* running = runningOwned.get();
+  control.AddTask(std::move(runningOwned));
+  control.AddTask(NewTask("waiting"));
+  control.SelectTask(running);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(control.Shutdown());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_EQ(running->runner, nullptr);
+  TaskList saved = LoadFile(UnfinishedFile());
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0]->record.state, TaskState::Running);
+  EXPECT_EQ(saved[1]->record.state, TaskState::Waiting);
+  control.Shutdown();                          // a second call does nothing
+  EXPECT_EQ(m_finished.Wait(100ms), nullptr);  // the end of a shut-down task is not reported
+}
+
+TEST_F(TaskControlTest, ShutdownReportsATaskFileItCouldNotWrite) {
+  TaskControl& control = Control(kRefusedHost);
+  control.AddTask(NewTask("kept"));
+  ASSERT_TRUE(HandleEnd());
+  control.AddTask(NewTask("waiting"));
+  // A folder where the new file must go defeats the save even for root.
+  std::filesystem::create_directory(FinishedFile() + ".new");
+  std::string error;
+  EXPECT_FALSE(control.Shutdown(&error));
+  EXPECT_NE(error.find("finished.tsk"), std::string::npos) << error;
+  EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);  // the other file is still written
+}
+
+TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
+  // A task that was running when the program ended comes back paused, under "运行".
+  {
+    TaskList list;
+    list.push_back(NewTask("cut off"));
+    list.back()->record.state = TaskState::Running;
+    list.push_back(NewTask("other"));
+    ASSERT_TRUE(SaveUnfinished(m_home.Path(), list));
+  }
+  TaskControl& control = Control(kRefusedHost);
+  control.LoadTaskFiles();
+  ASSERT_EQ(control.UnfinishedTasks().size(), 2u);
+  Task* paused = control.UnfinishedTasks()[0].get();
+  Task* other = control.UnfinishedTasks()[1].get();
+  EXPECT_EQ(paused->record.state, TaskState::Paused);
+  EXPECT_EQ(RootOf(paused), TaskRoot::Running);
+  EXPECT_TRUE(control.CanRunSelected(paused));
+  // Deleting the selected item moves the selection, which calls back in on the same thread.
+  m_tree.onDelete = [&](TreeItemId) { control.SelectTask(other); };
+  EXPECT_TRUE(control.DeleteSelected(paused));
+  m_tree.onDelete = nullptr;
+  ASSERT_EQ(control.UnfinishedTasks().size(), 1u);
+  EXPECT_EQ(control.UnfinishedTasks()[0].get(), other);
+  EXPECT_TRUE(m_tree.Children(TaskRoot::Running).empty());
+  control.Shutdown();
+  EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);
+}
+
+}  // namespace
+}  // namespace quarry
