@@ -1,0 +1,169 @@
+// What the main window's tests share: task-control settings with short time limits, task
+// files to start from, and readers and drivers of the window (its tree, its commands, the
+// add-task dialog). The window itself is made by each test.
+#pragma once
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QtTest>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/settings_file.h"
+#include "engine/task_files.h"
+#include "tests/support/loopback.h"
+#include "tests/ui/modal_answer.h"
+#include "tests/ui/screenshot_gallery.h"
+#include "ui/add_task_dlg.h"
+#include "ui/command_table.h"
+#include "ui/file_list.h"
+#include "ui/gripper_bar.h"
+#include "ui/info_page.h"
+#include "ui/info_view.h"
+#include "ui/main_frame.h"
+#include "ui/quarry_view.h"
+#include "ui/queue_tab_ctrl.h"
+#include "ui/settings_dlg.h"
+#include "ui/sheet_tab_ctrl.h"
+#include "ui/task_tree_ctrl.h"
+#include "ui/thread_log.h"
+#include "ui/thumbnail_list.h"
+
+using quarry::TaskRoot;
+using quarry::TaskState;
+
+namespace quarry::testing {
+
+inline constexpr char kRefusedHost[] = "127.0.0.1:1";
+
+// Task control settings for a test: short time limits, so that a stop ends a task quickly.
+inline quarry::TaskControlOptions Options(const QTemporaryDir& home, const std::string& host) {
+  quarry::TaskControlOptions options;
+  options.home = home.path().toStdString() + "/";
+  std::string error;
+  quarry::MakeSearchHosts(host, host, &options.hosts, &error);
+  options.timing = quarry::RunnerTiming{5, 10, 5, 5};
+  options.http.connectMs = 300;
+  options.http.sendMs = 300;
+  options.http.headMs = 300;
+  options.http.bodyMs = 300;
+  options.shutdownWaitMs = 3000;
+  options.seedSleeper = [](std::chrono::milliseconds) {};
+  return options;
+}
+
+inline std::unique_ptr<quarry::Task> MakeTask(const QTemporaryDir& home, const char* keyword,
+                                              TaskState state, int pages = 500) {
+  quarry::NewTaskValues values;
+  values.keyword = keyword;
+  values.folder = home.path().toStdString() + "/DownData/";
+  values.threadCount = 1;
+  values.pageCount = pages;
+  values.kind = quarry::FileKind::Pdf;
+  auto task = std::make_unique<quarry::Task>();
+  quarry::MakeSearchTask(values, std::time(nullptr), &task->record, nullptr);
+  task->record.state = state;
+  return task;
+}
+
+// Task files with a waiting task "w", a task cut off while running "p" and a finished one "f".
+inline void WriteTaskFiles(const QTemporaryDir& home) {
+  const std::string root = home.path().toStdString() + "/";
+  std::filesystem::create_directories(root + "sys");
+  quarry::TaskList unfinished;
+  unfinished.push_back(MakeTask(home, "w", TaskState::Waiting));
+  unfinished.push_back(MakeTask(home, "p", TaskState::Running));
+  quarry::TaskList finished;
+  finished.push_back(MakeTask(home, "f", TaskState::Ended));
+  QVERIFY(quarry::SaveUnfinished(root, unfinished));
+  QVERIFY(quarry::SaveFinished(root, finished));
+}
+
+// The result browser's messages, kept instead of shown: a task that never ran has no records
+// database, and selecting it tells so.
+inline QStringList* KeepViewMessages(CMainFrame& frame) {
+  auto* messages = new QStringList;
+  auto* view = frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"));
+  QObject::connect(view, &QObject::destroyed, [messages] { delete messages; });
+  view->SetMessageSink([messages](const QString& text) { *messages << text; });
+  return messages;
+}
+
+inline QStringList Children(CTaskTreeCtrl* tree, TaskRoot root) {
+  QStringList texts;
+  QTreeWidgetItem* item = tree->Root(root);
+  for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
+  return texts;
+}
+
+inline QTreeWidgetItem* ItemNamed(CTaskTreeCtrl* tree, const QString& text) {
+  const QList<QTreeWidgetItem*> found =
+      tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+  return found.isEmpty() ? nullptr : found.first();
+}
+
+// Which of run, stop and delete (one task) and of the three "all" commands are enabled.
+inline QString Enabled(CMainFrame& frame) {
+  QString state;
+  for (int id : {quarry::kCmdRunTask, quarry::kCmdStopTask, quarry::kCmdDeleteTask,
+                 quarry::kCmdRunAll, quarry::kCmdStopAll, quarry::kCmdDeleteAll}) {
+    state += frame.Command(id)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+  }
+  return state;
+}
+
+// The files a file list shows, sorted.
+inline QStringList SavedFiles(const FileList* files) {
+  QStringList paths;
+  for (int row = 0; row < files->topLevelItemCount(); ++row)
+    paths << files->topLevelItem(row)->text(FileList::kFileColumn);
+  paths.sort();
+  return paths;
+}
+
+// Types `text` into `widget` a character at a time, Chinese included (QTest's key clicks
+// take ASCII only).
+inline void TypeText(QWidget* widget, const QString& text) {
+  for (const QChar character : text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+    QApplication::sendEvent(widget, &press);
+  }
+}
+
+// Fills the add-task dialog once it opens and confirms it.
+using DialogAnswer = quarry::testing::ModalAnswer<CAddTaskDlg>;
+inline std::unique_ptr<DialogAnswer> FillAddTaskDialog(const QString& keyword, bool startAtOnce,
+                                                       int kindButton = 0,
+                                                       const QString& pages = QString()) {
+  return std::make_unique<DialogAnswer>([=](CAddTaskDlg* dialog) {
+    TypeText(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), keyword);
+    if (!pages.isEmpty()) {
+      auto* box = dialog->findChild<QLineEdit*>(QStringLiteral("1012"));
+      box->clear();
+      QTest::keyClicks(box, pages);
+    }
+    if (kindButton) dialog->findChild<QRadioButton*>(QString::number(kindButton))->click();
+    dialog->findChild<QCheckBox*>(QStringLiteral("1007"))->setChecked(startAtOnce);
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+  });
+}
+
+}  // namespace quarry::testing

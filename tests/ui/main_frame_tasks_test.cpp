@@ -1,0 +1,322 @@
+// The main window offscreen with tasks: adding tasks through the dialog with and without
+// "立即下载", shutting down while a task runs, the settings dialog choosing the search mode,
+// problems told in message boxes, and a whole task harvested from the local search service
+// through the window.
+#include "tests/ui/main_frame_fixture.h"
+
+using namespace quarry::testing;
+using quarry::TaskRoot;
+using quarry::TaskState;
+
+class MainFrameTasksTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  // "立即下载" cleared: the task waits although none runs; ticked: it starts at once. Then
+  // closing while it runs writes both task files, and a file that cannot be written is named.
+  void AddingTasksAndShuttingDown() {
+    QTemporaryDir home;
+    {
+      std::filesystem::create_directories(home.path().toStdString() + "/sys");
+      quarry::TaskList finished;
+      finished.push_back(MakeTask(home, "f", TaskState::Ended));
+      QVERIFY(quarry::SaveFinished(home.path().toStdString() + "/", finished));
+    }
+    quarry::testing::SilentListener silent;
+    CMainFrame frame(Options(home, silent.Host()));
+    KeepViewMessages(frame);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CTaskTreeCtrl* tree = frame.Tree();
+
+    auto fill = FillAddTaskDialog(QStringLiteral("later"), false, 1009);
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QCOMPARE(Children(tree, TaskRoot::Waiting), QStringList{QStringLiteral("later")});
+    quarry::Task* later = frame.Control().UnfinishedTasks().back().get();
+    QCOMPARE(later->record.state, TaskState::Waiting);
+    QCOMPARE(later->record.kind, quarry::FileKind::Word);
+    QCOMPARE(later->record.threadCount, 3);
+    QCOMPARE(later->record.pageCount, 50);
+    QCOMPARE(quarry::FieldText(later->record.folder), frame.Home() + "DownData/later/");
+    QCOMPARE(frame.Control().RunningCount(), 0);
+
+    fill = FillAddTaskDialog(QStringLiteral("now"), true);
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QCOMPARE(Children(tree, TaskRoot::Running), QStringList{QStringLiteral("now")});
+    quarry::Task* now = frame.Control().UnfinishedTasks().back().get();
+    QCOMPARE(now->record.state, TaskState::Running);
+    QCOMPARE(now->record.kind, quarry::FileKind::Image);
+
+    // A cancelled dialog adds nothing.
+    fill = std::make_unique<DialogAnswer>([](CAddTaskDlg* dialog) { dialog->reject(); });
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QCOMPARE(frame.Control().UnfinishedTasks().size(), std::size_t(2));
+
+    // Closing: the running task is stored as running, beside the waiting one. finished.tsk
+    // cannot be written (a folder stands where its new copy goes): the message names it.
+    QDir().mkpath(QString::fromStdString(quarry::FinishedTaskPath(frame.Home()) + ".new"));
+    QString message;
+    bool windowGone = false;
+    quarry::testing::ModalAnswer<QMessageBox> answer([&](QMessageBox* box) {
+      windowGone = !frame.isVisible();  // it did not wait, frozen, for the task's threads
+      QVERIFY(
+          quarry::testing::SaveScreenshot(*box, QStringLiteral("main_frame_task_files_unsaved")));
+      message = box->text();
+      box->done(QMessageBox::Ok);
+    });
+    QVERIFY(frame.close());
+    QVERIFY(answer.answered() && windowGone);
+    QVERIFY2(message.contains(QStringLiteral("finished.tsk")), qPrintable(message));
+    QVERIFY(message.startsWith(QStringLiteral("任务文件未能保存")));
+    quarry::TaskList saved;
+    QVERIFY(quarry::LoadTaskFile(quarry::UnfinishedTaskPath(frame.Home()), &saved));
+    QCOMPARE(saved.size(), std::size_t(2));
+    QCOMPARE(saved[0]->record.state, TaskState::Waiting);
+    QCOMPARE(saved[1]->record.state, TaskState::Running);
+    QSettings profile(QString::fromStdString(quarry::ProfilePath(frame.Home())),
+                      QSettings::IniFormat);
+    QVERIFY(!profile.value(QStringLiteral("CommandBars/State")).toByteArray().isEmpty());
+  }
+
+  // What task control has to tell is shown in a message box: a damaged task file once the
+  // window is up, a task whose folder cannot be made when it is run (it stays waiting); and
+  // what the result browser has to tell: a task database that cannot be read.
+  // "参数设置(&P)" opens the settings dialog; the mode chosen is kept in the profile, read at the
+  // next start, used by the tasks started after it and shown in the information view.
+  void SettingsChooseTheSearchMode() {
+    QTemporaryDir home;
+    const std::string profile = home.path().toStdString() + "/sys/quarry.ini";
+    {
+      CMainFrame frame(Options(home, kRefusedHost));
+      frame.resize(1000, 700);
+      frame.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&frame));
+      QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Classic);
+      quarry::testing::ModalAnswer<CSettingsDlg> choose([](CSettingsDlg* dialog) {
+        QVERIFY(dialog->ClassicButton()->isChecked());
+        QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog")));
+        dialog->LiveButton()->click();
+        dialog->accept();
+      });
+      frame.Command(quarry::kCmdSettings)->trigger();
+      QVERIFY(choose.answered());
+      QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
+      QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
+
+      // A task started now searches live; the host refuses, so it ends at once.
+      auto fill = FillAddTaskDialog(QStringLiteral("live"), true, 1011, QStringLiteral("2"));
+      frame.Command(quarry::kCmdAddTask)->trigger();
+      QVERIFY(fill->answered());
+      auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
+      QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
+      QTRY_COMPARE_WITH_TIMEOUT(Children(frame.Tree(), TaskRoot::Finished),
+                                QStringList{QStringLiteral("live")}, 20000);
+      QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
+      InfoPage* figures = info->Figures();
+      figures->scrollToItem(figures->topLevelItem(InfoPage::kModeRow));
+      QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_live_task_mode")));
+    }
+    // The next start reads the choice; cancelling the dialog keeps it.
+    CMainFrame frame(Options(home, kRefusedHost));
+    QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
+    quarry::testing::ModalAnswer<CSettingsDlg> cancel([](CSettingsDlg* dialog) {
+      QVERIFY(dialog->LiveButton()->isChecked());
+      dialog->ClassicButton()->click();
+      dialog->reject();
+    });
+    frame.Command(quarry::kCmdSettings)->trigger();
+    QVERIFY(cancel.answered());
+    QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
+    QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
+  }
+
+  void ProblemsAreShownInMessageBoxes() {
+    QTemporaryDir home;
+    const std::string root = home.path().toStdString() + "/";
+    {
+      std::filesystem::create_directories(root + "sys");
+      quarry::TaskList unfinished;
+      unfinished.push_back(MakeTask(home, "bad", TaskState::Waiting));
+      std::snprintf(unfinished.back()->record.folder, sizeof unfinished.back()->record.folder,
+                    "%smissing/bad/", root.c_str());
+      QVERIFY(quarry::SaveUnfinished(root, unfinished));
+      std::ofstream(quarry::UnfinishedTaskPath(root), std::ios::app) << "cut short";
+      quarry::TaskList finished;
+      finished.push_back(MakeTask(home, "broken", TaskState::Ended));
+      QVERIFY(quarry::SaveFinished(root, finished));
+      std::filesystem::create_directories(root + "DownData/broken");
+      std::ofstream(root + "DownData/broken/db.sqlite") << "no database";
+    }
+    QString shown;
+    auto answer = [&shown](const QString& name) {
+      return std::make_unique<quarry::testing::ModalAnswer<QMessageBox>>(
+          [&shown, name](QMessageBox* box) {
+            shown = box->text();
+            QVERIFY(quarry::testing::SaveScreenshot(*box, name));
+            box->done(QMessageBox::Ok);
+          });
+    };
+    auto startUp = answer(QStringLiteral("main_frame_damaged_task_file"));
+    CMainFrame frame(Options(home, kRefusedHost));
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_VERIFY(startUp->answered());
+    QVERIFY2(shown.contains(QStringLiteral("unfinished.tsk.broken")), qPrintable(shown));
+
+    QTreeWidgetItem* bad = ItemNamed(frame.Tree(), QStringLiteral("bad"));
+    QVERIFY(bad);
+    frame.Tree()->setCurrentItem(bad);
+    auto run = answer(QStringLiteral("main_frame_task_cannot_start"));
+    frame.Command(quarry::kCmdRunTask)->trigger();
+    QVERIFY(run->answered());
+    QVERIFY2(shown.startsWith(QStringLiteral("任务“bad”不能开始：无法创建任务文件夹")),
+             qPrintable(shown));
+    QCOMPARE(Children(frame.Tree(), TaskRoot::Waiting), QStringList{QStringLiteral("bad")});
+    QCOMPARE(CTaskTreeCtrl::TaskOf(bad)->record.state, TaskState::Waiting);
+    QCOMPARE(frame.Control().RunningCount(), 0);
+
+    // A task that never ran said nothing above; a database that cannot be read is told.
+    auto unreadable = answer(QStringLiteral("main_frame_database_error"));
+    frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("broken")));
+    QTRY_VERIFY(unreadable->answered());
+    QCOMPARE(shown, QStringLiteral("打开数据库出错!"));
+    QVERIFY(frame.close());
+  }
+
+  // Two tasks through the window against the local search service. A picture task, selected
+  // as soon as it is added, shows its thumbnails above and its threads' pages below while it
+  // runs, and is stopped; a PDF task then runs to its end and lists its files. Deleting the
+  // task shown moves the panes to the task selected next, or blanks them when none is.
+  void HarvestsFromTheLocalSearchService() {
+    QProcess service;
+    // Results enough that the picture task cannot end before it is stopped.
+    service.start(QStringLiteral("python3"),
+                  {QStringLiteral(QUARRY_SEARCH_SERVICE), QStringLiteral("--port"),
+                   QStringLiteral("0"), QStringLiteral("--results"), QStringLiteral("3000")});
+    QVERIFY(service.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine(), 10000);
+    const int port = service.readLine().trimmed().toInt();
+    QVERIFY(port > 0);
+    QTemporaryDir home;
+    quarry::TaskControlOptions options;
+    options.home = home.path().toStdString() + "/";
+    const std::string host = "127.0.0.1:" + std::to_string(port);
+    QVERIFY(quarry::MakeSearchHosts(host, host, &options.hosts, nullptr));
+    CMainFrame frame(std::move(options));
+    QStringList* viewMessages = KeepViewMessages(frame);
+    frame.resize(1100, 760);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CTaskTreeCtrl* tree = frame.Tree();
+    auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
+    auto* view = frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"));
+    ThumbnailList* grid = view->thumbnailList();
+    const QString pictureKeyword = QStringLiteral("花 flowers");
+
+    auto fill = FillAddTaskDialog(pictureKeyword, true, 0, QStringLiteral("100"));
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QCOMPARE(Children(tree, TaskRoot::Running), QStringList{pictureKeyword});
+    QCOMPARE(ItemNamed(tree, pictureKeyword)->toolTip(0), pictureKeyword);
+    quarry::Task* pictures = frame.SelectedTask();
+    QVERIFY(pictures);
+    QCOMPARE(QString::fromStdString(quarry::FieldText(pictures->record.keyword)), pictureKeyword);
+    QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    QCOMPARE(info->Tabs()->Count(), 4);  // the figures and the pages of three threads
+    QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("经典模式"));
+    // Saved pictures join the page as they come, each decoded into its cell.
+    auto pageShown = [&] {
+      for (int i = 0; i < grid->cellCount(); ++i) {
+        if (grid->cell(i).picture != ThumbnailCell::Picture::Shown) return false;
+      }
+      return grid->cellCount() >= 12 && info->Log(1)->LineCount() > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(pageShown(), 20000);
+    QCOMPARE(pictures->record.state, TaskState::Running);
+    QVERIFY(QFileInfo::exists(QString::fromStdString(grid->cell(0).path)));
+    QVERIFY(info->Tabs()->ActivatePage(1));
+    QVERIFY(
+        quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_image_task_running")));
+    frame.Command(quarry::kCmdStopTask)->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished), QStringList{pictureKeyword},
+                              20000);
+    QCOMPARE(frame.SelectedTask(), pictures);
+
+    // The PDF task starts at once and runs to its end, its rows listed as its files are saved.
+    fill = FillAddTaskDialog(QStringLiteral("年度报告"), true, 1011, QStringLiteral("3"));
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    quarry::Task* documents = frame.SelectedTask();
+    QVERIFY(documents && documents != pictures);
+    QCOMPARE(documents->record.kind, quarry::FileKind::Pdf);
+    QVERIFY(!view->showsThumbnails());
+    QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished),
+                              (QStringList{pictureKeyword, QStringLiteral("年度报告")}), 60000);
+    QVERIFY(Children(tree, TaskRoot::Running).isEmpty());
+    QCOMPARE(documents->record.state, TaskState::Ended);
+    QCOMPARE(info->Figures()->Value(1), QStringLiteral("完成"));
+    FileList* files = view->fileList();
+    const int saved = documents->record.filesFetched;
+    QVERIFY(saved > 0 && saved <= 30);
+    QCOMPARE(files->topLevelItemCount(), saved);
+    QCOMPARE(files->topLevelItem(0)->text(FileList::kNumberColumn), QStringLiteral("1"));
+    const QString savedAs = files->topLevelItem(0)->text(FileList::kFileColumn);
+    QVERIFY2(savedAs.startsWith(home.filePath(QStringLiteral("DownData/年度报告/"))),
+             qPrintable(savedAs));
+    QVERIFY(savedAs.endsWith(QStringLiteral(".pdf")) && QFileInfo::exists(savedAs));
+    QVERIFY(files->topLevelItem(0)
+                ->text(FileList::kUrlColumn)
+                .startsWith(QString::fromStdString("http://" + host + "/")));
+    QVERIFY(!files->topLevelItem(0)->icon(FileList::kIconColumn).isNull());
+    QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_pdf_task_finished")));
+    const QStringList liveFiles = SavedFiles(files);
+    quarry::TaskList finished;
+    QVERIFY(quarry::LoadTaskFile(quarry::FinishedTaskPath(frame.Home()), &finished));
+    QCOMPARE(finished.size(), std::size_t(2));
+    QCOMPARE(finished[1]->record.state, TaskState::Ended);
+    QCOMPARE(finished[1]->record.filesFetched, saved);
+    QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("DownData/年度报告/db.sqlite"))));
+    // Shown again, the page comes from the database: the same rows.
+    tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
+    const long long pictureCount = grid->total();
+    QVERIFY(view->showsThumbnails() && pictureCount >= 12);
+    QCOMPARE(grid->cellCount(), int(std::min(pictureCount, 30LL)));
+    QCOMPARE(view->CanNextPage(), pictureCount > 30);
+    QCOMPARE(frame.Command(quarry::kCmdNextPage)->isEnabled(), view->CanNextPage());
+    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("年度报告")));
+    QCOMPARE(SavedFiles(files), liveFiles);  // the order may differ: threads race to record
+    QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
+
+    // Deleted, the task shown gives way to the one selected after it; a task added waits and
+    // is selected; deleting all with a finished task shown leaves both panes blank.
+    frame.Command(quarry::kCmdDeleteTask)->trigger();
+    QCOMPARE(frame.SelectedTask(), pictures);
+    QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    QVERIFY(view->showsThumbnails() && grid->total() == pictureCount);
+    fill = FillAddTaskDialog(QStringLiteral("later"), false);
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QCOMPARE(info->Figures()->Value(1), QStringLiteral("等待"));
+    QVERIFY(info->Figures()->Value(InfoPage::kModeRow).isEmpty());  // it has not run
+    tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
+    QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    frame.Command(quarry::kCmdDeleteAll)->trigger();
+    QVERIFY(!frame.SelectedTask());
+    QVERIFY(frame.Control().UnfinishedTasks().empty() && frame.Control().FinishedTasks().empty());
+    for (int row = 0; row < InfoPage::kRows; ++row)
+      QCOMPARE(info->Figures()->Value(row), QString());
+    QCOMPARE(info->Tabs()->Count(), 1);
+    QVERIFY(view->showsThumbnails() && grid->cellCount() == 0);
+    QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
+    QVERIFY2(viewMessages->isEmpty(), qPrintable(viewMessages->join('\n')));
+    QVERIFY(frame.close());
+    service.terminate();
+    service.waitForFinished();
+  }
+};
+
+QTEST_MAIN(MainFrameTasksTest)
+#include "main_frame_tasks_test.moc"
