@@ -60,11 +60,7 @@ void CInfoView::ShowTask(const quarry::SearchTask& task) {
     wake = !m_pending.wakePosted;
     m_pending.wakePosted = true;
   }
-  if (OnOwnThread()) {
-    Drain();
-  } else if (wake) {
-    Wake();
-  }
+  DrainOrWake(wake);
 }
 
 void CInfoView::ResetThreadPages() { StartNewPages(0); }
@@ -87,6 +83,10 @@ void CInfoView::StartNewPages(int count) {
     wake = !m_pending.wakePosted;
     m_pending.wakePosted = true;
   }
+  DrainOrWake(wake);
+}
+
+void CInfoView::DrainOrWake(bool wake) {
   if (OnOwnThread()) {
     Drain();
   } else if (wake) {

@@ -79,6 +79,9 @@ private:
 
   void StartNewPages(int count);
   void Wake();
+  // Shows what is buffered at once on the GUI thread; from another thread, wakes the batch
+  // timer when `wake` says no wake is on its way yet.
+  void DrainOrWake(bool wake);
   bool OnOwnThread() const;
 
   std::mutex m_lock;  // guards m_pending; held only to copy in or swap out

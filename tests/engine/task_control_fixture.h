@@ -15,6 +15,7 @@
 #include "engine/task_control.h"
 #include "engine/task_files.h"
 #include "tests/engine/harvest_fixture.h"
+#include "tests/support/quick_options.h"
 
 namespace quarry::testing {
 
@@ -44,17 +45,9 @@ protected:
 
   // Task control whose web-search host is `host`.
   TaskControl& Control(const std::string& host, int figureSaveMs = kFigureSaveMs) {
-    TaskControlOptions options;
-    options.home = m_home.Path();
-    std::string error;
-    EXPECT_TRUE(MakeSearchHosts(host, host, &options.hosts, &error)) << error;
-    options.timing = RunnerTiming{5, 10, 5, 5};
-    options.http.connectMs = 300;
-    options.http.sendMs = 300;
-    options.http.headMs = 300;
-    options.http.bodyMs = 300;
-    options.shutdownWaitMs = 3000;
-    options.seedSleeper = [](std::chrono::milliseconds) {};
+    bool hostsMade = false;
+    TaskControlOptions options = QuickOptions(m_home.Path(), host, &hostsMade);
+    EXPECT_TRUE(hostsMade) << host;
     options.figureSaveMs = figureSaveMs;
     options.taskFileIo = &m_io;
     options.fileIo = m_disk;

@@ -20,7 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::kRefusedHost;
-using testing::MemoryTree;
 using testing::SearchServiceProcess;
 using testing::SilentListener;
 using testing::TaskControlTest;

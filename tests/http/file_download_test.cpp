@@ -33,7 +33,6 @@ using testing::Head;
 using testing::kFastTimeouts;
 using testing::ReadFile;
 using testing::RecordingContext;
-using testing::ScriptedServer;
 using testing::ScriptedServerTest;
 using testing::TempFolder;
 

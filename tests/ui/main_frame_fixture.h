@@ -30,6 +30,7 @@
 #include "engine/settings_file.h"
 #include "engine/task_files.h"
 #include "tests/support/loopback.h"
+#include "tests/support/quick_options.h"
 #include "tests/ui/modal_answer.h"
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/add_task_dlg.h"
@@ -56,18 +57,7 @@ inline constexpr char kRefusedHost[] = "127.0.0.1:1";
 
 // Task control settings for a test: short time limits, so that a stop ends a task quickly.
 inline quarry::TaskControlOptions Options(const QTemporaryDir& home, const std::string& host) {
-  quarry::TaskControlOptions options;
-  options.home = home.path().toStdString() + "/";
-  std::string error;
-  quarry::MakeSearchHosts(host, host, &options.hosts, &error);
-  options.timing = quarry::RunnerTiming{5, 10, 5, 5};
-  options.http.connectMs = 300;
-  options.http.sendMs = 300;
-  options.http.headMs = 300;
-  options.http.bodyMs = 300;
-  options.shutdownWaitMs = 3000;
-  options.seedSleeper = [](std::chrono::milliseconds) {};
-  return options;
+  return QuickOptions(home.path().toStdString() + "/", host);
 }
 
 inline std::unique_ptr<quarry::Task> MakeTask(const QTemporaryDir& home, const char* keyword,
