@@ -6,30 +6,10 @@
 # request for every link, and the short and missing files it looks at and drops.
 #   bench/harvest_bench.sh [BUILD-DIR]     (default build/main; quarry-cli must be built)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/main}
-cli=$build/app/quarry-cli
-[ -x "$cli" ] || { echo "No $cli: build quarry-cli first." >&2; exit 1; }
 for tool in wget aria2c python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/run installs it)." >&2; exit 1; }
 done
-
-# 2,800 results, 10 a page: 280 pages; 5 of every 7 results are files of 2,000 bytes or more.
-results=2800
-pages=279
-threads=6
-
-work=$(mktemp -d)
-port_file=$work/port
-python3 "$root/tests/servers/search_service.py" --results "$results" >"$port_file" &
-service=$!
-trap 'kill "$service" 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 300); do
-  [ -s "$port_file" ] && break
-  sleep 0.1
-done
-port=$(head -n 1 "$port_file")
-host=127.0.0.1:$port
+source "$(dirname "$0")/search_service.sh"
 
 now() { date +%s.%N; }
 rate() { python3 -c "import sys; n, t = float(sys.argv[1]), float(sys.argv[2]); print('%.1f' % (n / t))" "$@"; }

@@ -5,27 +5,7 @@
 # checks that the resumed task's records hold every listed address exactly once.
 #   bench/resume_bench.sh [BUILD-DIR]     (default build/main; quarry-cli must be built)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/main}
-cli=$build/app/quarry-cli
-[ -x "$cli" ] || { echo "No $cli: build quarry-cli first." >&2; exit 1; }
-
-# 2,800 results, 10 a page: 280 pages; 5 of every 7 results are files of 2,000 bytes or more.
-results=2800
-pages=279
-threads=6
-
-work=$(mktemp -d)
-port_file=$work/port
-python3 "$root/tests/servers/search_service.py" --results "$results" >"$port_file" &
-service=$!
-trap 'kill "$service" 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 300); do
-  [ -s "$port_file" ] && break
-  sleep 0.1
-done
-port=$(head -n 1 "$port_file")
-host=127.0.0.1:$port
+source "$(dirname "$0")/search_service.sh"
 curl -s "http://$host/list?kind=pdf&word=bench&pages=$pages" >"$work/list.txt"
 files=$(wc -l <"$work/list.txt")
 
