@@ -18,14 +18,9 @@
 #include "tests/engine/task_control_fixture.h"
 #include "tests/support/failing_file_io.h"
 
-namespace quarry {
+// The tests sit beside their fixture, in quarry::testing.
+namespace quarry::testing {
 namespace {
-
-using namespace std::chrono_literals;
-using testing::kRefusedHost;
-using testing::SearchServiceProcess;
-using testing::SilentListener;
-using testing::TaskControlTest;
 
 TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
   SilentListener silent;
@@ -286,4 +281,4 @@ TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
 }
 
 }  // namespace
-}  // namespace quarry
+}  // namespace quarry::testing

@@ -15,14 +15,9 @@
 #include "tests/engine/task_control_fixture.h"
 #include "tests/support/failing_file_io.h"
 
-namespace quarry {
+// The tests sit beside their fixture, in quarry::testing.
+namespace quarry::testing {
 namespace {
-
-using namespace std::chrono_literals;
-using testing::kRefusedHost;
-using testing::SearchServiceProcess;
-using testing::SilentListener;
-using testing::TaskControlTest;
 
 TEST_F(TaskControlTest, AddRunsAtOnceWhenIdleElseWaitsAndStopMovesOnlyAtTheEnd) {
   SilentListener silent;
@@ -240,4 +235,4 @@ TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
 }
 
 }  // namespace
-}  // namespace quarry
+}  // namespace quarry::testing

@@ -45,16 +45,18 @@ protected:
     return DownloadFile(context, 3, {"h", "/f.bin", "127.0.0.1", server.Port()}, total, file,
                         timeouts);
   }
+  // Answers the next request with `head` and the first `sent` bytes of `data`, then drops the
+  // connection.
+  void SendPartThenClose(const std::string& head, const std::string& data, std::size_t sent) {
+    server.Connection().ReadRequest().Send(head + data.substr(0, sent)).Close();
+  }
   TempFolder folder;
   RecordingContext context;
 };
 
 TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
   const std::string data = Bytes(50000);
-  server.Connection()
-      .ReadRequest()
-      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
-      .Close();
+  SendPartThenClose(Head("200 OK", "Content-Length: 50000\r\n"), data, 10000);
   server.Connection()
       .ReadRequest()
       .Send(Head("206 Partial Content", "Content-Range: bytes 10000-49999/50000\r\n") +
@@ -88,10 +90,7 @@ TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
 
 TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
   const std::string data = Bytes(50000);
-  server.Connection()
-      .ReadRequest()
-      .Send(Head("200 OK", "Content-Length: 50000\r\n") + data.substr(0, 10000))
-      .Close();
+  SendPartThenClose(Head("200 OK", "Content-Length: 50000\r\n"), data, 10000);
   server.Connection()
       .ReadRequest()
       .Send(Head("200 OK", "Content-Length: 50000\r\n") + data)
@@ -104,7 +103,7 @@ TEST_F(FileDownloadTest, ResumedAnswerWithTheWholeFileStartsOver) {
 
 TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
   const std::string data = Bytes(5000);
-  server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 1000)).Close();
+  SendPartThenClose(Head("200 OK", ""), data, 1000);
   server.Connection().ReadRequest().Send(Head("503 Service Unavailable", "") + "busy").Close();
   server.Connection()
       .ReadRequest()
@@ -120,7 +119,7 @@ TEST_F(FileDownloadTest, ErrorAnswerToAResumeKeepsThePartAndTriesAgain) {
 
 TEST_F(FileDownloadTest, ThreeShortAttemptsLeaveNothingOnDisk) {
   const std::string data = Bytes(1000);
-  server.Connection().ReadRequest().Send(Head("200 OK", "") + data.substr(0, 100)).Close();
+  SendPartThenClose(Head("200 OK", ""), data, 100);
   server.Connection()
       .ReadRequest()
       .Send(Head("206 Partial Content", "") + data.substr(100, 100))
