@@ -70,6 +70,14 @@ protected:
     return task;
   }
 
+  // Adds `task` as the add-task dialog does (started when none runs) and returns it; what
+  // AddTask answers is for the tests that check it themselves.
+  Task* Add(std::unique_ptr<Task> task) {
+    Task* added = task.get();
+    m_control->AddTask(std::move(task));
+    return added;
+  }
+
   // Plays the window: waits for the next end report and hands it to task control.
   bool HandleEnd(std::chrono::milliseconds timeout = 20s) {
     SearchTask* ended = m_finished.Wait(timeout);

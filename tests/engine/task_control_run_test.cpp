@@ -25,12 +25,8 @@ namespace {
 TEST_F(TaskControlTest, ViewsFollowTheSelectedRunningTaskOnly) {
   SilentListener silent;
   TaskControl& control = Control(silent.Host());
-  auto runningOwned = NewTask("running", 500);
-  Task* running = runningOwned.get();
-  control.AddTask(std::move(runningOwned));
-  auto waitingOwned = NewTask("waiting");
-  Task* waiting = waitingOwned.get();
-  control.AddTask(std::move(waitingOwned));
+  Task* running = Add(NewTask("running", 500));
+  Task* waiting = Add(NewTask("waiting"));
 
   std::this_thread::sleep_for(400ms);
   EXPECT_TRUE(m_info.Lines().empty());  // not selected: not a line
@@ -115,9 +111,7 @@ TEST_F(TaskControlTest, ATaskShownWhileItSavesListsEachFileOnce) {
 
 TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
   TaskControl& control = Control(kRefusedHost);
-  auto firstOwned = NewTask("one");
-  Task* first = firstOwned.get();
-  control.AddTask(std::move(firstOwned));
+  Task* first = Add(NewTask("one"));
   control.AddTask(NewTask("two"));
   control.AddTask(NewTask("three"));
   EXPECT_TRUE(control.CanRunAll());
@@ -134,9 +128,7 @@ TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
 TEST_F(TaskControlTest, StoppingATaskEndsRunAll) {
   SilentListener silent;
   TaskControl& control = Control(silent.Host());
-  auto firstOwned = NewTask("one", 500);
-  Task* first = firstOwned.get();
-  control.AddTask(std::move(firstOwned));
+  Task* first = Add(NewTask("one", 500));
   control.AddTask(NewTask("two", 500));
   control.RunAll();
   EXPECT_TRUE(control.RunAllActive());
@@ -150,9 +142,7 @@ TEST_F(TaskControlTest, StoppingATaskEndsRunAll) {
 TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
   TaskControl& control = Control(kRefusedHost);
   const std::string missing = m_home.Path() + "missing/";
-  auto badOwned = NewTask("bad", 1, missing);
-  Task* bad = badOwned.get();
-  control.AddTask(std::move(badOwned));
+  Task* bad = Add(NewTask("bad", 1, missing));
   auto expectNotStarted = [&](const char* when) {
     SCOPED_TRACE(when);
     EXPECT_EQ(bad->runner, nullptr);
@@ -172,9 +162,7 @@ TEST_F(TaskControlTest, ATaskThatCannotStartStaysWaitingAndIsReported) {
 
   // Run-all passes over it and runs the others; it stays waiting.
   control.AddTask(NewTask("one"));  // starts: none runs
-  auto twoOwned = NewTask("two");
-  Task* two = twoOwned.get();
-  control.AddTask(std::move(twoOwned));  // waits behind "one"
+  Task* two = Add(NewTask("two"));  // waits behind "one"
   ASSERT_TRUE(HandleEnd());
   EXPECT_EQ(two->record.state, TaskState::Waiting);
   control.RunAll();
@@ -201,9 +189,7 @@ TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
   disk.writeError = ENOSPC;
   m_disk = &disk;
   TaskControl& control = Control(service.Host());
-  auto firstOwned = NewTask("full", 5);
-  Task* first = firstOwned.get();
-  control.AddTask(std::move(firstOwned));
+  Task* first = Add(NewTask("full", 5));
   control.AddTask(NewTask("next", 5));
   control.RunAll();
   disk.writeBudget = 0;  // the next task would find the disk full as well
@@ -222,9 +208,7 @@ TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
 TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {
   SilentListener silent;
   TaskControl& control = Control(silent.Host());
-  auto runningOwned = NewTask("running", 500);
-  Task* running = runningOwned.get();
-  control.AddTask(std::move(runningOwned));
+  Task* running = Add(NewTask("running", 500));
   control.AddTask(NewTask("waiting"));
   control.SelectTask(running);
   auto started = std::chrono::steady_clock::now();

@@ -99,9 +99,7 @@ TEST_F(TaskControlTest, AddingWithoutStartingWaitsEvenWhenNoneRuns) {
 
 TEST_F(TaskControlTest, ATaskThatRunsDryEndsByItself) {
   TaskControl& control = Control(kRefusedHost);
-  auto owned = NewTask("dry", 3);
-  Task* task = owned.get();
-  control.AddTask(std::move(owned));
+  Task* task = Add(NewTask("dry", 3));
   ASSERT_TRUE(HandleEnd());
   EXPECT_EQ(task->record.state, TaskState::Ended);
   EXPECT_EQ(RootOf(task), TaskRoot::Finished);
@@ -150,13 +148,9 @@ TEST_F(TaskControlTest, TheTaskFilesFollowEveryChange) {
   SilentListener silent;
   TaskControl& control = Control(silent.Host(), 0);
   using States = std::vector<std::string>;
-  auto firstOwned = NewTask("first", 500);
-  Task* first = firstOwned.get();
-  control.AddTask(std::move(firstOwned));
+  Task* first = Add(NewTask("first", 500));
   EXPECT_EQ(Saved(UnfinishedFile()), States{"first:1"});
-  auto secondOwned = NewTask("second", 500);
-  Task* second = secondOwned.get();
-  control.AddTask(std::move(secondOwned));
+  Task* second = Add(NewTask("second", 500));
   EXPECT_EQ(Saved(UnfinishedFile()), (States{"first:1", "second:0"}));
   // Nothing changes while the silent host keeps the counters at zero: nothing is written.
   const int saves = m_io.renames;
@@ -170,9 +164,7 @@ TEST_F(TaskControlTest, TheTaskFilesFollowEveryChange) {
   EXPECT_EQ(Saved(FinishedFile()), States{"first:4"});
   control.RunSelected(second);
   EXPECT_EQ(Saved(UnfinishedFile()), States{"second:1"});
-  auto thirdOwned = NewTask("third");
-  Task* third = thirdOwned.get();
-  control.AddTask(std::move(thirdOwned));
+  Task* third = Add(NewTask("third"));
   EXPECT_EQ(Saved(UnfinishedFile()), (States{"second:1", "third:0"}));
   control.DeleteSelected(third);
   EXPECT_EQ(Saved(UnfinishedFile()), States{"second:1"});
@@ -210,15 +202,11 @@ TEST_F(TaskControlTest, ARunningTasksCountersReachItsFileWhileItRuns) {
 TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
   SilentListener silent;
   TaskControl& control = Control(silent.Host());
-  auto finishedOwned = NewTask("done");
-  Task* done = finishedOwned.get();
-  control.AddTask(std::move(finishedOwned));
+  Task* done = Add(NewTask("done"));
   control.StopSelected(done);
   ASSERT_TRUE(HandleEnd());
   ASSERT_TRUE(std::filesystem::exists(FinishedFile()));
-  auto runningOwned = NewTask("running", 500);
-  Task* running = runningOwned.get();
-  control.AddTask(std::move(runningOwned));
+  Task* running = Add(NewTask("running", 500));
   control.AddTask(NewTask("w1"));
   control.AddTask(NewTask("w2"));
   control.SelectTask(control.UnfinishedTasks()[1].get());
