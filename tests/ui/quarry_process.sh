@@ -17,8 +17,15 @@ start() {
   touch -d @0 "$home/sys/finished.tsk"
   "$quarry" --home "$home" &
   first=$!
-  for _ in $(seq 100); do [ -f "$home/sys/quarry.lock" ] && break; sleep 0.1; done
-  sleep 0.5
+  # Ready once it catches SIGHUP, SIGINT and SIGTERM (bits 0, 1 and 14 of SigCgt): it sets
+  # those handlers after building its window, which takes a while on a busy machine.
+  local caught
+  for _ in $(seq 300); do
+    caught=$(awk '/^SigCgt:/ { print $2 }' "/proc/$first/status" 2>/dev/null || true)
+    [ -n "$caught" ] && (((16#$caught & 0x4003) == 0x4003)) && break
+    sleep 0.1
+  done
+  sleep 0.2
 }
 
 # Sends signal $1 to the running copy; it must end by itself, soon and cleanly.
