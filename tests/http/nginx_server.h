@@ -63,7 +63,7 @@ public:
     for (int attempt = 0; attempt < 5; ++attempt) {
       m_port = FreeLoopbackPort();
       if (m_port <= 0) continue;
-      m_tlsPort = m_certificate.empty() ? 0 : FreePort();
+      m_tlsPort = m_certificate.empty() ? 0 : FreeLoopbackPort();
       if (m_tlsPort < 0 || m_tlsPort == m_port) continue;
       WriteConfig();
       if (Launch() && WaitUntilListening()) return true;

@@ -18,6 +18,7 @@
 #include "http/split_url.h"
 #include "http/transfer.h"
 #include "tests/http/nginx_server.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_authority.h"
 
@@ -76,10 +77,7 @@ protected:
   }
 
   static std::string Served(const std::string& name) {
-    std::ifstream in(s_server->Root() + name, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return testing::ReadFile(s_server->Root() + name);
   }
 
   static HttpTimeouts Short() {
@@ -115,10 +113,7 @@ TEST_F(TlsTest, FilesAndPagesArriveWholeUnderTheNamesTheCertificateHolds) {
     std::string file = folder.Path() + "file.bin";
     LinesContext context;
     ASSERT_EQ(DownloadFile(context, 1, target, kFileSize, file), FileResult::Complete) << host;
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    EXPECT_TRUE(content.str() == Served("file.bin")) << host;
+    EXPECT_TRUE(testing::ReadFile(file) == Served("file.bin")) << host;
 
     std::string page;
     const ExchangeTarget pageTarget{host, "/page.html", "127.0.0.1", s_server->TlsPort(), true};
@@ -129,15 +124,9 @@ TEST_F(TlsTest, FilesAndPagesArriveWholeUnderTheNamesTheCertificateHolds) {
 
 TEST_F(TlsTest, UntrustedConnectionsAreRefusedWithTheReasonOnTheLog) {
   // A socket that takes connections but never speaks: the handshake runs out of time.
-  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof bound;
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  ASSERT_EQ(::listen(silent, 4), 0);
-  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&bound), &size), 0);
-  const int silentPort = ntohs(bound.sin_port);
+  testing::SilentListener silent(4);
+  const int silentPort = silent.Port();
+  ASSERT_NE(silentPort, 0);
 
   struct Case {
     const char* what;
@@ -173,7 +162,6 @@ TEST_F(TlsTest, UntrustedConnectionsAreRefusedWithTheReasonOnTheLog) {
     EXPECT_TRUE(page.empty()) << c.what;
     EXPECT_TRUE(context.Saw(TlsFailureLine(head.problem))) << c.what;
   }
-  ::close(silent);
 }
 
 TEST_F(TlsTest, SchemeAndAuthorityChecks) {
