@@ -32,9 +32,11 @@ namespace {
 using testing::Bytes;
 using testing::Head;
 using testing::kFastTimeouts;
+using testing::ReadFile;
 using testing::RecordingContext;
 using testing::ScriptedServer;
 using testing::ScriptedServerTest;
+using testing::TempFolder;
 
 // --- HEAD exchange ---
 
