@@ -4,8 +4,8 @@
 
 namespace quarry {
 
-const std::vector<CommandSpec>& CommandTable() {
-  static const std::vector<CommandSpec> table = {
+const std::vector<CommandEntry>& CommandTable() {
+  static const std::vector<CommandEntry> table = {
       {kCmdAddTask, "添加新任务(&N)", "添加一个新的搜索任务", "添加任务", "add_task"},
       {kCmdRunTask, "运行任务(&R)", "运行当前任务", "运行任务", "run_task"},
       {kCmdStopTask, "停止任务(&S)", "停止当前任务", "停止任务", "stop_task"},
@@ -31,8 +31,8 @@ const std::vector<CommandSpec>& CommandTable() {
   return table;
 }
 
-const std::vector<MenuSpec>& MenuTable() {
-  static const std::vector<MenuSpec> menus = {
+const std::vector<MenuEntry>& MenuTable() {
+  static const std::vector<MenuEntry> menus = {
       {"任务管理(&T)",
        {kCmdAddTask, kCmdRunTask, kCmdStopTask, kCmdDeleteTask, kCmdRunAll, kCmdStopAll,
         kCmdDeleteAll, kSeparator, kCmdRecentFile, kSeparator, kCmdExit}},
@@ -52,8 +52,8 @@ const std::vector<int>& ToolBarTable() {
   return buttons;
 }
 
-const CommandSpec* FindCommand(int id) {
-  for (const CommandSpec& command : CommandTable()) {
+const CommandEntry* FindCommand(int id) {
+  for (const CommandEntry& command : CommandTable()) {
     if (command.id == id) return &command;
   }
   return nullptr;

@@ -34,7 +34,7 @@ enum CommandId : int {
 
 inline constexpr int kSeparator = 0;
 
-struct CommandSpec {
+struct CommandEntry {
   int id;
   const char* menuText;  // with its "&" mnemonic
   const char* prompt;    // the status-bar text
@@ -42,18 +42,18 @@ struct CommandSpec {
   const char* icon;      // the drawing in resources/icons/, or empty
 };
 
-struct MenuSpec {
+struct MenuEntry {
   const char* title;
   std::vector<int> commands;  // kSeparator between groups
 };
 
 // Every command, each once.
-const std::vector<CommandSpec>& CommandTable();
+const std::vector<CommandEntry>& CommandTable();
 // The popups of the menu bar, in order; the first is also the task tree's context menu.
-const std::vector<MenuSpec>& MenuTable();
+const std::vector<MenuEntry>& MenuTable();
 // The tool-bar buttons, in order, with kSeparator where a gap goes.
 const std::vector<int>& ToolBarTable();
 // The entry of `id`; null for an unknown ID.
-const CommandSpec* FindCommand(int id);
+const CommandEntry* FindCommand(int id);
 
 }  // namespace quarry

@@ -182,14 +182,14 @@ void CMainFrame::CreateSplitter() {
 }
 
 void CMainFrame::CreateCommands() {
-  for (const quarry::CommandSpec& spec : quarry::CommandTable()) {
-    auto* action = new QAction(quarry::Text(spec.menuText), this);
-    action->setObjectName(QString::number(spec.id));
-    action->setStatusTip(quarry::Text(spec.prompt));
-    if (*spec.toolTip) action->setToolTip(quarry::Text(spec.toolTip));
-    if (*spec.icon) action->setIcon(quarry::LoadIcon(QString::fromLatin1(spec.icon)));
+  for (const quarry::CommandEntry& entry : quarry::CommandTable()) {
+    auto* action = new QAction(quarry::Text(entry.menuText), this);
+    action->setObjectName(QString::number(entry.id));
+    action->setStatusTip(quarry::Text(entry.prompt));
+    if (*entry.toolTip) action->setToolTip(quarry::Text(entry.toolTip));
+    if (*entry.icon) action->setIcon(quarry::LoadIcon(QString::fromLatin1(entry.icon)));
     action->setEnabled(false);
-    const int id = spec.id;
+    const int id = entry.id;
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     m_commands[id] = action;
   }
@@ -200,11 +200,11 @@ void CMainFrame::CreateCommands() {
 void CMainFrame::CreateMenus() {
   menuBar()->setObjectName(QStringLiteral("Menu Bar"));
   menuBar()->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
-  for (const quarry::MenuSpec& spec : quarry::MenuTable()) {
-    QMenu* menu = menuBar()->addMenu(quarry::Text(spec.title));
+  for (const quarry::MenuEntry& entry : quarry::MenuTable()) {
+    QMenu* menu = menuBar()->addMenu(quarry::Text(entry.title));
     menu->setStyleSheet(QString::fromLatin1(quarry::kPopupStyle));
     menu->setToolTipsVisible(false);
-    for (int id : spec.commands) {
+    for (int id : entry.commands) {
       if (id == quarry::kSeparator) {
         menu->addSeparator();
       } else {

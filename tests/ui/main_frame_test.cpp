@@ -131,7 +131,7 @@ private slots:
     QTemporaryDir home;
     CMainFrame frame(Options(home, kRefusedHost));
     const QList<QAction*> popups = frame.menuBar()->actions();
-    const std::vector<quarry::MenuSpec>& table = quarry::MenuTable();
+    const std::vector<quarry::MenuEntry>& table = quarry::MenuTable();
     QStringList titles;
     for (QAction* popup : popups) titles << popup->text();
     QCOMPARE(titles, (QStringList{QStringLiteral("任务管理(&T)"), QStringLiteral("选项"),
