@@ -5,8 +5,6 @@
 // kept-alive connection), wget likewise from a list. At exit the ratios are printed. The served
 // files and the downloads live in temporary folders that are removed at the end.
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,25 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/download_support.h"
 #include "http/transfer.h"
 #include "tests/http/nginx_server.h"
 
 namespace {
 
+using quarry::bench::QuietContext;
 using quarry::testing::NginxServer;
 
 constexpr std::size_t kLargeSize = 200u * 1024 * 1024;
 constexpr int kSmallCount = 1000;
 constexpr std::size_t kSmallSize = 20 * 1024;
-
-class QuietContext : public quarry::TransferContext {
-public:
-  void Log(int, const std::string& text) override { m_bytes += text.size(); }
-  bool IsStopped() const override { return false; }
-
-private:
-  std::size_t m_bytes = 0;
-};
 
 std::string SmallName(int i) {
   char name[32];
@@ -82,21 +73,16 @@ private:
     }
     if (!m_server.Start(&m_error)) return;
     std::string root = m_server.Root();
-    std::string block(1 << 20, '\0');
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + i / 977);
-    {
-      std::ofstream large(root + "large.bin", std::ios::binary);
-      for (std::size_t written = 0; written < kLargeSize; written += block.size()) large << block;
-    }
+    const std::string block = quarry::bench::PatternBlock();
+    quarry::bench::WriteRepeated(root + "large.bin", block, kLargeSize);
     for (int i = 0; i < kSmallCount; ++i) {
       std::ofstream(root + SmallName(i), std::ios::binary) << block.substr(i, kSmallSize);
     }
-    char pattern[] = "/tmp/quarry-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    m_output = quarry::bench::MakeTempFolder();
+    if (m_output.empty()) {
       m_error = "no temporary folder";
       return;
     }
-    m_output = std::string(pattern) + "/";
     m_ready = true;
   }
 
@@ -120,17 +106,6 @@ private:
   bool m_ready = false;
   std::map<std::string, double> m_best;
 };
-
-bool Run(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // Quarry's worker steps for one file: the HEAD exchange, then the download of its length.
 bool QuarryFetch(const std::string& name, const std::string& output) {
@@ -162,14 +137,14 @@ bool Fetch(const std::string& tool, const std::vector<std::string>& names,
         list << "url = \"" << setup.Url(name) << "\"\noutput = \"" << output << name << "\"\n";
       }
     }
-    return Run({"/usr/bin/curl", "-s", "-f", "-K", config});
+    return quarry::bench::RunTool({"/usr/bin/curl", "-s", "-f", "-K", config});
   }
   std::string list = output + "wget.list";
   {
     std::ofstream out(list);
     for (const std::string& name : names) out << setup.Url(name) << "\n";
   }
-  return Run({"/usr/bin/wget", "-q", "-i", list, "-P", output});
+  return quarry::bench::RunTool({"/usr/bin/wget", "-q", "-i", list, "-P", output});
 }
 
 void Measure(benchmark::State& state, const std::string& key, const std::string& tool,

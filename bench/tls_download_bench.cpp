@@ -4,8 +4,6 @@
 // one after the other in the same run. At exit the ratio of the best times is printed; the goal is
 // at least 0.8 of curl's throughput. Everything lives in temporary folders removed at the end.
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "bench/download_support.h"
 #include "http/tls_channel.h"
 #include "http/transfer.h"
 #include "tests/http/nginx_server.h"
@@ -21,19 +20,11 @@
 
 namespace {
 
+using quarry::bench::QuietContext;
 using quarry::testing::NginxServer;
 using quarry::testing::TestAuthority;
 
 constexpr std::size_t kLargeSize = 200u * 1024 * 1024;
-
-class QuietContext : public quarry::TransferContext {
-public:
-  void Log(int, const std::string& text) override { m_bytes += text.size(); }
-  bool IsStopped() const override { return false; }
-
-private:
-  std::size_t m_bytes = 0;
-};
 
 class Setup {
 public:
@@ -79,18 +70,13 @@ private:
     m_server.EnableTls(m_authority.Certificate(), m_authority.Key());
     if (!m_server.Start(&m_error)) return;
     if (!quarry::SetTlsExtraAuthority(m_authority.Authority(), &m_error)) return;
-    std::string block(1 << 20, '\0');
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + i / 977);
-    {
-      std::ofstream large(m_server.Root() + "large.bin", std::ios::binary);
-      for (std::size_t written = 0; written < kLargeSize; written += block.size()) large << block;
-    }
-    char pattern[] = "/tmp/quarry-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    quarry::bench::WriteRepeated(m_server.Root() + "large.bin", quarry::bench::PatternBlock(),
+                                 kLargeSize);
+    m_output = quarry::bench::MakeTempFolder();
+    if (m_output.empty()) {
       m_error = "no temporary folder";
       return;
     }
-    m_output = std::string(pattern) + "/";
     m_ready = true;
   }
 
@@ -116,14 +102,8 @@ bool Fetch(const std::string& tool, const std::string& output) {
   const std::string url = "https://localhost:" + std::to_string(setup.Port()) + "/large.bin";
   const std::string authority = setup.Authority().Authority();
   const std::string file = output + "large.bin";
-  const char* argv[] = {"/usr/bin/curl", "-s",        "-f",   "--cacert", authority.c_str(), "-o",
-                        file.c_str(),    url.c_str(), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
-    return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return quarry::bench::RunTool(
+      {"/usr/bin/curl", "-s", "-f", "--cacert", authority, "-o", file, url});
 }
 
 void BM_LargeFileOverTls(benchmark::State& state, const std::string& tool) {
