@@ -187,7 +187,6 @@ RunResult Harvest(int port, const Options& options, bool withView) {
   const std::string host = "127.0.0.1:" + std::to_string(port);
   quarry::MakeSearchHosts(host, host, &controlOptions.hosts, &error);
   controlOptions.timing = {10, 20, 10, 10};
-  controlOptions.seedSleeper = [](std::chrono::milliseconds) {};
   controlOptions.followStartedTask = true;
 
   CInfoView view;

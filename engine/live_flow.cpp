@@ -78,7 +78,7 @@ bool TaskRunner::QueueLivePage(int index, bool checkSeen) {
   const std::string url = LiveResultPageUrl(m_kind, m_live.webHost, m_live.imageHost,
                                             FieldText(m_task->keyword), offset);
   if (url.empty()) return false;
-  return m_queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
+  return Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
 }
 
 void TaskRunner::FetchLive(int n, const TakenUrl& taken, RecordWriter& records) {
@@ -166,7 +166,7 @@ void TaskRunner::RetryPage(int n, const std::string& url) {
     Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
     return;
   }
-  m_queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = false});
+  Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = false});
 }
 
 void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {

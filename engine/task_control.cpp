@@ -313,7 +313,6 @@ bool TaskControl::StartRunner(Task* task) {
   runner->SetTiming(m_options.timing);
   runner->SetHttpTimeouts(m_options.http);
   runner->SetFileIo(m_options.fileIo);
-  if (m_options.seedSleeper) runner->SetSleeper(m_options.seedSleeper);
   if (m_options.mode == SearchMode::Live) {
     runner->SetLiveMode({m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing});
   }

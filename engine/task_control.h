@@ -51,7 +51,6 @@ struct TaskControlOptions {
   RunnerTiming timing{};  // the polling sleeps of the runners (tests shorten them)
   HttpTimeouts http{};    // the time limits of the runners' exchanges
   int shutdownWaitMs = kShutdownWaitMs;
-  TaskRunner::Sleeper seedSleeper;  // replaces the pause between seeded pages when set
   // The views follow every task that starts, from its first line on, as if it had been
   // selected just before its threads began (the command line's single task).
   bool followStartedTask = false;

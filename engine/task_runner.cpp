@@ -66,14 +66,13 @@ void RemoveLeftoverParts(const std::string& folder) {
 
 }  // namespace
 
-TaskRunner::TaskRunner()
-    : m_sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }) {
+TaskRunner::TaskRunner() {
   m_queue.SetMessageSink([this](const std::string& message) { Log(t_logThread, message); });
 }
 
 TaskRunner::~TaskRunner() {
   // Threads must be gone before the queue and the locks they use.
-  m_stop.store(1);
+  RaiseStop();
   for (ThreadSlot& slot : m_slots) {
     if (slot.thread.joinable()) slot.thread.join();
   }
@@ -125,8 +124,8 @@ void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {
     const std::string url = ResultPageUrl(base, task.kind, keyword, index);
     m_queue.Add(end, {.url = url, .isSearchPage = true, .checkSeen = true});
   };
+  // No worker runs before Start, so the first page is taken first without a pause here.
   queue(QueueEnd::Front, 0);
-  m_sleep(kSeedPause);
   // A record read from a file may carry any count; it runs as one of 1 to 500, like the
   // thread count.
   const std::int32_t pages = RunnablePageCount(task);

@@ -36,6 +36,7 @@
 #include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
+#include "platform/wake_signal.h"
 #include "platform/writer_first_lock.h"
 #include "records/record_store.h"
 
@@ -64,12 +65,13 @@ struct LiveSetup {
   LivePacing pacing{};
 };
 
-// The polling sleeps of a runner's threads, in milliseconds. The defaults are the real ones;
-// tests shorten them.
+// The longest waits of a runner's threads, in milliseconds: a thread waiting for work, for an
+// idle worker or for the stop wakes as soon as it comes, so these bound only a wake that was
+// missed. The defaults are the real ones; tests shorten them.
 struct RunnerTiming {
   int idleMs = 100;     // an idle worker between takes
   int monitorMs = 200;  // the monitor between looks while the task runs
-  int settleMs = 100;   // the monitor after ending the task, and between looks at busy workers
+  int settleMs = 100;   // the monitor between looks at busy workers after the stop
   int stopMs = 100;     // Stop, on the calling thread, after raising the flag
 };
 
@@ -80,17 +82,11 @@ class TaskRunner : public TransferContext, public LinkSink {
 public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
-  static constexpr std::chrono::milliseconds kSeedPause{300};  // between first and other pages
-
-  using Sleeper = std::function<void(std::chrono::milliseconds)>;
-
   TaskRunner();
   ~TaskRunner();
   TaskRunner(const TaskRunner&) = delete;
   TaskRunner& operator=(const TaskRunner&) = delete;
 
-  // Replaces the pause of Init (tests pass one that returns at once).
-  void SetSleeper(Sleeper sleeper) { m_sleep = std::move(sleeper); }
   // Replaces the system calls that the folder check and the downloads write files with (tests
   // make them fail as a full disk would). Set before Init; `io` must outlive the runner.
   void SetFileIo(FileIo* io) { m_fileIo = io != nullptr ? io : &FileIo::System(); }
@@ -217,7 +213,10 @@ private:
   std::unordered_set<std::string> m_claimedUrls;  // files being fetched by a worker
   SearchTask* m_task = nullptr;
   std::array<ThreadSlot, kThreadSlots> m_slots;
-  Sleeper m_sleep;
+  // Raised when links are queued and at the stop: wakes the workers waiting for work.
+  WakeSignal m_workSignal;
+  // Raised when a worker finds the queue empty or leaves, and at the stop: wakes the monitor.
+  WakeSignal m_idleSignal;
 
   // Queues the result pages of `task` on `base` (Init).
   void SeedResultPages(const char* base, const SearchTask& task);
@@ -266,6 +265,8 @@ private:
   // Keeps the first fault, writes it on log page `thread` and raises the stop flag.
   void StopWithFault(int thread, const std::string& fault);
   bool AllWorkersIdleLocked() const;  // call with the slot lock held
+  bool TaskDrained();                 // the queue is empty and no worker holds an address
+  void RaiseStop();                   // raises the stop flag and wakes every waiting thread
   static void Pause(int milliseconds);
 
   RunnerTiming m_timing;

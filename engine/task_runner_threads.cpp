@@ -2,6 +2,10 @@
 // the monitor that notices the end of the task, and the counters and records the workers
 // update.
 //
+// No thread sleeps longer than it must: a worker that found the queue empty waits for the next
+// queued link or the stop, and the monitor for a worker to go idle or the stop (WakeSignal).
+// The timing's limits only bound those waits.
+//
 // Ending is decided by the monitor alone: the queue is drained and every worker is idle. A
 // worker marks itself busy under the slot lock before it takes from the queue and clears the
 // mark only after a take found nothing, so an address that a worker holds always shows as a
@@ -95,8 +99,14 @@ bool TaskRunner::Start() {
 
 void TaskRunner::Stop() {
   if (m_stop.load() == 1) return;
-  m_stop.store(1);
+  RaiseStop();
   Pause(m_timing.stopMs);
+}
+
+void TaskRunner::RaiseStop() {
+  m_stop.store(1);
+  m_workSignal.Raise();
+  m_idleSignal.Raise();
 }
 
 bool TaskRunner::WaitForThreads(int milliseconds) {
@@ -152,7 +162,11 @@ bool TaskRunner::SlotUsed(int slot) {
   return m_slotUsed[slot];
 }
 
-bool TaskRunner::Add(QueueEnd end, const LinkToQueue& link) { return m_queue.Add(end, link); }
+bool TaskRunner::Add(QueueEnd end, const LinkToQueue& link) {
+  const bool queued = m_queue.Add(end, link);
+  if (queued) m_workSignal.Raise();
+  return queued;
+}
 
 void TaskRunner::CountPage() { Count(&m_pages, &SearchTask::pagesFetched); }
 
@@ -216,7 +230,7 @@ void TaskRunner::StopWithFault(int thread, const std::string& fault) {
     m_fault = fault;
   }
   Log(thread, fault + "，任务已自动停止......");
-  m_stop.store(1);
+  RaiseStop();
 }
 
 std::string TaskRunner::Fault() {
@@ -278,18 +292,22 @@ void TaskRunner::WorkerLoop(int n) {
   }
   records.Close();
   SetBusy(n, 0);
+  m_idleSignal.Raise();
   m_liveThreads.fetch_sub(1);
 }
 
 // The slot shows busy from before the take, so that the monitor never sees a drained queue
-// while this worker holds what it took. After an empty take it is idle again before the pause,
-// or the monitor would find this worker busy nearly always.
+// while this worker holds what it took. After an empty take it is idle again before the wait,
+// or the monitor would find this worker busy nearly always; a link queued since the take ends
+// the wait at once.
 bool TaskRunner::TakeNext(int n, TakenUrl* taken) {
   *taken = TakenUrl{};
+  const std::uint64_t queuedBefore = m_workSignal.Count();
   SetBusy(n, 1);
   if (m_queue.Take(taken)) return true;
   SetBusy(n, 0);
-  Pause(m_timing.idleMs);
+  m_idleSignal.Raise();
+  m_workSignal.Wait(queuedBefore, std::chrono::milliseconds(m_timing.idleMs));
   return false;
 }
 
@@ -382,32 +400,38 @@ void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& t
   CountFile();
 }
 
-void TaskRunner::MonitorLoop() {
-  while (m_stop.load() == 0) {
-    Pause(m_timing.monitorMs);
-    std::uint64_t takes = 0;
-    {
-      std::lock_guard<std::mutex> guard(m_slotLock);
-      if (!AllWorkersIdleLocked()) continue;
-      takes = m_takesBegun;
-    }
-    if (!m_queue.IsDrained()) continue;
-    bool ended = false;
-    {
-      std::lock_guard<std::mutex> guard(m_slotLock);
-      if (AllWorkersIdleLocked() && m_takesBegun == takes) {
-        m_stop.store(1);
-        ended = true;
-      }
-    }
-    if (ended) Pause(m_timing.settleMs);
+bool TaskRunner::TaskDrained() {
+  std::uint64_t takes = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_slotLock);
+    if (!AllWorkersIdleLocked()) return false;
+    takes = m_takesBegun;
   }
+  if (!m_queue.IsDrained()) return false;
+  std::lock_guard<std::mutex> guard(m_slotLock);
+  return AllWorkersIdleLocked() && m_takesBegun == takes;
+}
+
+void TaskRunner::MonitorLoop() {
+  const auto waitForIdle = [this](std::uint64_t seen, int limitMs) {
+    m_idleSignal.Wait(seen, std::chrono::milliseconds(limitMs));
+  };
+  while (m_stop.load() == 0) {
+    const std::uint64_t seen = m_idleSignal.Count();
+    if (TaskDrained()) {
+      RaiseStop();
+      break;
+    }
+    waitForIdle(seen, m_timing.monitorMs);
+  }
+  // Stopped from outside, a worker may still be in a download; it ends at its next receive.
   for (;;) {
+    const std::uint64_t seen = m_idleSignal.Count();
     {
       std::lock_guard<std::mutex> guard(m_slotLock);
       if (AllWorkersIdleLocked()) break;
     }
-    Pause(m_timing.settleMs);
+    waitForIdle(seen, m_timing.settleMs);
   }
   SearchTask* task = nullptr;
   {

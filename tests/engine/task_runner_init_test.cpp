@@ -54,9 +54,8 @@ protected:
     return hosts;
   }
 
-  // Seeds a runner without the pause and returns every address queued, in service order.
+  // Seeds a runner and returns every address queued, in service order.
   static std::vector<TakenUrl> Seed(TaskRunner& runner, SearchTask& task) {
-    runner.SetSleeper([](std::chrono::milliseconds) {});
     const SearchHosts hosts = DefaultHosts();
     const std::string& base =
         task.kind == FileKind::Image ? hosts.imageSearchBase : hosts.webSearchBase;
@@ -225,8 +224,6 @@ TEST_F(TaskRunnerInitTest, ATaskThatCouldSaveNothingDoesNotStart) {
     runner.SetFileIo(&io);
     RecordingInfoView view;
     runner.AttachViews(&view, nullptr);
-    bool paused = false;
-    runner.SetSleeper([&](std::chrono::milliseconds) { paused = true; });
     EXPECT_FALSE(runner.Init(&task, kWebBase.c_str(), "p"));
     const std::string fault = runner.Fault();
     for (const std::string& part : c.reasonParts) {
@@ -235,7 +232,6 @@ TEST_F(TaskRunnerInitTest, ATaskThatCouldSaveNothingDoesNotStart) {
     ASSERT_EQ(view.Lines().size(), 1u);
     EXPECT_EQ(view.Lines()[0], std::make_pair(1, fault));
     EXPECT_TRUE(runner.Queue().IsDrained());
-    EXPECT_FALSE(paused);
     EXPECT_EQ(runner.Task(), nullptr);
     EXPECT_FALSE(runner.Start());
     runner.AttachViews(nullptr, nullptr);
@@ -261,28 +257,9 @@ TEST_F(TaskRunnerInitTest, ASecondInitOfTheSameFolderKeepsItsRecords) {
   EXPECT_EQ(page.count, 1);
 }
 
-TEST_F(TaskRunnerInitTest, PausesThreeHundredMillisecondsAfterTheFirstPage) {
-  SearchTask task = MakeTask(FileKind::Word, "abc", 3);
-  TaskRunner runner;
-  std::vector<std::chrono::milliseconds> pauses;
-  std::int32_t queuedAtPause = -1;
-  runner.SetSleeper([&](std::chrono::milliseconds pause) {
-    pauses.push_back(pause);
-    queuedAtPause = runner.Queue().Total();
-  });
-  runner.Init(&task, kWebBase.c_str(), "p");
-  ASSERT_EQ(pauses.size(), 1u);
-  EXPECT_EQ(pauses[0], std::chrono::milliseconds(300));
-  EXPECT_EQ(queuedAtPause, 1);
-  EXPECT_EQ(runner.Queue().Total(), 4);
-}
-
 TEST_F(TaskRunnerInitTest, ANullTaskDoesNothing) {
   TaskRunner runner;
-  bool paused = false;
-  runner.SetSleeper([&](std::chrono::milliseconds) { paused = true; });
-  runner.Init(nullptr, kWebBase.c_str(), "p");
-  EXPECT_FALSE(paused);
+  EXPECT_FALSE(runner.Init(nullptr, kWebBase.c_str(), "p"));
   EXPECT_EQ(runner.Task(), nullptr);
   EXPECT_TRUE(runner.Queue().IsDrained());
 }

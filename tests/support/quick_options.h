@@ -21,7 +21,6 @@ inline TaskControlOptions QuickOptions(const std::string& home, const std::strin
   options.timing = RunnerTiming{5, 10, 5, 5};
   options.http = HttpTimeouts{300, 300, 300, 300};
   options.shutdownWaitMs = 3000;
-  options.seedSleeper = [](std::chrono::milliseconds) {};
   return options;
 }
 

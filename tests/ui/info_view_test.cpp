@@ -218,7 +218,6 @@ private slots:
     QVERIFY(quarry::MakeSearchHosts(host, host, &options.hosts, &error));
     options.timing = {10, 20, 10, 10};
     options.http = {1000, 1000, 150, 150};
-    options.seedSleeper = [](std::chrono::milliseconds) {};
     quarry::PlainTaskTree tree;
     IgnoredEnds ends;
     CInfoView view;
