@@ -68,8 +68,4 @@ LiveFetchAnswer LiveFetch(TransferContext& context, int thread, const LiveFetchR
 // when absent. The first line that names it wins.
 std::string LiveHeaderValue(const std::string& head, const char* name);
 
-// The body of a chunked answer: the chunks joined. False when the framing breaks off (the
-// chunks read so far are kept in `body`).
-bool DecodeChunked(const std::string& raw, std::string& body);
-
 }  // namespace quarry

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <utility>
 
+#include "http/chunked_body.h"
 #include "platform/files.h"
 
 namespace quarry {
@@ -306,6 +307,15 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
     total = LengthValue(lengthText);
   }
   if (total <= 0) total = kDefaultPageTotal;
+  // A chunked page arrives framed: it is read whole, up to its last chunk (a server that keeps
+  // the connection open sends nothing after it), and then freed of its framing, which would
+  // otherwise cut links apart wherever a chunk ends.
+  char encoding[kPageLengthTextSize];
+  const bool chunked =
+      session.HeaderField("Transfer-Encoding", encoding, kPageLengthTextSize, 0) > 0 &&
+      strcasestr(encoding, "chunked") != nullptr;
+  std::string framed;
+  bool whole = false;  // the last chunk came
 
   context.Log(thread, "开始接收数据......");
   long long received = 0;
@@ -316,9 +326,19 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
     if (count <= 0) break;
     context.Log(thread, Format("接收到字节数：%d", count));
     received += count;
+    context.Log(thread, ProgressLine(static_cast<std::uint64_t>(received)));
+    if (chunked) {
+      framed.append(chunk, static_cast<std::size_t>(count));
+      whole = EndsAsLastChunk(framed) && DecodeChunked(framed, page);
+      if (whole) break;
+      continue;
+    }
     // The page is text: a zero byte ends what is kept of its chunk.
     page.append(chunk, strnlen(chunk, static_cast<std::size_t>(count)));
-    context.Log(thread, ProgressLine(static_cast<std::uint64_t>(received)));
+  }
+  if (chunked) {
+    if (!whole) DecodeChunked(framed, page);  // a page broken off keeps what came of it
+    page.erase(std::remove(page.begin(), page.end(), '\0'), page.end());
   }
   session.Close();
   context.Log(thread, "Socket已关闭......");

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "http/chunked_body.h"
 #include "tests/http/scripted_server.h"
 #include "tests/http/transfer_fixture.h"
 #include "tests/support/failing_file_io.h"
@@ -230,6 +231,59 @@ TEST_F(ScriptedServerTest, PageZeroByteDropsTheRestOfItsChunkOnly) {
   EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, kFastTimeouts),
             PageResult::Received);
   EXPECT_EQ(page, "abcghi");
+}
+
+// A chunked page is freed of its framing, so a link across a chunk end stays whole, and it ends
+// at its last chunk although the server keeps the connection open.
+TEST_F(ScriptedServerTest, ChunkedPageIsReadToItsLastChunkAndUnframed) {
+  const std::string chunked = "Transfer-Encoding: Chunked\r\n";
+  server.Connection().ReadRequest().Send(Head("200 OK", chunked) + "5\r\nabcde\r\n8\r\nfg").Close();
+  server.Connection()
+      .ReadRequest()
+      .Send(Head("200 OK", chunked) + "A\r\n<a href=\"h\r\n")
+      .Pause(50)
+      .Send(std::string("E\r\nttp://x/a.doc\"\r\n3\r\n>\0<\r\n0\r\n\r\n", 32))
+      .Hold();
+  ASSERT_TRUE(server.Start());
+  HttpTimeouts slow = kFastTimeouts;
+  slow.bodyMs = 5000;  // a loop that read past the last chunk would wait here
+  struct Case {
+    const char* what;
+    std::string page;
+  } cases[] = {
+      {"broken off inside a chunk", "abcdefg"},
+      {"whole, on a kept connection", "<a href=\"http://x/a.doc\"><"},
+  };
+  for (const Case& c : cases) {
+    RecordingContext context;
+    std::string page;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, slow),
+              PageResult::Received)
+        << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << c.what;
+    EXPECT_EQ(page, c.page) << c.what;
+  }
+  // Data that merely ends like the last chunk is no end, and the decoder keeps what came whole.
+  struct Framing {
+    std::string raw;
+    bool whole;
+    std::string body;
+  } framings[] = {
+      {"3\r\nabc\r\nA\r\n0123456789\r\n0\r\n\r\n", true, "abc0123456789"},
+      {"3\r\nabc\r\n", false, "abc"},                     // the last chunk never came
+      {"5\r\nab", false, "ab"},                           // cut inside a chunk
+      {"3\r\nabcX\r\n0\r\n\r\n", false, "abc"},           // no CR LF after the data
+      {"zz\r\nabc\r\n", false, ""},                       // no size
+      {"FFFFFFFFFFFFFFFFFF\r\nab\r\n", false, "ab\r\n"},  // cut in a chunk nothing could hold
+      {"9\r\nab0\r\n\r\n", false, "ab0\r\n\r\n"},         // data that ends like the last chunk
+  };
+  for (const Framing& f : framings) {
+    std::string body;
+    EXPECT_EQ(DecodeChunked(f.raw, body), f.whole) << f.raw;
+    EXPECT_EQ(body, f.body) << f.raw;
+  }
+  EXPECT_TRUE(EndsAsLastChunk("9\r\nab0\r\n\r\n"));
 }
 
 TEST_F(ScriptedServerTest, PageOf404IsStillThePage) {
