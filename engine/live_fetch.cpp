@@ -56,16 +56,20 @@ std::string ComposeRequest(const LiveFetchRequest& request, const char* host, co
   return text;
 }
 
-// Reads the rest of a head that filled the session's buffer; false when it broke off or grew
-// beyond kMaxLiveHeadBytes.
-bool ReadRestOfHead(HttpSession& session, std::string& head) {
+// Reads the rest of a head that filled the session's buffer, within `limitMs` all told; false
+// when it broke off, ran out of time or grew beyond kMaxLiveHeadBytes.
+bool ReadRestOfHead(HttpSession& session, std::string& head, int limitMs) {
+  session.SetReceiveDeadline(limitMs);
   char byte = 0;
-  while (head.size() < kMaxLiveHeadBytes) {
-    if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) return true;
-    if (session.Receive(&byte, 1) != 1) return false;
+  bool whole = false;
+  while (!whole && head.size() < kMaxLiveHeadBytes) {
+    whole = head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0;
+    if (whole) break;
+    if (session.Receive(&byte, 1) != 1) break;
     head += byte;
   }
-  return false;
+  session.SetReceiveDeadline(0);
+  return whole;
 }
 
 int StatusOf(const std::string& head) {
@@ -173,7 +177,7 @@ bool ExchangeHead(TransferContext& context, int thread, const LiveFetchRequest& 
     return false;
   }
   head.assign(session.Head(), static_cast<std::size_t>(session.HeadLength()));
-  if (!ReadRestOfHead(session, head)) {
+  if (!ReadRestOfHead(session, head, session.Timeouts().headMs)) {
     answer.status = LiveFetchStatus::Broken;
     answer.problem = "the answer's head broke off or is too large";
     return false;

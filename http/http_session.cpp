@@ -123,14 +123,16 @@ int HttpSession::StartTls(const char* host) {
     m_tlsProblem = "not connected";
     return -1;
   }
-  // The handshake is bounded by the limits of a head read: the server's first words.
+  // The handshake is bounded as a head read is, as a whole: the server's first words.
   SetTimeout(m_timeouts.sendMs, true);
   if (SetTimeout(m_timeouts.headMs, false) != 1) {
     m_tlsProblem = "no time limit for the handshake";
     return 0;
   }
   auto channel = std::make_unique<TlsChannel>();
-  const TlsStart started = channel->Start(m_socket.Descriptor(), host);
+  m_socket.SetReceiveDeadline(m_timeouts.headMs);
+  const TlsStart started = channel->Start(m_socket, host);
+  m_socket.SetReceiveDeadline(0);
   if (started == TlsStart::Ready) {
     m_tls = std::move(channel);
     return 1;
@@ -185,7 +187,8 @@ int HttpSession::ReadHead(int& length) {
   return -1;
 }
 
-// Reads one head over m_head. 1, 0 (receive error or time limit) or -1 (peer closed).
+// Reads one head over m_head within headMs all told, however the server spreads its bytes.
+// 1, 0 (receive error or time limit) or -1 (peer closed).
 int HttpSession::ReadOneHead() {
   if (m_connected == 0) return -1;
   std::memset(m_head, 0, sizeof m_head);
@@ -193,7 +196,13 @@ int HttpSession::ReadOneHead() {
   m_headLength = -1;
   m_readPos = 0;
   if (SetTimeout(m_timeouts.headMs, false) != 1) return 0;
+  m_socket.SetReceiveDeadline(m_timeouts.headMs);
+  const int result = ReadHeadBytes();
+  m_socket.SetReceiveDeadline(0);
+  return result;
+}
 
+int HttpSession::ReadHeadBytes() {
   std::size_t stored = 0;
   bool complete = false;
   while (!complete && stored < kHeadSize) {
@@ -224,6 +233,10 @@ int HttpSession::ReadOneHead() {
   m_headLength = static_cast<std::int32_t>(stored);
   m_headDone = 1;
   return 1;
+}
+
+void HttpSession::SetReceiveDeadline(int milliseconds) {
+  m_socket.SetReceiveDeadline(milliseconds);
 }
 
 int HttpSession::Receive(char* buffer, int size) {

@@ -75,6 +75,9 @@ public:
   // One receive of at most `size` bytes. The count; 0 when not connected or the server closed;
   // negative on error. A result of 0 or less closes the socket.
   int Receive(char* buffer, int size);
+  // Bounds the receives from now on all together to `milliseconds` (0 lifts the bound); see
+  // TcpSocket::SetReceiveDeadline. Heads and the TLS handshake are bounded so by themselves.
+  void SetReceiveDeadline(int milliseconds);
   // Sets the send (`sending`) or receive time limit; 1 accepted, 0 refused or no socket.
   int SetTimeout(int milliseconds, bool sending);
   // Closes the socket: 1, or 0 when the system reported an error on closing (the socket is
@@ -138,6 +141,7 @@ private:
   std::string m_tlsProblem;
 
   int ReadOneHead();
+  int ReadHeadBytes();  // the reading of ReadOneHead, under its deadline
   // Send and receive on the socket, through TLS when it was started; as TcpSocket's.
   long SendSome(const char* data, std::size_t size, int* error);
   long ReceiveSome(char* buffer, std::size_t size, bool peek, int* error);

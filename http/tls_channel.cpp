@@ -1,6 +1,8 @@
-// The TLS channel over OpenSSL. The records go through a small socket BIO of our own rather than
-// OpenSSL's: its writes use send() with MSG_NOSIGNAL, so a server that hangs up in the middle of
-// a request is an error result and never a SIGPIPE that ends the whole program.
+// The TLS channel over OpenSSL. The records go through a small BIO of our own over the session's
+// TcpSocket rather than OpenSSL's socket BIO: its writes use send() with MSG_NOSIGNAL, so a
+// server that hangs up in the middle of a request is an error result and never a SIGPIPE that
+// ends the whole program, and its reads keep the socket's deadline, so a server that trickles
+// its handshake or its head cannot hold a worker for ever.
 //
 // The client context is shared by every channel of the process and replaced as a whole when
 // the extra authority changes; a channel holds its own reference, so a handshake under way is
@@ -12,10 +14,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <mutex>
 
 namespace quarry {
@@ -27,24 +27,31 @@ constexpr std::size_t kReadAheadBytes = 64 * 1024;
 
 // --- The socket BIO ---
 
-long SocketOf(BIO* bio) {
-  return static_cast<long>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
-}
+TcpSocket& SocketOf(BIO* bio) { return *static_cast<TcpSocket*>(BIO_get_data(bio)); }
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 int BioWrite(BIO* bio, const char* data, int size) {
   BIO_clear_retry_flags(bio);
-  const ssize_t sent =
-      ::send(static_cast<int>(SocketOf(bio)), data, static_cast<size_t>(size), MSG_NOSIGNAL);
-  if (sent < 0 && WouldBlock(errno)) BIO_set_retry_write(bio);
+  int error = 0;
+  const long sent = SocketOf(bio).Send(data, static_cast<std::size_t>(size), &error);
+  if (sent < 0) {
+    errno = error;
+    if (WouldBlock(error)) BIO_set_retry_write(bio);
+  }
   return static_cast<int>(sent);
 }
 
+// Through the socket's own receive, so that a deadline on the socket bounds the handshake and
+// the records of a head as it bounds a plain read.
 int BioRead(BIO* bio, char* buffer, int size) {
   BIO_clear_retry_flags(bio);
-  const ssize_t got = ::recv(static_cast<int>(SocketOf(bio)), buffer, static_cast<size_t>(size), 0);
-  if (got < 0 && WouldBlock(errno)) BIO_set_retry_read(bio);
+  int error = 0;
+  const long got = SocketOf(bio).Receive(buffer, static_cast<std::size_t>(size), false, &error);
+  if (got < 0) {
+    errno = error;
+    if (WouldBlock(error)) BIO_set_retry_read(bio);
+  }
   // OpenSSL asks BIO_eof to tell a peer that hung up from a read that failed.
   if (got == 0) BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
   return static_cast<int>(got);
@@ -150,7 +157,7 @@ TlsChannel::~TlsChannel() {
   if (m_ssl != nullptr) SSL_free(m_ssl);
 }
 
-TlsStart TlsChannel::Start(int descriptor, const char* host) {
+TlsStart TlsChannel::Start(TcpSocket& socket, const char* host) {
   m_problem.clear();
   ERR_clear_error();
   SSL_CTX* context = AcquireContext();
@@ -168,7 +175,7 @@ TlsStart TlsChannel::Start(int descriptor, const char* host) {
     m_broken = true;
     return TlsStart::Refused;
   }
-  BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(descriptor)));
+  BIO_set_data(bio, &socket);
   SSL_set_bio(m_ssl, bio, bio);
 
   // An address written as the host is checked against the certificate's IP entries; a name is

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/tcp_socket.h"
+
 typedef struct ssl_st SSL;
 
 namespace quarry {
@@ -36,10 +38,10 @@ public:
   TlsChannel(const TlsChannel&) = delete;
   TlsChannel& operator=(const TlsChannel&) = delete;
 
-  // Runs the client handshake on the connected, blocking socket `descriptor` for `host` (the
-  // name sent as SNI and checked against the certificate). On Refused and NoAnswer, Problem()
-  // says why in a short English text.
-  TlsStart Start(int descriptor, const char* host);
+  // Runs the client handshake on the connected, blocking `socket` for `host` (the name sent as
+  // SNI and checked against the certificate). The channel reads and writes through `socket`,
+  // which must outlive it. On Refused and NoAnswer, Problem() says why in a short English text.
+  TlsStart Start(TcpSocket& socket, const char* host);
 
   // One write of at most `size` bytes: the count, or -1 with the errno-like error in `*error`
   // (EAGAIN when the send limit ran out, EPIPE when the peer is gone, EPROTO otherwise).

@@ -51,15 +51,26 @@ bool AwaitConnect(int descriptor, int timeoutMs) {
 
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_descriptor(other.m_descriptor) {
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : m_descriptor(other.m_descriptor),
+      m_receiveLimitMs(other.m_receiveLimitMs),
+      m_armedMs(other.m_armedMs),
+      m_deadline(other.m_deadline),
+      m_bounded(other.m_bounded) {
   other.m_descriptor = kNoSocket;
+  other.m_bounded = false;
 }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     m_descriptor = other.m_descriptor;
+    m_receiveLimitMs = other.m_receiveLimitMs;
+    m_armedMs = other.m_armedMs;
+    m_deadline = other.m_deadline;
+    m_bounded = other.m_bounded;
     other.m_descriptor = kNoSocket;
+    other.m_bounded = false;
   }
   return *this;
 }
@@ -117,11 +128,49 @@ bool TcpSocket::IsQuiet() const {
 
 bool TcpSocket::SetTimeLimit(int milliseconds, bool sending) {
   if (m_descriptor == kNoSocket || milliseconds < 0) return false;
+  if (!sending) {
+    if (!ArmReceiveLimit(milliseconds)) return false;
+    m_receiveLimitMs = milliseconds;
+    return true;
+  }
   timeval limit{};
   limit.tv_sec = milliseconds / 1000;
   limit.tv_usec = (milliseconds % 1000) * 1000;
-  return setsockopt(m_descriptor, SOL_SOCKET, sending ? SO_SNDTIMEO : SO_RCVTIMEO, &limit,
-                    sizeof limit) == 0;
+  return setsockopt(m_descriptor, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+}
+
+bool TcpSocket::ArmReceiveLimit(int milliseconds) {
+  timeval limit{};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  if (setsockopt(m_descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+  m_armedMs = milliseconds;
+  return true;
+}
+
+void TcpSocket::SetReceiveDeadline(int milliseconds) {
+  m_bounded = milliseconds > 0;
+  if (m_bounded) {
+    m_deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  } else if (m_armedMs != m_receiveLimitMs && m_descriptor != kNoSocket) {
+    ArmReceiveLimit(m_receiveLimitMs);
+  }
+}
+
+bool TcpSocket::ArmForDeadline() {
+  const Clock::time_point now = Clock::now();
+  if (now < m_deadline) {
+    // Narrowing costs a system call, so a limit that ends only a little past the deadline
+    // stays: the receives right after the deadline was set (the usual case) need none.
+    constexpr auto kGrace = std::chrono::milliseconds(250);
+    if (m_armedMs != 0 && now + std::chrono::milliseconds(m_armedMs) <= m_deadline + kGrace) {
+      return true;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - now).count();
+    if (ArmReceiveLimit(static_cast<int>(left))) return true;
+  }
+  errno = EAGAIN;
+  return false;
 }
 
 long TcpSocket::Send(const char* data, std::size_t size, int* error) {
@@ -136,6 +185,10 @@ long TcpSocket::Send(const char* data, std::size_t size, int* error) {
 
 long TcpSocket::Receive(char* buffer, std::size_t size, bool peek, int* error) {
   for (;;) {
+    if (m_bounded && !ArmForDeadline()) {
+      if (error != nullptr) *error = errno;
+      return -1;
+    }
     const ssize_t got = recv(m_descriptor, buffer, size, peek ? MSG_PEEK : 0);
     if (got >= 0) return static_cast<long>(got);
     if (errno == EINTR) continue;

@@ -5,6 +5,7 @@
 // that has gone away yields an error code instead of killing the process.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -62,9 +63,28 @@ public:
   // One receive of at most `size` bytes, retried on EINTR. `peek` leaves the bytes queued.
   // The count, 0 when the peer closed, or -1 with the error in `*error`.
   long Receive(char* buffer, std::size_t size, bool peek, int* error);
+  // Bounds the receives from now on all together, not each on its own: they end within
+  // `milliseconds` (and a quarter second) from now. A receive begun near the end waits only for
+  // what is left, and one begun after it fails at once with EAGAIN, so a peer that sends a byte
+  // now and then cannot hold a reader for ever. 0 lifts the bound; the limit of SetTimeLimit
+  // then holds alone again.
+  void SetReceiveDeadline(int milliseconds);
 
 private:
+  using Clock = std::chrono::steady_clock;
+
+  // Before a receive under a deadline: false (errno EAGAIN) when it has passed; otherwise the
+  // receive limit is narrowed when the one set would reach past it.
+  bool ArmForDeadline();
+
+  // Sets SO_RCVTIMEO (0: none) without touching the limit SetTimeLimit asked for.
+  bool ArmReceiveLimit(int milliseconds);
+
   int m_descriptor = kNoSocket;
+  int m_receiveLimitMs = 0;        // the receive limit SetTimeLimit asked for (0: none)
+  int m_armedMs = 0;               // the SO_RCVTIMEO in force, narrower under a deadline
+  Clock::time_point m_deadline{};  // the end of bounded receives, when m_bounded
+  bool m_bounded = false;
 };
 
 // 0 for the errors that mean the peer or the network gave up or the time limit ran out

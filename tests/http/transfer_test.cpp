@@ -161,6 +161,18 @@ TEST(HeadExchangeTest, ConnectionFailures) {
             HeadResult::NoAnswer);  // head time-out
   silent.Stop();
 
+  // Each byte of this head comes well within the head limit, the whole of it far beyond.
+  ScriptedServer trickling;
+  ScriptedServer::Script& script = trickling.Connection().ReadRequest();
+  for (const char byte : std::string("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n")) {
+    script.Send(std::string(1, byte)).Pause(60);
+  }
+  script.Hold();
+  ASSERT_TRUE(trickling.Start());
+  EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", trickling.Port()}, answer, kFastTimeouts),
+            HeadResult::NoAnswer);  // head time-out, all told
+  trickling.Stop();
+
   ScriptedServer broken;
   broken.Connection().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Ty").Close();
   ASSERT_TRUE(broken.Start());

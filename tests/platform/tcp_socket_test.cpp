@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 namespace quarry {
 namespace {
@@ -105,6 +107,38 @@ TEST(TcpSocketTest, AReadFromASilentServerEndsAtTheReceiveLimit) {
   // Wide bounds: this checks the unit of the limit, not the speed of the machine.
   EXPECT_GE(waited.count(), kLimitMs * 8 / 10);
   EXPECT_LT(waited.count(), kLimitMs + 2500);
+}
+
+// A peer that sends a byte every 40 ms keeps each receive short, yet the deadline ends them all:
+// the reader gets some bytes, then EAGAIN, and after the deadline is lifted the limit it had
+// set holds again.
+TEST(TcpSocketTest, ADeadlineEndsReceivesFromAPeerThatTrickles) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  TcpSocket reader(pair[0]);
+  TcpSocket writer(pair[1]);
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    for (int sent = 0; sent < 100 && !done.load(); ++sent) {
+      int error = 0;
+      if (writer.Send("x", 1, &error) != 1) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  });
+  ASSERT_TRUE(reader.SetTimeLimit(10000, false));
+  reader.SetReceiveDeadline(400);
+  int received = 0;
+  int error = 0;
+  char byte = 0;
+  while (reader.Receive(&byte, 1, false, &error) == 1) ++received;
+  EXPECT_TRUE(error == EAGAIN || error == EWOULDBLOCK) << error;
+  EXPECT_GT(received, 0);
+  EXPECT_LT(received, 100);  // all the peer had: the deadline did not hold
+  reader.SetReceiveDeadline(0);
+  EXPECT_EQ(LimitOf(reader, SO_RCVTIMEO).tv_sec, 10);
+  EXPECT_EQ(reader.Receive(&byte, 1, false, &error), 1);  // unbounded again
+  done.store(true);
+  trickle.join();
 }
 
 }  // namespace
