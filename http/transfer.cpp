@@ -31,6 +31,9 @@
 namespace quarry {
 namespace {
 
+// The longest name a folder entry may have on Linux filesystems (NAME_MAX), in bytes.
+constexpr std::size_t kLongestName = 255;
+
 constexpr int kLengthTextSize = 40;  // Content-Length as read by the HEAD exchange
 constexpr int kTypeTextSize = 30;    // Content-Type: enough to tell text/html
 constexpr int kPageLengthTextSize = 30;
@@ -72,10 +75,10 @@ public:
   bool Create(std::string& wanted) {
     m_wanted = wanted;
     std::size_t slash = wanted.find_last_of('/');
-    std::size_t componentStart = slash == std::string::npos ? 0 : slash + 1;
+    m_componentStart = slash == std::string::npos ? 0 : slash + 1;
     m_dot = wanted.find_last_of('.');
     // A dot that opens the component (".profile") or lies in a folder name is no extension.
-    if (m_dot == std::string::npos || m_dot <= componentStart) m_dot = wanted.size();
+    if (m_dot == std::string::npos || m_dot <= m_componentStart) m_dot = wanted.size();
     for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
       const std::string candidate = NameWith(counter);
       struct stat existing {};
@@ -144,20 +147,34 @@ private:
     return false;
   }
 
+  // The name asked for, with "(counter)" before its extension from 1 on. A name too long for
+  // the folder once ".part" follows it is shortened before the extension, never inside a UTF-8
+  // character, instead of failing the download.
   std::string NameWith(int counter) const {
-    if (counter == 0) return m_wanted;
-    return m_wanted.substr(0, m_dot) + "(" + std::to_string(counter) + ")" + m_wanted.substr(m_dot);
+    const std::string tail = (counter == 0 ? std::string() : "(" + std::to_string(counter) + ")") +
+                             m_wanted.substr(m_dot);
+    std::string stem = m_wanted.substr(0, m_dot);
+    constexpr std::size_t kRoom = kLongestName - std::string_view(kPartSuffix).size();
+    const std::size_t length = stem.size() - m_componentStart + tail.size();
+    if (length > kRoom) {
+      std::size_t cut = stem.size() - std::min(length - kRoom, stem.size() - m_componentStart);
+      while (cut > m_componentStart && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+        --cut;
+      stem.resize(cut);
+    }
+    return stem + tail;
   }
 
   FileIo& m_io;
   FileDescriptor m_file;
   int m_error = 0;
-  std::string m_wanted;             // the name asked for
-  std::size_t m_dot = 0;            // where "(n)" goes into it
-  int m_counter = 0;                // the numbered name reserved by the ".part"
-  std::size_t m_written = 0;        // bytes of the file written so far
-  std::size_t m_writebackFrom = 0;  // where the writeback not yet started begins
-  std::string m_partPath;           // empty once moved to the final name
+  std::string m_wanted;              // the name asked for
+  std::size_t m_componentStart = 0;  // where its last component begins
+  std::size_t m_dot = 0;             // where "(n)" goes into it
+  int m_counter = 0;                 // the numbered name reserved by the ".part"
+  std::size_t m_written = 0;         // bytes of the file written so far
+  std::size_t m_writebackFrom = 0;   // where the writeback not yet started begins
+  std::string m_partPath;            // empty once moved to the final name
 };
 
 // How the shared start of every exchange ended. A failure has the same number in each

@@ -226,6 +226,46 @@ TEST_F(FileDownloadTest, FilesGrowUnderPartNamesAndNeverOverwriteOthers) {
   EXPECT_FALSE(std::filesystem::exists(base + "a(3).doc.part"));
 }
 
+// A name that leaves no room for ".part" in the folder is shortened before its extension, never
+// inside a UTF-8 character, and the file is saved under it; the numbered names are cut alike.
+TEST_F(FileDownloadTest, NamesTooLongForTheFolderAreShortenedBeforeTheExtension) {
+  for (int i = 0; i < 3; ++i) {
+    server.Connection().ReadRequest().Send(Head("200 OK", "") + "new").Close();
+  }
+  ASSERT_TRUE(server.Start());
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string saved;  // the component of the name saved
+  } cases[] = {
+      {"plain", std::string(258, 'a') + ".pdf", std::string(246, 'a') + ".pdf"},
+      // 84 characters of three bytes: the cut falls inside the 80th, which goes whole.
+      {"UTF-8",
+       "1234567-" +
+           [] {
+             std::string text;
+             for (int i = 0; i < 84; ++i) text += "\xE6\x96\x87";
+             return text;
+           }() +
+           ".doc",
+       "1234567-" +
+           [] {
+             std::string text;
+             for (int i = 0; i < 79; ++i) text += "\xE6\x96\x87";
+             return text;
+           }() +
+           ".doc"},
+      {"numbered", std::string(258, 'a') + ".pdf", std::string(243, 'a') + "(1).pdf"},
+  };
+  for (const Case& c : cases) {
+    std::string file = folder.Path() + c.name;
+    EXPECT_EQ(Download(3, file), FileResult::Complete) << c.what;
+    EXPECT_EQ(file, folder.Path() + c.saved) << c.what;
+    EXPECT_LE(c.saved.size() + 5, 255u) << c.what;
+    EXPECT_EQ(ReadFile(file), "new") << c.what;
+  }
+}
+
 TEST_F(FileDownloadTest, FileThatCannotBeCreatedOrWrittenEndsWithTheReason) {
   // Two answers: creating a file fails before any connection is made.
   for (int i = 0; i < 2; ++i) {
