@@ -48,7 +48,8 @@ std::string CheckTaskFolder(const std::string& folder, FileIo& io) {
 }
 
 // Deletes the files that downloads cut short by a crash left in the task folder. A ".part"
-// name that the records hold is a saved file whose server name ends so; it stays.
+// name that the records hold is a saved file whose server name ends so; it stays. So does one
+// that is locked: another task in this folder is still receiving it.
 void RemoveLeftoverParts(const std::string& folder) {
   const std::string_view suffix = kPartSuffix;
   std::error_code error;
@@ -60,7 +61,7 @@ void RemoveLeftoverParts(const std::string& folder) {
     if (!entry.is_regular_file(error) || entry.is_symlink(error)) continue;
     const std::string path = folder + name;
     if (RecordStore::HoldsFile(folder, path)) continue;
-    std::filesystem::remove(path, error);
+    RemoveUnlessLocked(path);
   }
 }
 

@@ -86,6 +86,10 @@ public:
       if (errno != ENOENT) return Failed(errno);
       const std::string part = candidate + kPartSuffix;
       FileDescriptor file(m_io.Open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+      // Locked while it grows: a task that starts in this folder meanwhile takes only unlocked
+      // ".part" files for a crash's leftovers. A lock already taken means such a task is
+      // removing this very name; the next one will do.
+      if (file.IsOpen() && !LockAlone(file.Get())) continue;
       if (file.IsOpen()) {
         m_file = std::move(file);
         m_partPath = part;
@@ -125,15 +129,16 @@ public:
   // free.
   bool Complete(std::string& file) {
     // A late write error (a full disk under delayed allocation) shows here, not in write().
-    const int flushError = ::fdatasync(m_file.Get()) == 0 ? 0 : errno;
-    if (const int closeError = m_file.Close(); closeError != 0) return Failed(closeError);
-    if (flushError != 0) return Failed(flushError);
+    if (::fdatasync(m_file.Get()) != 0) return Failed(errno);
+    // Moved while still open, so still locked. Once flushed, the data is on disk whatever
+    // closing says.
     for (int counter = m_counter; counter <= kMaxNameCounter; ++counter) {
       const std::string candidate = NameWith(counter);
       const int moved = RenameNoReplace(m_partPath, candidate);
       if (moved == EEXIST) continue;
       if (moved != 0) return Failed(moved);
       m_partPath.clear();
+      m_file.Close();
       SyncParentFolder(candidate);
       file = candidate;
       return true;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,6 +106,20 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return unlinkCause;
   }
   return 0;
+}
+
+bool LockAlone(int fd) {
+  int result;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 || errno != EWOULDBLOCK;
+}
+
+bool RemoveUnlessLocked(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!file.IsOpen() || !LockAlone(file.Get())) return false;
+  return ::unlink(path.c_str()) == 0;
 }
 
 bool SyncParentFolder(const std::string& path) {

@@ -70,6 +70,15 @@ int ProbeFolderWritable(const std::string& folder, FileIo& io);
 // rename, a hard link followed by the removal of `from` does the same.
 int RenameNoReplace(const std::string& from, const std::string& to);
 
+// Takes an exclusive advisory lock (flock) on `fd` without waiting, held until the file is
+// closed. False only when another open file holds one; where the filesystem has no such locks
+// it counts as taken.
+bool LockAlone(int fd);
+
+// Removes the file `path` unless another open file holds a lock on it (see LockAlone). True when
+// it was removed.
+bool RemoveUnlessLocked(const std::string& path);
+
 // Flushes the folder that holds `path`, so that a rename or a new name in it survives a power
 // cut. Best effort: false when the folder cannot be opened or flushed.
 bool SyncParentFolder(const std::string& path);

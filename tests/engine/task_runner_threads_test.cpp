@@ -2,6 +2,7 @@
 // a second run that fetches only what the records lack, a full disk, the size limit, text
 // files taken as pages, a stop in the middle of a download, the thread slots, and a host that
 // cannot be resolved.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "engine/task_runner.h"
 #include "harvest/search_pages.h"
+#include "platform/files.h"
 #include "records/record_store.h"
 #include "tests/engine/harvest_fixture.h"
 #include "tests/support/failing_file_io.h"
@@ -201,15 +203,21 @@ TEST_F(TaskRunnerThreadsTest, ARunAgainFetchesOnlyWhatItsRecordsLack) {
     for (const Record& row : AllRecords(folder)) firstUrls.push_back(row.url);
   }
   ASSERT_FALSE(firstUrls.empty());
-  // A crash cut a download short; a whole file whose own name ends in ".part" is recorded.
+  // A crash cut a download short; a whole file whose own name ends in ".part" is recorded; and
+  // another task in this folder is receiving a file (its ".part" is open and locked).
   std::ofstream(folder + "07123456-cut.pdf.part") << "half";
   const std::string kept = folder + "07123456-kept.part";
   std::ofstream(kept) << "whole";
   ASSERT_TRUE(RecordStore::AddRecord(folder, kept, "http://elsewhere/kept.part", ""));
+  const std::string growing = folder + "07123456-growing.doc.part";
+  std::ofstream(growing) << "growing";
+  FileDescriptor receiving(::open(growing.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(receiving.IsOpen() && LockAlone(receiving.Get()));
 
   RunnerRig again(FileKind::Pdf, "abc", 2, 3, hosts.webSearchBase, "", home.Path());
   EXPECT_FALSE(std::filesystem::exists(folder + "07123456-cut.pdf.part"));
   EXPECT_EQ(ReadFile(kept), "whole");
+  EXPECT_EQ(ReadFile(growing), "growing");
   ASSERT_TRUE(again.RunToEnd());
   std::vector<std::string> urls;
   for (const Record& row : AllRecords(folder)) {
