@@ -13,8 +13,8 @@
 // lines written and lines shown per second, and files per second with the view against
 // without it.
 //
-// The runner's polling sleeps are shortened and the seed pause skipped so that both runs
-// measure the downloads, not the waits. Run by hand (offscreen unless QT_QPA_PLATFORM is set):
+// The runner's waits are shortened so that both runs measure the downloads, not the waits.
+// Run by hand (offscreen unless QT_QPA_PLATFORM is set):
 //   build/main/bench/info_view_bench [--rounds N] [--pages N]
 #include <time.h>
 

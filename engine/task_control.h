@@ -48,7 +48,7 @@ inline constexpr int kFigureSaveMs = 2000;    // how often a running task's coun
 struct TaskControlOptions {
   std::string home;       // the home folder, ending with '/'
   SearchHosts hosts;      // the bases and the image link pattern of every task
-  RunnerTiming timing{};  // the polling sleeps of the runners (tests shorten them)
+  RunnerTiming timing{};  // the limits of the runners' waits (tests shorten them)
   HttpTimeouts http{};    // the time limits of the runners' exchanges
   int shutdownWaitMs = kShutdownWaitMs;
   // The views follow every task that starts, from its first line on, as if it had been

@@ -137,7 +137,7 @@ public:
   // The files this run saved and recorded, and its fault.
   RunOutcome Outcome();
 
-  // The polling sleeps and the exchanges' time limits; set before Start.
+  // The limits of the threads' waits and the exchanges' time limits; set before Start.
   void SetTiming(const RunnerTiming& timing);
   void SetHttpTimeouts(const HttpTimeouts& timeouts);
   // Where the monitor reports the end of the task (null: nowhere). Guarded by the view lock.
