@@ -8,7 +8,10 @@
 // for nothing.
 #include "engine/task_runner.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -103,12 +106,16 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_minFileKb = kMinFileKb;
 
   RemoveLeftoverParts(folder);
+  const bool alone = HoldFolder(folder);
+  if (alone) UrlQueue::RemoveStraySpillFiles(folder);
   {
     std::lock_guard<std::mutex> guard(m_recordedLock);
     RecordStore::ReadRecordedUrls(folder, m_recordedUrls);
   }
 
-  m_queue.Reset(folder);
+  // Beside another run the spill files take this process's number, so the two never read or
+  // overwrite each other's.
+  m_queue.Reset(folder, alone ? std::string() : std::to_string(::getpid()) + "-");
   m_queue.ClearSeen();
 
   if (m_liveMode) {
@@ -117,6 +124,15 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
     SeedResultPages(base, *task);
   }
   return true;
+}
+
+bool TaskRunner::HoldFolder(const std::string& folder) {
+  m_folderLock = FileDescriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!m_folderLock.IsOpen()) return false;
+  const int fd = m_folderLock.Get();
+  const bool alone = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::flock(fd, LOCK_SH);  // from exclusive to shared, or shared beside the other run
+  return alone;
 }
 
 void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {

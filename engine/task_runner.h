@@ -196,6 +196,10 @@ private:
   std::mutex m_faultLock;               // m_fault
   std::string m_fault;                  // why it did not start or stopped by itself
   FileIo* m_fileIo = &FileIo::System();
+  // The task folder, held with a shared flock for the run so that another run in it, in any
+  // process, can tell that it is not alone there. Declared before the queue: it is released
+  // only after the queue has removed its spill files.
+  FileDescriptor m_folderLock;
   UrlQueue m_queue;
   InfoView* m_infoView = nullptr;      // view lock
   ResultView* m_resultView = nullptr;  // view lock
@@ -220,6 +224,8 @@ private:
 
   // Queues the result pages of `task` on `base` (Init).
   void SeedResultPages(const char* base, const SearchTask& task);
+  // Holds the task folder for the run (m_folderLock); true when no other run holds it.
+  bool HoldFolder(const std::string& folder);
 
   // The threads (task_runner_threads.cpp). A worker's loop runs the road of one address step
   // by step: TakeNext, then FetchTaken, which locates it, asks for its head and fetches it as a

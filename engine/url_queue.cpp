@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/search_task.h"
 #include "engine/url_hash.h"
@@ -68,7 +69,10 @@ UrlQueue::UrlQueue(std::int32_t maxInMemory, std::int32_t keepInMemory)
                          : (keepInMemory >= m_maxInMemory ? m_maxInMemory - 1 : keepInMemory)),
       m_seen(std::make_unique<std::uint8_t[]>(kSeenBytes)) {}
 
-UrlQueue::~UrlQueue() = default;
+// What is queued goes with the queue; its spill files are no one else's to read.
+UrlQueue::~UrlQueue() {
+  for (const SpillFile& file : m_spillNames) std::remove(PathOf(file.name).c_str());
+}
 
 void UrlQueue::SetMessageSink(MessageSink sink) {
   std::lock_guard<std::mutex> guard(m_lock);
@@ -137,12 +141,13 @@ bool UrlQueue::IsDrained() {
   return (m_list.empty() && m_spillNames.empty()) || m_total <= 0;
 }
 
-void UrlQueue::Reset(const std::string& folder) {
+void UrlQueue::Reset(const std::string& folder, const std::string& spillPrefix) {
   std::lock_guard<std::mutex> guard(m_lock);
   // Files of the old binding would otherwise be left behind or, worse, read into the new task.
   for (const SpillFile& file : m_spillNames) std::remove(PathOf(file.name).c_str());
   m_spillNames.clear();
   m_folder = folder;
+  m_spillPrefix = spillPrefix;
   m_list.clear();
   m_list.shrink_to_fit();
   m_total = 0;
@@ -186,7 +191,7 @@ std::size_t UrlQueue::PendingSpillFiles() {
 }
 
 bool UrlQueue::Spill(bool front, std::vector<std::string>* messages) {
-  const std::string name = std::to_string(m_spillCounter++);
+  const std::string name = m_spillPrefix + std::to_string(m_spillCounter++);
   const std::string path = PathOf(name);
   const std::size_t count =
       m_list.size() > static_cast<std::size_t>(m_keepInMemory) ? m_list.size() - m_keepInMemory : 0;
@@ -244,6 +249,27 @@ void UrlQueue::Reload(std::vector<std::string>* messages) {
   if (read < file.written) {
     m_total -= file.written - read;
     messages->push_back(ShortSpillMessage(path, read));
+  }
+}
+
+void UrlQueue::RemoveStraySpillFiles(const std::string& folder) {
+  const auto isNumber = [](std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  std::error_code error;
+  std::filesystem::directory_iterator entries(folder, error);
+  if (error) return;
+  for (const auto& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    const std::size_t dash = name.find('-');
+    const bool spillName = dash == std::string::npos
+                               ? isNumber(name)
+                               : isNumber(std::string_view(name).substr(0, dash)) &&
+                                     isNumber(std::string_view(name).substr(dash + 1));
+    if (!spillName || entry.is_symlink(error) || !entry.is_regular_file(error)) continue;
+    const std::uintmax_t size = entry.file_size(error);
+    if (error || size == 0 || size % sizeof(UrlNode) != 0) continue;
+    std::filesystem::remove(entry.path(), error);
   }
 }
 

@@ -92,8 +92,15 @@ public:
   bool IsDrained();
 
   // Binds the queue to `folder` (the task folder) and empties it; spill files of the previous
-  // folder that were not read back are deleted.
-  void Reset(const std::string& folder);
+  // folder that were not read back are deleted. The spill files are named `spillPrefix`
+  // followed by their number: a queue beside another run's in the same folder takes a prefix
+  // of its own.
+  void Reset(const std::string& folder, const std::string& spillPrefix = "");
+
+  // Deletes the spill files that a run which ended without unwinding (a crash) left in
+  // `folder`: regular files named by a number, or by a number, "-" and a number, that hold a
+  // whole number of records. Only while no other run uses the folder.
+  static void RemoveStraySpillFiles(const std::string& folder);
 
   // Clears every bit of the seen set.
   void ClearSeen();
@@ -128,6 +135,7 @@ private:
 
   std::mutex m_lock;  // the queue lock
   std::string m_folder;
+  std::string m_spillPrefix;
   std::deque<UrlNode> m_list;  // head at the front
   std::int32_t m_total = 0;    // queued and not yet taken, in memory and in spill files
   std::int32_t m_spillCounter = 0;

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +14,7 @@
 
 #include "engine/task_runner.h"
 #include "harvest/search_pages.h"
+#include "platform/files.h"
 #include "records/record_store.h"
 #include "tests/support/failing_file_io.h"
 #include "tests/support/task_views.h"
@@ -283,6 +286,46 @@ TEST_F(TaskRunnerInitTest, QueueTroubleReachesTheLogOfTheCallingThread) {
   EXPECT_EQ(lines[0].first, 4);
   EXPECT_EQ(lines[0].second, "AddTail error");
   EXPECT_EQ(runner.Queue().InMemory(), 5001);
+}
+
+// Spill files left by a crash go when a run starts alone in the folder. Beside another run (here
+// a lock the test holds, as another process's run would) they stay, and this run's own spill
+// files take its process number; they go with its queue.
+TEST_F(TaskRunnerInitTest, StraySpillFilesGoOnlyWhenNoOtherRunHoldsTheFolder) {
+  SearchTask task = MakeTask(FileKind::Word, "abc", 1);
+  {
+    TaskRunner first;
+    Seed(first, task);
+  }
+  const std::string folder = m_dir + "abc/";
+  const std::string record(sizeof(UrlNode), 'r');
+  const std::vector<std::string> strays = {"0", "12-3"};
+  const std::vector<std::string> others = {"7", "0.txt", "x-1"};  // not a spill file's name or size
+  for (const std::string& name : strays) std::ofstream(folder + name) << record << record;
+  std::ofstream(folder + "7") << "seven";
+  std::ofstream(folder + "0.txt") << record;
+  std::ofstream(folder + "x-1") << record;
+  {
+    FileDescriptor otherRun(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(otherRun.IsOpen());
+    ASSERT_EQ(::flock(otherRun.Get(), LOCK_SH), 0);
+    TaskRunner beside;
+    Seed(beside, task);
+    for (const std::string& name : strays) EXPECT_TRUE(fs::exists(folder + name)) << name;
+    for (int i = 0; i <= UrlQueue::kDefaultMaxInMemory; ++i) {
+      beside.Queue().Add(QueueEnd::Back,
+                         {.url = "http://h/" + std::to_string(i), .source = "null"});
+    }
+    const std::string ownSpill = folder + std::to_string(::getpid()) + "-0";
+    EXPECT_EQ(beside.Queue().PendingSpillFiles(), 1u);
+    EXPECT_TRUE(fs::exists(ownSpill));
+    EXPECT_EQ(fs::file_size(folder + "0"), 2 * sizeof(UrlNode));  // the other run's, untouched
+  }
+  EXPECT_FALSE(fs::exists(folder + std::to_string(::getpid()) + "-0"));  // gone with its queue
+  TaskRunner alone;
+  Seed(alone, task);
+  for (const std::string& name : strays) EXPECT_FALSE(fs::exists(folder + name)) << name;
+  for (const std::string& name : others) EXPECT_TRUE(fs::exists(folder + name)) << name;
 }
 
 }  // namespace
