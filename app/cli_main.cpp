@@ -370,6 +370,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   Harvest harvest;
   if (int status = PrepareHarvest(options, &harvest)) return status;
   if (folder.empty()) folder = harvest.home + "DownData/";
+  folder = quarry::AbsolutePath(folder);
   if (folder.back() != '/') folder += '/';
   values.folder = folder;
   auto task = std::make_unique<quarry::Task>();

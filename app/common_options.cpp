@@ -1,9 +1,12 @@
 // Reads the options both executables share out of their arguments (an option beats its
-// environment variable), trusts the test authority they name before any connection is made,
-// and reads the live mode's pacing that end-to-end tests shorten through the environment.
+// environment variable), makes a relative home absolute, trusts the test authority they name
+// before any connection is made, and reads the live mode's pacing that end-to-end tests shorten
+// through the environment.
 #include "app/common_options.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "http/tls_channel.h"
 
@@ -46,12 +49,22 @@ bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, s
     if (!taken) rest.push_back(arg);
   }
   args = std::move(rest);
+  if (!options->home.empty()) options->home = AbsolutePath(options->home);
   std::string problem;
   if (!options->testAuthority.empty() && !SetTlsExtraAuthority(options->testAuthority, &problem)) {
     if (error) *error = "--test-authority: " + problem;
     return false;
   }
   return true;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  const std::filesystem::path given(path);
+  if (path.empty() || given.is_absolute()) return path;
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  if (error) return path;
+  return (current / given).string();
 }
 
 LivePacing LivePacingFromEnvironment() {

@@ -21,11 +21,17 @@ struct CommonOptions {
 };
 
 // Removes the shared options (both "--opt value" and "--opt=value") from `args` and fills
-// `options`, falling back to the environment. False with a message when an option lacks its
-// value.
+// `options`, falling back to the environment; a relative home is made absolute. False with a
+// message when an option lacks its value.
 // A test authority that is given is trusted from here on; false with a message when its file
 // holds no certificate.
 bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, std::string* error);
+
+// `path` made absolute against the current folder when it is relative: the task files keep the
+// folders a task saves into, and a later run started elsewhere (the window, "resume") must find
+// the same folder and database. An absolute path, or one whose current folder cannot be learnt,
+// is returned as given.
+std::string AbsolutePath(const std::string& path);
 
 // The live pacing with QUARRY_TEST_PAGE_INTERVAL_MS and QUARRY_TEST_REFUSAL_PAUSE_MS (whole
 // milliseconds) in place of the real interval and pause when they are set: the end-to-end tests

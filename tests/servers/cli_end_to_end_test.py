@@ -4,7 +4,8 @@ task lands in sys/finished.tsk with the right counters; Ctrl+C, SIGTERM and SIGH
 and still save the task files; a task whose folder or database cannot be used does not start
 and stays waiting; files the database refuses are counted apart from the saved ones; a damaged
 task file is kept aside and reported; a full disk stops the task; bad arguments and bad
-keywords exit with 2. The path of quarry-cli is the first argument (or QUARRY_CLI)."""
+keywords exit with 2; a relative home or folder is kept as an absolute one. The path of
+quarry-cli is the first argument (or QUARRY_CLI)."""
 
 import http.client
 import os
@@ -131,6 +132,32 @@ class CliTest(unittest.TestCase):
         # A raw "&" would start a field of its own and "#" swallow "&pn=10": every result page
         # would be page 1. The blanks around the keyword are trimmed.
         self.check_harvest("pdf", "C# a&b", 2, 6, 3)
+
+    def test_relative_home_and_folder_are_kept_absolute(self):
+        # The task files outlive the folder a run was started in: the window and "resume" must
+        # find the same task folder and database from anywhere.
+        started_in = os.path.realpath(self.home) + "/"  # as the program sees its folder
+        cases = [  # --home, --folder, the task folder that must be kept
+            ("h", None, started_in + "h/DownData/rel/"),
+            ("./h2/", "dl", started_in + "dl/rel/"),
+        ]
+        os.makedirs(started_in + "dl")
+        for home, folder, expected in cases:
+            command = [CLI, "--home", home, "--web-host", self.host, "--image-host", self.host,
+                       "run", "--keyword", "rel", "--kind", "pdf", "--pages", "1"]
+            if folder:
+                command += ["--folder", folder]
+            done = subprocess.run(command, capture_output=True, text=True, timeout=120,
+                                  cwd=started_in)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            finished = read_tasks(os.path.join(self.home, home, "sys/finished.tsk"))
+            self.assertEqual([task["folder"] for task in finished], [expected])
+            database = sqlite3.connect(expected + "db.sqlite")
+            names = [name for (name,) in database.execute("SELECT filename FROM filename")]
+            database.close()
+            self.assertTrue(names)
+            for name in names:
+                self.assertTrue(name.startswith(expected), name)
 
     def test_stop_signals_stop_and_save(self):
         for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
