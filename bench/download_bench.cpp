@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -48,15 +47,8 @@ public:
     return "http://127.0.0.1:" + std::to_string(Port()) + "/" + name;
   }
   // An empty download folder.
-  std::string FreshOutput() {
-    std::filesystem::remove_all(m_output);
-    std::filesystem::create_directories(m_output);
-    return m_output;
-  }
-  void Record(const std::string& name, double seconds) {
-    auto found = m_best.find(name);
-    if (found == m_best.end() || seconds < found->second) m_best[name] = seconds;
-  }
+  std::string FreshOutput() { return quarry::bench::EmptiedFolder(m_output); }
+  void Record(const std::string& name, double seconds) { m_best.Record(name, seconds); }
 
   ~Setup() {
     PrintRatios("single 200 MB file", "large", kLargeSize);
@@ -87,15 +79,14 @@ private:
   }
 
   void PrintRatios(const char* title, const std::string& key, std::size_t bytes) {
-    auto quarry = m_best.find(key + "/quarry");
-    if (quarry == m_best.end()) return;
-    std::printf("\n%s: quarry %.3f s (%.1f MB/s)", title, quarry->second,
-                bytes / quarry->second / 1e6);
+    const double quarry = m_best.Of(key + "/quarry");
+    if (quarry <= 0) return;
+    std::printf("\n%s: quarry %.3f s (%.1f MB/s)", title, quarry, bytes / quarry / 1e6);
     for (const char* tool : {"curl", "wget"}) {
-      auto other = m_best.find(key + "/" + tool);
-      if (other == m_best.end()) continue;
-      std::printf(", %s %.3f s (%.1f MB/s) -> quarry/%s throughput %.2f", tool, other->second,
-                  bytes / other->second / 1e6, tool, other->second / quarry->second);
+      const double other = m_best.Of(key + "/" + tool);
+      if (other <= 0) continue;
+      std::printf(", %s %.3f s (%.1f MB/s) -> quarry/%s throughput %.2f", tool, other,
+                  bytes / other / 1e6, tool, other / quarry);
     }
     std::printf("\n");
   }
@@ -104,7 +95,7 @@ private:
   std::string m_output;
   std::string m_error;
   bool m_ready = false;
-  std::map<std::string, double> m_best;
+  quarry::bench::BestTimes m_best;
 };
 
 // Quarry's worker steps for one file: the HEAD exchange, then the download of its length.

@@ -1,5 +1,6 @@
 // What the two download benchmarks share: a transfer context that keeps quiet, the byte pattern
-// of the served files, a temporary download folder, and starting a peer tool and waiting for it.
+// of the served files, a temporary download folder emptied before each run, the best time of
+// each run, and starting a peer tool and waiting for it.
 #pragma once
 
 #include <spawn.h>
@@ -7,7 +8,9 @@
 #include <sys/wait.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,30 @@ inline std::string MakeTempFolder() {
   char pattern[] = "/tmp/quarry-bench-XXXXXX";
   return mkdtemp(pattern) == nullptr ? std::string() : std::string(pattern) + "/";
 }
+
+// Empties `folder` (it is made anew) and returns it, for the next run to download into.
+inline std::string EmptiedFolder(const std::string& folder) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+// The shortest time of each named run over a benchmark's repetitions.
+class BestTimes {
+public:
+  void Record(const std::string& name, double seconds) {
+    auto found = m_best.find(name);
+    if (found == m_best.end() || seconds < found->second) m_best[name] = seconds;
+  }
+  // The best time of `name`, or a negative number when it never ran.
+  double Of(const std::string& name) const {
+    auto found = m_best.find(name);
+    return found == m_best.end() ? -1.0 : found->second;
+  }
+
+private:
+  std::map<std::string, double> m_best;
+};
 
 // Runs `arguments` (the first a full path) and waits; true when it exited with 0.
 inline bool RunTool(const std::vector<std::string>& arguments) {

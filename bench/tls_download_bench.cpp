@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "bench/download_support.h"
@@ -36,25 +35,17 @@ public:
   const std::string& Error() const { return m_error; }
   int Port() const { return m_server.TlsPort(); }
   const TestAuthority& Authority() const { return m_authority; }
-  std::string Output() {
-    std::filesystem::remove_all(m_output);
-    std::filesystem::create_directories(m_output);
-    return m_output;
-  }
-  void Record(const std::string& tool, double seconds) {
-    auto found = m_best.find(tool);
-    if (found == m_best.end() || seconds < found->second) m_best[tool] = seconds;
-  }
+  std::string Output() { return quarry::bench::EmptiedFolder(m_output); }
+  void Record(const std::string& tool, double seconds) { m_best.Record(tool, seconds); }
 
   ~Setup() {
-    auto quarry = m_best.find("quarry");
-    auto curl = m_best.find("curl");
-    if (quarry != m_best.end() && curl != m_best.end()) {
+    const double quarry = m_best.Of("quarry");
+    const double curl = m_best.Of("curl");
+    if (quarry > 0 && curl > 0) {
       std::printf(
           "\n200 MB over TLS: quarry %.3f s (%.1f MB/s), curl %.3f s (%.1f MB/s) -> "
           "quarry/curl throughput %.2f\n",
-          quarry->second, kLargeSize / quarry->second / 1e6, curl->second,
-          kLargeSize / curl->second / 1e6, curl->second / quarry->second);
+          quarry, kLargeSize / quarry / 1e6, curl, kLargeSize / curl / 1e6, curl / quarry);
     }
     std::filesystem::remove_all(m_output);
     m_server.Stop();
@@ -85,7 +76,7 @@ private:
   std::string m_output;
   std::string m_error;
   bool m_ready = false;
-  std::map<std::string, double> m_best;
+  quarry::bench::BestTimes m_best;
 };
 
 bool Fetch(const std::string& tool, const std::string& output) {

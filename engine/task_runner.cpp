@@ -50,18 +50,23 @@ std::string CheckTaskFolder(const std::string& folder, FileIo& io) {
   return std::string();
 }
 
-// Deletes the files that downloads cut short by a crash left in the task folder. A ".part"
-// name that the records hold is a saved file whose server name ends so; it stays. So does one
-// that is locked: another task in this folder is still receiving it.
-void RemoveLeftoverParts(const std::string& folder) {
+// Deletes what a crash left in the task folder, in one pass over it: the files of downloads
+// cut short, and, when `spillsToo` (no other run uses the folder), the queue's spill files. A
+// ".part" name that the records hold is a saved file whose server name ends so; it stays. So
+// does one that is locked: another task in this folder is still receiving it.
+void RemoveLeftovers(const std::string& folder, bool spillsToo) {
   const std::string_view suffix = kPartSuffix;
   std::error_code error;
   std::filesystem::directory_iterator entries(folder, error);
   if (error) return;
   for (const auto& entry : entries) {
     const std::string name = entry.path().filename().string();
+    if (entry.is_symlink(error) || !entry.is_regular_file(error)) continue;
+    if (spillsToo && UrlQueue::IsSpillFile(entry)) {
+      std::filesystem::remove(entry.path(), error);
+      continue;
+    }
     if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
-    if (!entry.is_regular_file(error) || entry.is_symlink(error)) continue;
     const std::string path = folder + name;
     if (RecordStore::HoldsFile(folder, path)) continue;
     RemoveUnlessLocked(path);
@@ -105,9 +110,8 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_threadCount = RunnableThreadCount(*task);
   m_minFileKb = kMinFileKb;
 
-  RemoveLeftoverParts(folder);
   const bool alone = HoldFolder(folder);
-  if (alone) UrlQueue::RemoveStraySpillFiles(folder);
+  RemoveLeftovers(folder, alone);
   {
     std::lock_guard<std::mutex> guard(m_recordedLock);
     RecordStore::ReadRecordedUrls(folder, m_recordedUrls);

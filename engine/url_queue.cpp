@@ -252,25 +252,20 @@ void UrlQueue::Reload(std::vector<std::string>* messages) {
   }
 }
 
-void UrlQueue::RemoveStraySpillFiles(const std::string& folder) {
+bool UrlQueue::IsSpillFile(const std::filesystem::directory_entry& entry) {
   const auto isNumber = [](std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
   };
+  const std::string name = entry.path().filename().string();
+  const std::size_t dash = name.find('-');
+  const bool spillName = dash == std::string::npos
+                             ? isNumber(name)
+                             : isNumber(std::string_view(name).substr(0, dash)) &&
+                                   isNumber(std::string_view(name).substr(dash + 1));
   std::error_code error;
-  std::filesystem::directory_iterator entries(folder, error);
-  if (error) return;
-  for (const auto& entry : entries) {
-    const std::string name = entry.path().filename().string();
-    const std::size_t dash = name.find('-');
-    const bool spillName = dash == std::string::npos
-                               ? isNumber(name)
-                               : isNumber(std::string_view(name).substr(0, dash)) &&
-                                     isNumber(std::string_view(name).substr(dash + 1));
-    if (!spillName || entry.is_symlink(error) || !entry.is_regular_file(error)) continue;
-    const std::uintmax_t size = entry.file_size(error);
-    if (error || size == 0 || size % sizeof(UrlNode) != 0) continue;
-    std::filesystem::remove(entry.path(), error);
-  }
+  if (!spillName || entry.is_symlink(error) || !entry.is_regular_file(error)) return false;
+  const std::uintmax_t size = entry.file_size(error);
+  return !error && size != 0 && size % sizeof(UrlNode) == 0;
 }
 
 std::string UrlQueue::PathOf(const std::string& name) const {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -97,10 +98,10 @@ public:
   // of its own.
   void Reset(const std::string& folder, const std::string& spillPrefix = "");
 
-  // Deletes the spill files that a run which ended without unwinding (a crash) left in
-  // `folder`: regular files named by a number, or by a number, "-" and a number, that hold a
-  // whole number of records. Only while no other run uses the folder.
-  static void RemoveStraySpillFiles(const std::string& folder);
+  // True when `entry` looks like a spill file, of this run or of one that ended without
+  // unwinding (a crash): a regular file named by a number, or by a number, "-" and a number,
+  // that holds a whole number of records.
+  static bool IsSpillFile(const std::filesystem::directory_entry& entry);
 
   // Clears every bit of the seen set.
   void ClearSeen();

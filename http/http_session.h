@@ -21,7 +21,7 @@ namespace quarry {
 struct HttpTimeouts {
   int connectMs = 60000;  // wait for a non-blocking connect to complete
   int sendMs = 10000;     // socket send limit, set before the request is sent
-  int headMs = 10000;     // socket receive limit, set at the start of every head read
+  int headMs = 10000;     // limit of a whole head read, and of a TLS handshake
   int bodyMs = 20000;     // receive limit the exchanges set once the head is read
 };
 

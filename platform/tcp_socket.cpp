@@ -21,6 +21,14 @@ namespace quarry {
 
 namespace {
 
+// SO_SNDTIMEO or SO_RCVTIMEO (`option`) to `milliseconds`; 0 is no limit.
+bool SetSocketLimit(int descriptor, int option, int milliseconds) {
+  timeval limit{};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  return setsockopt(descriptor, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+}
+
 bool SetNonBlocking(int descriptor, bool on) {
   int flags = fcntl(descriptor, F_GETFL, 0);
   if (flags < 0) return false;
@@ -128,22 +136,14 @@ bool TcpSocket::IsQuiet() const {
 
 bool TcpSocket::SetTimeLimit(int milliseconds, bool sending) {
   if (m_descriptor == kNoSocket || milliseconds < 0) return false;
-  if (!sending) {
-    if (!ArmReceiveLimit(milliseconds)) return false;
-    m_receiveLimitMs = milliseconds;
-    return true;
-  }
-  timeval limit{};
-  limit.tv_sec = milliseconds / 1000;
-  limit.tv_usec = (milliseconds % 1000) * 1000;
-  return setsockopt(m_descriptor, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+  if (sending) return SetSocketLimit(m_descriptor, SO_SNDTIMEO, milliseconds);
+  if (!ArmReceiveLimit(milliseconds)) return false;
+  m_receiveLimitMs = milliseconds;
+  return true;
 }
 
 bool TcpSocket::ArmReceiveLimit(int milliseconds) {
-  timeval limit{};
-  limit.tv_sec = milliseconds / 1000;
-  limit.tv_usec = (milliseconds % 1000) * 1000;
-  if (setsockopt(m_descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+  if (!SetSocketLimit(m_descriptor, SO_RCVTIMEO, milliseconds)) return false;
   m_armedMs = milliseconds;
   return true;
 }

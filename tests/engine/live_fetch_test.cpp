@@ -23,14 +23,7 @@ public:
   std::vector<std::string> lines;
 };
 
-HttpTimeouts Short() {
-  HttpTimeouts timeouts;
-  timeouts.connectMs = 2000;
-  timeouts.sendMs = 2000;
-  timeouts.headMs = 2000;
-  timeouts.bodyMs = 2000;
-  return timeouts;
-}
+HttpTimeouts Short() { return {2000, 2000, 2000, 2000}; }  // connect, send, head, body
 
 std::string Redirect(const std::string& location, const std::string& extra = "") {
   return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\n" + extra +

@@ -80,14 +80,7 @@ protected:
     return testing::ReadFile(s_server->Root() + name);
   }
 
-  static HttpTimeouts Short() {
-    HttpTimeouts timeouts;
-    timeouts.connectMs = 2000;
-    timeouts.sendMs = 2000;
-    timeouts.headMs = 500;
-    timeouts.bodyMs = 2000;
-    return timeouts;
-  }
+  static HttpTimeouts Short() { return {2000, 2000, 500, 2000}; }  // connect, send, head, body
 
   static std::unique_ptr<NginxServer> s_server;
   static std::unique_ptr<TestAuthority> s_authority;
