@@ -193,6 +193,7 @@ int HttpSession::ReadOneHead() {
   if (m_connected == 0) return -1;
   std::memset(m_head, 0, sizeof m_head);
   m_headDone = 0;
+  m_headCut = false;
   m_headLength = -1;
   m_readPos = 0;
   if (SetTimeout(m_timeouts.headMs, false) != 1) return 0;
@@ -230,6 +231,7 @@ int HttpSession::ReadHeadBytes() {
     }
   }
   m_head[stored] = '\0';
+  m_headCut = !complete;
   m_headLength = static_cast<std::int32_t>(stored);
   m_headDone = 1;
   return 1;
@@ -244,6 +246,7 @@ int HttpSession::Receive(char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return -1;
   int error = 0;
   const long got = ReceiveSome(buffer, static_cast<std::size_t>(size), false, &error);
+  m_receiveError = got < 0 ? error : 0;
   if (got <= 0) Close();
   return static_cast<int>(got);
 }

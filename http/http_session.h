@@ -119,6 +119,11 @@ public:
   const char* Head() const { return m_head; }  // always zero-terminated
   int HeadLength() const { return m_headLength; }
   bool HeadDone() const { return m_headDone != 0; }
+  // True when the stored head filled kHeadSize bytes without its blank line: the rest of the
+  // head is still on the socket, where Receive would take it for the body.
+  bool HeadCut() const { return m_headCut; }
+  // The error number of the last receive that failed (EAGAIN for a time limit), or 0.
+  int ReceiveError() const { return m_receiveError; }
   int Port() const { return m_port; }
   const char* Address() const { return m_address; }
   bool Connected() const { return m_connected != 0; }
@@ -139,6 +144,8 @@ private:
   HttpTimeouts m_timeouts;
   std::unique_ptr<TlsChannel> m_tls;  // set once StartTls succeeded
   std::string m_tlsProblem;
+  bool m_headCut = false;
+  int m_receiveError = 0;
 
   int ReadOneHead();
   int ReadHeadBytes();  // the reading of ReadOneHead, under its deadline

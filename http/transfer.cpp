@@ -47,7 +47,7 @@ constexpr std::size_t kWritebackStep = 8u << 20;
 
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
-  char text[128];
+  char text[256];
   std::snprintf(text, sizeof text, format, args...);
   return text;
 }
@@ -184,11 +184,20 @@ private:
 
 // How the shared start of every exchange ended. A failure has the same number in each
 // exchange's result, which Failed carries over.
-enum class ExchangeStart : int { Ready = 1, NoAnswer = -1, NoSocket = -3, Broken = -8 };
+enum class ExchangeStart : int {
+  Ready = 1,
+  NoAnswer = -1,
+  NotConnected = -2,
+  NoSocket = -3,
+  Broken = -8
+};
 
 static_assert(static_cast<int>(HeadResult::NoAnswer) == -1 &&
               static_cast<int>(PageResult::NothingReceived) == -1 &&
               static_cast<int>(FileResult::Incomplete) == -1);
+static_assert(static_cast<int>(HeadResult::NotConnected) == -2 &&
+              static_cast<int>(PageResult::NotConnected) == -2 &&
+              static_cast<int>(FileResult::NotConnected) == -2);
 static_assert(static_cast<int>(HeadResult::NoSocket) == -3 &&
               static_cast<int>(PageResult::NoSocket) == -3 &&
               static_cast<int>(FileResult::NoSocket) == -3);
@@ -224,7 +233,7 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
   }
   const int connected = session.Connect(target.address, target.port);
   if (connected < 0) return ExchangeStart::Broken;
-  if (connected == 0) return ExchangeStart::NoAnswer;
+  if (connected == 0) return ExchangeStart::NotConnected;
   if (target.secure) {
     const int secured = session.StartTls(target.host);
     if (secured != 1) {
@@ -255,6 +264,173 @@ FileResult FileNotWritten(TransferContext& context, int thread, const std::strin
   context.OnFileError(thread, error);
   return FileResult::NotWritten;
 }
+
+// Why a file's body did not come whole.
+enum class FileFailure {
+  None,
+  HeadTooLong,       // the GET's head did not end within the head buffer
+  ErrorStatus,       // the GET was answered with an error status
+  TimedOut,          // a receive's time limit ran out before the body's length was reached
+  NoLengthTimedOut,  // a body framed by the closing alone ended by the time limit instead
+  ClosedEarly,       // the server closed before the body's length or its last chunk
+  ReceiveFailed,     // the connection broke (reset, unreachable)
+  BrokenChunks,      // the chunk framing was not readable
+};
+
+std::string FileFailureLine(FileFailure failure, std::uint64_t received, std::uint64_t expected) {
+  const auto count = [](std::uint64_t value) { return static_cast<unsigned long long>(value); };
+  switch (failure) {
+    case FileFailure::HeadTooLong:
+      return Format("文件下载失败：应答头超过 %d 字节，无法读取...",
+                    static_cast<int>(HttpSession::kHeadSize));
+    case FileFailure::ErrorStatus:
+      return Format("文件下载失败：服务器应答状态 %d...", static_cast<int>(received));
+    case FileFailure::TimedOut:
+      return Format("文件下载失败：接收超时，只收到 %llu / %llu 字节...", count(received),
+                    count(expected));
+    case FileFailure::NoLengthTimedOut:
+      return Format("文件下载失败：应答没有给出长度，接收超时前服务器没有结束（收到 %llu 字节）...",
+                    count(received));
+    case FileFailure::ClosedEarly:
+      return expected > 0
+                 ? Format("文件下载失败：服务器提前关闭了连接，只收到 %llu / %llu 字节...",
+                          count(received), count(expected))
+                 : Format("文件下载失败：服务器在最后一块之前关闭了连接（收到 %llu 字节）...",
+                          count(received));
+    case FileFailure::ReceiveFailed:
+      return Format("文件下载失败：连接中断，只收到 %llu 字节...", count(received));
+    case FileFailure::BrokenChunks:
+      return Format("文件下载失败：分块编码损坏（收到 %llu 字节）...", count(received));
+    case FileFailure::None: break;
+  }
+  return "文件下载失败...";
+}
+
+// The line for an exchange that failed before its head was read.
+std::string StartFailureLine(ExchangeStart start) {
+  switch (start) {
+    case ExchangeStart::NotConnected: return "文件下载失败：无法连接服务器（被拒绝或超时）...";
+    case ExchangeStart::NoAnswer: return "文件下载失败：发送请求或等待应答头超时...";
+    case ExchangeStart::NoSocket: return "文件下载失败：无法建立连接所需的套接字...";
+    case ExchangeStart::Broken:
+    case ExchangeStart::Ready: break;
+  }
+  return "文件下载失败：服务器在应答头结束前断开...";
+}
+
+// The body of a file answer, read into the ".part" over one or more attempts. Each answer
+// says how its body ends: after its Content-Length, after its last chunk, or when the server
+// closes the connection; only a body that ended so is whole.
+class BodyReader {
+public:
+  BodyReader(TransferContext& context, int thread, PartFile& output, std::uint32_t headLength)
+      : m_context(context),
+        m_thread(thread),
+        m_output(output),
+        m_headLength(headLength),
+        m_buffer(new char[kFileRead]),
+        m_whole(headLength == 0) {}
+
+  std::uint64_t Received() const { return m_received; }
+  bool Whole() const { return m_whole; }
+  std::string FailureLine() const { return FileFailureLine(m_failure, m_received, m_expected); }
+
+  // Takes the framing of the answer whose head `session` read; a body not `resumed` starts at
+  // its first byte (the caller emptied the file).
+  void Begin(HttpSession& session, bool resumed) {
+    if (!resumed) m_received = 0;
+    char text[kPageLengthTextSize];
+    m_chunked = session.HeaderField("Transfer-Encoding", text, sizeof text, 0) > 0 &&
+                strcasestr(text, "chunked") != nullptr;
+    m_decoder = ChunkedDecoder{};
+    m_lengthKnown = false;
+    m_expected = m_headLength;
+    if (!m_chunked && session.HeaderField("Content-Length", text, sizeof text, 0) > 0) {
+      const int length = LengthValue(text);
+      if (length >= 0) {
+        m_lengthKnown = true;
+        m_expected = m_received + static_cast<std::uint64_t>(length);
+      }
+    }
+    m_failure = FileFailure::None;
+  }
+
+  // Reads this answer's body until it is whole, ends short or the task stops. False when the
+  // file could not be written.
+  bool ReadAttempt(HttpSession& session) {
+    std::string decoded;
+    while (!m_context.IsStopped()) {
+      std::size_t wanted = kFileRead;
+      if (m_lengthKnown) {
+        if (m_received >= m_expected) {
+          m_whole = true;
+          return true;
+        }
+        wanted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, m_expected - m_received));
+      }
+      const int count = session.Receive(m_buffer.get(), static_cast<int>(wanted));
+      if (count == 0) {
+        // Closed: the end of a body framed by the closing, early for any other.
+        const bool closingEnds = !m_lengthKnown && !m_chunked;
+        m_whole = closingEnds && m_received >= m_expected;
+        if (!m_whole) m_failure = FileFailure::ClosedEarly;
+        return true;
+      }
+      if (count < 0) {
+        const int error = session.ReceiveError();
+        const bool timedOut = error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
+        m_failure = !timedOut                    ? FileFailure::ReceiveFailed
+                    : m_lengthKnown || m_chunked ? FileFailure::TimedOut
+                                                 : FileFailure::NoLengthTimedOut;
+        return true;
+      }
+      if (!m_chunked) {
+        if (!Write(m_buffer.get(), static_cast<std::size_t>(count))) return false;
+        continue;
+      }
+      decoded.clear();
+      const bool readable =
+          m_decoder.Feed(m_buffer.get(), static_cast<std::size_t>(count), decoded);
+      if (!Write(decoded.data(), decoded.size())) return false;
+      if (!readable) {
+        m_failure = FileFailure::BrokenChunks;
+        return true;
+      }
+      if (m_decoder.Done()) {
+        m_whole = true;
+        return true;
+      }
+    }
+    return true;
+  }
+
+private:
+  // Writes file bytes and logs them a chunk at a time, as they have always been logged.
+  bool Write(const char* data, std::size_t size) {
+    if (size == 0) return true;
+    if (!m_output.WriteAll(data, size)) return false;
+    for (std::size_t logged = 0; logged < size; logged += kFileChunk) {
+      const std::size_t piece = std::min<std::size_t>(kFileChunk, size - logged);
+      m_received += piece;
+      m_context.Log(m_thread, Format("接收到 %d 字节.....", static_cast<int>(piece)));
+      m_context.Log(m_thread, ProgressLine(m_received));
+    }
+    return true;
+  }
+
+  TransferContext& m_context;
+  const int m_thread;
+  PartFile& m_output;
+  const std::uint64_t m_headLength;  // what the HEAD said, a floor for a body ended by closing
+  std::unique_ptr<char[]> m_buffer;
+  std::uint64_t m_received = 0;  // bytes of the file on disk
+  std::uint64_t m_expected = 0;  // the length the body must reach, 0 when unknown
+  bool m_lengthKnown = false;    // the answer gave its Content-Length
+  bool m_chunked = false;
+  bool m_whole;  // an empty file is whole before it is asked for
+  FileFailure m_failure = FileFailure::None;
+  ChunkedDecoder m_decoder;
+};
 
 }  // namespace
 
@@ -345,6 +521,9 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
   while (!context.IsStopped() && received < total) {
     std::memset(chunk, 0, sizeof chunk);
     int count = session.Receive(chunk, kPageChunk);
+    if (count < 0 && session.ReceiveError() == EAGAIN) {
+      context.Log(thread, Format("接收网页超时（已收到 %lld 字节）......", received));
+    }
     if (count <= 0) break;
     context.Log(thread, Format("接收到字节数：%d", count));
     received += count;
@@ -374,53 +553,47 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
   context.Log(thread, file);
   if (!created) return FileNotWritten(context, thread, file, output.Error());
 
-  std::uint64_t received = 0;
-  std::unique_ptr<char[]> buffer(new char[kFileRead]);
+  BodyReader body(context, thread, output, total);
   // A stop is also honoured between attempts, so a stopped task does not connect again.
-  for (int attempt = 0; attempt < kFileAttempts && received < total && !context.IsStopped();
+  for (int attempt = 0; attempt < kFileAttempts && !body.Whole() && !context.IsStopped();
        ++attempt) {
     HttpSession session(timeouts);
     int requestLength = 0;
     // Offsets beyond the request's 32-bit range cannot be asked for; such an attempt asks for
     // the whole file and starts over below.
+    const std::uint64_t received = body.Received();
     std::int32_t rangeFrom = received <= INT32_MAX ? static_cast<std::int32_t>(received) : 0;
     session.ComposeGet(target.host, target.path, requestLength, nullptr, nullptr, rangeFrom, 0);
     const ExchangeStart start =
         OpenExchange(session, target, timeouts, &context, thread, "连接服务器......");
-    if (start != ExchangeStart::Ready) return Failed<FileResult>(start);
-    if (received > 0) {
-      int status = session.StatusCode();
+    if (start != ExchangeStart::Ready) {
+      context.Log(thread, StartFailureLine(start));
+      return Failed<FileResult>(start);
+    }
+    if (session.HeadCut()) {
+      context.Log(thread, FileFailureLine(FileFailure::HeadTooLong, 0, 0));
+      return FileResult::Broken;
+    }
+    const int status = session.StatusCode();
+    if (status < 200 || status > 299) {
       // An error answer to a resumed request carries no part of the file: keep what is on
-      // disk and let the next attempt ask again.
-      if (status < 200 || status > 299) continue;
-      // A server that ignores the range sends the whole file again: keep it, not the old part.
-      if (status != kPartialContent) {
-        if (!output.StartOver()) return FileNotWritten(context, thread, file, output.Error());
-        received = 0;
-      }
+      // disk and let the next attempt ask again. A first answer like it holds no file at all.
+      if (rangeFrom > 0) continue;
+      context.Log(thread, FileFailureLine(FileFailure::ErrorStatus, status, 0));
+      return FileResult::Broken;
     }
-
+    // A server that ignores the range sends the whole file again: keep it, not the old part.
+    const bool resumed = rangeFrom > 0 && status == kPartialContent;
+    if (!resumed && received > 0 && !output.StartOver())
+      return FileNotWritten(context, thread, file, output.Error());
+    body.Begin(session, resumed);
     context.Log(thread, "开始接收数据......");
-    while (!context.IsStopped() && received < total) {
-      // Never ask for more than the chunks that still complete the file, so a server that
-      // sends too much leaves at most one chunk's overshoot, as with single-chunk receives.
-      std::uint64_t missing = total - received;
-      std::uint64_t wanted = (missing + kFileChunk - 1) / kFileChunk * kFileChunk;
-      int count = session.Receive(buffer.get(),
-                                  static_cast<int>(std::min<std::uint64_t>(wanted, kFileRead)));
-      if (count <= 0) break;
-      if (!output.WriteAll(buffer.get(), static_cast<std::size_t>(count)))
-        return FileNotWritten(context, thread, file, output.Error());
-      for (int logged = 0; logged < count; logged += kFileChunk) {
-        int piece = std::min(kFileChunk, count - logged);
-        received += static_cast<std::uint64_t>(piece);
-        context.Log(thread, Format("接收到 %d 字节.....", piece));
-        context.Log(thread, ProgressLine(received));
-      }
-    }
+    if (!body.ReadAttempt(session)) return FileNotWritten(context, thread, file, output.Error());
+    // Each attempt that ended short says why; a stopped task's download simply ends.
+    if (!body.Whole() && !context.IsStopped()) context.Log(thread, body.FailureLine());
   }
   context.Log(thread, "Socket已关闭......");
-  if (received < total) return FileResult::Incomplete;  // the ".part" goes with `output`
+  if (!body.Whole()) return FileResult::Incomplete;  // the ".part" goes with `output`
   if (!output.Complete(file)) return FileNotWritten(context, thread, file, output.Error());
   return FileResult::Complete;
 }

@@ -47,32 +47,35 @@ struct ExchangeTarget {
 
 // How a HEAD exchange ended. The numbers are the codes the transfer has always reported.
 enum class HeadResult : int {
-  Answered = 1,      // a page, or a file whose name was found
-  NoAnswer = -1,     // not connected in time, or the send or the head read timed out
-  NoSocket = -3,     // no socket, or the body time limit could not be set
-  Redirect302 = -4,  // status 302
-  ZeroLength = -5,   // a Content-Length of zero: nothing to fetch
-  BadStatus = -7,    // any other status outside 200 to 299
-  Unusable = -8,     // a bad address, a broken head, no Content-Type, or no usable file name
+  Answered = 1,       // a page, or a file whose name was found
+  NoAnswer = -1,      // the send or the head read timed out, or the TLS handshake did
+  NotConnected = -2,  // the connection was refused or not made in time
+  NoSocket = -3,      // no socket, or the body time limit could not be set
+  Redirect302 = -4,   // status 302
+  ZeroLength = -5,    // a Content-Length of zero: nothing to fetch
+  BadStatus = -7,     // any other status outside 200 to 299
+  Unusable = -8,      // a bad address, a broken head, no Content-Type, or no usable file name
 };
 
 // How a page download ended.
 enum class PageResult : int {
   Received = 1,          // at least one byte arrived
-  NothingReceived = -1,  // no byte; or not connected in time, or the send or head read timed out
+  NothingReceived = -1,  // no byte; or the send or head read timed out
+  NotConnected = -2,     // the connection was refused or not made in time
   NoSocket = -3,         // no socket, or the body time limit could not be set
   Broken = -8,           // a bad address, or the head read broke off
 };
 
 // How a file download ended.
 enum class FileResult : int {
-  Complete = 0,     // every byte arrived and the file has its final name (an empty file for 0)
-  Incomplete = -1,  // fewer bytes after the attempts; or not connected in time, or the send or
-                    // head read timed out
-  NoSocket = -3,    // no socket, or the body time limit could not be set
-  Broken = -8,      // a bad address, or the head read broke off
-  NotWritten = -9,  // the file could not be created, written, flushed or moved to its name (no
-                    // space, no permission): a failure of the disk, not of the exchange
+  Complete = 0,       // the whole body arrived and the file has its final name
+  Incomplete = -1,    // the body was not whole after the attempts (cut short, a time limit, a
+                      // broken framing); or the send or head read timed out
+  NotConnected = -2,  // the connection was refused or not made in time
+  NoSocket = -3,      // no socket, or the body time limit could not be set
+  Broken = -8,        // a bad address, the head read broke off or overflowed, or an error status
+  NotWritten = -9,    // the file could not be created, written, flushed or moved to its name (no
+                      // space, no permission): a failure of the disk, not of the exchange
 };
 
 // What a HEAD exchange tells of an address.
@@ -100,9 +103,13 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
 PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::string& page, const HttpTimeouts& timeouts = HttpTimeouts{});
 
-// GETs the target into a new file at `file` until `total` bytes are written, in at most
-// kFileAttempts attempts. The bytes go to `file` + kPartSuffix, which is flushed and renamed
-// to `file` once whole. An existing file is never touched: the new one gets a numbered name
+// GETs the target into a new file at `file`, in at most kFileAttempts attempts. The GET's own
+// head frames the body: its Content-Length, its chunks, or else the server closing the
+// connection; a body framed by the closing alone is cut short when it ends under `total` (the
+// HEAD's length). A body is whole only so: one cut short, one that a time limit ended, a
+// head too long to read or a broken chunk framing is a failure, with a line that says which.
+// The bytes go to `file` + kPartSuffix, which is flushed and renamed to `file` once whole. An
+// existing file is never touched: the new one gets a numbered name
 // ("a(1).doc") and `file` is updated to the path actually written. A resumed 2xx answer other
 // than 206 starts the file over; an error answer to a resume writes nothing. NotWritten is
 // logged as the file's last line and told to `context` (OnFileError). The file is written

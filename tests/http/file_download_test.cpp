@@ -160,7 +160,7 @@ TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
   const std::string data = Bytes(1024);
   server.Connection()
       .ReadRequest()
-      .Send(Head("200 OK", "") + data.substr(0, 1023))
+      .Send(Head("200 OK", "Content-Length: 1024\r\n") + data.substr(0, 1023))
       .Pause(100)
       .Send(data.substr(1023))
       .Hold();
@@ -320,11 +320,115 @@ TEST_F(FileDownloadTest, ConnectionFailuresLeaveNothingOnDisk) {
   std::string file = folder.Path() + "f.bin";
   EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "127.0.0.1", testing::FreeLoopbackPort()}, 100,
                          file, kFastTimeouts),
-            FileResult::Incomplete);
+            FileResult::NotConnected);
   std::string other = folder.Path() + "g.bin";
   EXPECT_EQ(DownloadFile(context, 3, {"h", "/", "not an address", 80}, 100, other, kFastTimeouts),
             FileResult::Broken);
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
+// Only a body that ended as its answer framed it is kept. Each row scripts the answers to the
+// three attempts; a failure leaves nothing on disk and one line that names its cause.
+TEST(FileDownloadBodiesTest, OnlyWholeBodiesAreKeptAndEveryFailureSaysWhy) {
+  const std::string data = Bytes(5016);
+  const std::string chunked = "7d0\r\n" + data.substr(0, 2000) + "\r\n" + "bc8;x=1\r\n" +
+                              data.substr(2000) + "\r\n0\r\nTrailer: t\r\n\r\n";
+  enum class End { Close, Hold };
+  struct Answer {
+    std::string bytes;
+    End end;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Answer> answers;
+    FileResult result;
+    std::string kept;  // the file's content when kept
+    const char* line;  // part of the failure line
+  };
+  const std::string length = "Content-Length: 5016\r\n";
+  const std::string hugeHead = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(100000, 'x');
+  const std::vector<Case> cases = {
+      {"head over its size limit",
+       {{hugeHead, End::Close}},
+       FileResult::Broken,
+       "",
+       "应答头超过 2048 字节"},
+      {"error status",
+       {{Head("404 Not Found", length) + data, End::Close}},
+       FileResult::Broken,
+       "",
+       "服务器应答状态 404"},
+      {"no length, never ends",
+       {{Head("200 OK", "") + data + data, End::Hold},
+        {Head("200 OK", ""), End::Hold},
+        {Head("200 OK", ""), End::Hold}},
+       FileResult::Incomplete,
+       "",
+       "接收超时前服务器没有结束"},
+      {"head, then nothing",
+       {{Head("200 OK", length), End::Hold},
+        {Head("200 OK", length), End::Hold},
+        {Head("200 OK", length), End::Hold}},
+       FileResult::Incomplete,
+       "",
+       "接收超时，只收到 0 / 5016 字节"},
+      {"shorter than its length",
+       {{Head("200 OK", length) + data.substr(0, 100), End::Close},
+        {Head("206 Partial Content", "Content-Length: 4916\r\n") + data.substr(100, 100),
+         End::Close},
+        {Head("206 Partial Content", "Content-Length: 4816\r\n") + data.substr(200, 100),
+         End::Close}},
+       FileResult::Incomplete,
+       "",
+       "服务器提前关闭了连接，只收到 300 / 5016 字节"},
+      {"broken chunks",
+       {{Head("200 OK", "Transfer-Encoding: chunked\r\n") + "zz\r\n", End::Close}},
+       FileResult::Incomplete,
+       "",
+       "分块编码损坏"},
+      // Whole bodies: chunks undone, and the GET's own length over the HEAD's, with the
+      // connection left open after it.
+      {"chunked",
+       {{Head("200 OK", "Transfer-Encoding: chunked\r\n") + chunked, End::Hold}},
+       FileResult::Complete,
+       data,
+       nullptr},
+      {"own length",
+       {{Head("200 OK", "Content-Length: 3000\r\n") + data.substr(0, 3000) + "extra", End::Hold}},
+       FileResult::Complete,
+       data.substr(0, 3000),
+       nullptr},
+      {"ended by closing",
+       {{Head("200 OK", "") + data, End::Close}},
+       FileResult::Complete,
+       data,
+       nullptr},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    testing::ScriptedServer server;
+    for (const Answer& answer : row.answers) {
+      auto& script = server.Connection().ReadRequest().Send(answer.bytes);
+      if (answer.end == End::Hold) script.Hold();
+    }
+    ASSERT_TRUE(server.Start());
+    TempFolder folder;
+    RecordingContext context;
+    std::string file = folder.Path() + "f.bin";
+    EXPECT_EQ(DownloadFile(context, 3, {"h", "/f.bin", "127.0.0.1", server.Port()}, 5016, file,
+                           kFastTimeouts),
+              row.result);
+    server.Stop();
+    if (row.result == FileResult::Complete) {
+      EXPECT_EQ(ReadFile(file), row.kept);
+      continue;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+    EXPECT_TRUE(std::any_of(
+        context.lines.begin(), context.lines.end(),
+        [&](const std::string& line) { return line.find(row.line) != std::string::npos; }))
+        << row.line;
+  }
 }
 
 }  // namespace

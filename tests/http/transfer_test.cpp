@@ -150,7 +150,7 @@ TEST(HeadExchangeTest, ConnectionFailures) {
   HeadAnswer answer;
   const int unused = testing::FreeLoopbackPort();
   EXPECT_EQ(HeadExchange({"h", "/", "127.0.0.1", unused}, answer, kFastTimeouts),
-            HeadResult::NoAnswer);  // refused
+            HeadResult::NotConnected);  // refused
   EXPECT_EQ(HeadExchange({"h", "/", "1.2.3.4.5.6.7.8.9", unused}, answer, kFastTimeouts),
             HeadResult::Unusable);  // bad address text
 
