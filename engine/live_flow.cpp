@@ -166,7 +166,7 @@ void TaskRunner::RetryPage(int n, const std::string& url) {
     Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
     return;
   }
-  Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = false});
+  Enqueue(QueueEnd::Back, {.url = url, .isSearchPage = true});
 }
 
 void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
@@ -180,7 +180,6 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
   request.jar = &m_cookies;
   const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
   Log(n, "下载完成...");
-  CountPage();
   if (answer.status == LiveFetchStatus::Stopped) return;
   if (answer.status != LiveFetchStatus::Answered) {
     // The next page follows from this one: a page lost to the network is asked for again.
@@ -205,6 +204,7 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
                   answer.code == 200 ? page.problem : "status " + std::to_string(answer.code)));
       return;
     }
+    CountPage();  // only a page that was served counts, not a refusal
     for (const LiveImageItem& item : page.items) {
       Add(QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
     }
@@ -219,6 +219,7 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
       Log(n, Line("结果页无法识别（%s）...", page.problem));
       return;
     }
+    CountPage();
     for (const LiveWebResult& result : page.results) {
       Add(QueueEnd::Front, {.url = result.url, .title = result.title, .source = "http://"});
     }

@@ -73,6 +73,14 @@ void RemoveLeftovers(const std::string& folder, bool spillsToo) {
   }
 }
 
+// "scheme://host[:port]/" of `address`, or "" when it has no "://".
+std::string OriginOf(std::string_view address) {
+  const std::size_t scheme = address.find("://");
+  if (scheme == std::string_view::npos) return std::string();
+  const std::size_t path = address.find('/', scheme + 3);
+  return std::string(address.substr(0, path)) + "/";
+}
+
 }  // namespace
 
 TaskRunner::TaskRunner() {
@@ -121,6 +129,8 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   // overwrite each other's.
   m_queue.Reset(folder, alone ? std::string() : std::to_string(::getpid()) + "-");
   m_queue.ClearSeen();
+  // Live result pages are all queued as such; their service's other addresses are no pages.
+  m_searchOrigin = m_liveMode ? std::string() : OriginOf(base);
 
   if (m_liveMode) {
     SeedLivePages(*task);
@@ -143,7 +153,8 @@ void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {
   const std::string keyword = FieldText(task.keyword);
   const auto queue = [&](QueueEnd end, std::int32_t index) {
     const std::string url = ResultPageUrl(base, task.kind, keyword, index);
-    m_queue.Add(end, {.url = url, .isSearchPage = true, .checkSeen = true});
+    const LinkToQueue page{.url = url, .isSearchPage = true};
+    if (FirstSighting(page)) Enqueue(end, page);
   };
   // No worker runs before Start, so the first page is taken first without a pause here.
   queue(QueueEnd::Front, 0);
@@ -151,6 +162,22 @@ void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {
   // thread count.
   const std::int32_t pages = RunnablePageCount(task);
   for (std::int32_t i = 1; i <= pages; ++i) queue(QueueEnd::Back, i);
+}
+
+bool TaskRunner::FirstSighting(const LinkToQueue& link) {
+  const std::string_view url = link.url.substr(0, link.url.find('\0'));
+  const bool resultPage =
+      link.isSearchPage || (!m_searchOrigin.empty() && url.starts_with(m_searchOrigin));
+  // The offset field's digits alone: the pages the task builds carry more fields after them
+  // than the links to the same pages that a result page shows, and other fields may end in
+  // "pn" too ("ipn=").
+  std::size_t field = url.find("?pn=");
+  if (field == std::string_view::npos) field = url.find("&pn=");
+  if (!resultPage || field == std::string_view::npos) return m_queue.TestAndSetSeenAddress(url);
+  const std::size_t offset = field + 1;
+  const std::size_t digits = url.find_first_not_of("0123456789", offset + 3);
+  const std::size_t length = digits == std::string_view::npos ? digits : digits - offset;
+  return m_queue.TestAndSetSeenAddress(url.substr(offset, length));
 }
 
 void TaskRunner::AttachViews(InfoView* infoView, ResultView* resultView) {

@@ -27,6 +27,7 @@
 
 #include "engine/search_task.h"
 #include "engine/task.h"
+#include "engine/unreachable_hosts.h"
 #include "engine/url_queue.h"
 #include "engine/views.h"
 #include "harvest/link_sink.h"
@@ -172,7 +173,8 @@ public:
   bool ClaimFile(const std::string& address);
   void ReleaseFile(const std::string& address);
 
-  // LinkSink: queues a link found on a page.
+  // LinkSink: queues a link found on a page, unless this run queued its address before (from
+  // any page, or as one of the task's own result pages).
   bool Add(QueueEnd end, const LinkToQueue& link) override;
 
   // A copy of the task record, read under the counter lock; and its state, written under it.
@@ -201,6 +203,9 @@ private:
   // only after the queue has removed its spill files.
   FileDescriptor m_folderLock;
   UrlQueue m_queue;
+  // "scheme://host[:port]/" of the search service's result pages: links there are result pages.
+  std::string m_searchOrigin;
+  UnreachableHosts m_unreachable;
   InfoView* m_infoView = nullptr;      // view lock
   ResultView* m_resultView = nullptr;  // view lock
   std::mutex m_counterLock;            // pages, files and the task's two counters
@@ -224,6 +229,15 @@ private:
 
   // Queues the result pages of `task` on `base` (Init).
   void SeedResultPages(const char* base, const SearchTask& task);
+  // True when `link` is the first sighting of its address in this run (and marks it seen). A
+  // result page is known by its offset ("pn=" and its digits), so the same page reached by
+  // another address is still one page; any other address by its whole text.
+  bool FirstSighting(const LinkToQueue& link);
+  // Queues `link` without the seen test: a result page asked for again after a failure.
+  bool Enqueue(QueueEnd end, const LinkToQueue& link);
+  // Counts an address of `host` that could not be reached; the host is told on the log once,
+  // when it is given up for the run.
+  void NoteUnreachable(int n, const char* host, const char* address);
   // Holds the task folder for the run (m_folderLock); true when no other run holds it.
   bool HoldFolder(const std::string& folder);
 

@@ -41,6 +41,10 @@ namespace {
 // is fetching: it is not fetched again.
 constexpr const char* kRepeatedFileText = "跳过重复的文件：%s ...";
 
+// The fault of a run that ended without any result page.
+constexpr const char* kNothingArrivedFault =
+    "没有收到任何结果页（无法连接搜索服务、安全连接被拒绝或结果页都被拒绝）";
+
 // The fault of a task stopped by a full disk, with the system's words for it.
 std::string DiskFullFault(const char* folder, const std::string& cause) {
   return std::string("任务文件夹 ") + folder + " 所在的磁盘已满（" + cause + "）";
@@ -163,9 +167,26 @@ bool TaskRunner::SlotUsed(int slot) {
 }
 
 bool TaskRunner::Add(QueueEnd end, const LinkToQueue& link) {
-  const bool queued = m_queue.Add(end, link);
+  // Every address is asked for once per run, whichever pages list it: result pages that link
+  // each other would otherwise be fetched over and over, and every copy of a link tried again.
+  return FirstSighting(link) && Enqueue(end, link);
+}
+
+bool TaskRunner::Enqueue(QueueEnd end, const LinkToQueue& link) {
+  LinkToQueue unchecked = link;
+  unchecked.checkSeen = false;
+  const bool queued = m_queue.Add(end, unchecked);
   if (queued) m_workSignal.Raise();
   return queued;
+}
+
+void TaskRunner::NoteUnreachable(int n, const char* host, const char* address) {
+  if (!m_unreachable.NoteFailure(host, address)) return;
+  char line[400];
+  std::snprintf(line, sizeof line,
+                "主机 %.255s 已有 %d 个地址无法连接，本次任务不再请求它的其他地址...", host,
+                UnreachableHosts::kFailuresToGiveUp);
+  Log(n, line);
 }
 
 void TaskRunner::CountPage() { Count(&m_pages, &SearchTask::pagesFetched); }
@@ -247,6 +268,7 @@ RunOutcome TaskRunner::Outcome() {
   outcome.mode = Mode();
   outcome.ran = true;
   outcome.refusedPages = m_refusedPages;
+  outcome.nothingArrived = outcome.fault == kNothingArrivedFault;
   return outcome;
 }
 
@@ -336,10 +358,13 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records)
 // host that does not resolve is told with the address, not the host.
 bool TaskRunner::Locate(int n, const char* address, Destination* where) {
   if (!SplitUrl(address, where->host, where->path, where->port)) return false;
+  // A host given up for this run is not asked again, nor told again: it was told once.
+  if (m_unreachable.IsGivenUp(where->host)) return false;
   where->secure = IsHttpsUrl(address);
   const std::string resolved = ResolveIpv4(where->host);
   if (resolved.empty() || resolved.size() >= sizeof(where->dotted)) {
     Log(n, Format("解析 %s IP地址失败...", address));
+    NoteUnreachable(n, where->host, address);
     return false;
   }
   resolved.copy(where->dotted, sizeof(where->dotted) - 1);
@@ -350,8 +375,16 @@ bool TaskRunner::Locate(int n, const char* address, Destination* where) {
 bool TaskRunner::AskHead(int n, const char* address, const ExchangeTarget& target,
                          HeadAnswer* head) {
   Log(n, Format("请求信息头：%s", address));
-  if (HeadExchange(target, *head, m_http) != HeadResult::Answered) {
+  const HeadResult result = HeadExchange(target, *head, m_http);
+  if (result == HeadResult::NotConnected) {
+    NoteUnreachable(n, target.host, address);
+  } else {
+    m_unreachable.NoteReached(target.host);
+  }
+  if (result != HeadResult::Answered) {
     if (!head->problem.empty()) Log(n, TlsFailureLine(head->problem));
+    if (result == HeadResult::NotConnected) Log(n, "无法连接服务器（被拒绝或超时）...");
+    if (result == HeadResult::NoAnswer && head->problem.empty()) Log(n, "等待应答头超时...");
     Log(n, "请求信息头失败...");
     return false;
   }
@@ -359,15 +392,16 @@ bool TaskRunner::AskHead(int n, const char* address, const ExchangeTarget& targe
   return true;
 }
 
-// Fetches a page into memory and queues its links at the front. The page counts as fetched
-// whether or not anything arrived.
+// Fetches a page into memory and queues its links at the front. Only a page that arrived
+// counts as fetched.
 void TaskRunner::FetchPage(int n, const char* address, const ExchangeTarget& target) {
   Log(n, Format("开始下载网页：%s ...", address));
   std::string page;
   const PageResult result = DownloadPage(*this, n, target, page, m_http);
   Log(n, "下载完成...");
-  CountPage();
+  if (result == PageResult::NotConnected) NoteUnreachable(n, target.host, address);
   if (result != PageResult::Received) return;
+  CountPage();
   Log(n, "开始解析连接...");
   if (m_kind == FileKind::Image) {
     ExtractImageLinks(*this, n, m_linkPattern, page);
@@ -394,9 +428,10 @@ void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& t
   const FileResult result =
       DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http);
   if (result == FileResult::Complete) RecordFile(records, localPath, taken.url, taken.title);
+  if (result == FileResult::NotConnected) NoteUnreachable(n, target.host, taken.url);
   ReleaseFile(taken.url);
-  // A file that could not be written ends with the line that says why, not as finished.
-  if (result != FileResult::NotWritten) Log(n, "文件下载完成...");
+  // A file that failed ends with the line the download wrote to say why, not as finished.
+  if (result == FileResult::Complete) Log(n, "文件下载完成...");
   CountFile();
 }
 
@@ -419,6 +454,9 @@ void TaskRunner::MonitorLoop() {
   while (m_stop.load() == 0) {
     const std::uint64_t seen = m_idleSignal.Count();
     if (TaskDrained()) {
+      // A run that ended by itself without a single page has fetched nothing: a failure,
+      // whatever stopped the pages (no connection, refused handshakes, refused pages).
+      if (Pages() == 0) StopWithFault(1, kNothingArrivedFault);
       RaiseStop();
       break;
     }

@@ -165,7 +165,11 @@ bool UrlQueue::TestAndSetSeen(std::string_view url) {
   // Result pages differ only in their offset: keying on the "pn=" tail catches repeats of a
   // page whatever the rest of the address says.
   const std::size_t tail = url.find("pn=");
-  const std::string_view key = tail == std::string_view::npos ? url : url.substr(tail);
+  return TestAndSetSeenAddress(tail == std::string_view::npos ? url : url.substr(tail));
+}
+
+bool UrlQueue::TestAndSetSeenAddress(std::string_view key) {
+  key = UpToNul(key);
   const std::uint32_t bit = Lookup2Hash(key.data(), key.size()) & kSeenMask;
   const std::uint8_t mask = static_cast<std::uint8_t>(1u << (bit % 8));
   std::lock_guard<std::mutex> guard(m_seenLock);

@@ -106,8 +106,11 @@ public:
   // Clears every bit of the seen set.
   void ClearSeen();
 
-  // True when `url`'s key was not marked before (and marks it), false when it was.
+  // True when `url`'s key was not marked before (and marks it), false when it was. The key of
+  // an address with "pn=" is its tail from there: a result page is known by its offset.
   bool TestAndSetSeen(std::string_view url);
+  // The same with the whole address as the key, for addresses that are no result pages.
+  bool TestAndSetSeenAddress(std::string_view url);
 
   // Figures for the runner's display and for tests.
   std::int32_t Total();

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -137,8 +138,8 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
     bool wakesOnly;     // the waits' limits are far off: only wake-ups move the threads on
   };
   const Case cases[] = {
-      // Images: pn=0 and pn=18 seeded; page 0 links to pn=18 again, the last page to nothing.
-      {FileKind::Image, "image", 1, 3, 3, false},
+      // Images: pn=0 and pn=18 seeded; page 0 links to pn=18 again, which is not asked twice.
+      {FileKind::Image, "image", 1, 3, 2, false},
       {FileKind::Pdf, "pdf", 1, 2, 2, false},
       {FileKind::Word, "doc", 2, 6, 3, true},
   };
@@ -357,7 +358,7 @@ TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   rig.runner.Queue().Add(QueueEnd::Front, {.url = slow});
   bool finishedLineBeforeReport = false;
   rig.finished.onPost = [&](SearchTask*) {
-    finishedLineBeforeReport = rig.info.HasLine("文件下载完成...");
+    finishedLineBeforeReport = rig.info.HasLine("Socket已关闭......");
   };
   ASSERT_TRUE(rig.runner.Start());
   ASSERT_TRUE(testing::WaitFor(
@@ -418,6 +419,50 @@ TEST(TaskRunnerUnreachableTest, AHostThatCannotBeResolvedEndsTheTaskWithinASecon
   ASSERT_LT(at, lines.size());
   EXPECT_LT(IndexOf(lines, "解析 " + first + " IP地址失败...", at), lines.size());
   EXPECT_EQ(rig.runner.TaskCopy().pagesFetched, 0);
+}
+
+// Result pages that link the next two pages, pictures listed twice and on every page, and one
+// dead address listed 200 times on each page: every address is asked for at most once, the
+// dead one once, and the files are the service's list.
+TEST(TaskRunnerEachAddressOnceTest, PagesLinkingPagesAndRepeatedLinksAreAskedForOnce) {
+  SearchServiceProcess service;
+  const std::string dead =
+      "http://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()) + "/dead.jpg";
+  ASSERT_TRUE(
+      service.Start({"--results", "200", "--paging", "2", "--repeat-links", "--dead-link", dead}));
+  SearchHosts hosts;
+  std::string error;
+  ASSERT_TRUE(MakeSearchHosts(service.Host(), service.Host(), &hosts, &error)) << error;
+  RunnerRig rig(FileKind::Image, "abc", 6, 10, hosts.imageSearchBase, hosts.imageLinkPattern);
+  ASSERT_TRUE(rig.RunToEnd());
+
+  std::string counts;
+  ASSERT_EQ(HttpGet(service.Port(), "/requests", &counts), 200);
+  std::istringstream lines(counts);
+  int resultPages = 0;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_EQ(line.rfind("1 ", 0), 0u) << line;
+    if (line.find(" /i?") != std::string::npos && line.rfind("1 GET", 0) == 0) ++resultPages;
+  }
+  // The task's pages at offsets 0 to 180, and the last one (198) that they link to.
+  EXPECT_EQ(resultPages, 12);
+  EXPECT_EQ(rig.runner.TaskCopy().pagesFetched, resultPages);
+
+  int deadTries = 0;
+  for (const auto& [thread, text] : rig.info.Lines()) deadTries += text == "请求下载：" + dead;
+  EXPECT_EQ(deadTries, 1);
+
+  std::string listed;
+  ASSERT_EQ(HttpGet(service.Port(), "/list?kind=image&word=abc&pages=10", &listed), 200);
+  std::vector<std::string> expected;
+  std::istringstream list(listed);
+  for (std::string url; std::getline(list, url);) expected.push_back(url);
+  std::vector<std::string> urls;
+  for (const Record& row : AllRecords(rig.Folder())) urls.push_back(row.url);
+  std::sort(urls.begin(), urls.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(urls, expected);
+  EXPECT_TRUE(rig.runner.Fault().empty()) << rig.runner.Fault();
 }
 
 }  // namespace

@@ -65,13 +65,16 @@ DOC_STEP = 10    # and document result pages by 10
 
 class Options:
     def __init__(self, results=60, per_page=10, image_per_page=18, doc_size=4096,
-                 image_size=6000, next_links=True):
+                 image_size=6000, next_links=True, paging=1, repeat_links=False, dead_link=""):
         self.results = results
         self.per_page = per_page
         self.image_per_page = image_per_page
         self.doc_size = doc_size
         self.image_size = image_size
         self.next_links = next_links
+        self.paging = paging              # image pages linked after each one, as a paging bar
+        self.repeat_links = repeat_links  # each picture twice, and picture 0 on every page
+        self.dead_link = dead_link        # an address listed 200 times on every image page
 
 
 # ---------------------------------------------------------------------------------------------
@@ -150,15 +153,28 @@ def image_page_link(host, word, pn):
             "&word=%s&pn=%d" % (host, quote_word(word), pn))
 
 
+def next_image_pages(options, pn):
+    """The offsets of the image pages that page `pn` links to."""
+    if not options.next_links:
+        return []
+    starts = [pn + options.image_per_page * k for k in range(1, options.paging + 1)]
+    return [start for start in starts if start < options.results]
+
+
 def image_page(options, host, word, pn):
     lines = []
     end = min(pn + options.image_per_page, options.results)
-    for i in range(pn, end):
+    numbers = list(range(pn, end))
+    if options.repeat_links:
+        numbers = [0] + [i for i in numbers for _ in range(2)]
+    for i in numbers:
         r = image_result(options, word, i)
         lines.append('<li><img src="http://%s%s" alt="picture %d"></li>' % (host, r.path, i))
-    if options.next_links and end < options.results:
+    if options.dead_link:
+        lines.extend('<li><img src="%s"></li>' % options.dead_link for _ in range(200))
+    for start in next_image_pages(options, pn):
         lines.append('<p class="pages"><a href="%s" >next</a></p>'
-                     % image_page_link(host, word, end))
+                     % image_page_link(host, word, start))
     return ("<html><head><meta charset=\"utf-8\"><title>%s</title></head><body><ul>\n%s\n</ul></body></html>\n"
             % (html_text(word), "\n".join(lines) or "<li>No more pictures.</li>"))
 
@@ -180,8 +196,7 @@ def harvest_list(options, host, kind, word, pages):
         if kind == "image":
             end = min(pn + options.image_per_page, options.results)
             numbers = range(pn, end)
-            if options.next_links and end < options.results:
-                todo.append(end)
+            todo.extend(next_image_pages(options, pn))
             results = [image_result(options, word, i) for i in numbers]
         else:
             numbers = range(pn, min(pn + options.per_page, options.results))
@@ -205,6 +220,12 @@ class Answer:
         self.disposition = disposition
         self.pause = pause  # seconds between 1 KB pieces (slow files)
         self.headers = list(headers)  # further (name, value) header lines
+
+
+def request_counts(counts):
+    """The requests served so far, one line each: count, method, target."""
+    text = "".join("%d %s\n" % (n, key) for key, n in sorted(counts.items()))
+    return Answer(200, text.encode("utf-8"), "text/plain; charset=utf-8")
 
 
 def route(options, host, target):
@@ -305,6 +326,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(send_body=True)
 
     def answer(self, send_body):
+        if self.path == "/requests":
+            send_answer(self, request_counts(self.server.counts()), send_body)
+            return
+        self.server.count(self.command, self.path)
         send_answer(self, route(self.server.options, self.server.public_host, self.path), send_body)
 
 
@@ -363,6 +388,17 @@ class Service(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.options = options
         self.verbose = verbose
         self.public_host = "127.0.0.1:%d" % self.server_address[1]
+        self._counts = {}
+        self._counts_lock = threading.Lock()
+
+    def count(self, method, target):
+        with self._counts_lock:
+            key = "%s %s" % (method, target)
+            self._counts[key] = self._counts.get(key, 0) + 1
+
+    def counts(self):
+        with self._counts_lock:
+            return dict(self._counts)
 
     def handle_error(self, request, client_address):
         # A client that hangs up in the middle of a request (a stopped task) is no fault of the
@@ -389,13 +425,22 @@ def main(argv=None):
     parser.add_argument("--image-size", type=int, default=6000, help="base size of a picture")
     parser.add_argument("--no-next-links", action="store_true",
                         help="leave the next-page link off image result pages")
+    parser.add_argument("--paging", type=int, default=1,
+                        help="image pages each image page links to, as a paging bar (default 1)")
+    parser.add_argument("--repeat-links", action="store_true",
+                        help="list each picture twice, and picture 0 on every image page")
+    parser.add_argument("--dead-link", default="",
+                        help="an address listed 200 times on every image page")
     parser.add_argument("--verbose", action="store_true", help="log every request on stderr")
     args = parser.parse_args(argv)
     for name in ("results", "per_page", "image_per_page", "doc_size", "image_size"):
         if getattr(args, name) < 0 or (name.endswith("per_page") and getattr(args, name) < 1):
             parser.error("--%s is out of range" % name.replace("_", "-"))
+    if args.paging < 1:
+        parser.error("--paging is out of range")
     options = Options(args.results, args.per_page, args.image_per_page, args.doc_size,
-                      args.image_size, not args.no_next_links)
+                      args.image_size, not args.no_next_links, args.paging, args.repeat_links,
+                      args.dead_link)
     service = Service(args.port, options, args.verbose)
     print(service.server_address[1], flush=True)
     try:
