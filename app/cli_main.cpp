@@ -211,6 +211,11 @@ void PrintSummary(const char* how, const quarry::SearchTask& figures,
   if (outcome.mode == quarry::SearchMode::Live) {
     std::printf("Live search: %d result pages refused by the service\n", outcome.refusedPages);
   }
+  if (outcome.nothingArrived) {
+    std::printf(
+        "Failed: no result page arrived (the search service could not be reached, "
+        "refused the secure connection or refused every page)\n");
+  }
   std::fflush(stdout);
 }
 

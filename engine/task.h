@@ -28,6 +28,7 @@ struct RunOutcome {
   SearchMode mode = SearchMode::Classic;  // how the run searched
   bool ran = false;                       // a run began in this program (mode says how)
   std::int32_t refusedPages = 0;          // live mode: result pages the service refused
+  bool nothingArrived = false;            // the run ended by itself without any result page
 };
 
 struct Task {

@@ -158,8 +158,9 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   SetState(task, TaskState::Ended);
   task->lastRun = runner->Outcome();
   if (!task->lastRun.fault.empty()) {
-    // The same fault would stop the next task too: a full disk ends run-all as a stop does.
-    m_runAll = false;
+    // The same fault would stop the next task too: a full disk ends run-all as a stop does. A
+    // run that got no result page is told, but the next task may search elsewhere.
+    if (!task->lastRun.nothingArrived) m_runAll = false;
     Report("任务“" + FieldText(task->record.keyword) + "”已停止：" + task->lastRun.fault + "。");
   }
   if (m_current == task) runner->AttachViews(nullptr, nullptr);

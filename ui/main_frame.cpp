@@ -398,6 +398,7 @@ void CMainFrame::ShowModeOfSelectedRun() {
     mode = QStringLiteral("实时模式（https）");
     if (run.refusedPages > 0) mode += QStringLiteral("，被拒绝的结果页：%1").arg(run.refusedPages);
   }
+  if (run.ran && run.nothingArrived) mode += QStringLiteral("；上次运行失败：没有收到任何结果页");
   m_panes.showMode(mode);
 }
 

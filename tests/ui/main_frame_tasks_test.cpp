@@ -106,7 +106,17 @@ private slots:
       QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
       QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
 
-      // A task started now searches live; the host refuses, so it ends at once.
+      // A task started now searches live; the host refuses, so it ends at once, and having
+      // got no result page it failed: a message says so, and so does its information.
+      QString failure;
+      quarry::testing::ModalAnswer<QMessageBox> told(
+          [&failure](QMessageBox* box) {
+            failure = box->text();
+            QVERIFY(
+                quarry::testing::SaveScreenshot(*box, QStringLiteral("main_frame_no_result_page")));
+            box->done(QMessageBox::Ok);
+          },
+          20000);
       auto fill = FillAddTaskDialog(QStringLiteral("live"), true, 1011, QStringLiteral("2"));
       frame.Command(quarry::kCmdAddTask)->trigger();
       QVERIFY(fill->answered());
@@ -114,7 +124,11 @@ private slots:
       QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
       QTRY_COMPARE_WITH_TIMEOUT(Children(frame.Tree(), TaskRoot::Finished),
                                 QStringList{QStringLiteral("live")}, 20000);
-      QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("实时模式（https）"));
+      QTRY_VERIFY(told.answered());
+      QVERIFY2(failure.startsWith(QStringLiteral("任务“live”已停止：没有收到任何结果页")),
+               qPrintable(failure));
+      QCOMPARE(info->Figures()->Value(InfoPage::kModeRow),
+               QStringLiteral("实时模式（https）；上次运行失败：没有收到任何结果页"));
       InfoPage* figures = info->Figures();
       figures->scrollToItem(figures->topLevelItem(InfoPage::kModeRow));
       QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_live_task_mode")));
