@@ -5,9 +5,11 @@
 // through views of its own, hands the end report from the runner's monitor to task control on
 // the main thread, and shuts task control down, which writes both task files. "resume" does
 // the same for the waiting and paused tasks of the home, as the run-all command does. Ctrl+C,
-// SIGTERM and SIGHUP (a closed terminal) stop the task as the stop command does; a second one
-// stops waiting for it. Whatever task control reports as a problem (a task that cannot start,
-// a full disk, a damaged task file) is printed on the error stream.
+// SIGTERM and SIGHUP (a closed terminal) shut down as closing the window does: the running
+// task is saved unfinished, comes back paused and a later "resume" goes on with it; a second
+// signal ends the program at once, which loses nothing either. Whatever task control reports
+// as a problem (a task that cannot start, a full disk, a damaged task file) is printed on the
+// error stream.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -49,7 +52,8 @@ const char kUsage[] =
     "  run --keyword K [--kind image|doc|ppt|pdf|xls] [--pages N] [--threads N]\n"
     "      [--folder DIR] [--live | --classic] [--verbose]\n"
     "                adds a task and runs it to its end (kind image, 50 pages, 3 threads and\n"
-    "                the home's DownData/ unless given); Ctrl+C, SIGTERM or SIGHUP stops it.\n"
+    "                the home's DownData/ unless given); Ctrl+C, SIGTERM or SIGHUP pauses\n"
+    "                it, and resume goes on with it.\n"
     "                --live searches the service as it answers today (https, cookies, JSON\n"
     "                image results, a link redirector), --classic as the classic result\n"
     "                pages describe it; without either, the mode set in the window is used\n"
@@ -69,7 +73,7 @@ const char kUsage[] =
     "                    a certificate authority (PEM) trusted beside the system's, for test\n"
     "                    servers [QUARRY_TEST_AUTHORITY]\n"
     "\n"
-    "Exit status: 0 done (a task run to its end or stopped); 1 a task could not start (its\n"
+    "Exit status: 0 done (a task run to its end or paused); 1 a task could not start (its\n"
     "folder or records database unusable) or stopped for a full disk, a saved file was not\n"
     "recorded, or the home or the task files could not be used; 2 bad arguments.\n";
 
@@ -240,7 +244,8 @@ const quarry::Task* FinishedTask(quarry::TaskControl& control, const quarry::Sea
 // Plays the main window for the tasks that `start` sets going (it returns false when it
 // started none): hands the monitor's end reports to task control, keeps the running task's
 // figures saved, shows the progress line and a summary for each task that ends, and turns
-// the stop signals into a stop. Shutting down writes both task files. Returns the exit status:
+// the stop signals into a shut-down that keeps the running task unfinished. Shutting down
+// writes both task files. Returns the exit status:
 // 1 when a task could not start or stopped by itself, when a task saved files it did not
 // record, or when the task files could not be written.
 int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
@@ -285,9 +290,8 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
     if (!started) return control.Shutdown() && !failed ? 0 : 1;
   }
   headRunningTask();
-  bool stopAsked = false;
   bool ended = false;
-  while (!ended) {
+  while (!ended && g_interrupts == 0) {
     if (quarry::SearchTask* record = finished.Wait(std::chrono::milliseconds(200))) {
       {
         InterruptsBlocked blocked;  // the end of a task may start the next one
@@ -297,38 +301,39 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
       // The runner is gone: the record is read on this thread alone.
       const quarry::Task* task = FinishedTask(control, record);
       const quarry::RunOutcome outcome = task != nullptr ? task->lastRun : quarry::RunOutcome{};
-      const bool stoppedItself = !outcome.fault.empty();
-      PrintSummary(stopAsked || stoppedItself ? "Stopped" : "Finished", *record, outcome);
+      PrintSummary(outcome.fault.empty() ? "Finished" : "Stopped", *record, outcome);
       if (outcome.saved != outcome.recorded) failed = true;
       if (PrintProblems(control)) failed = true;
       ended = control.RunningCount() == 0;
       headRunningTask();
     }
-    if (g_interrupts >= 1 && !stopAsked) {
-      stopAsked = true;
-      if (live) std::printf("\n");
-      std::printf("Stopping...\n");
-      std::fflush(stdout);
-      control.StopAll();
-    }
-    if (g_interrupts >= 2) break;  // stop waiting: shutting down waits a little, then leaves
+    if (g_interrupts != 0) break;
     control.SaveRunningFigures();
     if (live && !ended) {
       std::printf("\r\033[K%s", info.ProgressLine().c_str());
       std::fflush(stdout);
     }
   }
+  quarry::Task* cutOff = ended ? nullptr : control.CurrentTask();
   if (!ended) {
+    // A stop signal: shut down as the window does when it closes, so the running task stays
+    // unfinished and the next start finds it paused. Another signal ends the program at once;
+    // the task files on disk already hold the task as running.
+    for (int signal : kStopSignals) ::signal(signal, SIG_DFL);
     if (live) std::printf("\r\033[K");
-    quarry::Task* current = control.CurrentTask();
-    if (current != nullptr) {
-      const quarry::RunOutcome outcome = control.Outcome(current);
-      PrintSummary("Interrupted", control.Snapshot(current), outcome);
-      if (outcome.saved != outcome.recorded) failed = true;
-    }
+    std::printf("Stopping...\n");
+    std::fflush(stdout);
   }
   std::string error;
-  if (!control.Shutdown(&error)) {
+  const bool saved = control.Shutdown(&error);
+  if (cutOff != nullptr) {
+    const quarry::RunOutcome outcome = control.Outcome(cutOff);
+    PrintSummary("Stopped", control.Snapshot(cutOff), outcome);
+    std::printf("The task is paused: 'quarry-cli resume' goes on with it.\n");
+    std::fflush(stdout);
+    if (outcome.saved != outcome.recorded) failed = true;
+  }
+  if (!saved) {
     std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
     return 1;
   }
@@ -411,12 +416,17 @@ int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::s
   });
 }
 
-void PrintTasks(const char* heading, const quarry::TaskList& list) {
+// `shownRunning`: whether a task stored as running is shown so; when no copy of Quarry holds
+// the home it is not running but cut off, and shown paused, as the next start takes it.
+void PrintTasks(const char* heading, const quarry::TaskList& list, bool shownRunning) {
   std::printf("%s (%zu)\n", heading, list.size());
   for (const auto& task : list) {
     const quarry::SearchTask& t = task->record;
+    const quarry::TaskState state = t.state == quarry::TaskState::Running && !shownRunning
+                                        ? quarry::TaskState::Paused
+                                        : t.state;
     std::printf("  %-20s %-5s %-8s %s  pages %d/%d  files %d  threads %d  %s\n",
-                quarry::FieldText(t.keyword).c_str(), KindName(t.kind), StateName(t.state),
+                quarry::FieldText(t.keyword).c_str(), KindName(t.kind), StateName(state),
                 quarry::FieldText(t.createdAt).c_str(), t.pagesFetched, t.pageCount, t.filesFetched,
                 t.threadCount, quarry::FieldText(t.folder).c_str());
   }
@@ -425,16 +435,27 @@ void PrintTasks(const char* heading, const quarry::TaskList& list) {
 int ListCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
   if (args.size() > 1) return UsageError("list: unexpected argument '" + args[1] + "'");
   const std::string home = HomeOf(options);
+  std::error_code ec;
+  if (std::filesystem::exists(home, ec) && !std::filesystem::is_directory(home, ec)) {
+    std::fprintf(stderr, "quarry-cli: the home %s is not a folder\n", home.c_str());
+    return 1;
+  }
+  // A copy of Quarry at work in the home runs the tasks stored as running.
+  const bool held = quarry::HomeLock::IsHeld(home);
+  bool unreadable = false;
+  auto load = [&](const std::string& path, quarry::TaskList* list) {
+    std::string damage;
+    // False with a reason: the file is there but could not be read at all.
+    if (!quarry::LoadTaskFile(path, list, &damage) && !damage.empty()) unreadable = true;
+    if (!damage.empty()) std::fprintf(stderr, "quarry-cli: %s\n", damage.c_str());
+  };
   quarry::TaskList unfinished;
   quarry::TaskList finished;
-  std::string damage;
-  quarry::LoadTaskFile(quarry::UnfinishedTaskPath(home), &unfinished, &damage);
-  if (!damage.empty()) std::fprintf(stderr, "quarry-cli: %s\n", damage.c_str());
-  quarry::LoadTaskFile(quarry::FinishedTaskPath(home), &finished, &damage);
-  if (!damage.empty()) std::fprintf(stderr, "quarry-cli: %s\n", damage.c_str());
-  PrintTasks("Unfinished tasks", unfinished);
-  PrintTasks("Finished tasks", finished);
-  return 0;
+  load(quarry::UnfinishedTaskPath(home), &unfinished);
+  load(quarry::FinishedTaskPath(home), &finished);
+  PrintTasks("Unfinished tasks", unfinished, held);
+  PrintTasks("Finished tasks", finished, held);
+  return unreadable ? 1 : 0;
 }
 
 int RecordsCommand(const std::vector<std::string>& args) {

@@ -62,6 +62,28 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+// True when `text` is well-formed UTF-8: no stray continuation byte, no character cut short,
+// no overlong form, no surrogate half and nothing past U+10FFFF. Anything else would become a
+// folder name no listing can show and a search the service cannot read.
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = Utf8Length(lead);
+    if (length == 0 || i + length > text.size()) return false;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};  // by length: no overlong
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 // True when `text` holds a control character: C0 (0x00-0x1F), DEL, or C1 (U+0080-U+009F, in
 // UTF-8 the bytes C2 80 to C2 9F). It would break the folder name and every listing of it.
 bool HasControlCharacter(std::string_view text) {
@@ -115,6 +137,7 @@ bool MakeSearchTask(const NewTaskValues& values, std::time_t now, SearchTask* ta
                     std::string* error) {
   const std::string keyword(TrimBlanks(values.keyword));
   if (keyword.empty()) return Refuse(error, "关键词不能为空!");
+  if (!IsValidUtf8(keyword)) return Refuse(error, "关键词不是有效的UTF-8文本。");
   if (HasControlCharacter(keyword)) {
     return Refuse(error, "关键词不能含有控制字符（如换行、制表符）。");
   }

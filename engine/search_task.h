@@ -76,10 +76,11 @@ struct NewTaskValues {
 // Fills `task` as a new waiting record made at `now` (local time): all other bytes zero,
 // keyword = values.keyword without the blanks around it (spaces, ideographic spaces),
 // folder = values.folder + keyword + "/". False, with a user-facing text in `error` and `task`
-// untouched, for a blank keyword, one with a control character (newline, tab, 0x01, DEL, C1),
-// a keyword over 257 bytes or one that is no folder name (contains '/' or a NUL, or is "." or
-// ".."), an empty folder, a folder path over 259 bytes, a thread count outside 1..6, a page
-// count outside 1..500 or an unknown kind. Never cuts a text.
+// untouched, for a blank keyword, one that is not well-formed UTF-8, one with a control
+// character (newline, tab, 0x01, DEL, C1), a keyword over 257 bytes or one that is no folder
+// name (contains '/' or a NUL, or is "." or ".."), an empty folder, a folder path over 259
+// bytes, a thread count outside 1..6, a page count outside 1..500 or an unknown kind. Never
+// cuts a text.
 bool MakeSearchTask(const NewTaskValues& values, std::time_t now, SearchTask* task,
                     std::string* error);
 

@@ -211,7 +211,9 @@ bool TaskControl::Shutdown(std::string* error) {
     runner->AttachViews(nullptr, nullptr);
     runner->DetachFinishedSink();
     runner->Stop();
-    if (runner->WaitForThreads(m_options.shutdownWaitMs)) {
+    const bool joined = runner->WaitForThreads(m_options.shutdownWaitMs);
+    task->lastRun = runner->Outcome();  // what the cut-off run did, for the owner to tell
+    if (joined) {
       delete runner;
     } else {
       // A thread is stuck in a network wait; leave the runner to it rather than free memory

@@ -109,7 +109,8 @@ public:
   // the command line.
   void SaveRunningFigures();
   // Stops the running task, waits up to shutdownWaitMs for its threads, and writes both task
-  // files; the running task is stored with state Running. False, with the reason in `error`,
+  // files; the running task is stored with state Running (the next start takes it as paused)
+  // and keeps what its run did as its Outcome. False, with the reason in `error`,
   // when a task file could not be written (the previous file is then left as it was). Later
   // calls do nothing and return true.
   bool Shutdown(std::string* error = nullptr);

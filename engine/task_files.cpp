@@ -1,14 +1,15 @@
 // Saving and loading the task files, and filling the task tree from them at start-up.
 // A save never writes into the live file: it writes <file>.new, flushes it to disk, renames it
 // over <file> and flushes the folder, so at every moment the file on disk is either the old
-// list or the new one. Loading reads whole records only and checks no field: a damaged record
-// is kept as read, and the readers of its fields (FieldText, RunnableThreadCount, ...) make it
-// safe to use.
+// list or the new one. Loading reads whole records only, and only those whose every field is
+// in range: a record with an unknown kind or state, counts outside their limits, a negative
+// counter or a text without its NUL is no task of ours (random bytes, another file, a torn
+// disk block) and is left out rather than listed, run and saved back as garbage.
 //
-// A file that cannot be read whole (its last record cut short, a read error) would lose what
-// it holds beyond the whole records at the next save, which writes the lists as loaded. So the
-// load copies such a file aside as <file>.broken first and says so; a later load of the same
-// damaged file finds its copy already there and makes no second one.
+// A file that cannot be read whole (its last record cut short, a read error, a record left
+// out) would lose what it holds beyond the good records at the next save, which writes the
+// lists as loaded. So the load copies such a file aside as <file>.broken first and says so; a
+// later load of the same damaged file finds its copy already there and makes no second one.
 #include "engine/task_files.h"
 
 #include <fcntl.h>
@@ -71,6 +72,31 @@ std::string KeepBrokenCopy(const std::string& path, const std::string& bytes, st
   }
   *error = "too many earlier copies";
   return std::string();
+}
+
+// The name of the first field of `record` that holds what no saved task can hold, or null when
+// every field is in range. The run-time fields are not looked at: they are ignored on reading.
+const char* OutOfRangeField(const SearchTask& record) {
+  auto hasNul = [](const char* field, std::size_t size) {
+    return std::memchr(field, '\0', size) != nullptr;
+  };
+  if (!IsKnownKind(record.kind)) return "kind";
+  if (!hasNul(record.createdAt, kCreatedAtSize)) return "createdAt";
+  switch (record.state) {
+    case TaskState::Waiting:
+    case TaskState::Running:
+    case TaskState::Paused:
+    case TaskState::Ended: break;
+    default: return "state";
+  }
+  if (!hasNul(record.keyword, kKeywordSize)) return "keyword";
+  if (record.pageCount < kMinPageCount || record.pageCount > kMaxPageCount) return "pageCount";
+  if (record.pagesFetched < 0) return "pagesFetched";
+  if (record.filesFetched < 0) return "filesFetched";
+  if (record.threadCount < kMinThreadCount || record.threadCount > kMaxThreadCount)
+    return "threadCount";
+  if (!hasNul(record.folder, kFolderSize)) return "folder";
+  return nullptr;
 }
 
 void InsertItem(TaskTree* tree, TaskRoot root, Task* task) {
@@ -158,22 +184,40 @@ bool LoadTaskFile(const std::string& path, TaskList* list, std::string* damage) 
     return false;
   }
   const std::size_t whole = bytes.size() / kSearchTaskSize;
+  std::size_t kept = 0;
+  std::size_t leftOut = 0;
+  std::string firstLeftOut;  // "第 3 条的 state", for the message
   for (std::size_t i = 0; i < whole; ++i) {
     auto task = std::make_unique<Task>();
     std::memcpy(&task->record, bytes.data() + i * kSearchTaskSize, kSearchTaskSize);
+    if (const char* field = OutOfRangeField(task->record)) {
+      if (leftOut++ == 0) firstLeftOut = "第 " + std::to_string(i + 1) + " 条的 " + field;
+      continue;
+    }
     task->record.treeItem = 0;
     task->record.runner = 0;
     list->push_back(std::move(task));
+    ++kept;
   }
-  if (cause == 0 && bytes.size() % kSearchTaskSize == 0) return true;
-  // What follows the whole records is lost to this load, so the file is kept as it is.
+  const bool cut = cause != 0 || bytes.size() % kSearchTaskSize != 0;
+  if (!cut && leftOut == 0) return true;
+  // What the load left out is lost to this load, so the file is kept as it is.
   std::string copyError;
   const std::string copy = KeepBrokenCopy(path, bytes, &copyError);
   if (damage) {
-    std::string what =
-        cause != 0 ? "读取出错（" + std::string(std::strerror(cause)) + "）" : "最后一条记录不完整";
+    std::string what;
+    if (cause != 0) {
+      what = "读取出错（" + std::string(std::strerror(cause)) + "）";
+    } else if (cut) {
+      what = "最后一条记录不完整";
+    }
+    if (leftOut > 0) {
+      if (!what.empty()) what += "，";
+      what += "有 " + std::to_string(leftOut) + " 条记录的字段超出范围（" + firstLeftOut + "）";
+    }
     *damage =
-        "任务文件 " + path + " " + what + "，只读入了前 " + std::to_string(whole) + " 条任务；" +
+        "任务文件 " + path + " " + what + "，只读入了" + (leftOut > 0 ? "完好的 " : "前 ") +
+        std::to_string(kept) + " 条任务；" +
         (copy.empty() ? "原文件未能另存（" + copyError + "）。" : "原文件已另存为 " + copy + "。");
   }
   return true;
@@ -202,7 +246,7 @@ void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedT
         // Stopped, but the program ended before the end was handled.
         endedHere.push_back(std::move(task));
         continue;
-      default: break;  // an unknown state: kept and written back, but not shown
+      default: break;  // LoadTaskFile lets no other state through
     }
     unfinishedTasks->push_back(std::move(task));
   }

@@ -37,22 +37,23 @@ bool SaveUnfinished(const std::string& home, const TaskList& unfinishedTasks,
 bool SaveFinished(const std::string& home, const TaskList& finishedTasks,
                   std::string* error = nullptr, TaskFileIo* io = nullptr);
 
-// Appends every whole record of `path` to `list`, in file order, with no tree item and no
-// runner; a trailing partial record is dropped. Fields are kept as read. False when the file
-// cannot be opened (a missing file included), else true. A file that cannot be read whole (a
-// partial last record, a read error) is first copied to `path`.broken (or .broken.2 ... when
+// Appends every whole record of `path` whose fields are all in range to `list`, in file order,
+// with no tree item and no runner. Left out are a trailing partial record and any record with
+// an unknown kind or state, a thread count outside 1..6, a page count outside 1..500, a
+// negative counter or a text field without its NUL. False when the file cannot be opened (a
+// missing file included), else true. A file that cannot be read whole (a partial last record,
+// a read error, a record left out) is first copied to `path`.broken (or .broken.2 ... when
 // that name holds other bytes), so the next save cannot lose it; `damage` then says so in
 // words for the user. It is left empty for a whole or a missing file.
 bool LoadTaskFile(const std::string& path, TaskList* list, std::string* damage = nullptr);
 
 // Start-up: loads both task files of `home` into the lists and gives each task its tree item.
 // From unfinished.tsk, Waiting goes under "等待"; Running (the program ended while it ran) is
-// taken as Paused and, like Paused, goes under "运行"; Ended moves to the finished list.
-// Records in any other state stay in the unfinished list without an item. Every record of
-// finished.tsk, whatever its state, and then the moved Ended ones go under "完成". Each item has
-// the keyword as text, image 1 and the task as data; all three roots are expanded. `tree` and
-// both lists must not be null; the lists are normally empty. What LoadTaskFile found damaged
-// is added to `damage`, one text per file.
+// taken as Paused and, like Paused, goes under "运行"; Ended moves to the finished list. Every
+// record of finished.tsk, whatever its state, and then the moved Ended ones go under "完成".
+// Each item has the keyword as text, image 1 and the task as data; all three roots are
+// expanded. `tree` and both lists must not be null; the lists are normally empty. What
+// LoadTaskFile found damaged is added to `damage`, one text per file.
 void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
                   TaskList* finishedTasks, std::vector<std::string>* damage = nullptr);
 

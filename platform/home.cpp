@@ -1,6 +1,7 @@
 // Home folder resolution and the single-instance lock. The lock is an flock() on a file in
 // sys/: the kernel drops it when the process ends, however it ends, so a crash never leaves a
-// stale lock behind.
+// stale lock behind. A look at the lock (IsHeld) takes it shared for an instant, so taking
+// it for good tries again for a moment before it calls the home taken.
 #include "platform/home.h"
 
 #include <fcntl.h>
@@ -8,14 +9,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace quarry {
 
 namespace {
+
+// How long Acquire keeps trying while the lock is held: longer than any look at it lasts.
+constexpr int kLockTries = 10;
+constexpr auto kLockRetryPause = std::chrono::milliseconds(10);
+
+std::string LockPath(const std::string& home) { return home + "sys/quarry.lock"; }
 
 std::string WithSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
@@ -55,13 +64,18 @@ bool CreateHomeFolders(const std::string& home, std::string* error) {
 }
 
 std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string* error) {
-  std::string path = home + "sys/quarry.lock";
+  std::string path = LockPath(home);
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (error) *error = "Cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  int locked = flock(fd, LOCK_EX | LOCK_NB);
+  for (int tries = 1; locked != 0 && errno == EWOULDBLOCK && tries < kLockTries; ++tries) {
+    std::this_thread::sleep_for(kLockRetryPause);
+    locked = flock(fd, LOCK_EX | LOCK_NB);
+  }
+  if (locked != 0) {
     int cause = errno;
     close(fd);
     if (error) {
@@ -73,6 +87,14 @@ std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string
     return nullptr;
   }
   return std::unique_ptr<HomeLock>(new HomeLock(fd));
+}
+
+bool HomeLock::IsHeld(const std::string& home) {
+  const int fd = open(LockPath(home).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;  // no copy ever ran here
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);  // drops the shared lock, if it was taken
+  return held;
 }
 
 HomeLock::~HomeLock() { close(m_fd); }

@@ -26,6 +26,9 @@ public:
   // Takes the lock on <home>sys/quarry.lock. Null, with a user-facing message in `error`, when
   // another process holds it or the lock file cannot be opened.
   static std::unique_ptr<HomeLock> Acquire(const std::string& home, std::string* error);
+  // True when a process holds the home's lock now. Takes nothing that outlasts the call and
+  // creates no file.
+  static bool IsHeld(const std::string& home);
   ~HomeLock();
   HomeLock(const HomeLock&) = delete;
   HomeLock& operator=(const HomeLock&) = delete;

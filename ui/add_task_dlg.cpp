@@ -143,6 +143,9 @@ void CAddTaskDlg::Browse() {
 }
 
 QString CAddTaskDlg::KeywordRefusal(const QString& keyword) {
+  // Half a surrogate pair (pasted from a broken source) would turn into '?' on the way to
+  // UTF-8, so the task would search for something else than what the box shows.
+  if (!keyword.isValidUtf16()) return QStringLiteral("关键词不是有效的UTF-8文本。");
   // The keyword names the folder the task saves into, inside the chosen folder.
   if (keyword.contains(QLatin1Char('/')))
     return QStringLiteral("关键词不能含有“/”：关键词是任务文件夹的名字。");

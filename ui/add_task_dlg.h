@@ -39,7 +39,8 @@ public slots:
 
 private:
   void Browse();
-  // The reason a trimmed keyword cannot name the task's folder, or an empty text.
+  // The reason a trimmed keyword cannot be stored whole or name the task's folder, or an empty
+  // text.
   static QString KeywordRefusal(const QString& keyword);
   void Refuse(const QString& message, QWidget* focus);
 

@@ -91,6 +91,10 @@ TEST(MakeSearchTaskTest, MultiByteKeywordIsStoredWholeOrRefused) {
   ASSERT_TRUE(MakeSearchTask(Values(fits, "/"), 0, &task, &error)) << error;
   EXPECT_EQ(FieldText(task.keyword), fits);
   EXPECT_EQ(FieldText(task.folder), "/" + fits + "/");
+  // The widest characters and the last code point are UTF-8 like any other.
+  const std::string wide = "\xC2\xA9\xEF\xBF\xBF\xF0\x9F\x8C\xB8\xF4\x8F\xBF\xBF";
+  ASSERT_TRUE(MakeSearchTask(Values(wide, "/"), 0, &task, &error)) << error;
+  EXPECT_EQ(FieldText(task.keyword), wide);
 
   // 258 bytes: one character too many is refused rather than cut.
   EXPECT_FALSE(MakeSearchTask(Values(Repeat("中", 86), "/"), 0, &task, &error));
@@ -139,6 +143,15 @@ TEST(MakeSearchTaskTest, RefusesWhatCannotBeStoredOrRun) {
       {"0x01", Values("a\x01", "/d/"), "控制字符"},
       {"DEL", Values("a\x7F", "/d/"), "控制字符"},
       {"C1 control", Values("a\xC2\x85", "/d/"), "控制字符"},
+      {"GBK bytes", Values("\xBB\xA8", "/d/"), "UTF-8"},
+      {"stray continuation byte", Values("a\x80", "/d/"), "UTF-8"},
+      {"character cut short", Values("a\xE4\xB8", "/d/"), "UTF-8"},
+      {"lead without continuation", Values("\xE4 a", "/d/"), "UTF-8"},
+      {"overlong slash", Values("\xC0\xAF", "/d/"), "UTF-8"},
+      {"overlong three bytes", Values("\xE0\x80\xAF", "/d/"), "UTF-8"},
+      {"surrogate half", Values("\xED\xA0\x80", "/d/"), "UTF-8"},
+      {"past U+10FFFF", Values("\xF4\x90\x80\x80", "/d/"), "UTF-8"},
+      {"byte 0xFF", Values("a\xFF", "/d/"), "UTF-8"},
       {"empty folder", Values("abc", ""), "文件夹"},
       {"folder of 260 bytes", Values("abc", "/" + std::string(254, 'f') + "/"), "259"},
       {"no threads", with(good, [](auto& v) { v.threadCount = 0; }), "线程"},

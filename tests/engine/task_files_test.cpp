@@ -253,7 +253,8 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
       {"only a partial record", record.substr(0, 100), 0, true},
       {"one byte short of two", record + record.substr(0, 563), 1, true},
       {"two and a partial", record + record + record.substr(0, 17), 2, true},
-      {"all bytes 0xFF", std::string(3 * kSearchTaskSize, '\xFF'), 3, false},
+      // Whole records, but no field of them in range: no task is made of them.
+      {"all bytes 0xFF", std::string(3 * kSearchTaskSize, '\xFF'), 0, true},
   };
   const std::string broken = Unfinished() + ".broken";
   for (const Case& c : cases) {
@@ -278,11 +279,11 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
     if (c.damaged) {
       EXPECT_EQ(ReadFile(broken), c.bytes) << c.name;
       EXPECT_NE(damage.find(broken), std::string::npos) << damage;
-      EXPECT_NE(damage.find("前 " + std::to_string(c.records) + " 条"), std::string::npos)
+      EXPECT_NE(damage.find(" " + std::to_string(c.records) + " 条任务"), std::string::npos)
           << damage;
     }
-    // The start-up fill copes too (an unknown state, 0xFF, gets no item) and reports the
-    // damage once; the copy it finds is the same, so no second one is made.
+    // The start-up fill reports the damage once; the copy it finds is the same, so no second
+    // one is made.
     MemoryTree tree;
     TaskList unfinished, finished;
     std::vector<std::string> damages;
@@ -293,6 +294,7 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
   }
   // A later, different damage does not overwrite the first copy; the next save rewrites the
   // file whole and leaves both copies alone.
+  fs::remove(broken);
   TaskList list;
   std::string damage;
   WriteBytes(Unfinished(), record + "y");
@@ -316,6 +318,84 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
   EXPECT_EQ(list.size(), 1u);
 }
 
+TEST_F(TaskFilesTest, RecordsWithAFieldOutOfRangeAreLeftOutAndTheFileKeptAside) {
+  struct Case {
+    const char* name;
+    void (*change)(SearchTask&);
+    bool damaged;
+  };
+  const Case cases[] = {
+      {"kind Excel", [](SearchTask& r) { r.kind = FileKind::Excel; }, false},
+      {"kind 5", [](SearchTask& r) { r.kind = static_cast<FileKind>(5); }, true},
+      {"kind 0xFF", [](SearchTask& r) { r.kind = static_cast<FileKind>(0xFF); }, true},
+      {"state Paused", [](SearchTask& r) { r.state = TaskState::Paused; }, false},
+      {"state Ended", [](SearchTask& r) { r.state = TaskState::Ended; }, false},
+      {"state 2", [](SearchTask& r) { r.state = static_cast<TaskState>(2); }, true},
+      {"state 5", [](SearchTask& r) { r.state = static_cast<TaskState>(5); }, true},
+      {"1 thread", [](SearchTask& r) { r.threadCount = 1; }, false},
+      {"6 threads", [](SearchTask& r) { r.threadCount = 6; }, false},
+      {"0 threads", [](SearchTask& r) { r.threadCount = 0; }, true},
+      {"7 threads", [](SearchTask& r) { r.threadCount = 7; }, true},
+      {"-1 threads", [](SearchTask& r) { r.threadCount = -1; }, true},
+      {"1 page", [](SearchTask& r) { r.pageCount = 1; }, false},
+      {"500 pages", [](SearchTask& r) { r.pageCount = 500; }, false},
+      {"0 pages", [](SearchTask& r) { r.pageCount = 0; }, true},
+      {"501 pages", [](SearchTask& r) { r.pageCount = 501; }, true},
+      {"most negative pages", [](SearchTask& r) { r.pageCount = INT32_MIN; }, true},
+      {"counters 0 and max",
+       [](SearchTask& r) {
+         r.pagesFetched = 0;
+         r.filesFetched = INT32_MAX;
+       },
+       false},
+      {"-1 pages fetched", [](SearchTask& r) { r.pagesFetched = -1; }, true},
+      {"-1 files fetched", [](SearchTask& r) { r.filesFetched = -1; }, true},
+      {"run-time fields set", [](SearchTask& r) { r.treeItem = r.runner = 0xFFFFFFFF; }, false},
+      {"keyword filling its field",
+       [](SearchTask& r) {
+         ASSERT_TRUE(SetFieldText(r.keyword, kKeywordSize, std::string(257, 'k')));
+       },
+       false},
+      {"createdAt without NUL",
+       [](SearchTask& r) { std::memset(r.createdAt, '9', kCreatedAtSize); }, true},
+      {"keyword without NUL", [](SearchTask& r) { std::memset(r.keyword, 'k', kKeywordSize); },
+       true},
+      {"folder without NUL", [](SearchTask& r) { std::memset(r.folder, 'f', kFolderSize); }, true},
+  };
+  const std::string broken = Unfinished() + ".broken";
+  auto bytesOf = [](const SearchTask& record) {
+    return std::string(reinterpret_cast<const char*>(&record), kSearchTaskSize);
+  };
+  const std::string before = bytesOf(NewTask("before")->record);
+  const std::string after = bytesOf(NewTask("after")->record);
+  for (const Case& c : cases) {
+    fs::remove(broken);
+    auto odd = NewTask("odd");
+    c.change(odd->record);
+    const std::string bytes = before + bytesOf(odd->record) + after;
+    WriteBytes(Unfinished(), bytes);
+    TaskList list;
+    std::string damage;
+    ASSERT_TRUE(LoadTaskFile(Unfinished(), &list, &damage)) << c.name;
+    EXPECT_EQ(Keywords(list), c.damaged ? (std::vector<std::string>{"before", "after"})
+                                        : (std::vector<std::string>{
+                                              "before", FieldText(odd->record.keyword), "after"}))
+        << c.name;
+    EXPECT_EQ(fs::exists(broken), c.damaged) << c.name;
+    if (!c.damaged) {
+      EXPECT_TRUE(damage.empty()) << c.name << ": " << damage;
+      continue;
+    }
+    EXPECT_EQ(ReadFile(broken), bytes) << c.name;
+    EXPECT_NE(damage.find("第 2 条"), std::string::npos) << c.name << ": " << damage;
+    EXPECT_NE(damage.find("完好的 2 条任务"), std::string::npos) << c.name << ": " << damage;
+    EXPECT_NE(damage.find(broken), std::string::npos) << c.name << ": " << damage;
+    // The next save writes back the good records only.
+    ASSERT_TRUE(SaveTaskFile(Unfinished(), list));
+    EXPECT_EQ(ReadFile(Unfinished()), before + after) << c.name;
+  }
+}
+
 TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
   {
     TaskList unfinished;
@@ -323,7 +403,7 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
     unfinished.push_back(NewTask("was-running", TaskState::Running));
     unfinished.push_back(NewTask("paused", TaskState::Paused));
     unfinished.push_back(NewTask("ended-unhandled", TaskState::Ended));
-    unfinished.push_back(NewTask("state-two", static_cast<TaskState>(2)));
+    unfinished.push_back(NewTask("state-two", static_cast<TaskState>(2)));  // left out
     unfinished.push_back(NewTask("waiting-2", TaskState::Waiting));
     unfinished[1]->record.runner = 0xDEADBEEF;  // a stale 32-bit pointer from an old file
     ASSERT_TRUE(SaveUnfinished(m_home, unfinished));
@@ -335,7 +415,11 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
 
   MemoryTree tree;
   TaskList unfinished, finished;
-  FillTaskTree(m_home, &tree, &unfinished, &finished);
+  std::vector<std::string> damages;
+  FillTaskTree(m_home, &tree, &unfinished, &finished, &damages);
+  ASSERT_EQ(damages.size(), 1u);
+  EXPECT_NE(damages[0].find("第 5 条的 state"), std::string::npos) << damages[0];
+  EXPECT_TRUE(fs::exists(Unfinished() + ".broken"));
 
   EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting), (std::vector<std::string>{"waiting", "waiting-2"}));
   EXPECT_EQ(tree.TextsUnder(TaskRoot::Running),
@@ -345,12 +429,11 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
   EXPECT_EQ(tree.expanded,
             (std::vector<TaskRoot>{TaskRoot::Waiting, TaskRoot::Running, TaskRoot::Finished}));
 
-  ASSERT_EQ(Keywords(unfinished), (std::vector<std::string>{"waiting", "was-running", "paused",
-                                                            "state-two", "waiting-2"}));
+  ASSERT_EQ(Keywords(unfinished),
+            (std::vector<std::string>{"waiting", "was-running", "paused", "waiting-2"}));
   EXPECT_EQ(unfinished[1]->record.state, TaskState::Paused);
   EXPECT_EQ(unfinished[1]->record.runner, 0u);
   EXPECT_EQ(unfinished[1]->runner, nullptr);
-  EXPECT_EQ(unfinished[3]->treeItem, kNoTreeItem);  // kept, written back, not shown
   ASSERT_EQ(Keywords(finished),
             (std::vector<std::string>{"done", "done-odd-state", "ended-unhandled"}));
   EXPECT_EQ(finished[1]->record.state, TaskState::Waiting);  // kept as read

@@ -57,9 +57,12 @@ TEST_F(HomeTest, FailsClearlyWhenAFileBlocksTheFolder) {
 TEST_F(HomeTest, SecondProcessIsRefusedUntilTheFirstLetsGo) {
   std::string home = m_dir + "/";
   ASSERT_TRUE(CreateHomeFolders(home, nullptr));
+  EXPECT_FALSE(HomeLock::IsHeld(home));
+  EXPECT_FALSE(std::filesystem::exists(home + "sys/quarry.lock"));  // a look creates nothing
   std::string error;
   auto lock = HomeLock::Acquire(home, &error);
   ASSERT_TRUE(lock) << error;
+  EXPECT_TRUE(HomeLock::IsHeld(home));
 
   auto childTakes = [&home]() {
     pid_t pid = fork();
@@ -74,6 +77,7 @@ TEST_F(HomeTest, SecondProcessIsRefusedUntilTheFirstLetsGo) {
   };
   EXPECT_EQ(childTakes(), 1);
   lock.reset();
+  EXPECT_FALSE(HomeLock::IsHeld(home));
   EXPECT_EQ(childTakes(), 0);
 }
 

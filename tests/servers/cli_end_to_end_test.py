@@ -1,10 +1,11 @@
 """quarry-cli against the local search service: an image task and a PDF task, with keywords that
 need escaping, each run to their end with every file saved byte for byte and recorded once, the
-task lands in sys/finished.tsk with the right counters; Ctrl+C, SIGTERM and SIGHUP stop a task
-and still save the task files; a task whose folder or database cannot be used does not start
-and stays waiting; files the database refuses are counted apart from the saved ones; a damaged
-task file is kept aside and reported; a full disk stops the task; bad arguments and bad
-keywords exit with 2; a relative home or folder is kept as an absolute one. The path of
+task lands in sys/finished.tsk with the right counters; Ctrl+C, SIGTERM and SIGHUP leave the
+task paused and "resume" completes it; a task whose folder or database cannot be used does not
+start and stays waiting; files the database refuses are counted apart from the saved ones; a
+damaged task file is kept aside and reported; a full disk stops the task; bad arguments and bad
+keywords exit with 2, an unusable home with 1; a relative home or folder is kept as an absolute
+one. The path of
 quarry-cli is the first argument (or QUARRY_CLI)."""
 
 import http.client
@@ -64,10 +65,10 @@ class CliTest(unittest.TestCase):
     def tearDown(self):
         self.home_holder.cleanup()
 
-    def cli(self, *args, **kwargs):
+    def cli(self, *args, timeout=120, **kwargs):
         command = [CLI, "--home", self.home, "--web-host", self.host, "--image-host", self.host]
-        return subprocess.run(command + list(args), capture_output=True, text=True, timeout=120,
-                              **kwargs)
+        return subprocess.run(command + list(args), capture_output=True, text=True,
+                              timeout=timeout, **kwargs)
 
     def served(self, url):
         connection = http.client.HTTPConnection(self.host, timeout=10)
@@ -160,13 +161,15 @@ class CliTest(unittest.TestCase):
             for name in names:
                 self.assertTrue(name.startswith(expected), name)
 
-    def test_stop_signals_stop_and_save(self):
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    def test_stop_signals_pause_and_resume_completes(self):
+        signals = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+        pages = 500
+        for number in signals:
             name = signal.Signals(number).name
             with self.subTest(signal=name):
                 command = [CLI, "--home", self.home, "--web-host", self.host, "--image-host",
-                           self.host, "run", "--keyword", name, "--kind", "doc", "--pages", "500",
-                           "--threads", "1"]
+                           self.host, "run", "--keyword", name, "--kind", "doc", "--pages",
+                           str(pages), "--threads", "1"]
                 process = subprocess.Popen(command, stdout=subprocess.PIPE,
                                            stderr=subprocess.PIPE, text=True)
                 # Signalled as soon as the task has been seeded (its database exists): 501
@@ -179,11 +182,42 @@ class CliTest(unittest.TestCase):
                 out, err = process.communicate(timeout=60)
                 self.assertEqual(process.returncode, 0, err)
                 self.assertIn("Stopped:", out)
-                finished = read_tasks(self.home + "sys/finished.tsk")
-                self.assertEqual(finished[-1]["keyword"], name)
-                self.assertEqual(finished[-1]["state"], 4)
-                self.assertLess(finished[-1]["pagesFetched"], 501)
+                self.assertIn("paused", out)
+                waiting = read_tasks(self.home + "sys/unfinished.tsk")
+                self.assertEqual(waiting[-1]["keyword"], name)
+                self.assertLess(waiting[-1]["pagesFetched"], pages + 1)
+                listing = self.cli("list")
+                self.assertEqual(listing.returncode, 0, listing.stderr)
+                self.assertRegex(listing.stdout, r"\n  %s +doc +paused " % name)
+        self.assertFalse(os.path.exists(self.home + "sys/finished.tsk"))
+        # One resume goes on with the three, one after another, and completes each: every
+        # listed file recorded once.
+        done = self.cli("resume", timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout.count("Finished:"), len(signals), done.stdout)
+        finished = read_tasks(self.home + "sys/finished.tsk")
+        self.assertEqual([(t["keyword"], t["state"]) for t in finished],
+                         [(signal.Signals(n).name, 4) for n in signals])
+        for task in finished:  # the counters go on from where the cut-off run left them
+            self.assertGreaterEqual(task["pagesFetched"], pages + 1)
         self.assertFalse(os.path.exists(self.home + "sys/unfinished.tsk"))
+        for number in signals:
+            name = signal.Signals(number).name
+            database = sqlite3.connect(self.home + "DownData/" + name + "/db.sqlite")
+            urls = sorted(url for (url,) in database.execute("SELECT url FROM filename"))
+            database.close()
+            self.assertEqual(urls, self.listed("doc", name, pages), name)
+
+    def test_unusable_home_exits_with_1(self):
+        plain = self.home + "plain"
+        with open(plain, "w") as source:
+            source.write("not a folder")
+        for args in [("list",), ("resume",), ("run", "--keyword", "k", "--pages", "1")]:
+            done = subprocess.run([CLI, "--home", plain, "--web-host", self.host, "--image-host",
+                                   self.host] + list(args), capture_output=True, text=True,
+                                  timeout=60)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertIn(plain, done.stderr, args)
 
     def make_database(self, folder, sql):
         os.makedirs(folder, exist_ok=True)
@@ -334,10 +368,15 @@ class CliTest(unittest.TestCase):
                  ("run", "--keyword", "a", "--colour"), ("records",), ("frobnicate",), (),
                  ("run", "--keyword", "   "), ("run", "--keyword", "a\nb"),
                  ("run", "--keyword", "\tab"), ("run", "--keyword", "a\x01b")]
+        # Not UTF-8: the GBK bytes of a word, a cut character, an overlong "/".
+        not_utf8 = [b"\xbb\xa8", b"ab\xe4\xb8", b"a\xc0\xafb"]
+        cases += [("run", "--keyword", keyword) for keyword in not_utf8]
         for args in cases:
             done = self.cli(*args)
             self.assertEqual(done.returncode, 2, args)
             self.assertTrue(done.stderr.strip(), args)
+            if args[-1:] and args[-1] in not_utf8:
+                self.assertIn("UTF-8", done.stderr, args)
         self.assertFalse(os.path.exists(self.home + "sys/finished.tsk"))
 
 

@@ -130,6 +130,9 @@ private slots:
                          << "50" << 0
                          << QStringLiteral("关键词不能是“.”或“..”：关键词是任务文件夹的名字。")
                          << 1000 << "" << 0 << 0;
+    QTest::newRow("half a surrogate pair")
+        << QString(QChar(0xD800)) + QStringLiteral("花") << "50" << 0
+        << QStringLiteral("关键词不是有效的UTF-8文本。") << 1000 << "" << 0 << 0;
     QTest::newRow("too long") << QString(90, QChar(0x82B1)) << "50" << 0
                               << QStringLiteral("关键词太长：最多257字节。") << 1000 << "" << 0
                               << 0;
