@@ -70,6 +70,8 @@ class InstallTest(unittest.TestCase):
         for key in ("Name[zh_CN]=", "Comment=", "Comment[zh_CN]=", "Categories="):
             self.assertTrue(any(line.startswith(key) for line in lines), key)
 
+        self.assertTrue(os.path.isfile(self.path("share", "doc", "quarry", "README.md")))
+
         icons = self.path("share", "icons", "hicolor")
         with open(os.path.join(icons, "scalable", "apps", "quarry.svg"), encoding="utf-8") as svg:
             self.assertIn("<svg", svg.read())
