@@ -64,6 +64,7 @@ const char kUsage[] =
     "  records FOLDER\n"
     "                prints the rows of a task folder's database: file, address, title\n"
     "  --help        show this text\n"
+    "  --version     print the version\n"
     "\n"
     "Common options (each also read from the environment variable in brackets):\n"
     "  --home DIR        the home folder with sys/ and DownData/ [QUARRY_HOME]\n"
@@ -488,6 +489,10 @@ int main(int argc, char** argv) {
   if (args.empty()) {
     std::fputs(kUsage, stderr);
     return kUsageError;
+  }
+  if (args[0] == "--version") {
+    std::printf("quarry-cli %s\n", QUARRY_VERSION);
+    return 0;
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(kUsage, stdout);

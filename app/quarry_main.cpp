@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +83,13 @@ bool CloseOnSignals(QMainWindow& frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the application connects to a screen, so that it works on any terminal.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quarry %s\n", QUARRY_VERSION);
+      return 0;
+    }
+  }
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("应用程序向导生成的本地应用程序"));
   QApplication::setApplicationName(QStringLiteral("Quarry 1.0"));

@@ -1,7 +1,9 @@
-// Home folder resolution and the single-instance lock. The lock is an flock() on a file in
-// sys/: the kernel drops it when the process ends, however it ends, so a crash never leaves a
-// stale lock behind. A look at the lock (IsHeld) takes it shared for an instant, so taking
-// it for good tries again for a moment before it calls the home taken.
+// Home folder resolution and the single-instance lock. An installed program is told from a
+// portable copy by where it lies, not only by whether its folder is writable: root may write in
+// /usr/bin, and a user's own prefix (~/.local/bin) is writable too. The lock is an flock() on a
+// file in sys/: the kernel drops it when the process ends, however it ends, so a crash never
+// leaves a stale lock behind. A look at the lock (IsHeld) takes it shared for an instant, so
+// taking it for good tries again for a moment before it calls the home taken.
 #include "platform/home.h"
 
 #include <fcntl.h>
@@ -40,10 +42,19 @@ std::string ExecutableFolder() {
   return WithSlash(exe.parent_path().string());
 }
 
+bool IsPortableFolder(const std::string& executableFolder) {
+  if (executableFolder.empty() || access(executableFolder.c_str(), W_OK) != 0) return false;
+  const std::filesystem::path folder =
+      std::filesystem::path(WithSlash(executableFolder)).parent_path().lexically_normal();
+  const std::string name = folder.filename().string();
+  if (name == "bin" || name == "sbin") return false;
+  const std::string text = folder.string();
+  return text != "/usr" && text.rfind("/usr/", 0) != 0;
+}
+
 std::string ResolveHome(const std::string& overrideHome, const std::string& executableFolder) {
   if (!overrideHome.empty()) return WithSlash(overrideHome);
-  if (!executableFolder.empty() && access(executableFolder.c_str(), W_OK) == 0)
-    return WithSlash(executableFolder);
+  if (IsPortableFolder(executableFolder)) return WithSlash(executableFolder);
   const char* userHome = std::getenv("HOME");
   std::string base = userHome && *userHome ? userHome : "/tmp";
   return WithSlash(base) + ".local/share/Quarry/";

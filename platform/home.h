@@ -1,7 +1,8 @@
 // The program's home folder: where sys/ (the task files) and DownData/ (the default download
-// folder) live. It is the folder of the executable when that folder is writable, else
-// ~/.local/share/Quarry/; --home DIR or QUARRY_HOME override both. Two running copies must
-// never share one home, so the home is held with an advisory lock on sys/quarry.lock.
+// folder) live. It is the folder of the executable when that is a copy of Quarry's own (writable,
+// and not an installed program's folder), else ~/.local/share/Quarry/; --home DIR or QUARRY_HOME
+// override both. Two running copies must never share one home, so the home is held with an
+// advisory lock on sys/quarry.lock.
 #pragma once
 
 #include <memory>
@@ -12,8 +13,14 @@ namespace quarry {
 // The folder of the running executable, ending with '/', or "" when it cannot be found.
 std::string ExecutableFolder();
 
+// True when `executableFolder` may be the home: it is writable, it is not a `bin` or `sbin`
+// folder (/usr/bin, /usr/local/bin, ~/.local/bin: an install prefix's, shared with other
+// programs) and it is not under /usr/. So an installed Quarry never writes beside itself, even
+// run by root, who may write everywhere.
+bool IsPortableFolder(const std::string& executableFolder);
+
 // Picks the home folder: `overrideHome` when not empty, else the executable's folder when it is
-// writable, else ~/.local/share/Quarry/. The result always ends with '/'.
+// a portable one, else ~/.local/share/Quarry/. The result always ends with '/'.
 std::string ResolveHome(const std::string& overrideHome, const std::string& executableFolder);
 
 // Creates the home itself (with its parents), then sys/ and DownData/ in it. An existing

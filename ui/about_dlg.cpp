@@ -96,7 +96,7 @@ CAboutDlg::CAboutDlg(const QString& readme, const std::string& home, QWidget* pa
   setModal(true);
   const QFont text = quarry::AboutFont(quarry::kAboutFontPixels);
   setFont(text);
-  quarry::TextLine(this, QStringLiteral("Quarry 1.0"), 48,
+  quarry::TextLine(this, QStringLiteral("Quarry " QUARRY_VERSION), 48,
                    quarry::AboutFont(quarry::kTitlePixels, true));
   quarry::TextLine(this, QStringLiteral("献给每一位耐心在网上搜寻资料的人。"), 82, text);
   quarry::TextLine(this, QStringLiteral("按关键词从搜索引擎成批下载同一类文件，"), 110, text);

@@ -24,7 +24,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <ctime>
+#include <filesystem>
 #include <functional>
+#include <system_error>
 
 #include "engine/settings_file.h"
 #include "platform/home.h"
@@ -40,12 +42,29 @@
 #ifndef QUARRY_README
 #define QUARRY_README "README.md"
 #endif
+#ifndef QUARRY_INSTALLED_README
+#define QUARRY_INSTALLED_README "../share/doc/quarry/README.md"
+#endif
 
 namespace quarry {
 
 namespace {
 
 constexpr QSize kToolBarIconSize{16, 15};
+
+// The README the About box links to: the copy installed with the program when there is one (a
+// copy in the build tree has none beside it), else the source tree's.
+QString ReadmePath() {
+  const std::string folder = ExecutableFolder();
+  if (!folder.empty()) {
+    const std::filesystem::path installed =
+        std::filesystem::path(folder + QUARRY_INSTALLED_README).lexically_normal();
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(installed, ignored))
+      return QString::fromStdString(installed.string());
+  }
+  return QStringLiteral(QUARRY_README);
+}
 constexpr QColor kSplitterBackground{20, 20, 20};
 constexpr char kBarMenuStyle[] =
     "QMenuBar, QToolBar, QStatusBar { background: rgb(212, 212, 212); }"
@@ -367,7 +386,7 @@ void CMainFrame::BlankPanesIfShownTaskWent() {
 }
 
 void CMainFrame::ShowAbout() {
-  CAboutDlg about(QStringLiteral(QUARRY_README), m_home, this);
+  CAboutDlg about(quarry::ReadmePath(), m_home, this);
   about.exec();
 }
 

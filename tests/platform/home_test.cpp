@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/temp_folder.h"
@@ -32,6 +33,43 @@ TEST_F(HomeTest, UnwritableExecutableFolderFallsBackToUserData) {
   chmod(m_dir.c_str(), 0555);
   EXPECT_NE(ResolveHome("", m_dir + "/").find(".local/share/Quarry/"), std::string::npos);
   chmod(m_dir.c_str(), 0755);
+}
+
+// An installed program never writes beside itself, whoever runs it: a writable folder is the home
+// only when it is not an install prefix's bin folder and not under /usr/. Root may write in all
+// of these, so the rule must not rest on writability alone.
+TEST_F(HomeTest, InstalledProgramsUseTheUserDataFolder) {
+  const char* userHome = std::getenv("HOME");
+  const std::string userData =
+      std::string(userHome && *userHome ? userHome : "/tmp") + "/.local/share/Quarry/";
+  for (const char* sub : {"/prefix/bin", "/prefix/sbin", "/portable"})
+    ASSERT_TRUE(std::filesystem::create_directories(m_dir + sub));
+  const struct {
+    std::string executableFolder;
+    bool portable;
+  } cases[] = {
+      {m_dir + "/", true},
+      {m_dir, true},
+      {m_dir + "/portable/", true},
+      {m_dir + "/prefix/bin/", false},
+      {m_dir + "/prefix/bin", false},
+      {m_dir + "/prefix/sbin/", false},
+      {m_dir + "/prefix/bin/../../portable/", true},
+      {"/usr/bin/", false},
+      {"/usr/local/bin/", false},
+      {"/usr/lib/", false},
+      {"/usr/", false},
+      {"/bin/", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.executableFolder);
+    EXPECT_EQ(IsPortableFolder(c.executableFolder), c.portable);
+    const std::string& folder = c.executableFolder;
+    EXPECT_EQ(ResolveHome("", folder), !c.portable            ? userData
+                                       : folder.back() == '/' ? folder
+                                                              : folder + "/");
+  }
 }
 
 TEST_F(HomeTest, CreatesSysAndDownDataAndAcceptsExistingOnes) {

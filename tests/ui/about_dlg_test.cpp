@@ -58,7 +58,7 @@ private slots:
     QVERIFY(about.mask().contains(QPoint(1, 120)));
     QStringList texts;
     for (QLabel* label : about.findChildren<QLabel*>()) texts << label->text();
-    QVERIFY(texts.contains(QStringLiteral("Quarry 1.0")));
+    QVERIFY(texts.contains(QStringLiteral("Quarry " QUARRY_VERSION)));
     QCOMPARE(about.ReadmeLink()->objectName(), QStringLiteral("1012"));
     QCOMPARE(about.HomeLink()->objectName(), QStringLiteral("1013"));
     QCOMPARE(about.ReadmeLink()->Target(),
