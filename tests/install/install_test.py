@@ -95,13 +95,14 @@ class InstallTest(unittest.TestCase):
 
     def test_installed_program_keeps_its_home_in_user_data(self):
         user = os.path.join(self.temp.name, "user")
-        # A task whose search host refuses at once: it ends with nothing fetched, and the task
-        # files are written in the home.
+        # A task whose search host refuses at once: it ends with nothing fetched (a failure,
+        # status 1), and the task files are written in the home.
         answer = subprocess.run([self.path("bin", "quarry-cli"), "--web-host", "127.0.0.1:1",
                                  "--image-host", "127.0.0.1:1", "run", "--keyword", "stone",
                                  "--pages", "1", "--threads", "1"], capture_output=True,
                                 text=True, timeout=30, env=clean_environment(HOME=user))
-        self.assertEqual(answer.returncode, 0, answer.stderr)
+        self.assertEqual(answer.returncode, 1, answer.stderr)
+        self.assertIn("没有收到任何结果页", answer.stderr)
         home = os.path.join(user, ".local", "share", "Quarry")
         self.assertTrue(os.path.isfile(os.path.join(home, "sys", "finished.tsk")))
         self.assertTrue(os.path.isdir(os.path.join(home, "DownData")))

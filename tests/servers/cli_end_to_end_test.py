@@ -219,6 +219,17 @@ class CliTest(unittest.TestCase):
             self.assertEqual(done.returncode, 1, args)
             self.assertIn(plain, done.stderr, args)
 
+    def test_a_run_without_result_pages_fails(self):
+        # Every connection refused: nothing arrived, which is a failure, not "3 pages fetched".
+        refused = "127.0.0.1:1"
+        done = subprocess.run([CLI, "--home", self.home, "--web-host", refused, "--image-host",
+                               refused, "run", "--keyword", "k", "--pages", "2"],
+                              capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertIn(": 0 pages fetched, 0 files fetched", done.stdout)
+        self.assertIn("Failed: no result page arrived", done.stdout)
+        self.assertIn("没有收到任何结果页", done.stderr)
+
     def make_database(self, folder, sql):
         os.makedirs(folder, exist_ok=True)
         database = sqlite3.connect(folder + "db.sqlite")
