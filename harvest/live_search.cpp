@@ -101,8 +101,10 @@ std::string LiveResultPageUrl(FileKind kind, std::string_view webHost, std::stri
   if (kind == FileKind::Image) {
     if (imageHost.empty()) return {};
     url.append(kHttps).append(imageHost);
-    url.append("/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8&word=");
-    url.append(PercentEncode(keyword));
+    // The service's own script names the keyword twice, as queryWord and as word.
+    const std::string word = PercentEncode(keyword);
+    url.append("/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8&queryWord=");
+    url.append(word).append("&word=").append(word);
     url.append("&pn=").append(std::to_string(pn));
     url.append("&rn=").append(std::to_string(kLiveImagePageStep));
   } else {
@@ -152,6 +154,22 @@ bool IsLiveRedirectorLink(std::string_view address) {
   AddressParts parts;
   if (!SplitAddress(address, parts)) return false;
   return parts.rest.starts_with("/link?") && parts.rest.find("url=") != std::string_view::npos;
+}
+
+bool IsLiveClickThroughLink(std::string_view address) {
+  AddressParts parts;
+  if (!SplitAddress(address, parts)) return false;
+  return StartsWithNoCase(parts.rest, "/baidu.php?") || StartsWithNoCase(parts.rest, "/aclick?");
+}
+
+bool IsLiveServicePage(std::string_view address, std::string_view pageUrl) {
+  AddressParts link;
+  AddressParts page;
+  if (!SplitAddress(address, link) || !SplitAddress(pageUrl, page)) return false;
+  if (!EqualsNoCase(HostOf(link.authority), HostOf(page.authority))) return false;
+  const std::string_view path = link.rest;
+  return path.empty() || path == "/" || path.starts_with("/?") || path.starts_with("/#") ||
+         path == "/s" || path.starts_with("/s?") || path.starts_with("/s/");
 }
 
 bool IsLiveRefusalLocation(std::string_view location) {

@@ -65,6 +65,14 @@ bool IsUsableLiveAddress(std::string_view address);
 // host (the tests run the service on 127.0.0.1).
 bool IsLiveRedirectorLink(std::string_view address);
 
+// True when `address` is one of the service's ad click-through addresses ("/baidu.php?url=",
+// "/aclick?"): asking for it counts as a click on an ad, so it is never requested.
+bool IsLiveClickThroughLink(std::string_view address);
+
+// True when `address` is another page of the service that serves `pageUrl`, and no result:
+// its front page, a search ("/s?...", "/s/..."), on the same host (the port and case aside).
+bool IsLiveServicePage(std::string_view address, std::string_view pageUrl);
+
 // True when a redirect to `location` sends the client to the verification page (the host is
 // kLiveRefusalHost, any scheme and letter case).
 bool IsLiveRefusalLocation(std::string_view location);

@@ -66,6 +66,25 @@ bool TextOutsideContains(const xmlNode* root, const xmlNode* skipped, std::strin
   return found;
 }
 
+constexpr std::string_view kAdLabel = "广告";
+
+// True for a block the service marks as promoted: an attribute data-tuiguang, a class word that
+// starts with "ec_" or "ec-", or an element inside whose own text is the ad label.
+bool IsPromotedBlock(const xmlNode* block) {
+  bool promoted = false;
+  WalkElements(block, [&](const xmlNode* node) {
+    const std::string classes = HtmlAttribute(node, "class");
+    promoted = xmlHasProp(const_cast<xmlNode*>(node),
+                          reinterpret_cast<const xmlChar*>("data-tuiguang")) != nullptr ||
+               classes.starts_with("ec_") || classes.starts_with("ec-") ||
+               classes.find(" ec_") != std::string::npos ||
+               classes.find(" ec-") != std::string::npos ||
+               TrimBlanks(HtmlOwnText(node)) == kAdLabel;
+    return promoted ? HtmlWalk::Stop : HtmlWalk::Descend;
+  });
+  return promoted;
+}
+
 bool IsResultBlock(const xmlNode* node) {
   return HtmlIsElement(node, "div") &&
          (HtmlHasClass(node, "c-container") || HtmlHasClass(node, "result"));
@@ -95,6 +114,10 @@ void ReadResult(std::string_view pageUrl, const xmlNode* block, LiveWebPage& pag
   const std::string direct = mu.empty() ? std::string{} : ResolveLiveAddress(pageUrl, mu);
   const std::string href = HtmlAttribute(link, "href");
   const std::string linked = href.empty() ? std::string{} : ResolveLiveAddress(pageUrl, href);
+  if (IsLiveClickThroughLink(direct) || IsLiveClickThroughLink(linked)) {
+    ++page.adsSkipped;
+    return;
+  }
   if (!direct.empty()) {
     result.url = direct;
   } else if (!linked.empty()) {
@@ -102,6 +125,10 @@ void ReadResult(std::string_view pageUrl, const xmlNode* block, LiveWebPage& pag
     result.needsResolving = IsLiveRedirectorLink(linked);
   } else {
     ++page.unusableResults;
+    return;
+  }
+  if (IsLiveServicePage(result.url, pageUrl)) {
+    ++page.serviceLinksSkipped;
     return;
   }
   if (link != nullptr) result.title = HtmlText(link);
@@ -126,7 +153,11 @@ LiveWebPage ReadPage(std::string_view pageUrl, std::string_view html) {
   WalkElements(list, [&](const xmlNode* node) {
     if (node == list || !IsResultBlock(node)) return HtmlWalk::Descend;
     ++blocks;
-    ReadResult(pageUrl, node, page);
+    if (IsPromotedBlock(node)) {
+      ++page.adsSkipped;
+    } else {
+      ReadResult(pageUrl, node, page);
+    }
     return HtmlWalk::Skip;  // blocks nested in a block belong to it
   });
   page.hasNextPage = TextOutsideContains(root, list, kLiveNextPageText);

@@ -1,11 +1,16 @@
 // Live document result pages and the service's link redirector.
 //
 // A result page lists each result as a div with the class c-container (or result) inside the
-// element with id content_left. The div's `mu` attribute, when present, is the document's
-// real address; its title is the text of the first h3 > a, whose href is usually the
-// service's redirector. Only these three marks are relied upon: the service hashes and
-// changes the names of everything else. The text "下一页" (next page) marks a further page,
-// "未找到相关结果" a search without results, and a page titled "百度安全验证" a refusal.
+// element with id content_left. Ads stand among them: a block marked as promoted (an attribute
+// data-tuiguang, a class that starts with "ec_" or "ec-", or a label reading "广告") or one
+// whose link is a click-through address is skipped whole, since any request to it counts as a
+// click; so is a link to another page of the service itself (a related search), which is no
+// result. The div's `mu`
+// attribute, when present, is the document's real address; its title is the text of the first h3 >
+// a, whose href is usually the service's redirector. Only these three marks are relied upon: the
+// service hashes and changes the names of everything else. The text "下一页" (next page) marks a
+// further page, "未找到相关结果" a search without results, and a page titled "百度安全验证" a
+// refusal.
 //
 // The redirector answers either a redirect whose Location is the address, or a small page
 // that sends the browser on with <meta http-equiv="refresh" content="0;URL='...'"> or
@@ -47,6 +52,8 @@ struct LiveWebPage {
   LiveWebPageStatus status = LiveWebPageStatus::Unrecognised;
   std::vector<LiveWebResult> results;  // in page order
   int unusableResults = 0;             // result blocks with neither mu nor a usable link
+  int adsSkipped = 0;                  // promoted blocks and click-through links, never asked for
+  int serviceLinksSkipped = 0;         // links to the service's own search pages
   bool hasNextPage = false;            // "下一页" stands on the page outside the result list
   std::string problem;                 // Refused/Unrecognised: a short English reason for the log
 };

@@ -18,11 +18,11 @@ TEST(LiveSearchTest, ResultPageAddresses) {
   };
   const std::string web = "https://www.baidu.com/s?wd=";
   const std::string image =
-      "https://127.0.0.1:8443/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8&word=";
+      "https://127.0.0.1:8443/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8&queryWord=";
   const Case cases[] = {
-      {0, "flowers", 0, image + "flowers&pn=0&rn=30"},
-      {0, "red 花", 1, image + "red%20%E8%8A%B1&pn=30&rn=30"},
-      {0, "x", 33, image + "x&pn=990&rn=30"},  // the last offset below the cap
+      {0, "flowers", 0, image + "flowers&word=flowers&pn=0&rn=30"},
+      {0, "red 花", 1, image + "red%20%E8%8A%B1&word=red%20%E8%8A%B1&pn=30&rn=30"},
+      {0, "x", 33, image + "x&word=x&pn=990&rn=30"},  // the last offset below the cap
       {0, "x", 34, ""},
       {1, "annual report", 0, web + "annual%20report%20filetype%3Adoc&pn=0&rn=10&ie=utf-8"},
       {2, "a&b=c", 2, web + "a%26b%3Dc%20filetype%3Appt&pn=20&rn=10&ie=utf-8"},

@@ -35,6 +35,11 @@ const char kResultPage[] = R"html(<!DOCTYPE html>
 <div class="result-op c-container" id="4" tpl="recommend_list"><div class="_2kdC">相关搜索</div></div>
 <div class="_x8sK"><div class="result" id="5" mu="/relative/5.pdf"><h3><a href="/link?url=Ef5">第五份</a></h3></div></div>
 <div class="c-container" id="6"><h3><a href="javascript:void(0)">第六份</a></h3></div>
+<div class="result c-container" data-tuiguang="x" mu="https://ads.example.com/a.pdf"><h3><a href="https://ads.example.com/a.pdf">推广一</a></h3></div>
+<div class="result c-container" id="8"><h3><a href="https://www.baidu.com/baidu.php?url=K0a">推广二</a></h3></div>
+<div class="result c-container" id="9" mu="https://shop.example.com/b.pdf"><h3><a href="https://shop.example.com/b.pdf">推广三</a></h3><span class="c-gap-left"> 广告 </span></div>
+<div class="result c-container" id="11"><h3><a href="/s?wd=%E5%B9%B4%E6%8A%A5%E4%B8%8B%E8%BD%BD">年报下载</a></h3></div>
+<div class="c-container ec_tuiguang_pplink" id="10"><h3><a href="https://x.example.com/c.pdf">推广四</a></h3></div>
 </div><div id="page"><div class="page-inner_2jZi2"><a href="/s?wd=x&amp;pn=0">&lt; 上一页</a>
 <a class="n" href="/s?wd=x&amp;pn=20">下一页 &gt;</a></div></div></div></div></body></html>)html";
 
@@ -43,6 +48,10 @@ TEST(LiveWebResultsTest, RecordedResultPage) {
   ASSERT_EQ(page.status, LiveWebPageStatus::Ok) << page.problem;
   EXPECT_TRUE(page.hasNextPage);
   EXPECT_EQ(page.unusableResults, 2);  // the block without a link, and the javascript: link
+  // Promoted blocks (by attribute, class or label) and a click-through link are never followed,
+  // nor is a link to another page of the service that is not its redirector.
+  EXPECT_EQ(page.adsSkipped, 4);
+  EXPECT_EQ(page.serviceLinksSkipped, 1);
   struct Expected {
     const char* url;
     const char* title;

@@ -80,6 +80,8 @@ class LiveCliTest(unittest.TestCase):
         # The cookies were fetched, then fetched anew after the first refusal only: at most
         # once an hour.
         self.assertEqual(sum("获取会话 Cookie" in text for text in texts), 2)
+        # No ad was touched: no click-through, no landing page, no related search.
+        self.assertEqual(self.service.state.stats["ads"], 0)
         self.assertTrue(any("重定向（第 2 次）" in text for text in texts))
 
         # The records hold the final addresses of exactly the files the service lists, and

@@ -193,6 +193,18 @@ def web_page(options, place, kind, word, pn):
             '</div></div>' % (i + 1, mu_attr, html_text(link), html_text(word),
                               html_text(doc_title(kind, "", i).strip()), kind.upper(), i + 2))
     if blocks:
+        # Ads among the results, as the service shows them: a promoted block whose title goes
+        # through the click-through address, one marked only by its label with a landing page
+        # as its mu, and a block of related searches that links the service itself.
+        blocks.insert(0, '<div class="result c-container" data-tuiguang="1"><h3><a href="%s">'
+                      '%s 广告一</a></h3></div>' % (html_text(place.url("/baidu.php?url=ad%d" % pn)),
+                                                   html_text(word)))
+        blocks.insert(2, '<div class="result c-container" mu="%s"><h3><a href="%s">%s 推广</a>'
+                      '</h3><span class="c-gap-left">广告</span></div>'
+                      % (html_text(place.url("/ad/landing%d.pdf" % pn)),
+                         html_text(place.url("/ad/landing%d.pdf" % pn)), html_text(word)))
+        blocks.append('<div class="result c-container"><h3><a href="%s">相关搜索</a></h3></div>'
+                      % html_text(place.url("/s/related?wd=%s" % quote(word))))
         left = "\n".join(blocks)
     else:
         left = ('<div class="nors"><p>抱歉没有找到与<span>“%s”</span>相关的网页。</p>'

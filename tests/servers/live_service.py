@@ -116,7 +116,7 @@ class State:
         self.lock = threading.Lock()
         self.issued = set()
         self.stats = {"cookie_handouts": 0, "web_pages": 0, "image_pages": 0, "refused_web": 0,
-                      "refused_image": 0, "redirector": 0, "files": 0}
+                      "refused_image": 0, "redirector": 0, "files": 0, "ads": 0}
 
     def count(self, name):
         with self.lock:
@@ -188,8 +188,10 @@ def route(handler, options, state, place, listener_tls):
         number = state.count("image_pages")
         referer_ok = handler.headers.get("Referer", "").startswith("https://%s/" % place.https)
         script_ok = handler.headers.get("X-Requested-With", "") == "XMLHttpRequest"
+        # The service's own script names the keyword twice, as queryWord and as word.
+        query_ok = fields.get("queryWord") == fields.get("word")
         if (number in options.refuse_image or not has_cookie(handler, state) or
-                (options.strict_headers and not (referer_ok and script_ok))):
+                (options.strict_headers and not (referer_ok and script_ok and query_ok))):
             state.count("refused_image")
             return image_refusal()
         try:
@@ -198,6 +200,11 @@ def route(handler, options, state, place, listener_tls):
             rn = 30
         return image_answer(options, place, fields.get("word", ""),
                             search_service.offset_of(fields), rn)
+    if path in ("/baidu.php", "/aclick") or path.startswith("/ad/") or path == "/s/related":
+        # An ad's click-through or landing page, or a page of the service that is no result:
+        # a polite client never asks for one.
+        state.count("ads")
+        return Answer(200, b"<html><body>ad</body></html>", "text/html; charset=utf-8")
     if path == "/link":
         state.count("redirector")
         return redirector(place, fields.get("url", ""), options)

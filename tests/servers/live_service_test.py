@@ -161,7 +161,7 @@ class LiveServiceTest(unittest.TestCase):
     def test_cookies_are_handed_out_and_result_pages_require_them(self):
         web = self.place.url("/s?wd=abc%20filetype%3Apdf&pn=0&rn=10&ie=utf-8")
         image = self.place.url("/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8"
-                               "&word=abc&pn=0&rn=30")
+                               "&queryWord=abc&word=abc&pn=0&rn=30")
         stranger = Client(self.service.ca)
         status, response, _, _ = stranger.fetch(web)
         self.assertEqual(status, 302)
@@ -189,7 +189,8 @@ class LiveServiceTest(unittest.TestCase):
         while True:
             status, response, body, _ = client.fetch(
                 self.place.url("/search/acjson?tn=resultjson_com&ipn=rj&ie=utf-8&oe=utf-8"
-                               "&word=%E8%8A%B1%20x&pn=" + str(pn) + "&rn=30"), self.image_headers)
+                               "&queryWord=%E8%8A%B1%20x&word=%E8%8A%B1%20x&pn=" + str(pn)
+                               + "&rn=30"), self.image_headers)
             self.assertEqual(status, 200)
             text = body.decode("utf-8")
             if pn == 0:
@@ -241,7 +242,14 @@ class LiveServiceTest(unittest.TestCase):
             if not parser.blocks:
                 self.assertIn(live_service.NO_RESULTS, visible)
                 break
+            # The ads and the related searches that stand among the results.
+            ads = [block for block in parser.blocks
+                   if "/baidu.php?" in (block["href"] or "") or "/ad/" in (block["mu"] or "")
+                   or "/s/related" in (block["href"] or "")]
+            self.assertEqual(len(ads), 3)
             for block in parser.blocks:
+                if block in ads:
+                    continue
                 self.assertTrue(block["title"].startswith("年报 pdf report"), block["title"])
                 self.assertIn("/link?url=", block["href"])
                 address = block["mu"]
@@ -300,7 +308,7 @@ class LiveServiceTest(unittest.TestCase):
             self.assertTrue(1000 < len(statuses[1][2]) < 2000, len(statuses[1][2]))
             self.assertIn("wappass.baidu.com", statuses[2][1].getheader("Location"))
             self.assertIn("content_left", statuses[3][2].decode())
-            image = service.place.url("/search/acjson?word=abc&pn=0&rn=30")
+            image = service.place.url("/search/acjson?queryWord=abc&word=abc&pn=0&rn=30")
             headers = {"Referer": "https://%s/" % service.place.https,
                        "X-Requested-With": "XMLHttpRequest"}
             answers = [lenient_json(client.fetch(image, headers)[2].decode()) for _ in range(3)]
