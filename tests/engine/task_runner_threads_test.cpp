@@ -421,6 +421,27 @@ TEST(TaskRunnerUnreachableTest, AHostThatCannotBeResolvedEndsTheTaskWithinASecon
   EXPECT_EQ(rig.runner.TaskCopy().pagesFetched, 0);
 }
 
+// Fifty addresses on a host that does not resolve, and one on a refusing port: the dead host
+// is looked up for three addresses, told once and then skipped.
+TEST(TaskRunnerUnreachableTest, AHostFailingForThreeAddressesIsGivenUpWithOneLine) {
+  RunnerRig rig(FileKind::Pdf, "abc", 2, 1, "http://no-such-host.invalid/s?", "");
+  for (int i = 0; i < 50; ++i) {
+    const std::string url = "http://dead.invalid/" + std::to_string(i) + ".pdf";
+    rig.runner.Queue().Add(QueueEnd::Back, {.url = url});
+  }
+  ASSERT_TRUE(rig.RunToEnd());
+  int lookups = 0;
+  int givenUp = 0;
+  for (const auto& [thread, text] : rig.info.Lines()) {
+    lookups += text.rfind("解析 http://dead.invalid/", 0) == 0;
+    givenUp += text.rfind("主机 dead.invalid 已有 3 个地址无法连接", 0) == 0;
+  }
+  // The second worker may have begun a fourth look-up as the third failed.
+  EXPECT_GE(lookups, 3);
+  EXPECT_LE(lookups, 4);
+  EXPECT_EQ(givenUp, 1);
+}
+
 // Result pages that link the next two pages, pictures listed twice and on every page, and one
 // dead address listed 200 times on each page: every address is asked for at most once, the
 // dead one once, and the files are the service's list.
