@@ -6,6 +6,8 @@
 // "X-Content-Type-Options" for "Content-Type" and turned every page into a file.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quarry {
@@ -46,12 +48,19 @@ public:
   // as above, else the number of bytes copied.
   int HeaderLine(const char* name, char* buffer, int size) const;
 
+  // The whole value of header `name` (searched from the head's start as HeaderLine does), the
+  // blanks around it removed; empty when there is no such header or no head.
+  std::string Value(const char* name) const;
+
   // Reads the file name of an attachment from Content-Disposition into `buffer`. Returns the
   // length of the header's value (> 0) on success; -1 when there is no such header, no
   // "attachment", no "filename", or the name does not fit (255 bytes or more, or `size`).
   int DispositionName(char* buffer, int size) const;
 
 private:
+  // Where the value of header `name` starts (just after the colon), from offset `start` on;
+  // npos when no head or no such header.
+  std::size_t Find(const char* name, int start) const;
   int Search(const char* name, char* buffer, int size, int start, bool stopAtSemicolon) const;
 
   std::string_view m_text;  // the head up to its first zero byte
@@ -69,6 +78,9 @@ bool NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]);
 // last component has to fit. `name` is written only on success.
 bool NameFromText(std::string_view text, char (&name)[kNameSize],
                   char (&extension)[kExtensionSize]);
+
+// `text` without the spaces and tabs around it, as header values and their attributes are read.
+std::string_view TrimBlanks(std::string_view text);
 
 // The value of a Content-Length text, blanks around it ignored; -1 for anything that is not a
 // plain decimal number fitting a signed 32-bit integer (such a length counts as absent).

@@ -1,5 +1,6 @@
 // Head readers and file naming over literal heads: header matching at line starts only, value
-// bounds, attachment names, status codes, names and extensions from paths, length values.
+// bounds, whole values, attachment names, status codes, names and extensions from paths, length
+// values.
 #include "http/response_head.h"
 
 #include <gtest/gtest.h>
@@ -81,6 +82,16 @@ TEST(ResponseHeadTest, HeaderFieldSearchesFromAnOffsetAndHeaderLineKeepsTheWhole
   EXPECT_EQ(none.HeaderLine("Set-Cookie", buffer, sizeof buffer), -1);
   EXPECT_EQ(none.StatusCode(), -1);
   EXPECT_STREQ(buffer, "");
+}
+
+TEST(ResponseHeadTest, ValuesAreWholeLinesWithoutTheBlanksAround) {
+  const std::string text =
+      "HTTP/1.1 200 OK\r\nlocation:  /a b \r\nX-Location: no\r\nContent-Type: text/html\r\n\r\n";
+  const ResponseHead head = HeadOf(text);
+  EXPECT_EQ(head.Value("Location"), "/a b");
+  EXPECT_EQ(head.Value("content-type"), "text/html");
+  EXPECT_EQ(head.Value("Set-Cookie"), "");
+  EXPECT_EQ(ResponseHead().Value("Location"), "");
 }
 
 TEST(ResponseHeadTest, DispositionNames) {
