@@ -255,12 +255,12 @@ int HttpSession::Receive(char* buffer, int size) {
 bool HttpSession::KeepsAlive() {
   if (m_headDone == 0) return false;
   char connection[64] = {};
-  const int found = StoredHead().HeaderLine("Connection", connection, sizeof connection);
-  if (found == 0) return false;  // a value too long to read: better a new connection
+  const HeaderRead found = StoredHead().HeaderLine("Connection", connection, sizeof connection);
+  if (found == HeaderRead::TooLong) return false;  // too long to read: better a new connection
   for (char& c : connection) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (std::strncmp(m_head, "HTTP/1.1 ", 9) == 0)
-    return found < 0 || std::strstr(connection, "close") == nullptr;
-  return std::strncmp(m_head, "HTTP/1.0 ", 9) == 0 && found > 0 &&
+    return found == HeaderRead::Absent || std::strstr(connection, "close") == nullptr;
+  return std::strncmp(m_head, "HTTP/1.0 ", 9) == 0 && found == HeaderRead::Copied &&
          std::strstr(connection, "keep-alive") != nullptr;
 }
 

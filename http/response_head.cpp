@@ -106,43 +106,44 @@ std::string ResponseHead::Value(const char* name) const {
   const std::size_t valueStart = Find(name, 0);
   if (valueStart == std::string_view::npos) return std::string();
   std::string_view value = m_text.substr(valueStart);
-  return std::string(TrimBlanks(value.substr(0, value.find_first_of("\r\n"))));
+  return std::string(TrimHeaderBlanks(value.substr(0, value.find_first_of("\r\n"))));
 }
 
-int ResponseHead::Search(const char* name, char* buffer, int size, int start,
-                         bool stopAtSemicolon) const {
+HeaderRead ResponseHead::Search(const char* name, char* buffer, int size, int start,
+                                bool stopAtSemicolon, int* next) const {
   if (buffer != nullptr && size > 0) std::memset(buffer, 0, static_cast<std::size_t>(size));
   const std::size_t valueStart = Find(name, start);
-  if (valueStart == std::string_view::npos) return -1;
+  if (valueStart == std::string_view::npos) return HeaderRead::Absent;
   std::size_t valueEnd = m_text.find_first_of(stopAtSemicolon ? "\r\n;" : "\r\n", valueStart);
   if (valueEnd == std::string_view::npos) valueEnd = m_text.size();
   std::string_view value = m_text.substr(valueStart, valueEnd - valueStart);
-  if (buffer == nullptr || size < 1) return 0;
+  if (buffer == nullptr || size < 1) return HeaderRead::TooLong;
   if (value.size() > static_cast<std::size_t>(size - 1)) {
     std::size_t kept = CharacterBoundary(value, static_cast<std::size_t>(size - 1));
     std::memcpy(buffer, value.data(), kept);
-    return 0;
+    return HeaderRead::TooLong;
   }
   std::memcpy(buffer, value.data(), value.size());
-  return stopAtSemicolon ? static_cast<int>(valueEnd) : static_cast<int>(value.size());
+  if (next != nullptr) *next = static_cast<int>(valueEnd);
+  return HeaderRead::Copied;
 }
 
-int ResponseHead::HeaderField(const char* name, char* buffer, int size, int start) const {
-  return Search(name, buffer, size, start, true);
+HeaderRead ResponseHead::HeaderField(const char* name, char* buffer, int size, int start,
+                                     int* next) const {
+  return Search(name, buffer, size, start, true, next);
 }
 
-int ResponseHead::HeaderLine(const char* name, char* buffer, int size) const {
-  return Search(name, buffer, size, 0, false);
+HeaderRead ResponseHead::HeaderLine(const char* name, char* buffer, int size) const {
+  return Search(name, buffer, size, 0, false, nullptr);
 }
 
-int ResponseHead::DispositionName(char* buffer, int size) const {
-  int valueLength = HeaderLine("Content-Disposition", buffer, size);
-  if (valueLength <= 0) return -1;
-  std::string_view value(buffer, static_cast<std::size_t>(valueLength));
+bool ResponseHead::DispositionName(char* buffer, int size) const {
+  if (HeaderLine("Content-Disposition", buffer, size) != HeaderRead::Copied) return false;
+  std::string_view value(buffer);
   std::size_t attachment = FindIgnoringCase(value, "attachment", 0);
-  if (attachment == std::string_view::npos) return -1;
+  if (attachment == std::string_view::npos) return false;
   std::size_t filename = FindIgnoringCase(value, "filename", attachment + 10);
-  if (filename == std::string_view::npos) return -1;
+  if (filename == std::string_view::npos) return false;
 
   // '=' is dropped wherever it stands; a quotation mark opens the name while nothing has been
   // taken and closes it afterwards; an unquoted name runs to the end of the value.
@@ -155,12 +156,12 @@ int ResponseHead::DispositionName(char* buffer, int size) const {
       break;
     }
     taken.push_back(c);
-    if (taken.size() >= static_cast<std::size_t>(kDispositionNameSize - 1)) return -1;
+    if (taken.size() >= static_cast<std::size_t>(kDispositionNameSize - 1)) return false;
   }
-  if (taken.size() >= static_cast<std::size_t>(size)) return -1;
+  if (taken.size() >= static_cast<std::size_t>(size)) return false;
   std::memset(buffer, 0, static_cast<std::size_t>(size));
   std::memcpy(buffer, taken.data(), taken.size());
-  return valueLength;
+  return true;
 }
 
 // No head is stored until a read has completed (m_headDone).
@@ -203,7 +204,7 @@ bool NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]) {
   return NameFromText(copy, name, extension);
 }
 
-std::string_view TrimBlanks(std::string_view text) {
+std::string_view TrimHeaderBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;

@@ -300,12 +300,13 @@ public:
     if (!resumed) m_received = 0;
     const ResponseHead head = session.StoredHead();
     char text[kPageLengthTextSize];
-    m_chunked = head.HeaderField("Transfer-Encoding", text, sizeof text, 0) > 0 &&
+    m_chunked = head.HeaderField("Transfer-Encoding", text, sizeof text, 0) == HeaderRead::Copied &&
                 strcasestr(text, "chunked") != nullptr;
     m_decoder = ChunkedDecoder{};
     m_lengthKnown = false;
     m_expected = m_headLength;
-    if (!m_chunked && head.HeaderField("Content-Length", text, sizeof text, 0) > 0) {
+    if (!m_chunked &&
+        head.HeaderField("Content-Length", text, sizeof text, 0) == HeaderRead::Copied) {
       const int length = LengthValue(text);
       if (length >= 0) {
         m_lengthKnown = true;
@@ -421,14 +422,15 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
 
   answer.length = 0;
   char lengthText[kLengthTextSize];
-  if (head.HeaderField("Content-Length", lengthText, kLengthTextSize, 0) > 0) {
+  if (head.HeaderField("Content-Length", lengthText, kLengthTextSize, 0) == HeaderRead::Copied) {
     const int value = LengthValue(lengthText);
     if (value == 0) return HeadResult::ZeroLength;
     if (value > 0) answer.length = value;
   }
 
   char type[kTypeTextSize];
-  if (head.HeaderField("Content-Type", type, kTypeTextSize, 0) < 0) return HeadResult::Unusable;
+  if (head.HeaderField("Content-Type", type, kTypeTextSize, 0) == HeaderRead::Absent)
+    return HeadResult::Unusable;
   if (std::strstr(type, "text/html") != nullptr) {
     answer.isPage = true;
     KeepConnection(session, target);
@@ -438,7 +440,7 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   const std::string_view objectPath(target.path);
   const bool named = objectPath.find('?') == std::string_view::npos
                          ? NameFromText(objectPath, answer.name, answer.extension)
-                         : head.DispositionName(answer.name, kDispositionSize) > 0 &&
+                         : head.DispositionName(answer.name, kDispositionSize) &&
                                NameFromPath(answer.name, answer.extension);
   if (!named) return HeadResult::Unusable;
   // A name without an extension keeps the page's "html".
@@ -459,7 +461,8 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 
   char lengthText[kPageLengthTextSize];
   long long total = 0;
-  if (head.HeaderField("Content-Length", lengthText, kPageLengthTextSize, 0) > 0) {
+  if (head.HeaderField("Content-Length", lengthText, kPageLengthTextSize, 0) ==
+      HeaderRead::Copied) {
     total = LengthValue(lengthText);
   }
   if (total <= 0) total = kDefaultPageTotal;
@@ -467,9 +470,9 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
   // the connection open sends nothing after it), and then freed of its framing, which would
   // otherwise cut links apart wherever a chunk ends.
   char encoding[kPageLengthTextSize];
-  const bool chunked =
-      head.HeaderField("Transfer-Encoding", encoding, kPageLengthTextSize, 0) > 0 &&
-      strcasestr(encoding, "chunked") != nullptr;
+  const bool chunked = head.HeaderField("Transfer-Encoding", encoding, kPageLengthTextSize, 0) ==
+                           HeaderRead::Copied &&
+                       strcasestr(encoding, "chunked") != nullptr;
   std::string framed;
   bool whole = false;  // the last chunk came
 
