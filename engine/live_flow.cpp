@@ -17,11 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/live_fetch.h"
 #include "engine/task_runner.h"
 #include "harvest/live_image_results.h"
 #include "harvest/live_search.h"
 #include "harvest/live_web_results.h"
+#include "http/exchange.h"
+#include "platform/format.h"
 
 namespace quarry {
 
@@ -39,10 +40,11 @@ constexpr const char* kRefusalText =
     "the search service refused the request and asks for a verification; result pages paused "
     "for 5 minutes";
 
-std::string Line(const char* format, const std::string& text) {
-  char buffer[1400];
-  std::snprintf(buffer, sizeof buffer, format, text.c_str());
-  return buffer;
+// Where a redirect of a live request leads. One to the service's verification host is not
+// followed: it is the final answer, for the caller to read as a refusal.
+std::string LiveRedirectTarget(const std::string& from, const std::string& location) {
+  if (IsLiveRefusalLocation(location)) return {};
+  return ResolveLiveAddress(from, location);
 }
 
 // The `pn` offset written in a live result-page address, or -1.
@@ -125,24 +127,25 @@ void TaskRunner::FetchCookies(int n) {
   }
   if (refresh) m_cookies.Clear();
   const std::string url = LiveCookieUrl(m_kind, m_live.webHost, m_live.imageHost);
-  Log(n, Line("获取会话 Cookie：%s ...", url));
-  LiveFetchRequest request;
+  Log(n, Format("获取会话 Cookie：%s ...", url));
+  ExchangeRequest request;
   request.url = url;
+  request.redirectTo = LiveRedirectTarget;
   request.headers = LiveIdentity();
   request.jar = &m_cookies;
   request.maxBody = kSmallAnswerBytes;
-  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  const ExchangeAnswer answer = Exchange(*this, n, request, m_http);
   // The cookies come with the head: a front page that broke off later still handed them out.
   const std::size_t count = m_cookies.Cookies(std::time(nullptr)).size();
   if (count == 0) {
-    Log(n, Line("未能获取会话 Cookie（%s）...",
-                answer.problem.empty() ? "no cookie handed out" : answer.problem));
+    Log(n, Format("未能获取会话 Cookie（%s）...",
+                  answer.problem.empty() ? "no cookie handed out" : answer.problem));
   }
 }
 
 void TaskRunner::OnRefusal(int n, const std::string& url, const std::string& problem) {
   Log(n, kRefusalText);
-  if (!problem.empty()) Log(n, Line("（%s）", problem));
+  if (!problem.empty()) Log(n, Format("（%s）", problem));
   {
     std::lock_guard<std::mutex> guard(m_counterLock);
     ++m_refusedPages;
@@ -163,7 +166,7 @@ void TaskRunner::RetryPage(int n, const std::string& url) {
     attempts = ++m_pageAttempts[url];
   }
   if (attempts >= kMaxPageAttempts) {
-    Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
+    Log(n, Format("结果页多次未能取得，不再请求：%s ...", url));
     return;
   }
   Enqueue(QueueEnd::Back, {.url = url, .isSearchPage = true});
@@ -173,17 +176,18 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
   const std::string url = taken.url;
   if (!AwaitResultPageTurn()) return;
   FetchCookies(n);
-  Log(n, Line("开始下载网页：%s ...", url));
-  LiveFetchRequest request;
+  Log(n, Format("开始下载网页：%s ...", url));
+  ExchangeRequest request;
   request.url = url;
+  request.redirectTo = LiveRedirectTarget;
   request.headers = LiveResultPageHeaders(m_kind, m_live.imageHost);
   request.jar = &m_cookies;
-  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  const ExchangeAnswer answer = Exchange(*this, n, request, m_http);
   Log(n, "下载完成...");
-  if (answer.status == LiveFetchStatus::Stopped) return;
-  if (answer.status != LiveFetchStatus::Answered) {
+  if (answer.status == ExchangeStatus::Stopped) return;
+  if (answer.status != ExchangeStatus::Answered) {
     // The next page follows from this one: a page lost to the network is asked for again.
-    Log(n, Line("结果页下载失败（%s）...", answer.problem));
+    Log(n, Format("结果页下载失败（%s）...", answer.problem));
     RetryPage(n, url);
     return;
   }
@@ -200,8 +204,8 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
         answer.code == 200 ? ParseLiveImagePage(answer.body) : LiveImagePage{};
     if (page.status == LiveImagePageStatus::Refused) return OnRefusal(n, url, page.problem);
     if (page.status != LiveImagePageStatus::Ok) {
-      Log(n, Line("结果页无法识别（%s）...",
-                  answer.code == 200 ? page.problem : "status " + std::to_string(answer.code)));
+      Log(n, Format("结果页无法识别（%s）...",
+                    answer.code == 200 ? page.problem : "status " + std::to_string(answer.code)));
       return;
     }
     CountPage();  // only a page that was served counts, not a refusal
@@ -216,7 +220,7 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
     if (page.status == LiveWebPageStatus::NoResults) {
       Log(n, "没有更多结果...");
     } else if (page.status != LiveWebPageStatus::Ok) {
-      Log(n, Line("结果页无法识别（%s）...", page.problem));
+      Log(n, Format("结果页无法识别（%s）...", page.problem));
       return;
     }
     CountPage();
@@ -230,19 +234,20 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
 }
 
 void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& records) {
-  Log(n, Line("请求下载：%s", taken.url));
+  Log(n, Format("请求下载：%s", taken.url));
   std::string url = taken.url;
   if (m_kind != FileKind::Image && IsLiveRedirectorLink(url)) {
-    LiveFetchRequest request;
+    ExchangeRequest request;
     request.url = url;
+    request.redirectTo = LiveRedirectTarget;
     request.headers = LiveIdentity();
     request.jar = &m_cookies;
     request.maxRedirects = 0;  // the answer names the address; the target is not fetched
     request.maxBody = kSmallAnswerBytes;
     request.htmlBodyOnly = true;
-    const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
-    if (answer.status != LiveFetchStatus::Answered) {
-      Log(n, Line("跳转链接解析失败（%s）...", answer.problem));
+    const ExchangeAnswer answer = Exchange(*this, n, request, m_http);
+    if (answer.status != ExchangeStatus::Answered) {
+      Log(n, Format("跳转链接解析失败（%s）...", answer.problem));
       return;
     }
     const LiveRedirect redirect =
@@ -256,34 +261,35 @@ void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& recor
         m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
         m_cookieRefreshDue = true;
       }
-      Log(n, Line("跳转链接解析失败（%s）...", redirect.problem));
+      Log(n, Format("跳转链接解析失败（%s）...", redirect.problem));
       return;
     }
     url = redirect.url;
-    Log(n, Line("跳转链接指向：%s ...", url));
+    Log(n, Format("跳转链接指向：%s ...", url));
   }
 
   // Through the redirects to the file's own address, without fetching it.
-  LiveFetchRequest request;
+  ExchangeRequest request;
   request.url = url;
+  request.redirectTo = LiveRedirectTarget;
   request.head = true;
   request.headers = LiveIdentity();
   request.jar = &m_cookies;
-  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
-  if (answer.status != LiveFetchStatus::Answered || answer.code < 200 || answer.code > 299) {
-    Log(n, Line("请求信息头失败（%s）...", answer.status == LiveFetchStatus::Answered
-                                               ? "status " + std::to_string(answer.code)
-                                               : answer.problem));
+  const ExchangeAnswer answer = Exchange(*this, n, request, m_http);
+  if (answer.status != ExchangeStatus::Answered || answer.code < 200 || answer.code > 299) {
+    Log(n, Format("请求信息头失败（%s）...", answer.status == ExchangeStatus::Answered
+                                                 ? "status " + std::to_string(answer.code)
+                                                 : answer.problem));
     return;
   }
   TakenUrl final = taken;
   if (answer.url.size() >= sizeof final.url) {
-    Log(n, Line("地址过长，跳过：%s ...", answer.url));
+    Log(n, Format("地址过长，跳过：%s ...", answer.url));
     return;
   }
   std::memcpy(final.url, answer.url.c_str(), answer.url.size() + 1);
   if (answer.url != taken.url && IsRecorded(answer.url)) {
-    Log(n, Line("跳过重复的文件：%s ...", answer.url));
+    Log(n, Format("跳过重复的文件：%s ...", answer.url));
     return;
   }
   Destination where;
@@ -292,7 +298,7 @@ void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& recor
   HeadAnswer head;
   if (!AskHead(n, final.url, target, &head)) return;
   if (head.isPage) {
-    Log(n, Line("不是文件，跳过：%s ...", answer.url));
+    Log(n, Format("不是文件，跳过：%s ...", answer.url));
     return;
   }
   FetchFile(n, final, target, head, records);

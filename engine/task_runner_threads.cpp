@@ -30,6 +30,7 @@
 #include "harvest/link_extraction.h"
 #include "http/split_url.h"
 #include "http/transfer.h"
+#include "platform/format.h"
 #include "platform/tcp_socket.h"
 #include "records/record_store.h"
 
@@ -48,12 +49,6 @@ constexpr const char* kNothingArrivedFault =
 // The fault of a task stopped by a full disk, with the system's words for it.
 std::string DiskFullFault(const char* folder, const std::string& cause) {
   return std::string("任务文件夹 ") + folder + " 所在的磁盘已满（" + cause + "）";
-}
-
-std::string Format(const char* format, const char* text) {
-  char buffer[1200];
-  std::snprintf(buffer, sizeof(buffer), format, text);
-  return buffer;
 }
 
 // "%d%H%M%S" of the local time: day of month, hour, minute, second, two digits each.

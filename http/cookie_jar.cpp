@@ -12,6 +12,7 @@
 
 #include <libpsl.h>
 
+#include "http/response_head.h"
 #include "http/split_url.h"
 
 namespace quarry {
@@ -35,12 +36,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
     if (Lower(text[i]) != lowerPrefix[i]) return false;
   }
   return true;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
 }
 
 bool HasControlBytes(std::string_view text) {
@@ -149,9 +144,10 @@ void ReadAttributes(std::string_view attributes, std::int64_t now, Cookie& cooki
     const std::string_view attribute = attributes.substr(0, next);
     attributes = next == std::string_view::npos ? std::string_view{} : attributes.substr(next + 1);
     const std::size_t eq = attribute.find('=');
-    const std::string name = LowerCopy(Trim(attribute.substr(0, eq)));
-    const std::string_view value =
-        eq == std::string_view::npos ? std::string_view{} : Trim(attribute.substr(eq + 1));
+    const std::string name = LowerCopy(TrimHeaderBlanks(attribute.substr(0, eq)));
+    const std::string_view value = eq == std::string_view::npos
+                                       ? std::string_view{}
+                                       : TrimHeaderBlanks(attribute.substr(eq + 1));
     if (name == "max-age") {
       std::string_view digits = value;
       const bool negative = digits.starts_with('-');
@@ -260,8 +256,8 @@ CookieStore CookieJar::Store(const CookieOrigin& origin, std::string_view setCoo
   const std::size_t equals = pair.find('=');
   if (equals == std::string_view::npos) return CookieStore::Refused;
   Cookie cookie;
-  cookie.name = Trim(pair.substr(0, equals));
-  cookie.value = Trim(pair.substr(equals + 1));
+  cookie.name = TrimHeaderBlanks(pair.substr(0, equals));
+  cookie.value = TrimHeaderBlanks(pair.substr(equals + 1));
   if (cookie.name.empty() || cookie.name.size() + cookie.value.size() > kMaxCookieBytes ||
       HasControlBytes(cookie.name) || HasControlBytes(cookie.value)) {
     return CookieStore::Refused;
@@ -303,7 +299,8 @@ int CookieJar::StoreFromHead(const CookieOrigin& origin, std::string_view head, 
     head = end == std::string_view::npos ? std::string_view{} : head.substr(end + 1);
     if (line.ends_with('\r')) line.remove_suffix(1);
     if (!StartsWithNoCase(line, kSetCookie)) continue;
-    if (Store(origin, Trim(line.substr(kSetCookie.size())), now) == CookieStore::Stored) ++stored;
+    if (Store(origin, TrimHeaderBlanks(line.substr(kSetCookie.size())), now) == CookieStore::Stored)
+      ++stored;
   }
   return stored;
 }

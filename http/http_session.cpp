@@ -87,47 +87,47 @@ const char* HttpSession::ComposeGet(const char* host, const char* path, int& len
   return m_request;
 }
 
-int HttpSession::Create() {
-  if (m_connected != 0) return 0;
+SessionResult HttpSession::Create() {
+  if (m_connected != 0) return SessionResult::Failed;
   m_socket = TcpSocket::OpenStream();
   if (!m_socket.Valid()) {
     Close();
-    return 0;
+    return SessionResult::Failed;
   }
-  return 1;
+  return SessionResult::Done;
 }
 
-int HttpSession::Connect(const char* address, int port) {
-  if (address == nullptr) return -1;
+SessionResult HttpSession::Connect(const char* address, int port) {
+  if (address == nullptr) return SessionResult::Failed;
   m_port = port;
   const std::size_t length = strnlen(address, kAddressSize);
-  if (length >= kAddressSize) return -1;
+  if (length >= kAddressSize) return SessionResult::Failed;
   std::memcpy(m_address, address, length + 1);
   // Text that is not dotted IPv4 is bad input, not a connection that failed to come about.
   in_addr parsed{};
-  if (inet_pton(AF_INET, m_address, &parsed) != 1) return -1;
-  if (port < 0 || port > 65535) return -1;
+  if (inet_pton(AF_INET, m_address, &parsed) != 1) return SessionResult::Failed;
+  if (port < 0 || port > 65535) return SessionResult::Failed;
 
   const ConnectOutcome outcome = m_socket.ConnectWithin(m_address, port, m_timeouts.connectMs);
   switch (outcome) {
-    case ConnectOutcome::Connected: m_connected = 1; return 1;
-    case ConnectOutcome::NotMade: return 0;
+    case ConnectOutcome::Connected: m_connected = 1; return SessionResult::Done;
+    case ConnectOutcome::NotMade: return SessionResult::NoAnswer;
     case ConnectOutcome::ModeSwitchFailed: break;
   }
-  return -1;
+  return SessionResult::Failed;
 }
 
-int HttpSession::StartTls(const char* host) {
+SessionResult HttpSession::StartTls(const char* host) {
   m_tlsProblem.clear();
   if (m_connected == 0 || m_tls != nullptr) {
     m_tlsProblem = "not connected";
-    return -1;
+    return SessionResult::Failed;
   }
   // The handshake is bounded as a head read is, as a whole: the server's first words.
   SetTimeout(m_timeouts.sendMs, true);
-  if (SetTimeout(m_timeouts.headMs, false) != 1) {
+  if (SetTimeout(m_timeouts.headMs, false) != SessionResult::Done) {
     m_tlsProblem = "no time limit for the handshake";
-    return 0;
+    return SessionResult::NoAnswer;
   }
   auto channel = std::make_unique<TlsChannel>();
   m_socket.SetReceiveDeadline(m_timeouts.headMs);
@@ -135,10 +135,10 @@ int HttpSession::StartTls(const char* host) {
   m_socket.SetReceiveDeadline(0);
   if (started == TlsStart::Ready) {
     m_tls = std::move(channel);
-    return 1;
+    return SessionResult::Done;
   }
   m_tlsProblem = channel->Problem();
-  return started == TlsStart::NoAnswer ? 0 : -1;
+  return started == TlsStart::NoAnswer ? SessionResult::NoAnswer : SessionResult::Failed;
 }
 
 long HttpSession::SendSome(const char* data, std::size_t size, int* error) {
@@ -151,8 +151,8 @@ long HttpSession::ReceiveSome(char* buffer, std::size_t size, bool peek, int* er
   return m_socket.Receive(buffer, size, peek, error);
 }
 
-int HttpSession::SendRequest(const char* text, int length) {
-  if (m_connected == 0) return -1;
+SessionResult HttpSession::SendRequest(const char* text, int length) {
+  if (m_connected == 0) return SessionResult::Failed;
   if (text == nullptr) {
     text = m_request;
     length = static_cast<int>(strnlen(m_request, sizeof m_request));
@@ -166,51 +166,52 @@ int HttpSession::SendRequest(const char* text, int length) {
   while (sent < total) {
     int error = 0;
     const long count = SendSome(text + sent, total - sent, &error);
-    if (count < 0) return SendErrorResult(error);
-    if (count == 0) return -1;  // a stream socket that takes nothing would loop for ever
+    if (count < 0)
+      return IsGoneOrLateError(error) ? SessionResult::NoAnswer : SessionResult::Failed;
+    // A stream socket that takes nothing would loop for ever.
+    if (count == 0) return SessionResult::Failed;
     sent += static_cast<std::size_t>(count);
   }
   int headLength = 0;
   return ReadHead(headLength);
 }
 
-int HttpSession::ReadHead(int& length) {
+SessionResult HttpSession::ReadHead(int& length) {
   for (int interim = 0; interim <= kMaxInterimHeads; ++interim) {
-    const int result = ReadOneHead();
-    if (result != 1) return result;
+    const SessionResult result = ReadOneHead();
+    if (result != SessionResult::Done) return result;
     length = m_headLength;
     // A "100 Continue" is an interim head: the real one follows.
-    if (StatusCode() != 100) return 1;
+    if (StatusCode() != 100) return SessionResult::Done;
     m_headDone = 0;
   }
   // Endless interim heads are treated as a broken head rather than read for ever.
-  return -1;
+  return SessionResult::Failed;
 }
 
 // Reads one head over m_head within headMs all told, however the server spreads its bytes.
-// 1, 0 (receive error or time limit) or -1 (peer closed).
-int HttpSession::ReadOneHead() {
-  if (m_connected == 0) return -1;
+// Done, NoAnswer (receive error or time limit) or Failed (peer closed).
+SessionResult HttpSession::ReadOneHead() {
+  if (m_connected == 0) return SessionResult::Failed;
   std::memset(m_head, 0, sizeof m_head);
   m_headDone = 0;
   m_headCut = false;
   m_headLength = -1;
-  m_readPos = 0;
-  if (SetTimeout(m_timeouts.headMs, false) != 1) return 0;
+  if (SetTimeout(m_timeouts.headMs, false) != SessionResult::Done) return SessionResult::NoAnswer;
   m_socket.SetReceiveDeadline(m_timeouts.headMs);
-  const int result = ReadHeadBytes();
+  const SessionResult result = ReadHeadBytes();
   m_socket.SetReceiveDeadline(0);
   return result;
 }
 
-int HttpSession::ReadHeadBytes() {
+SessionResult HttpSession::ReadHeadBytes() {
   std::size_t stored = 0;
   bool complete = false;
   while (!complete && stored < kHeadSize) {
     int error = 0;
     const long seen = ReceiveSome(m_head + stored, kHeadSize - stored, true, &error);
-    if (seen < 0) return 0;
-    if (seen == 0) return -1;
+    if (seen < 0) return SessionResult::NoAnswer;
+    if (seen == 0) return SessionResult::Failed;
     // Look for CR LF CR LF ending inside the new bytes; it may begin in the stored ones.
     std::size_t take = static_cast<std::size_t>(seen);
     for (std::size_t end = stored; end < stored + static_cast<std::size_t>(seen); ++end) {
@@ -224,8 +225,8 @@ int HttpSession::ReadHeadBytes() {
     // The peeked bytes are queued, so this takes exactly them (a short read only repeats).
     while (take > 0) {
       const long got = ReceiveSome(m_head + stored, take, false, &error);
-      if (got < 0) return 0;
-      if (got == 0) return -1;
+      if (got < 0) return SessionResult::NoAnswer;
+      if (got == 0) return SessionResult::Failed;
       stored += static_cast<std::size_t>(got);
       take -= static_cast<std::size_t>(got);
     }
@@ -234,7 +235,7 @@ int HttpSession::ReadHeadBytes() {
   m_headCut = !complete;
   m_headLength = static_cast<std::int32_t>(stored);
   m_headDone = 1;
-  return 1;
+  return SessionResult::Done;
 }
 
 void HttpSession::SetReceiveDeadline(int milliseconds) {
@@ -254,12 +255,12 @@ int HttpSession::Receive(char* buffer, int size) {
 bool HttpSession::KeepsAlive() {
   if (m_headDone == 0) return false;
   char connection[64] = {};
-  const int found = HeaderLine("Connection", connection, sizeof connection);
-  if (found == 0) return false;  // a value too long to read: better a new connection
+  const HeaderRead found = StoredHead().HeaderLine("Connection", connection, sizeof connection);
+  if (found == HeaderRead::TooLong) return false;  // too long to read: better a new connection
   for (char& c : connection) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (std::strncmp(m_head, "HTTP/1.1 ", 9) == 0)
-    return found < 0 || std::strstr(connection, "close") == nullptr;
-  return std::strncmp(m_head, "HTTP/1.0 ", 9) == 0 && found > 0 &&
+    return found == HeaderRead::Absent || std::strstr(connection, "close") == nullptr;
+  return std::strncmp(m_head, "HTTP/1.0 ", 9) == 0 && found == HeaderRead::Copied &&
          std::strstr(connection, "keep-alive") != nullptr;
 }
 
@@ -287,18 +288,18 @@ bool HttpSession::TakeOver(SpareConnection& spare, const char* address, int port
   return true;
 }
 
-int HttpSession::SetTimeout(int milliseconds, bool sending) {
-  return m_socket.SetTimeLimit(milliseconds, sending) ? 1 : 0;
+SessionResult HttpSession::SetTimeout(int milliseconds, bool sending) {
+  return m_socket.SetTimeLimit(milliseconds, sending) ? SessionResult::Done : SessionResult::Failed;
 }
 
-int HttpSession::Close() {
+SessionResult HttpSession::Close() {
   if (m_tls != nullptr) {
     m_tls->Shutdown();
     m_tls.reset();
   }
   const bool closed = m_socket.Close();
   m_connected = 0;
-  return closed ? 1 : 0;
+  return closed ? SessionResult::Done : SessionResult::Failed;
 }
 
 }  // namespace quarry

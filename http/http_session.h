@@ -2,8 +2,7 @@
 // request into m_request, creates the socket, connects within a time limit, sends the request
 // (which also reads the response head into m_head) and then reads the head's fields or the
 // body. The session lives on the stack of the operation that performs the exchange; its
-// destructor closes the socket. Operations return small integers, never throw: 1 success,
-// 0 a failure of the time-limit or gone-peer kind, -1 any other failure (see each contract).
+// destructor closes the socket. Operations report a SessionResult and never throw.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "http/response_head.h"
 #include "http/tls_channel.h"
 #include "platform/tcp_socket.h"
 
@@ -26,6 +26,13 @@ struct HttpTimeouts {
 };
 
 class SpareConnection;
+
+// How a session operation ended (see each contract for what counts as which).
+enum class SessionResult {
+  Done,      // it did what it says
+  NoAnswer,  // a time limit ran out, the connection was refused, or the peer went away
+  Failed,    // anything else: bad input, not connected, a broken head, a refused certificate
+};
 
 class HttpSession {
 public:
@@ -52,37 +59,39 @@ public:
 
   // --- Socket operations ---
 
-  // 1 when a socket was made; 0 when already connected or the system gives no socket.
-  int Create();
-  // Connects to `address` (dotted IPv4, at most 15 characters) and `port`. 1 connected;
-  // 0 not connected within connectMs or refused; -1 no/too long/not dotted address, or the
-  // socket mode could not be switched (also when Create was not called).
-  int Connect(const char* address, int port);
+  // Done when a socket was made; Failed when already connected or the system gives no socket.
+  SessionResult Create();
+  // Connects to `address` (dotted IPv4, at most 15 characters) and `port`. Done connected;
+  // NoAnswer not connected within connectMs or refused; Failed no/too long/not dotted address,
+  // or the socket mode could not be switched (also when Create was not called).
+  SessionResult Connect(const char* address, int port);
   // Starts TLS on the connected socket for `host` (an https address): every later send and
-  // receive is encrypted. 1 the server proved to be `host`; 0 no handshake within the head
-  // limit or the server hung up; -1 the certificate was refused or the handshake failed, or not
-  // connected. TlsProblem() says why on 0 and -1. The time limits of the socket stay in force.
-  int StartTls(const char* host);
+  // receive is encrypted. Done the server proved to be `host`; NoAnswer no handshake within the
+  // head limit or the server hung up; Failed the certificate was refused or the handshake
+  // failed, or not connected. TlsProblem() says why when not Done. The time limits of the
+  // socket stay in force.
+  SessionResult StartTls(const char* host);
   // Sends `text` (`length` bytes; m_request with its zero-terminated length when `text` is
-  // null) and reads the response head. -1 not connected; 0 or -1 when sending fails (0 for
-  // time-out and gone-peer errors); else the result of ReadHead.
-  int SendRequest(const char* text = nullptr, int length = 0);
+  // null) and reads the response head. Failed not connected; NoAnswer or Failed when sending
+  // fails (NoAnswer for time-out and gone-peer errors); else the result of ReadHead.
+  SessionResult SendRequest(const char* text = nullptr, int length = 0);
   // Reads one response head into m_head (skipping "100" interim heads) and stores its byte
-  // count into `length`. 1 head stored; 0 receive error or time limit; -1 the server closed
-  // before the head ended, too many interim heads, or not connected. A head counts as complete
-  // at CR LF CR LF or after kHeadSize bytes; no byte beyond the head is taken off the socket.
-  int ReadHead(int& length);
+  // count into `length`. Done head stored; NoAnswer receive error or time limit; Failed the
+  // server closed before the head ended, too many interim heads, or not connected. A head
+  // counts as complete at CR LF CR LF or after kHeadSize bytes; no byte beyond the head is
+  // taken off the socket.
+  SessionResult ReadHead(int& length);
   // One receive of at most `size` bytes. The count; 0 when not connected or the server closed;
   // negative on error. A result of 0 or less closes the socket.
   int Receive(char* buffer, int size);
   // Bounds the receives from now on all together to `milliseconds` (0 lifts the bound); see
   // TcpSocket::SetReceiveDeadline. Heads and the TLS handshake are bounded so by themselves.
   void SetReceiveDeadline(int milliseconds);
-  // Sets the send (`sending`) or receive time limit; 1 accepted, 0 refused or no socket.
-  int SetTimeout(int milliseconds, bool sending);
-  // Closes the socket: 1, or 0 when the system reported an error on closing (the socket is
-  // released and the session disconnected either way).
-  int Close();
+  // Sets the send (`sending`) or receive time limit; Done accepted, Failed refused or no socket.
+  SessionResult SetTimeout(int milliseconds, bool sending);
+  // Closes the socket: Done, or Failed when the system reported an error on closing (the
+  // socket is released and the session disconnected either way).
+  SessionResult Close();
 
   // --- A connection kept for the next exchange ---
 
@@ -97,20 +106,13 @@ public:
   // as if Create and Connect had made it. `spare` is empty afterwards either way.
   bool TakeOver(SpareConnection& spare, const char* address, int port);
 
-  // --- Readers of the stored head (defined with the HEAD exchange) ---
+  // --- The stored head ---
 
-  // Copies the next head line (LF included) into `buffer`, at most `size` bytes; the count, or
-  // -1 at the end of the head (which rewinds the reader).
-  int ReadLine(char* buffer, int size);
-  // The status code of the stored head, or -1 when no head is stored.
-  int StatusCode();
-  // Copies the value of header `name` (searched from head offset `start`) up to CR, LF or ";".
-  // -1 no head or no such header; 0 value does not fit; else the head offset behind the value.
-  int HeaderField(const char* name, char* buffer, int size, int start);
-  // The same from the head's start, copying to the end of the line; -1, 0, or the count copied.
-  int HeaderLine(const char* name, char* buffer, int size);
-  // The attachment file name of Content-Disposition; the value's length (> 0) or -1.
-  int DispositionName(char* buffer, int size);
+  // A reader of the stored head; one with no head stored (every query answers -1) until a
+  // head read has completed.
+  ResponseHead StoredHead() const;
+  // Its status code, or -1 when no head is stored.
+  int StatusCode() const { return StoredHead().StatusCode(); }
 
   // --- Read access for the exchanges and tests ---
 
@@ -137,8 +139,7 @@ private:
   std::int32_t m_port = 80;
   char m_address[kAddressSize] = {};
   std::int32_t m_connected = 0;
-  TcpSocket m_socket;          // kNoSocket when there is none
-  std::int32_t m_readPos = 0;  // line reader position in m_head
+  TcpSocket m_socket;  // kNoSocket when there is none
   std::int32_t m_headDone = 0;
   std::int32_t m_headLength = -1;
   HttpTimeouts m_timeouts;
@@ -147,8 +148,8 @@ private:
   bool m_headCut = false;
   int m_receiveError = 0;
 
-  int ReadOneHead();
-  int ReadHeadBytes();  // the reading of ReadOneHead, under its deadline
+  SessionResult ReadOneHead();
+  SessionResult ReadHeadBytes();  // the reading of ReadOneHead, under its deadline
   // Send and receive on the socket, through TLS when it was started; as TcpSocket's.
   long SendSome(const char* data, std::size_t size, int* error);
   long ReceiveSome(char* buffer, std::size_t size, bool peek, int* error);

@@ -86,54 +86,64 @@ int ResponseHead::StatusCode() const {
   return error == std::errc() ? code : 0;
 }
 
-int ResponseHead::Search(const char* name, char* buffer, int size, int start,
-                         bool stopAtSemicolon) const {
-  if (buffer != nullptr && size > 0) std::memset(buffer, 0, static_cast<std::size_t>(size));
-  if (!m_stored || name == nullptr || start < 0) return -1;
-  std::string_view wanted(name);
-  if (wanted.empty()) return -1;
-  std::size_t found = std::string_view::npos;
+std::size_t ResponseHead::Find(const char* name, int start) const {
+  if (!m_stored || name == nullptr || start < 0) return std::string_view::npos;
+  const std::string_view wanted(name);
+  if (wanted.empty()) return std::string_view::npos;
   for (std::size_t p = static_cast<std::size_t>(start); p + wanted.size() < m_text.size(); ++p) {
     // Only a line start can open a header name; a match inside another name or a value
     // (X-Content-Type-Options for Content-Type) is none.
     if (p != 0 && m_text[p - 1] != '\n') continue;
     if (m_text[p + wanted.size()] == ':' &&
         SameIgnoringCase(m_text.substr(p, wanted.size()), wanted)) {
-      found = p;
-      break;
+      return p + wanted.size() + 1;
     }
   }
-  if (found == std::string_view::npos) return -1;
-  std::size_t valueStart = found + wanted.size() + 1;
+  return std::string_view::npos;
+}
+
+std::string ResponseHead::Value(const char* name) const {
+  const std::size_t valueStart = Find(name, 0);
+  if (valueStart == std::string_view::npos) return std::string();
+  std::string_view value = m_text.substr(valueStart);
+  return std::string(TrimHeaderBlanks(value.substr(0, value.find_first_of("\r\n"))));
+}
+
+HeaderRead ResponseHead::Search(const char* name, char* buffer, int size, int start,
+                                bool stopAtSemicolon, int* next) const {
+  if (buffer != nullptr && size > 0) std::memset(buffer, 0, static_cast<std::size_t>(size));
+  const std::size_t valueStart = Find(name, start);
+  if (valueStart == std::string_view::npos) return HeaderRead::Absent;
   std::size_t valueEnd = m_text.find_first_of(stopAtSemicolon ? "\r\n;" : "\r\n", valueStart);
   if (valueEnd == std::string_view::npos) valueEnd = m_text.size();
   std::string_view value = m_text.substr(valueStart, valueEnd - valueStart);
-  if (buffer == nullptr || size < 1) return 0;
+  if (buffer == nullptr || size < 1) return HeaderRead::TooLong;
   if (value.size() > static_cast<std::size_t>(size - 1)) {
     std::size_t kept = CharacterBoundary(value, static_cast<std::size_t>(size - 1));
     std::memcpy(buffer, value.data(), kept);
-    return 0;
+    return HeaderRead::TooLong;
   }
   std::memcpy(buffer, value.data(), value.size());
-  return stopAtSemicolon ? static_cast<int>(valueEnd) : static_cast<int>(value.size());
+  if (next != nullptr) *next = static_cast<int>(valueEnd);
+  return HeaderRead::Copied;
 }
 
-int ResponseHead::HeaderField(const char* name, char* buffer, int size, int start) const {
-  return Search(name, buffer, size, start, true);
+HeaderRead ResponseHead::HeaderField(const char* name, char* buffer, int size, int start,
+                                     int* next) const {
+  return Search(name, buffer, size, start, true, next);
 }
 
-int ResponseHead::HeaderLine(const char* name, char* buffer, int size) const {
-  return Search(name, buffer, size, 0, false);
+HeaderRead ResponseHead::HeaderLine(const char* name, char* buffer, int size) const {
+  return Search(name, buffer, size, 0, false, nullptr);
 }
 
-int ResponseHead::DispositionName(char* buffer, int size) const {
-  int valueLength = HeaderLine("Content-Disposition", buffer, size);
-  if (valueLength <= 0) return -1;
-  std::string_view value(buffer, static_cast<std::size_t>(valueLength));
+bool ResponseHead::DispositionName(char* buffer, int size) const {
+  if (HeaderLine("Content-Disposition", buffer, size) != HeaderRead::Copied) return false;
+  std::string_view value(buffer);
   std::size_t attachment = FindIgnoringCase(value, "attachment", 0);
-  if (attachment == std::string_view::npos) return -1;
+  if (attachment == std::string_view::npos) return false;
   std::size_t filename = FindIgnoringCase(value, "filename", attachment + 10);
-  if (filename == std::string_view::npos) return -1;
+  if (filename == std::string_view::npos) return false;
 
   // '=' is dropped wherever it stands; a quotation mark opens the name while nothing has been
   // taken and closes it afterwards; an unquoted name runs to the end of the value.
@@ -146,45 +156,17 @@ int ResponseHead::DispositionName(char* buffer, int size) const {
       break;
     }
     taken.push_back(c);
-    if (taken.size() >= static_cast<std::size_t>(kDispositionNameSize - 1)) return -1;
+    if (taken.size() >= static_cast<std::size_t>(kDispositionNameSize - 1)) return false;
   }
-  if (taken.size() >= static_cast<std::size_t>(size)) return -1;
+  if (taken.size() >= static_cast<std::size_t>(size)) return false;
   std::memset(buffer, 0, static_cast<std::size_t>(size));
   std::memcpy(buffer, taken.data(), taken.size());
-  return valueLength;
+  return true;
 }
 
-// The head readers of a session answer over its stored head; no head is stored until a read
-// has completed (m_headDone).
-namespace {
-ResponseHead StoredHead(const char* head, bool done, int length, int readPos) {
-  return done ? ResponseHead(head, length, readPos) : ResponseHead();
-}
-}  // namespace
-
-int HttpSession::ReadLine(char* buffer, int size) {
-  ResponseHead head = StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos);
-  int result = head.ReadLine(buffer, size);
-  m_readPos = head.ReadPos();
-  return result;
-}
-
-int HttpSession::StatusCode() {
-  return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos).StatusCode();
-}
-
-int HttpSession::HeaderField(const char* name, char* buffer, int size, int start) {
-  return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos)
-      .HeaderField(name, buffer, size, start);
-}
-
-int HttpSession::HeaderLine(const char* name, char* buffer, int size) {
-  return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos)
-      .HeaderLine(name, buffer, size);
-}
-
-int HttpSession::DispositionName(char* buffer, int size) {
-  return StoredHead(m_head, m_headDone != 0, m_headLength, m_readPos).DispositionName(buffer, size);
+// No head is stored until a read has completed (m_headDone).
+ResponseHead HttpSession::StoredHead() const {
+  return m_headDone != 0 ? ResponseHead(m_head, m_headLength) : ResponseHead();
 }
 
 bool NameFromText(std::string_view text, char (&name)[kNameSize],
@@ -220,6 +202,12 @@ bool NameFromText(std::string_view text, char (&name)[kNameSize],
 bool NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]) {
   std::string copy(name, strnlen(name, sizeof name));
   return NameFromText(copy, name, extension);
+}
+
+std::string_view TrimHeaderBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
 }
 
 int LengthValue(std::string_view text) {

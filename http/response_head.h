@@ -6,6 +6,8 @@
 // "X-Content-Type-Options" for "Content-Type" and turned every page into a file.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quarry {
@@ -14,6 +16,13 @@ namespace quarry {
 constexpr int kLastModifiedSize = 40;
 constexpr int kExtensionSize = 20;
 constexpr int kNameSize = 260;
+
+// How a header's value was read into a caller's buffer.
+enum class HeaderRead {
+  Copied,   // the whole value is in the buffer
+  TooLong,  // it needs more room: the buffer holds its start, cut on a character boundary
+  Absent,   // no head stored, or no such header
+};
 
 class ResponseHead {
 public:
@@ -36,23 +45,30 @@ public:
   int StatusCode() const;
 
   // Finds header `name` (a line start at or after offset `start`, then the name in any case,
-  // then ':') and copies its value, from just after the colon up to CR, LF or ';'. Returns -1
-  // when no head or no such header, 0 when the value needs more than `size` - 1 bytes (the
-  // buffer then holds its start, cut on a character boundary), else the offset in the head
-  // just behind the copied value.
-  int HeaderField(const char* name, char* buffer, int size, int start = 0) const;
+  // then ':') and copies its value, from just after the colon up to CR, LF or ';', into
+  // `buffer` (at most `size` - 1 bytes, zero-terminated). On Copied, `next` (when given) gets
+  // the offset in the head just behind the value, where a search for a later one may start.
+  HeaderRead HeaderField(const char* name, char* buffer, int size, int start = 0,
+                         int* next = nullptr) const;
 
-  // The same search from the head's start, copying up to the end of the line. Returns -1, 0
-  // as above, else the number of bytes copied.
-  int HeaderLine(const char* name, char* buffer, int size) const;
+  // The same search from the head's start, copying up to the end of the line.
+  HeaderRead HeaderLine(const char* name, char* buffer, int size) const;
 
-  // Reads the file name of an attachment from Content-Disposition into `buffer`. Returns the
-  // length of the header's value (> 0) on success; -1 when there is no such header, no
-  // "attachment", no "filename", or the name does not fit (255 bytes or more, or `size`).
-  int DispositionName(char* buffer, int size) const;
+  // The whole value of header `name` (searched from the head's start as HeaderLine does), the
+  // blanks around it removed; empty when there is no such header or no head.
+  std::string Value(const char* name) const;
+
+  // Reads the file name of an attachment from Content-Disposition into `buffer`. False when
+  // there is no such header, no "attachment", no "filename", or the name does not fit (255
+  // bytes or more, or `size`).
+  bool DispositionName(char* buffer, int size) const;
 
 private:
-  int Search(const char* name, char* buffer, int size, int start, bool stopAtSemicolon) const;
+  // Where the value of header `name` starts (just after the colon), from offset `start` on;
+  // npos when no head or no such header.
+  std::size_t Find(const char* name, int start) const;
+  HeaderRead Search(const char* name, char* buffer, int size, int start, bool stopAtSemicolon,
+                    int* next) const;
 
   std::string_view m_text;  // the head up to its first zero byte
   bool m_stored = false;
@@ -69,6 +85,9 @@ bool NameFromPath(char (&name)[kNameSize], char (&extension)[kExtensionSize]);
 // last component has to fit. `name` is written only on success.
 bool NameFromText(std::string_view text, char (&name)[kNameSize],
                   char (&extension)[kExtensionSize]);
+
+// `text` without the spaces and tabs around it: how header values and their attributes are read.
+std::string_view TrimHeaderBlanks(std::string_view text);
 
 // The value of a Content-Length text, blanks around it ignored; -1 for anything that is not a
 // plain decimal number fitting a signed 32-bit integer (such a length counts as absent).

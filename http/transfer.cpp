@@ -27,6 +27,7 @@
 
 #include "http/chunked_body.h"
 #include "platform/files.h"
+#include "platform/format.h"
 
 namespace quarry {
 namespace {
@@ -44,13 +45,6 @@ constexpr int kFound = 302;
 constexpr const char* kTextExtension = ".txt";
 // How much of a file is written before its writeback to disk is started.
 constexpr std::size_t kWritebackStep = 8u << 20;
-
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // The file being received: "<final name>.part" while it grows, moved to its final name only
 // once it is whole. The final name is reserved by creating its ".part" exclusively, so two
@@ -182,15 +176,21 @@ private:
   std::string m_partPath;            // empty once moved to the final name
 };
 
-// How the shared start of every exchange ended. A failure has the same number in each
-// exchange's result, which Failed carries over.
-enum class ExchangeStart : int {
-  Ready = 1,
-  NoAnswer = -1,
-  NotConnected = -2,
-  NoSocket = -3,
-  Broken = -8
-};
+// The result of an exchange that did not start, in the numbers each exchange has always
+// reported: a time-out -1, no connection -2, no socket -3, anything else -8.
+template <typename Result>
+Result Failed(ExchangeStart start) {
+  switch (start) {
+    case ExchangeStart::NoAnswer: return static_cast<Result>(-1);
+    case ExchangeStart::NotConnected: return static_cast<Result>(-2);
+    case ExchangeStart::NoSocket: return static_cast<Result>(-3);
+    case ExchangeStart::BadAddress:
+    case ExchangeStart::Untrusted:
+    case ExchangeStart::Broken:
+    case ExchangeStart::Ready: break;
+  }
+  return static_cast<Result>(-8);
+}
 
 static_assert(static_cast<int>(HeadResult::NoAnswer) == -1 &&
               static_cast<int>(PageResult::NothingReceived) == -1 &&
@@ -204,49 +204,6 @@ static_assert(static_cast<int>(HeadResult::NoSocket) == -3 &&
 static_assert(static_cast<int>(HeadResult::Unusable) == -8 &&
               static_cast<int>(PageResult::Broken) == -8 &&
               static_cast<int>(FileResult::Broken) == -8);
-
-template <typename Result>
-Result Failed(ExchangeStart start) {
-  return static_cast<Result>(static_cast<int>(start));
-}
-
-// The shared start of every exchange: socket, connection, request and head, body time limit.
-// The connection kept in target.spare is used when it still leads to the target; the request
-// goes out on it as it would on a new one, and when the server closed it meanwhile or the
-// answer fails on it, the request goes again on a new connection, so a kept connection never
-// makes an exchange fail that a new one would have made.
-ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
-                           const HttpTimeouts& timeouts, TransferContext* context, int thread,
-                           const char* connectingText) {
-  if (target.spare != nullptr && !target.secure &&
-      session.TakeOver(*target.spare, target.address, target.port)) {
-    if (context != nullptr) context->Log(thread, connectingText);
-    if (session.SendRequest() == 1) {
-      if (session.SetTimeout(timeouts.bodyMs, false) != 1) return ExchangeStart::NoSocket;
-      return ExchangeStart::Ready;
-    }
-    session.Close();
-    if (session.Create() != 1) return ExchangeStart::NoSocket;
-  } else {
-    if (session.Create() != 1) return ExchangeStart::NoSocket;
-    if (context != nullptr) context->Log(thread, connectingText);
-  }
-  const int connected = session.Connect(target.address, target.port);
-  if (connected < 0) return ExchangeStart::Broken;
-  if (connected == 0) return ExchangeStart::NotConnected;
-  if (target.secure) {
-    const int secured = session.StartTls(target.host);
-    if (secured != 1) {
-      if (context != nullptr) context->Log(thread, TlsFailureLine(session.TlsProblem()));
-      return secured < 0 ? ExchangeStart::Broken : ExchangeStart::NoAnswer;
-    }
-  }
-  const int sent = session.SendRequest();
-  if (sent < 0) return ExchangeStart::Broken;
-  if (sent == 0) return ExchangeStart::NoAnswer;
-  if (session.SetTimeout(timeouts.bodyMs, false) != 1) return ExchangeStart::NoSocket;
-  return ExchangeStart::Ready;
-}
 
 // Leaves the connection of an answered HEAD in target.spare for the GET that follows, when
 // the server keeps it open. A TLS connection is not kept: its channel would have to travel
@@ -312,6 +269,8 @@ std::string StartFailureLine(ExchangeStart start) {
     case ExchangeStart::NotConnected: return "文件下载失败：无法连接服务器（被拒绝或超时）...";
     case ExchangeStart::NoAnswer: return "文件下载失败：发送请求或等待应答头超时...";
     case ExchangeStart::NoSocket: return "文件下载失败：无法建立连接所需的套接字...";
+    case ExchangeStart::BadAddress:
+    case ExchangeStart::Untrusted:
     case ExchangeStart::Broken:
     case ExchangeStart::Ready: break;
   }
@@ -337,15 +296,17 @@ public:
 
   // Takes the framing of the answer whose head `session` read; a body not `resumed` starts at
   // its first byte (the caller emptied the file).
-  void Begin(HttpSession& session, bool resumed) {
+  void Begin(const HttpSession& session, bool resumed) {
     if (!resumed) m_received = 0;
+    const ResponseHead head = session.StoredHead();
     char text[kPageLengthTextSize];
-    m_chunked = session.HeaderField("Transfer-Encoding", text, sizeof text, 0) > 0 &&
+    m_chunked = head.HeaderField("Transfer-Encoding", text, sizeof text, 0) == HeaderRead::Copied &&
                 strcasestr(text, "chunked") != nullptr;
     m_decoder = ChunkedDecoder{};
     m_lengthKnown = false;
     m_expected = m_headLength;
-    if (!m_chunked && session.HeaderField("Content-Length", text, sizeof text, 0) > 0) {
+    if (!m_chunked &&
+        head.HeaderField("Content-Length", text, sizeof text, 0) == HeaderRead::Copied) {
       const int length = LengthValue(text);
       if (length >= 0) {
         m_lengthKnown = true;
@@ -434,10 +395,6 @@ private:
 
 }  // namespace
 
-std::string TlsFailureLine(const std::string& problem) {
-  return "安全连接（TLS）失败：" + problem + "...";
-}
-
 std::string ProgressLine(std::uint64_t received) {
   if (received < 1024) return Format("下载速度：%d (B)......", static_cast<int>(received));
   return Format("下载速度：%.2f (KB)......", static_cast<double>(received) / 1024.0);
@@ -448,30 +405,32 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   HttpSession session(timeouts);
   int requestLength = 0;
   session.ComposeHead(target.host, target.path, requestLength, nullptr, nullptr);
-  const ExchangeStart start = OpenExchange(session, target, timeouts, nullptr, 0, nullptr);
+  const ExchangeStart start = OpenExchange(session, target, nullptr, 0, nullptr);
   if (start != ExchangeStart::Ready) {
     answer.problem = session.TlsProblem();
     return Failed<HeadResult>(start);
   }
 
-  const int status = session.StatusCode();
+  const ResponseHead head = session.StoredHead();
+  const int status = head.StatusCode();
   if (status == kFound) return HeadResult::Redirect302;
   if (status < 200 || status > 299) return HeadResult::BadStatus;
 
-  session.HeaderField("Last-Modified", answer.lastModified, kLastModifiedSize, 0);
+  head.HeaderField("Last-Modified", answer.lastModified, kLastModifiedSize, 0);
   std::memset(answer.extension, 0, sizeof answer.extension);
   std::memcpy(answer.extension, "html", 4);
 
   answer.length = 0;
   char lengthText[kLengthTextSize];
-  if (session.HeaderField("Content-Length", lengthText, kLengthTextSize, 0) > 0) {
+  if (head.HeaderField("Content-Length", lengthText, kLengthTextSize, 0) == HeaderRead::Copied) {
     const int value = LengthValue(lengthText);
     if (value == 0) return HeadResult::ZeroLength;
     if (value > 0) answer.length = value;
   }
 
   char type[kTypeTextSize];
-  if (session.HeaderField("Content-Type", type, kTypeTextSize, 0) < 0) return HeadResult::Unusable;
+  if (head.HeaderField("Content-Type", type, kTypeTextSize, 0) == HeaderRead::Absent)
+    return HeadResult::Unusable;
   if (std::strstr(type, "text/html") != nullptr) {
     answer.isPage = true;
     KeepConnection(session, target);
@@ -481,7 +440,7 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   const std::string_view objectPath(target.path);
   const bool named = objectPath.find('?') == std::string_view::npos
                          ? NameFromText(objectPath, answer.name, answer.extension)
-                         : session.DispositionName(answer.name, kDispositionSize) > 0 &&
+                         : head.DispositionName(answer.name, kDispositionSize) &&
                                NameFromPath(answer.name, answer.extension);
   if (!named) return HeadResult::Unusable;
   // A name without an extension keeps the page's "html".
@@ -496,12 +455,14 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
   int requestLength = 0;
   session.ComposeGet(target.host, target.path, requestLength, nullptr, nullptr, 0, 0);
   const ExchangeStart start =
-      OpenExchange(session, target, timeouts, &context, thread, "开始连接服务器......");
+      OpenExchange(session, target, &context, thread, "开始连接服务器......");
   if (start != ExchangeStart::Ready) return Failed<PageResult>(start);
+  const ResponseHead head = session.StoredHead();
 
   char lengthText[kPageLengthTextSize];
   long long total = 0;
-  if (session.HeaderField("Content-Length", lengthText, kPageLengthTextSize, 0) > 0) {
+  if (head.HeaderField("Content-Length", lengthText, kPageLengthTextSize, 0) ==
+      HeaderRead::Copied) {
     total = LengthValue(lengthText);
   }
   if (total <= 0) total = kDefaultPageTotal;
@@ -509,9 +470,9 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
   // the connection open sends nothing after it), and then freed of its framing, which would
   // otherwise cut links apart wherever a chunk ends.
   char encoding[kPageLengthTextSize];
-  const bool chunked =
-      session.HeaderField("Transfer-Encoding", encoding, kPageLengthTextSize, 0) > 0 &&
-      strcasestr(encoding, "chunked") != nullptr;
+  const bool chunked = head.HeaderField("Transfer-Encoding", encoding, kPageLengthTextSize, 0) ==
+                           HeaderRead::Copied &&
+                       strcasestr(encoding, "chunked") != nullptr;
   std::string framed;
   bool whole = false;  // the last chunk came
 
@@ -564,8 +525,7 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
     const std::uint64_t received = body.Received();
     std::int32_t rangeFrom = received <= INT32_MAX ? static_cast<std::int32_t>(received) : 0;
     session.ComposeGet(target.host, target.path, requestLength, nullptr, nullptr, rangeFrom, 0);
-    const ExchangeStart start =
-        OpenExchange(session, target, timeouts, &context, thread, "连接服务器......");
+    const ExchangeStart start = OpenExchange(session, target, &context, thread, "连接服务器......");
     if (start != ExchangeStart::Ready) {
       context.Log(thread, StartFailureLine(start));
       return Failed<FileResult>(start);

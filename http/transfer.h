@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "http/exchange.h"
 #include "http/http_session.h"
 #include "http/response_head.h"
 #include "http/transfer_context.h"
@@ -29,21 +30,6 @@ constexpr int kFileRead = 16 * kFileChunk;
 constexpr int kMaxNameCounter = 9999;
 // Appended to the final name of a file while it is being received.
 inline constexpr const char* kPartSuffix = ".part";
-
-// Where an exchange goes: the host and the path with its query as SplitUrl gives them, the
-// host's IPv4 address as dotted text, the port, and whether TLS is spoken. `spare`, when
-// given, carries a connection from one exchange with the target to the next: an answered HEAD
-// leaves its connection there when the server keeps it open, and the next exchange sends its
-// request on it instead of connecting (on a new connection after all when that one turns out
-// closed). A TLS connection is not kept.
-struct ExchangeTarget {
-  const char* host;
-  const char* path;
-  const char* address;
-  int port;
-  bool secure = false;  // an https address: TLS with the server's certificate checked for `host`
-  SpareConnection* spare = nullptr;
-};
 
 // How a HEAD exchange ended. The numbers are the codes the transfer has always reported.
 enum class HeadResult : int {
@@ -117,9 +103,6 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file,
                         const HttpTimeouts& timeouts = HttpTimeouts{});
-
-// The log line of an exchange whose secure connection failed, `problem` saying why.
-std::string TlsFailureLine(const std::string& problem);
 
 // The progress line shown after each chunk for `received` bytes so far.
 std::string ProgressLine(std::uint64_t received);

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace quarry {
 
@@ -76,19 +77,18 @@ bool CreateHomeFolders(const std::string& home, std::string* error) {
 
 std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string* error) {
   std::string path = LockPath(home);
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  FileDescriptor file(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!file.IsOpen()) {
     if (error) *error = "Cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
-  int locked = flock(fd, LOCK_EX | LOCK_NB);
+  int locked = flock(file.Get(), LOCK_EX | LOCK_NB);
   for (int tries = 1; locked != 0 && errno == EWOULDBLOCK && tries < kLockTries; ++tries) {
     std::this_thread::sleep_for(kLockRetryPause);
-    locked = flock(fd, LOCK_EX | LOCK_NB);
+    locked = flock(file.Get(), LOCK_EX | LOCK_NB);
   }
   if (locked != 0) {
     int cause = errno;
-    close(fd);
     if (error) {
       *error = cause == EWOULDBLOCK
                    ? "Another copy of Quarry is already using the home folder " + home +
@@ -97,17 +97,14 @@ std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string
     }
     return nullptr;
   }
-  return std::unique_ptr<HomeLock>(new HomeLock(fd));
+  return std::unique_ptr<HomeLock>(new HomeLock(std::move(file)));
 }
 
 bool HomeLock::IsHeld(const std::string& home) {
-  const int fd = open(LockPath(home).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;  // no copy ever ran here
-  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  close(fd);  // drops the shared lock, if it was taken
-  return held;
+  // Closing the descriptor on return drops the shared lock, if it was taken.
+  const FileDescriptor file(open(LockPath(home).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) return false;  // no copy ever ran here
+  return flock(file.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
-
-HomeLock::~HomeLock() { close(m_fd); }
 
 }  // namespace quarry

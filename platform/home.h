@@ -7,6 +7,9 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/files.h"
 
 namespace quarry {
 
@@ -36,13 +39,12 @@ public:
   // True when a process holds the home's lock now. Takes nothing that outlasts the call and
   // creates no file.
   static bool IsHeld(const std::string& home);
-  ~HomeLock();
   HomeLock(const HomeLock&) = delete;
   HomeLock& operator=(const HomeLock&) = delete;
 
 private:
-  explicit HomeLock(int fd) : m_fd(fd) {}
-  int m_fd;
+  explicit HomeLock(FileDescriptor file) : m_file(std::move(file)) {}
+  FileDescriptor m_file;  // the lock goes with the descriptor
 };
 
 }  // namespace quarry

@@ -197,7 +197,7 @@ long TcpSocket::Receive(char* buffer, std::size_t size, bool peek, int* error) {
   }
 }
 
-int SendErrorResult(int error) {
+bool IsGoneOrLateError(int error) {
   switch (error) {
     case ETIMEDOUT:
     case EAGAIN:
@@ -208,8 +208,8 @@ int SendErrorResult(int error) {
     case ECONNRESET:
     case EPIPE:
     case EHOSTUNREACH:
-    case ESHUTDOWN: return 0;
-    default: return -1;
+    case ESHUTDOWN: return true;
+    default: return false;
   }
 }
 

@@ -87,10 +87,10 @@ private:
   bool m_bounded = false;
 };
 
-// 0 for the errors that mean the peer or the network gave up or the time limit ran out
-// (ETIMEDOUT, EAGAIN/EWOULDBLOCK, ECONNABORTED, ECONNRESET, EPIPE, EHOSTUNREACH, ESHUTDOWN),
-// -1 for every other error number.
-int SendErrorResult(int error);
+// True for the error numbers that mean the peer or the network gave up or the time limit ran
+// out (ETIMEDOUT, EAGAIN/EWOULDBLOCK, ECONNABORTED, ECONNRESET, EPIPE, EHOSTUNREACH, ESHUTDOWN);
+// false for every other one.
+bool IsGoneOrLateError(int error);
 
 // The first IPv4 address of `host` as dotted text, or "" when it cannot be resolved.
 std::string ResolveIpv4(const char* host);

@@ -138,19 +138,19 @@ TEST(HttpSessionTest, LongestRequestsFitAndComposingAgainStartsClean) {
 TEST_F(ScriptedServerTest, ConnectChecksTheAddressBeforeAnyNetworkActivity) {
   HttpSession session(kFastTimeouts);
   HttpSession noSocket(kFastTimeouts);
-  EXPECT_EQ(noSocket.Connect("127.0.0.1", 80), -1);  // Create was not called
-  ASSERT_EQ(session.Create(), 1);
-  EXPECT_EQ(session.Connect(nullptr, 80), -1);
-  EXPECT_EQ(session.Connect("255.255.255.2555", 81), -1);  // 16 characters
+  EXPECT_EQ(noSocket.Connect("127.0.0.1", 80), SessionResult::Failed);  // Create was not called
+  ASSERT_EQ(session.Create(), SessionResult::Done);
+  EXPECT_EQ(session.Connect(nullptr, 80), SessionResult::Failed);
+  EXPECT_EQ(session.Connect("255.255.255.2555", 81), SessionResult::Failed);  // 16 characters
   EXPECT_EQ(session.Port(), 81);
   EXPECT_STREQ(session.Address(), "");
-  EXPECT_EQ(session.Connect("not an address", 80), -1);
+  EXPECT_EQ(session.Connect("not an address", 80), SessionResult::Failed);
   EXPECT_FALSE(session.Connected());
 
   // 15 characters are taken; the broadcast address itself cannot be connected to.
   HttpSession broadcast(kFastTimeouts);
-  ASSERT_EQ(broadcast.Create(), 1);
-  EXPECT_EQ(broadcast.Connect("255.255.255.255", 80), 0);
+  ASSERT_EQ(broadcast.Create(), SessionResult::Done);
+  EXPECT_EQ(broadcast.Connect("255.255.255.255", 80), SessionResult::NoAnswer);
   EXPECT_STREQ(broadcast.Address(), "255.255.255.255");
 }
 
@@ -158,12 +158,12 @@ TEST_F(ScriptedServerTest, RefusedConnectionIsNotMadeAndReturnsAtOnce) {
   const int port = testing::FreeLoopbackPort();
   ASSERT_NE(port, 0);
   HttpSession session;  // the real 60-second limit: a refusal must not wait for it
-  ASSERT_EQ(session.Create(), 1);
+  ASSERT_EQ(session.Create(), SessionResult::Done);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(session.Connect("127.0.0.1", port), 0);
+  EXPECT_EQ(session.Connect("127.0.0.1", port), SessionResult::NoAnswer);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_FALSE(session.Connected());
-  EXPECT_EQ(session.SendRequest(), -1);
+  EXPECT_EQ(session.SendRequest(), SessionResult::Failed);
   char buffer[8];
   EXPECT_EQ(session.Receive(buffer, sizeof buffer), 0);
 }
@@ -175,13 +175,13 @@ TEST_F(ScriptedServerTest, ConnectThatIsNeverAnsweredEndsAtItsLimit) {
   ASSERT_NE(port, 0);
 
   std::vector<std::unique_ptr<HttpSession>> fillers;
-  int result = 1;
-  for (int attempt = 0; attempt < 4 && result == 1; ++attempt) {
+  SessionResult result = SessionResult::Done;
+  for (int attempt = 0; attempt < 4 && result == SessionResult::Done; ++attempt) {
     fillers.push_back(std::make_unique<HttpSession>(kFastTimeouts));
-    ASSERT_EQ(fillers.back()->Create(), 1);
+    ASSERT_EQ(fillers.back()->Create(), SessionResult::Done);
     result = fillers.back()->Connect("127.0.0.1", port);
   }
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(result, SessionResult::NoAnswer);
   EXPECT_FALSE(fillers.back()->Connected());
 }
 
@@ -189,10 +189,10 @@ TEST_F(ScriptedServerTest, AConnectedSessionRefusesASecondSocket) {
   server.Connection().Close();
   ASSERT_TRUE(server.Start());
   HttpSession session(kFastTimeouts);
-  ASSERT_EQ(session.Create(), 1);
-  EXPECT_EQ(session.Connect("127.0.0.1", server.Port()), 1);
+  ASSERT_EQ(session.Create(), SessionResult::Done);
+  EXPECT_EQ(session.Connect("127.0.0.1", server.Port()), SessionResult::Done);
   EXPECT_TRUE(session.Connected());
-  EXPECT_EQ(session.Create(), 0);  // already connected
+  EXPECT_EQ(session.Create(), SessionResult::Failed);  // already connected
 }
 
 // --- Exchanges ---
@@ -200,11 +200,11 @@ TEST_F(ScriptedServerTest, AConnectedSessionRefusesASecondSocket) {
 class ExchangeTest : public ScriptedServerTest {
 protected:
   // Creates, connects and sends a HEAD request for "/x"; the result of SendRequest.
-  int Exchange(HttpSession& session) {
+  SessionResult Exchange(HttpSession& session) {
     int length = 0;
     session.ComposeHead("localhost", "/x", length, nullptr, nullptr);
-    if (session.Create() != 1) return -100;
-    if (session.Connect("127.0.0.1", server.Port()) != 1) return -101;
+    EXPECT_EQ(session.Create(), SessionResult::Done);
+    EXPECT_EQ(session.Connect("127.0.0.1", server.Port()), SessionResult::Done);
     return session.SendRequest();
   }
   std::string ReceiveAll(HttpSession& session) {
@@ -231,7 +231,7 @@ TEST_F(ExchangeTest, SendsTheRequestAndLeavesTheBodyInTheSocket) {
       .Send("\nhello")
       .Close();
   ASSERT_TRUE(server.Start());
-  ASSERT_EQ(Exchange(session), 1);
+  ASSERT_EQ(Exchange(session), SessionResult::Done);
   EXPECT_EQ(std::string(session.Head()), head);
   EXPECT_EQ(session.HeadLength(), static_cast<int>(head.size()));
   EXPECT_TRUE(session.HeadDone());
@@ -248,21 +248,37 @@ TEST_F(ExchangeTest, HeadResults) {
     const char* name;
     std::vector<std::string> sends;
     bool hold;  // keep the connection open after sending
-    int result;
+    SessionResult result;
     std::string head;
   } cases[] = {
-      {"never answers", {}, true, 0, ""},
-      {"closes within the head", {"HTTP/1.1 200 OK\r\nServ"}, false, -1, ""},
-      {"closes before a byte", {}, false, -1, ""},
-      {"interim head then the real one", {"HTTP/1.1 100 Continue\r\n\r\n", ok}, true, 1, ok},
+      {"never answers", {}, true, SessionResult::NoAnswer, ""},
+      {"closes within the head", {"HTTP/1.1 200 OK\r\nServ"}, false, SessionResult::Failed, ""},
+      {"closes before a byte", {}, false, SessionResult::Failed, ""},
+      {"interim head then the real one",
+       {"HTTP/1.1 100 Continue\r\n\r\n", ok},
+       true,
+       SessionResult::Done,
+       ok},
       {"two interim heads",
        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n" + ok},
        true,
-       1,
+       SessionResult::Done,
        ok},
-      {"bare LF LF, then close", {"HTTP/1.1 200 OK\nA: b\n\nbody"}, false, -1, ""},
-      {"bare LF LF, then silence", {"HTTP/1.1 200 OK\nA: b\n\nbody"}, true, 0, ""},
-      {"CR CR LF LF is no blank line", {"HTTP/1.1 200 OK\r\r\n\n"}, true, 0, ""},
+      {"bare LF LF, then close",
+       {"HTTP/1.1 200 OK\nA: b\n\nbody"},
+       false,
+       SessionResult::Failed,
+       ""},
+      {"bare LF LF, then silence",
+       {"HTTP/1.1 200 OK\nA: b\n\nbody"},
+       true,
+       SessionResult::NoAnswer,
+       ""},
+      {"CR CR LF LF is no blank line",
+       {"HTTP/1.1 200 OK\r\r\n\n"},
+       true,
+       SessionResult::NoAnswer,
+       ""},
   };
   for (const HeadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -274,10 +290,10 @@ TEST_F(ExchangeTest, HeadResults) {
     HttpSession one(kFastTimeouts);
     int length = 0;
     one.ComposeHead("h", "/", length, nullptr, nullptr);
-    ASSERT_EQ(one.Create(), 1);
-    ASSERT_EQ(one.Connect("127.0.0.1", local.Port()), 1);
+    ASSERT_EQ(one.Create(), SessionResult::Done);
+    ASSERT_EQ(one.Connect("127.0.0.1", local.Port()), SessionResult::Done);
     EXPECT_EQ(one.SendRequest(), c.result);
-    if (c.result == 1) {
+    if (c.result == SessionResult::Done) {
       EXPECT_EQ(std::string(one.Head()), c.head);
       EXPECT_EQ(one.HeadLength(), static_cast<int>(c.head.size()));
     } else {
@@ -290,7 +306,7 @@ TEST_F(ExchangeTest, HeadResults) {
 TEST_F(ExchangeTest, ResetWithinTheHeadIsAReceiveError) {
   server.Connection().ReadRequest().Send("HTTP/1.1 200").Pause(20).Reset();
   ASSERT_TRUE(server.Start());
-  EXPECT_EQ(Exchange(session), 0);
+  EXPECT_EQ(Exchange(session), SessionResult::NoAnswer);
 }
 
 TEST_F(ExchangeTest, EndlessInterimHeadsFailLikeABrokenHead) {
@@ -299,17 +315,17 @@ TEST_F(ExchangeTest, EndlessInterimHeadsFailLikeABrokenHead) {
     interim += "HTTP/1.1 100 Continue\r\n\r\n";
   server.Connection().ReadRequest().Send(interim + "HTTP/1.1 200 OK\r\n\r\n").Hold();
   ASSERT_TRUE(server.Start());
-  EXPECT_EQ(Exchange(session), -1);
+  EXPECT_EQ(Exchange(session), SessionResult::Failed);
 }
 
 TEST_F(ExchangeTest, OverlongHeadIsCutAt2048AndTheRestIsBody) {
   std::string head = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(2100, 'a') + "\r\n\r\n";
   server.Connection().Send(head + "tail").Close();  // answers without reading the request
   ASSERT_TRUE(server.Start());
-  ASSERT_EQ(session.Create(), 1);
-  ASSERT_EQ(session.Connect("127.0.0.1", server.Port()), 1);
+  ASSERT_EQ(session.Create(), SessionResult::Done);
+  ASSERT_EQ(session.Connect("127.0.0.1", server.Port()), SessionResult::Done);
   int length = 0;
-  ASSERT_EQ(session.ReadHead(length), 1);
+  ASSERT_EQ(session.ReadHead(length), SessionResult::Done);
   EXPECT_EQ(length, 2048);
   EXPECT_EQ(std::strlen(session.Head()), 2048u);
   EXPECT_EQ(std::string(session.Head()), head.substr(0, 2048));
@@ -322,16 +338,16 @@ TEST_F(ExchangeTest, ShortHeadAfterALongOneLeavesNoRemains) {
   const std::string ok = "HTTP/1.1 204 No Content\r\n\r\n";
   server.Connection().ReadRequest().Send(interim + ok).Close();
   ASSERT_TRUE(server.Start());
-  ASSERT_EQ(Exchange(session), 1);
+  ASSERT_EQ(Exchange(session), SessionResult::Done);
   EXPECT_EQ(std::string(session.Head()), ok);
   EXPECT_EQ(session.HeadLength(), static_cast<int>(ok.size()));
 }
 
-TEST_F(ExchangeTest, SendingToAPeerThatHasClosedReturnsZero) {
+TEST_F(ExchangeTest, SendingToAPeerThatHasClosedIsNoAnswer) {
   server.Connection().Close();
   ASSERT_TRUE(server.Start());
-  ASSERT_EQ(session.Create(), 1);
-  ASSERT_EQ(session.Connect("127.0.0.1", server.Port()), 1);
+  ASSERT_EQ(session.Create(), SessionResult::Done);
+  ASSERT_EQ(session.Connect("127.0.0.1", server.Port()), SessionResult::Done);
   const int descriptor = session.SocketDescriptor();
   char probe;
   ASSERT_EQ(recv(descriptor, &probe, 1, 0), 0);  // the peer's close arrived
@@ -339,7 +355,7 @@ TEST_F(ExchangeTest, SendingToAPeerThatHasClosedReturnsZero) {
   ASSERT_EQ(send(descriptor, "x", 1, MSG_NOSIGNAL), 1);
   pollfd entry{descriptor, 0, 0};
   ASSERT_EQ(poll(&entry, 1, 900), 1);
-  EXPECT_EQ(session.SendRequest("GET / HTTP/1.1\r\n\r\n", 0), 0);
+  EXPECT_EQ(session.SendRequest("GET / HTTP/1.1\r\n\r\n", 0), SessionResult::NoAnswer);
 }
 
 TEST_F(ExchangeTest, SendingToAPeerThatNeverReadsEndsAtTheSendLimit) {
@@ -348,22 +364,23 @@ TEST_F(ExchangeTest, SendingToAPeerThatNeverReadsEndsAtTheSendLimit) {
   HttpTimeouts timeouts = kFastTimeouts;
   timeouts.sendMs = 40;  // each send call that finds the buffers full waits this long
   HttpSession sender(timeouts);
-  ASSERT_EQ(sender.Create(), 1);
+  ASSERT_EQ(sender.Create(), SessionResult::Done);
   // A small, fixed send buffer, so that a few megabytes fill both sides.
   const int bufferSize = 16 * 1024;
   ASSERT_EQ(
       setsockopt(sender.SocketDescriptor(), SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize),
       0);
-  ASSERT_EQ(sender.Connect("127.0.0.1", server.Port()), 1);
+  ASSERT_EQ(sender.Connect("127.0.0.1", server.Port()), SessionResult::Done);
   const std::string large(4 * 1024 * 1024, 'x');
-  EXPECT_EQ(sender.SendRequest(large.c_str(), static_cast<int>(large.size())), 0);
+  EXPECT_EQ(sender.SendRequest(large.c_str(), static_cast<int>(large.size())),
+            SessionResult::NoAnswer);
 }
 
 TEST_F(ExchangeTest, ReceiveAndCloseAfterTheHead) {
   server.Connection().ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\nabc").Hold();
   ASSERT_TRUE(server.Start());
-  ASSERT_EQ(Exchange(session), 1);
-  ASSERT_EQ(session.SetTimeout(session.Timeouts().bodyMs, false), 1);
+  ASSERT_EQ(Exchange(session), SessionResult::Done);
+  ASSERT_EQ(session.SetTimeout(session.Timeouts().bodyMs, false), SessionResult::Done);
   char buffer[16] = {};
   EXPECT_EQ(session.Receive(buffer, sizeof buffer), 3);
   EXPECT_STREQ(buffer, "abc");
@@ -371,8 +388,8 @@ TEST_F(ExchangeTest, ReceiveAndCloseAfterTheHead) {
   EXPECT_FALSE(session.Connected());
   EXPECT_EQ(session.SocketDescriptor(), kNoSocket);
   EXPECT_EQ(session.Receive(buffer, sizeof buffer), 0);
-  EXPECT_EQ(session.Close(), 1);
-  EXPECT_EQ(session.SetTimeout(100, true), 0);  // no socket any more
+  EXPECT_EQ(session.Close(), SessionResult::Done);
+  EXPECT_EQ(session.SetTimeout(100, true), SessionResult::Failed);  // no socket any more
 }
 
 TEST_F(ExchangeTest, DescriptorZeroIsARealSocketAndTheDestructorClosesIt) {
@@ -383,7 +400,7 @@ TEST_F(ExchangeTest, DescriptorZeroIsARealSocketAndTheDestructorClosesIt) {
   close(0);
   {
     HttpSession zero(kFastTimeouts);
-    EXPECT_EQ(Exchange(zero), 1);
+    EXPECT_EQ(Exchange(zero), SessionResult::Done);
     EXPECT_EQ(zero.SocketDescriptor(), 0);
   }
   EXPECT_EQ(fcntl(0, F_GETFD), -1);  // closed by the destructor

@@ -1,5 +1,6 @@
 // Head readers and file naming over literal heads: header matching at line starts only, value
-// bounds, attachment names, status codes, names and extensions from paths, length values.
+// bounds, whole values, attachment names, status codes, names and extensions from paths, length
+// values.
 #include "http/response_head.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ struct FieldCase {
   std::string head;
   const char* name;
   int size;
-  int result;  // -1, 0, or 1 for "an offset > 0"
+  HeaderRead result;
   std::string value;
 };
 
@@ -28,35 +29,40 @@ TEST(ResponseHeadTest, HeaderFieldFindsNamesOnlyAtLineStartsBeforeAColon) {
   const std::string base = "HTTP/1.1 200 OK\r\n";
   const FieldCase cases[] = {
       {"charset cut at semicolon", base + "Content-Type: text/html; charset=utf-8\r\n\r\n",
-       "Content-Type", 30, 1, " text/html"},
+       "Content-Type", 30, HeaderRead::Copied, " text/html"},
       {"longer name first is skipped",
        base + "X-Content-Type-Options: nosniff\r\nContent-Type: text/html\r\n\r\n", "Content-Type",
-       30, 1, " text/html"},
+       30, HeaderRead::Copied, " text/html"},
       {"only the longer name", base + "X-Content-Type-Options: nosniff\r\n\r\n", "Content-Type", 30,
-       -1, ""},
-      {"any case", base + "content-LENGTH:5\r\n\r\n", "Content-Length", 40, 1, "5"},
-      {"name inside a value", base + "X-Note: Content-Length: 7\r\n\r\n", "Content-Length", 40, -1,
-       ""},
+       HeaderRead::Absent, ""},
+      {"any case", base + "content-LENGTH:5\r\n\r\n", "Content-Length", 40, HeaderRead::Copied,
+       "5"},
+      {"name inside a value", base + "X-Note: Content-Length: 7\r\n\r\n", "Content-Length", 40,
+       HeaderRead::Absent, ""},
       {"name needs the colon right after", base + "Content-Lengthy: 3\r\n\r\n", "Content-Length",
-       40, -1, ""},
+       40, HeaderRead::Absent, ""},
       {"blank after colon kept", base + "Last-Modified: Tue, 01 Dec 2026\r\n\r\n", "Last-Modified",
-       40, 1, " Tue, 01 Dec 2026"},
-      {"value at end of text", base + "Server:x", "Server", 40, 1, "x"},
-      {"value exactly fits", base + "Server: abcd\r\n\r\n", "Server", 6, 1, " abcd"},
-      {"value does not fit", base + "Server: abcde\r\n\r\n", "Server", 6, 0, " abcd"},
-      {"no split inside a character", base + "Server: ab\xC3\xA9\r\n\r\n", "Server", 5, 0, " ab"},
-      {"empty name", base + "Server: a\r\n\r\n", "", 10, -1, ""},
+       40, HeaderRead::Copied, " Tue, 01 Dec 2026"},
+      {"value at end of text", base + "Server:x", "Server", 40, HeaderRead::Copied, "x"},
+      {"value exactly fits", base + "Server: abcd\r\n\r\n", "Server", 6, HeaderRead::Copied,
+       " abcd"},
+      {"value does not fit", base + "Server: abcde\r\n\r\n", "Server", 6, HeaderRead::TooLong,
+       " abcd"},
+      {"no split inside a character", base + "Server: ab\xC3\xA9\r\n\r\n", "Server", 5,
+       HeaderRead::TooLong, " ab"},
+      {"empty name", base + "Server: a\r\n\r\n", "", 10, HeaderRead::Absent, ""},
   };
   for (const FieldCase& c : cases) {
     char buffer[64];
     std::memset(buffer, 'x', sizeof buffer);
     ResponseHead head = HeadOf(c.head);
-    int result = head.HeaderField(c.name, buffer, c.size, 0);
-    if (c.result == 1) {
-      ASSERT_GE(result, static_cast<int>(c.value.size())) << c.label;
-      EXPECT_EQ(c.head.substr(result - c.value.size(), c.value.size()), c.value) << c.label;
+    int next = -1;
+    EXPECT_EQ(head.HeaderField(c.name, buffer, c.size, 0, &next), c.result) << c.label;
+    if (c.result == HeaderRead::Copied) {
+      ASSERT_GE(next, static_cast<int>(c.value.size())) << c.label;
+      EXPECT_EQ(c.head.substr(next - c.value.size(), c.value.size()), c.value) << c.label;
     } else {
-      EXPECT_EQ(result, c.result) << c.label;
+      EXPECT_EQ(next, -1) << c.label;
     }
     EXPECT_EQ(std::string(buffer), c.value) << c.label;
     EXPECT_EQ(buffer[c.size], 'x') << c.label << ": wrote past the buffer";
@@ -67,50 +73,60 @@ TEST(ResponseHeadTest, HeaderFieldSearchesFromAnOffsetAndHeaderLineKeepsTheWhole
   std::string text = "HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n\r\n";
   ResponseHead head = HeadOf(text);
   char buffer[40];
-  int first = head.HeaderField("Set-Cookie", buffer, sizeof buffer, 0);
+  int first = 0;
+  EXPECT_EQ(head.HeaderField("Set-Cookie", buffer, sizeof buffer, 0, &first), HeaderRead::Copied);
   EXPECT_STREQ(buffer, " a=1");
-  int second = head.HeaderField("Set-Cookie", buffer, sizeof buffer, first);
+  int second = 0;
+  EXPECT_EQ(head.HeaderField("Set-Cookie", buffer, sizeof buffer, first, &second),
+            HeaderRead::Copied);
   EXPECT_GT(second, first);
   EXPECT_STREQ(buffer, " b=2");
-  EXPECT_EQ(head.HeaderField("Set-Cookie", buffer, sizeof buffer, second), -1);
-  EXPECT_EQ(head.HeaderLine("Set-Cookie", buffer, sizeof buffer), 12);
+  EXPECT_EQ(head.HeaderField("Set-Cookie", buffer, sizeof buffer, second), HeaderRead::Absent);
+  EXPECT_EQ(head.HeaderLine("Set-Cookie", buffer, sizeof buffer), HeaderRead::Copied);
   EXPECT_STREQ(buffer, " a=1; path=/");
 
   ResponseHead none;
-  EXPECT_EQ(none.HeaderField("Set-Cookie", buffer, sizeof buffer, 0), -1);
-  EXPECT_EQ(none.HeaderLine("Set-Cookie", buffer, sizeof buffer), -1);
+  EXPECT_EQ(none.HeaderField("Set-Cookie", buffer, sizeof buffer, 0), HeaderRead::Absent);
+  EXPECT_EQ(none.HeaderLine("Set-Cookie", buffer, sizeof buffer), HeaderRead::Absent);
   EXPECT_EQ(none.StatusCode(), -1);
   EXPECT_STREQ(buffer, "");
+}
+
+TEST(ResponseHeadTest, ValuesAreWholeLinesWithoutTheBlanksAround) {
+  const std::string text =
+      "HTTP/1.1 200 OK\r\nlocation:  /a b \r\nX-Location: no\r\nContent-Type: text/html\r\n\r\n";
+  const ResponseHead head = HeadOf(text);
+  EXPECT_EQ(head.Value("Location"), "/a b");
+  EXPECT_EQ(head.Value("content-type"), "text/html");
+  EXPECT_EQ(head.Value("Set-Cookie"), "");
+  EXPECT_EQ(ResponseHead().Value("Location"), "");
 }
 
 TEST(ResponseHeadTest, DispositionNames) {
   struct Case {
     const char* label;
     std::string header;
-    int result;  // -1, or 1 for "the value's length"
+    bool read;
     std::string name;
   } cases[] = {
-      {"quoted", "Content-Disposition: attachment; filename=\"a.doc\"", 1, "a.doc"},
-      {"single quotes", "Content-Disposition: attachment; filename='b.pdf'", 1, "b.pdf"},
+      {"quoted", "Content-Disposition: attachment; filename=\"a.doc\"", true, "a.doc"},
+      {"single quotes", "Content-Disposition: attachment; filename='b.pdf'", true, "b.pdf"},
       {"unquoted runs to the end without equals signs",
-       "Content-Disposition: attachment; filename=a.doc; size=10", 1, "a.doc; size10"},
-      {"any case", "content-disposition: Attachment; FileName=\"c.xls\"", 1, "c.xls"},
-      {"inline", "Content-Disposition: inline; filename=\"a.doc\"", -1, ""},
-      {"no filename", "Content-Disposition: attachment", -1, ""},
-      {"filename before attachment", "Content-Disposition: filename=a.doc; attachment", -1, ""},
+       "Content-Disposition: attachment; filename=a.doc; size=10", true, "a.doc; size10"},
+      {"any case", "content-disposition: Attachment; FileName=\"c.xls\"", true, "c.xls"},
+      {"inline", "Content-Disposition: inline; filename=\"a.doc\"", false, ""},
+      {"no filename", "Content-Disposition: attachment", false, ""},
+      {"filename before attachment", "Content-Disposition: filename=a.doc; attachment", false, ""},
       {"name of 255 bytes", "Content-Disposition: attachment; filename=" + std::string(255, 'n'),
-       -1, ""},
-      {"no header", "Content-Type: text/plain", -1, ""},
+       false, ""},
+      {"no header", "Content-Type: text/plain", false, ""},
   };
   for (const Case& c : cases) {
     std::string text = "HTTP/1.1 200 OK\r\n" + c.header + "\r\n\r\n";
     char buffer[kNameSize];
-    int result = HeadOf(text).DispositionName(buffer, 256);
-    if (c.result == 1) {
-      EXPECT_EQ(result, static_cast<int>(c.header.size() - c.header.find(':') - 1)) << c.label;
+    EXPECT_EQ(HeadOf(text).DispositionName(buffer, 256), c.read) << c.label;
+    if (c.read) {
       EXPECT_EQ(std::string(buffer), c.name) << c.label;
-    } else {
-      EXPECT_EQ(result, -1) << c.label;
     }
   }
 }

@@ -63,9 +63,9 @@ TEST_F(NginxTest, RangeRequestIsAnsweredFromItsOffset) {
   HttpSession session;
   int length = 0;
   session.ComposeGet("127.0.0.1", "/report.doc", length, nullptr, nullptr, 1000, 0);
-  ASSERT_EQ(session.Create(), 1);
-  ASSERT_EQ(session.Connect("127.0.0.1", s_server->Port()), 1);
-  ASSERT_EQ(session.SendRequest(), 1);
+  ASSERT_EQ(session.Create(), SessionResult::Done);
+  ASSERT_EQ(session.Connect("127.0.0.1", s_server->Port()), SessionResult::Done);
+  ASSERT_EQ(session.SendRequest(), SessionResult::Done);
   EXPECT_EQ(session.StatusCode(), 206);
   std::string body;
   char chunk[4096];

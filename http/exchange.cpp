@@ -1,19 +1,21 @@
-// LiveFetch: one hop per connection. The head is read by the session into its fixed buffer;
-// when the blank line is not within it (a service that hands out many cookies writes long
-// heads), the rest is read from the socket into a string of its own, so no Set-Cookie line is
-// lost and no head byte is taken for the body. The request is composed into a string: the
-// Cookie line has its own bound, so no fixed buffer can overflow.
-#include "engine/live_fetch.h"
+// The exchange core and the exchange of an absolute address. Exchange makes one connection per
+// hop. The head is read by the session into its fixed buffer; when the blank line is not within
+// it (a service that hands out many cookies writes long heads), the rest is read from the
+// socket into a string of its own, so no Set-Cookie line is lost and no head byte is taken for
+// the body. Its request is composed into a string: the Cookie line has its own bound, so no
+// fixed buffer can overflow.
+#include "http/exchange.h"
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
-#include "harvest/live_search.h"
 #include "http/chunked_body.h"
+#include "http/response_head.h"
 #include "http/split_url.h"
-#include "http/transfer.h"
 #include "platform/tcp_socket.h"
 
 namespace quarry {
@@ -26,21 +28,13 @@ bool IsRedirect(int code) {
   return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
 }
 
-std::string Trim(std::string text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
-  std::size_t start = 0;
-  while (start < text.size() && blank(text[start])) ++start;
-  return text.substr(start);
-}
-
 // The Host line's value: the port only when it is not the scheme's own, as browsers write it.
 std::string HostLine(const char* host, int port, bool secure) {
   if (port == (secure ? 443 : 80)) return host;
   return std::string(host) + ":" + std::to_string(port);
 }
 
-std::string ComposeRequest(const LiveFetchRequest& request, const char* host, const char* path,
+std::string ComposeRequest(const ExchangeRequest& request, const char* host, const char* path,
                            int port, bool secure, const std::string& cookie) {
   std::string text = request.head ? "HEAD " : "GET ";
   text += path;
@@ -57,12 +51,12 @@ std::string ComposeRequest(const LiveFetchRequest& request, const char* host, co
 }
 
 // Reads the rest of a head that filled the session's buffer, within `limitMs` all told; false
-// when it broke off, ran out of time or grew beyond kMaxLiveHeadBytes.
+// when it broke off, ran out of time or grew beyond kMaxLongHeadBytes.
 bool ReadRestOfHead(HttpSession& session, std::string& head, int limitMs) {
   session.SetReceiveDeadline(limitMs);
   char byte = 0;
   bool whole = false;
-  while (!whole && head.size() < kMaxLiveHeadBytes) {
+  while (!whole && head.size() < kMaxLongHeadBytes) {
     whole = head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0;
     if (whole) break;
     if (session.Receive(&byte, 1) != 1) break;
@@ -72,26 +66,13 @@ bool ReadRestOfHead(HttpSession& session, std::string& head, int limitMs) {
   return whole;
 }
 
-int StatusOf(const std::string& head) {
-  // "HTTP/1.1 200 ...": the digits after the first blank.
-  const std::size_t blank = head.find(' ');
-  if (blank == std::string::npos || blank + 4 > head.size()) return -1;
-  int code = 0;
-  for (std::size_t i = blank + 1; i < blank + 4; ++i) {
-    if (head[i] < '0' || head[i] > '9') return -1;
-    code = code * 10 + (head[i] - '0');
-  }
-  return code;
-}
-
 // Reads the body of the answer in `session` into `answer`.body. A body that ends before its
 // framing says it is whole (fewer bytes than Content-Length, chunks broken off) makes the
 // answer Broken, so that a page cut short by the network is never read as a short page; a
 // body cut at the caller's limit is still an answer.
-void ReadBody(TransferContext& context, HttpSession& session, const std::string& head,
-              const LiveFetchRequest& request, LiveFetchAnswer& answer) {
-  const bool chunked =
-      strcasestr(LiveHeaderValue(head, "Transfer-Encoding").c_str(), "chunked") != nullptr;
+void ReadBody(TransferContext& context, HttpSession& session, const ResponseHead& head,
+              const ExchangeRequest& request, ExchangeAnswer& answer) {
+  const bool chunked = strcasestr(head.Value("Transfer-Encoding").c_str(), "chunked") != nullptr;
   // The framing of chunks costs bytes of its own; a chunked body is read with some room.
   const std::size_t limit = chunked ? request.maxBody + request.maxBody / 8 + 64 : request.maxBody;
   std::size_t wanted = limit;
@@ -117,124 +98,165 @@ void ReadBody(TransferContext& context, HttpSession& session, const std::string&
     const bool cut = answer.contentLength >= 0 ? raw.size() < wanted : false;
     answer.body = std::move(raw);
     if (cut) {
-      answer.status = LiveFetchStatus::Broken;
+      answer.status = ExchangeStatus::Broken;
       answer.problem = "the answer broke off after " + std::to_string(answer.body.size()) + " of " +
                        std::to_string(answer.contentLength) + " bytes";
     }
     return;
   }
   if (!whole && !DecodeChunked(raw, answer.body) && raw.size() < limit) {
-    answer.status = LiveFetchStatus::Broken;
+    answer.status = ExchangeStatus::Broken;
     answer.problem = "the chunked body broke off";
   }
   if (answer.body.size() > request.maxBody) answer.body.resize(request.maxBody);
 }
 
+// Sets `answer` for an exchange that did not start.
+void NotStarted(ExchangeStart start, const HttpSession& session, ExchangeAnswer& answer) {
+  switch (start) {
+    case ExchangeStart::Untrusted:
+      answer.status = ExchangeStatus::Untrusted;
+      answer.problem = session.TlsProblem();
+      return;
+    case ExchangeStart::NoAnswer:
+      answer.status = ExchangeStatus::NoAnswer;
+      answer.problem = session.TlsProblem().empty() ? "no answer" : session.TlsProblem();
+      return;
+    case ExchangeStart::Broken:
+      answer.status = ExchangeStatus::Broken;
+      answer.problem = "no answer";
+      return;
+    case ExchangeStart::NoSocket:
+    case ExchangeStart::NotConnected:
+    case ExchangeStart::BadAddress:
+    case ExchangeStart::Ready: break;
+  }
+  answer.status = ExchangeStatus::NoAnswer;
+  answer.problem = "no connection";
+}
+
 // One hop up to its head: connects (with TLS for https), sends the request with the jar's
-// cookies, reads the head whole, keeps its cookies and fills the code and header fields of
-// `answer`. False, with the status and problem set, when no head came.
-bool ExchangeHead(TransferContext& context, int thread, const LiveFetchRequest& request,
-                  HttpSession& session, LiveFetchAnswer& answer, std::string& head) {
+// cookies, reads the head whole into `head`, keeps its cookies and fills the code and header
+// fields of `answer`. False, with the status and problem set, when no head came.
+bool ExchangeHead(TransferContext& context, int thread, const ExchangeRequest& request,
+                  HttpSession& session, ExchangeAnswer& answer, std::string& head) {
   char host[kSplitHostSize];
   char path[kSplitPathSize];
   std::uint16_t port = 0;
   if (!SplitUrl(answer.url.c_str(), host, path, port)) {
-    answer.status = LiveFetchStatus::BadAddress;
+    answer.status = ExchangeStatus::BadAddress;
     answer.problem = "the address does not split";
     return false;
   }
   const bool secure = IsHttpsUrl(answer.url.c_str());
   const std::string resolved = ResolveIpv4(host);
   if (resolved.empty() || resolved.size() >= kDottedSize) {
-    answer.status = LiveFetchStatus::NoAddress;
+    answer.status = ExchangeStatus::NoAddress;
     answer.problem = std::string("the host ") + host + " does not resolve";
     return false;
-  }
-  if (session.Create() != 1 || session.Connect(resolved.c_str(), port) != 1) {
-    answer.status = LiveFetchStatus::NoAnswer;
-    answer.problem = "no connection";
-    return false;
-  }
-  if (secure) {
-    const int secured = session.StartTls(host);
-    if (secured != 1) {
-      answer.status = secured < 0 ? LiveFetchStatus::Untrusted : LiveFetchStatus::NoAnswer;
-      answer.problem = session.TlsProblem();
-      context.Log(thread, TlsFailureLine(answer.problem));
-      return false;
-    }
   }
   CookieOrigin origin;
   const bool hasOrigin = request.jar != nullptr && CookieOriginOf(answer.url, origin);
   const std::int64_t now = std::time(nullptr);
   const std::string cookie =
-      hasOrigin ? request.jar->CookieLine(origin, now, kMaxLiveCookieBytes) : std::string();
+      hasOrigin ? request.jar->CookieLine(origin, now, kMaxCookieLineBytes) : std::string();
   const std::string text = ComposeRequest(request, host, path, port, secure, cookie);
-  const int sent = session.SendRequest(text.c_str(), static_cast<int>(text.size()));
-  if (sent != 1) {
-    answer.status = sent == 0 ? LiveFetchStatus::NoAnswer : LiveFetchStatus::Broken;
-    answer.problem = "no answer";
+  const ExchangeTarget target{host, path, resolved.c_str(), port, secure, nullptr};
+  const ExchangeStart start = OpenExchange(session, target, &context, thread, nullptr, text.c_str(),
+                                           static_cast<int>(text.size()));
+  if (start != ExchangeStart::Ready) {
+    NotStarted(start, session, answer);
     return false;
   }
   head.assign(session.Head(), static_cast<std::size_t>(session.HeadLength()));
   if (!ReadRestOfHead(session, head, session.Timeouts().headMs)) {
-    answer.status = LiveFetchStatus::Broken;
+    answer.status = ExchangeStatus::Broken;
     answer.problem = "the answer's head broke off or is too large";
     return false;
   }
   if (hasOrigin) request.jar->StoreFromHead(origin, head, now);
-  answer.code = StatusOf(head);
-  answer.location = LiveHeaderValue(head, "Location");
-  answer.contentType = LiveHeaderValue(head, "Content-Type");
-  const std::string length = LiveHeaderValue(head, "Content-Length");
+  const ResponseHead reader(head.data(), static_cast<int>(head.size()));
+  answer.code = reader.StatusCode();
+  answer.location = reader.Value("Location");
+  answer.contentType = reader.Value("Content-Type");
+  const std::string length = reader.Value("Content-Length");
   answer.contentLength = length.empty() ? -1 : LengthValue(length);
   return true;
 }
 
 // The address the answer redirects to when it is to be followed, else empty.
-std::string NextHop(const LiveFetchRequest& request, const LiveFetchAnswer& answer) {
+std::string NextHop(const ExchangeRequest& request, const ExchangeAnswer& answer) {
   if (!IsRedirect(answer.code) || answer.location.empty() || request.maxRedirects <= 0 ||
-      IsLiveRefusalLocation(answer.location)) {
+      request.redirectTo == nullptr) {
     return {};
   }
-  return ResolveLiveAddress(answer.url, answer.location);
+  return request.redirectTo(answer.url, answer.location);
 }
 
 }  // namespace
 
-std::string LiveHeaderValue(const std::string& head, const char* name) {
-  const std::size_t length = std::strlen(name);
-  std::size_t line = head.find('\n');  // the status line is no header
-  while (line != std::string::npos && line + 1 < head.size()) {
-    const std::size_t start = line + 1;
-    const std::size_t end = head.find('\n', start);
-    const std::size_t stop = end == std::string::npos ? head.size() : end;
-    if (stop - start > length && head[start + length] == ':' &&
-        strncasecmp(head.c_str() + start, name, length) == 0) {
-      return Trim(head.substr(start + length + 1, stop - start - length - 1));
-    }
-    line = end;
-  }
-  return std::string();
+std::string TlsFailureLine(const std::string& problem) {
+  return "安全连接（TLS）失败：" + problem + "...";
 }
 
-LiveFetchAnswer LiveFetch(TransferContext& context, int thread, const LiveFetchRequest& request,
-                          const HttpTimeouts& timeouts) {
-  LiveFetchAnswer answer;
+ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
+                           TransferContext* context, int thread, const char* connectingText,
+                           const char* request, int length) {
+  const auto log = [&](const std::string& text) {
+    if (context != nullptr) context->Log(thread, text);
+  };
+  const int bodyMs = session.Timeouts().bodyMs;
+  if (target.spare != nullptr && !target.secure &&
+      session.TakeOver(*target.spare, target.address, target.port)) {
+    if (connectingText != nullptr) log(connectingText);
+    if (session.SendRequest(request, length) == SessionResult::Done) {
+      if (session.SetTimeout(bodyMs, false) != SessionResult::Done) return ExchangeStart::NoSocket;
+      return ExchangeStart::Ready;
+    }
+    session.Close();
+    if (session.Create() != SessionResult::Done) return ExchangeStart::NoSocket;
+  } else {
+    if (session.Create() != SessionResult::Done) return ExchangeStart::NoSocket;
+    if (connectingText != nullptr) log(connectingText);
+  }
+  switch (session.Connect(target.address, target.port)) {
+    case SessionResult::Done: break;
+    case SessionResult::NoAnswer: return ExchangeStart::NotConnected;
+    case SessionResult::Failed: return ExchangeStart::BadAddress;
+  }
+  if (target.secure) {
+    const SessionResult secured = session.StartTls(target.host);
+    if (secured != SessionResult::Done) {
+      log(TlsFailureLine(session.TlsProblem()));
+      return secured == SessionResult::NoAnswer ? ExchangeStart::NoAnswer
+                                                : ExchangeStart::Untrusted;
+    }
+  }
+  switch (session.SendRequest(request, length)) {
+    case SessionResult::Done: break;
+    case SessionResult::NoAnswer: return ExchangeStart::NoAnswer;
+    case SessionResult::Failed: return ExchangeStart::Broken;
+  }
+  if (session.SetTimeout(bodyMs, false) != SessionResult::Done) return ExchangeStart::NoSocket;
+  return ExchangeStart::Ready;
+}
+
+ExchangeAnswer Exchange(TransferContext& context, int thread, const ExchangeRequest& request,
+                        const HttpTimeouts& timeouts) {
+  ExchangeAnswer answer;
   answer.url = request.url;
   for (;;) {
     if (context.IsStopped()) {
-      answer.status = LiveFetchStatus::Stopped;
+      answer.status = ExchangeStatus::Stopped;
       return answer;
     }
     HttpSession session(timeouts);
     std::string head;
     if (!ExchangeHead(context, thread, request, session, answer, head)) return answer;
-    session.SetTimeout(timeouts.bodyMs, false);
     const std::string next = NextHop(request, answer);
     if (!next.empty()) {
       if (answer.hops >= request.maxRedirects) {
-        answer.status = LiveFetchStatus::TooManyRedirects;
+        answer.status = ExchangeStatus::TooManyRedirects;
         answer.problem = "more than " + std::to_string(request.maxRedirects) + " redirects";
         return answer;
       }
@@ -243,12 +265,13 @@ LiveFetchAnswer LiveFetch(TransferContext& context, int thread, const LiveFetchR
       answer.url = next;
       continue;
     }
-    answer.status = LiveFetchStatus::Answered;
+    answer.status = ExchangeStatus::Answered;
     if (request.head || answer.code == 204 || answer.code == 304) return answer;
     if (request.htmlBodyOnly && strcasestr(answer.contentType.c_str(), "text/html") == nullptr)
       return answer;
-    ReadBody(context, session, head, request, answer);
-    if (context.IsStopped()) answer.status = LiveFetchStatus::Stopped;
+    ReadBody(context, session, ResponseHead(head.data(), static_cast<int>(head.size())), request,
+             answer);
+    if (context.IsStopped()) answer.status = ExchangeStatus::Stopped;
     return answer;
   }
 }
