@@ -69,16 +69,16 @@ std::vector<std::string> TaskRunner::LiveIdentity() const {
 
 void TaskRunner::SeedLivePages(const SearchTask& task) {
   m_kind = task.kind;
-  if (!QueueLivePage(0, true)) Log(1, "无法生成结果页地址（检查搜索主机）...");
+  if (!QueueLivePage(1, 0, true)) Log(1, "无法生成结果页地址（检查搜索主机）...");
 }
 
-bool TaskRunner::QueueLivePage(int index, bool checkSeen) {
+bool TaskRunner::QueueLivePage(int thread, int index, bool checkSeen) {
   const int offset = LiveResultPageOffset(m_kind, index);
   if (offset < 0) return false;
   const std::string url = LiveResultPageUrl(m_kind, m_live.webHost, m_live.imageHost,
                                             FieldText(m_task->keyword), offset);
   if (url.empty()) return false;
-  return Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
+  return Add(thread, QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
 }
 
 void TaskRunner::FetchLive(int n, const TakenUrl& taken, RecordWriter& records) {
@@ -166,7 +166,7 @@ void TaskRunner::RetryPage(int n, const std::string& url) {
     Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
     return;
   }
-  Enqueue(QueueEnd::Back, {.url = url, .isSearchPage = true});
+  Enqueue(n, QueueEnd::Back, {.url = url, .isSearchPage = true});
 }
 
 void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
@@ -206,7 +206,7 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
     }
     CountPage();  // only a page that was served counts, not a refusal
     for (const LiveImageItem& item : page.items) {
-      Add(QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
+      Add(n, QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
     }
     more = LiveImagePagingGoesOn(page, offset);
   } else {
@@ -221,11 +221,11 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
     }
     CountPage();
     for (const LiveWebResult& result : page.results) {
-      Add(QueueEnd::Front, {.url = result.url, .title = result.title, .source = "http://"});
+      Add(n, QueueEnd::Front, {.url = result.url, .title = result.title, .source = "http://"});
     }
     more = page.status == LiveWebPageStatus::Ok && page.hasNextPage;
   }
-  if (more && index + 1 < pageCount) QueueLivePage(index + 1, true);
+  if (more && index + 1 < pageCount) QueueLivePage(n, index + 1, true);
   Log(n, "解析连接完成...");
 }
 

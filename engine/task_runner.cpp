@@ -26,9 +26,6 @@
 namespace quarry {
 namespace {
 
-// The page of the log that queue messages of this thread go to.
-thread_local int t_logThread = 1;
-
 // Why no task can run in `folder`, or empty when one can: the folder exists (made here, one
 // level, when missing) and takes a file, and its records database opens and takes a row
 // (created when missing).
@@ -84,7 +81,7 @@ std::string OriginOf(std::string_view address) {
 }  // namespace
 
 TaskRunner::TaskRunner() {
-  m_queue.SetMessageSink([this](const std::string& message) { Log(t_logThread, message); });
+  m_queue.SetMessageSink([this](int thread, const std::string& message) { Log(thread, message); });
 }
 
 TaskRunner::~TaskRunner() {
@@ -154,7 +151,7 @@ void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {
   const auto queue = [&](QueueEnd end, std::int32_t index) {
     const std::string url = ResultPageUrl(base, task.kind, keyword, index);
     const LinkToQueue page{.url = url, .isSearchPage = true};
-    if (FirstSighting(page)) Enqueue(end, page);
+    if (FirstSighting(page)) Enqueue(1, end, page);
   };
   // No worker runs before Start, so the first page is taken first without a pause here.
   queue(QueueEnd::Front, 0);
@@ -197,9 +194,5 @@ void TaskRunner::Log(int thread, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_viewLock);
   if (m_infoView != nullptr) m_infoView->AppendLog(thread, text);
 }
-
-void TaskRunner::SetLogThreadOfCaller(int thread) { t_logThread = thread; }
-
-int TaskRunner::LogThreadOfCaller() { return t_logThread; }
 
 }  // namespace quarry

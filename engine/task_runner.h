@@ -116,11 +116,6 @@ public:
   // One line on log page `thread` of the attached information view, if any.
   void Log(int thread, const std::string& text) override;
 
-  // The log page that queue messages raised on the calling thread go to; a worker sets its
-  // own number when it starts. Defaults to 1.
-  static void SetLogThreadOfCaller(int thread);
-  static int LogThreadOfCaller();
-
   UrlQueue& Queue() { return m_queue; }
   SearchTask* Task() const { return m_task; }
   const char* Folder() const { return m_folder; }
@@ -162,10 +157,10 @@ public:
   // Lists a saved file in the result view and stores its row in the task's database through
   // `records`, the calling worker's own connection (opened here when it is not open, kept for
   // the task's length); a stored address is not fetched again by this run. A row that cannot be
-  // stored is a line on the caller's log page and leaves saved and recorded apart; a full disk
+  // stored is a line on log page `thread` and leaves saved and recorded apart; a full disk
   // stops the task.
-  void RecordFile(RecordWriter& records, const std::string& localPath, const std::string& address,
-                  const std::string& title);
+  void RecordFile(int thread, RecordWriter& records, const std::string& localPath,
+                  const std::string& address, const std::string& title);
   // True when the task's database held `address` at the start or this run stored it.
   bool IsRecorded(const std::string& address);
   // Marks `address` as being fetched by the caller. False when it is recorded or another
@@ -175,7 +170,7 @@ public:
 
   // LinkSink: queues a link found on a page, unless this run queued its address before (from
   // any page, or as one of the task's own result pages).
-  bool Add(QueueEnd end, const LinkToQueue& link) override;
+  bool Add(int thread, QueueEnd end, const LinkToQueue& link) override;
 
   // A copy of the task record, read under the counter lock; and its state, written under it.
   SearchTask TaskCopy();
@@ -234,7 +229,7 @@ private:
   // another address is still one page; any other address by its whole text.
   bool FirstSighting(const LinkToQueue& link);
   // Queues `link` without the seen test: a result page asked for again after a failure.
-  bool Enqueue(QueueEnd end, const LinkToQueue& link);
+  bool Enqueue(int thread, QueueEnd end, const LinkToQueue& link);
   // Counts an address of `host` that could not be reached; the host is told on the log once,
   // when it is given up for the run.
   void NoteUnreachable(int n, const char* host, const char* address);
@@ -276,7 +271,7 @@ private:
   void FetchCookies(int n);
   void OnRefusal(int n, const std::string& url, const std::string& problem);
   void RetryPage(int n, const std::string& url);
-  bool QueueLivePage(int index, bool checkSeen);
+  bool QueueLivePage(int thread, int index, bool checkSeen);
   std::vector<std::string> LiveIdentity() const;
 
   void MonitorLoop();

@@ -166,16 +166,16 @@ bool TaskRunner::SlotUsed(int slot) {
   return m_slotUsed[slot];
 }
 
-bool TaskRunner::Add(QueueEnd end, const LinkToQueue& link) {
+bool TaskRunner::Add(int thread, QueueEnd end, const LinkToQueue& link) {
   // Every address is asked for once per run, whichever pages list it: result pages that link
   // each other would otherwise be fetched over and over, and every copy of a link tried again.
-  return FirstSighting(link) && Enqueue(end, link);
+  return FirstSighting(link) && Enqueue(thread, end, link);
 }
 
-bool TaskRunner::Enqueue(QueueEnd end, const LinkToQueue& link) {
+bool TaskRunner::Enqueue(int thread, QueueEnd end, const LinkToQueue& link) {
   LinkToQueue unchecked = link;
   unchecked.checkSeen = false;
-  const bool queued = m_queue.Add(end, unchecked);
+  const bool queued = m_queue.Add(thread, end, unchecked);
   if (queued) m_workSignal.Raise();
   return queued;
 }
@@ -206,7 +206,7 @@ void TaskRunner::Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter)
   if (m_infoView != nullptr) m_infoView->ShowTask(copy);
 }
 
-void TaskRunner::RecordFile(RecordWriter& records, const std::string& localPath,
+void TaskRunner::RecordFile(int thread, RecordWriter& records, const std::string& localPath,
                             const std::string& address, const std::string& title) {
   // The row goes in before the view hears of it, both under the record lock: a view reading
   // the rows as it is attached then sees each file once. The workers share the lock, so it
@@ -233,7 +233,6 @@ void TaskRunner::RecordFile(RecordWriter& records, const std::string& localPath,
     return;
   }
   // The file stays on disk without a record; the task goes on unless the disk is full.
-  const int thread = LogThreadOfCaller();
   Log(thread, "记录写入失败：" + localPath + "（" + error.text + "）...");
   if (error.diskFull) StopWithFault(thread, DiskFullFault(m_folder, error.text));
 }
@@ -306,7 +305,6 @@ bool TaskRunner::AllWorkersIdleLocked() const {
 }
 
 void TaskRunner::WorkerLoop(int n) {
-  SetLogThreadOfCaller(n);
   TakenUrl taken{};
   RecordWriter records;  // this worker's connection to the task's database
   while (m_stop.load() == 0) {
@@ -326,7 +324,7 @@ bool TaskRunner::TakeNext(int n, TakenUrl* taken) {
   *taken = TakenUrl{};
   const std::uint64_t queuedBefore = m_workSignal.Count();
   SetBusy(n, 1);
-  if (m_queue.Take(taken)) return true;
+  if (m_queue.Take(n, taken)) return true;
   SetBusy(n, 0);
   m_idleSignal.Raise();
   m_workSignal.Wait(queuedBefore, std::chrono::milliseconds(m_timing.idleMs));
@@ -427,7 +425,7 @@ void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& t
   Log(n, Format("开始下载文件：%s ...", taken.url));
   const FileResult result =
       DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http);
-  if (result == FileResult::Complete) RecordFile(records, localPath, taken.url, taken.title);
+  if (result == FileResult::Complete) RecordFile(n, records, localPath, taken.url, taken.title);
   if (result == FileResult::NotConnected) NoteUnreachable(n, target.host, taken.url);
   ReleaseFile(taken.url);
   // A file that failed ends with the line the download wrote to say why, not as finished.

@@ -325,9 +325,9 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
   const std::string long2000 = prefix + "/size/2000/long.pdf";
   const std::string text = prefix + "/txt/pdf/abc/list.TXT";
   // Queued in front of the two seeded result pages, taken in this order.
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = text});
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = long2000, .title = "two thousand"});
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = short1999});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = text});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = long2000, .title = "two thousand"});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = short1999});
   ASSERT_TRUE(rig.RunToEnd());
 
   std::vector<std::string> lines = rig.info.LinesOf(1);
@@ -355,7 +355,7 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
 TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   RunnerRig rig(FileKind::Pdf, "abc", 1, 1, EmptyBase(), "");
   const std::string slow = "http://" + Host() + "/slow/400000/20/big.pdf";
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = slow});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = slow});
   bool finishedLineBeforeReport = false;
   rig.finished.onPost = [&](SearchTask*) {
     finishedLineBeforeReport = rig.info.HasLine("Socket已关闭......");
