@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/classic_road.h"
+
 namespace quarry {
 
 namespace {
@@ -317,7 +319,10 @@ bool TaskControl::StartRunner(Task* task) {
   runner->SetHttpTimeouts(m_options.http);
   runner->SetFileIo(m_options.fileIo);
   if (m_options.mode == SearchMode::Live) {
-    runner->SetLiveMode({m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing});
+    runner->SetRoad(std::make_unique<LiveRoad>(
+        LiveSetup{m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing}));
+  } else {
+    runner->SetRoad(std::make_unique<ClassicRoad>());
   }
   const bool images = task->record.kind == FileKind::Image;
   const std::string& base =

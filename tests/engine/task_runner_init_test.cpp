@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/classic_road.h"
 #include "engine/task_runner.h"
 #include "harvest/search_pages.h"
 #include "platform/files.h"
@@ -178,10 +179,14 @@ TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
   task.threadCount = 40;  // as a damaged task file might hold
   TaskRunner runner;
   EXPECT_TRUE(runner.IsStopped());
+  auto road = std::make_unique<ClassicRoad>();
+  const ClassicRoad& classic = *road;
+  runner.SetRoad(std::move(road));
   Seed(runner, task);
   EXPECT_EQ(runner.Task(), &task);
+  EXPECT_EQ(runner.Mode(), SearchMode::Classic);
   EXPECT_EQ(std::string(runner.Folder()), m_dir + "cats/");
-  EXPECT_EQ(std::string(runner.LinkPattern()), DefaultHosts().imageLinkPattern);
+  EXPECT_EQ(classic.LinkPattern(), DefaultHosts().imageLinkPattern);
   EXPECT_EQ(runner.ThreadCount(), 6);
   EXPECT_EQ(runner.MinFileKb(), 2);
   EXPECT_TRUE(runner.IsStopped());                          // Init does not start anything

@@ -1,24 +1,28 @@
-// The live mode's road of an address, beside the classic one of task_runner_threads.cpp.
+// The live road of an address, beside the classic one of classic_road.cpp.
 //
-// Result pages come one at a time: Init queues the first, and each page read queues the next
+// Result pages come one at a time: Seed queues the first, and each page read queues the next
 // while the service says more follow and the task's page count allows. Every result-page
 // request waits its turn: at most one per pageInterval per task, and none while the pages rest
 // after a refusal. Before the first one the task's cookie jar fetches the service's session
 // cookies; after a refusal it fetches them anew before the next page, at most once per
-// cookieRefresh. A refused page is counted, told in one line and queued again, up to
-// kMaxPageAttempts times in all, as is a page that did not arrive.
+// cookieRefresh. A refusal rests the pages of this task only: each road holds its own pacing. A
+// refused page is counted, told in one line and queued again, up to kMaxPageAttempts times in all,
+// as is a page that did not arrive.
 //
 // A result link that is the service's redirector is resolved first (its answer names the
 // address; the target is not downloaded). A file's address is then followed through its
 // redirects with HEAD requests, and the file is fetched, saved and recorded under the final
 // address, as a classic file is.
-#include <chrono>
+#include "engine/live_road.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "engine/fetch_steps.h"
 #include "engine/live_fetch.h"
-#include "engine/task_runner.h"
 #include "harvest/live_image_results.h"
 #include "harvest/live_search.h"
 #include "harvest/live_web_results.h"
@@ -27,10 +31,6 @@ namespace quarry {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// A result page refused or failed this often is given up: the service will not serve it now.
-constexpr int kMaxPageAttempts = 3;
 // A redirector's page and a cookie hand-out are small; more is not read.
 constexpr std::size_t kSmallAnswerBytes = 256 * 1024;
 constexpr std::chrono::milliseconds kTurnPoll{100};
@@ -57,44 +57,41 @@ int OffsetOf(const std::string& url) {
 
 }  // namespace
 
-void TaskRunner::SetLiveMode(const LiveSetup& setup) {
-  m_liveMode = true;
-  m_live = setup;
-}
-
-std::vector<std::string> TaskRunner::LiveIdentity() const {
+std::vector<std::string> LiveRoad::Identity() const {
   return {std::string("User-Agent: ") + kLiveUserAgent,
           std::string("Accept-Language: ") + kLiveAcceptLanguage};
 }
 
-void TaskRunner::SeedLivePages(const SearchTask& task) {
+void LiveRoad::Seed(RoadHost& host, const SearchTask& task, const RoadStart&) {
+  m_host = &host;
   m_kind = task.kind;
-  if (!QueueLivePage(1, 0, true)) Log(1, "无法生成结果页地址（检查搜索主机）...");
+  m_keyword = FieldText(task.keyword);
+  if (!QueuePage(1, 0)) host.Log(1, "无法生成结果页地址（检查搜索主机）...");
 }
 
-bool TaskRunner::QueueLivePage(int thread, int index, bool checkSeen) {
+bool LiveRoad::QueuePage(int thread, int index) {
   const int offset = LiveResultPageOffset(m_kind, index);
   if (offset < 0) return false;
-  const std::string url = LiveResultPageUrl(m_kind, m_live.webHost, m_live.imageHost,
-                                            FieldText(m_task->keyword), offset);
+  const std::string url =
+      LiveResultPageUrl(m_kind, m_live.webHost, m_live.imageHost, m_keyword, offset);
   if (url.empty()) return false;
-  return Add(thread, QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = checkSeen});
+  return m_host->Add(thread, QueueEnd::Back, {.url = url, .isSearchPage = true});
 }
 
-void TaskRunner::FetchLive(int n, const TakenUrl& taken, RecordWriter& records) {
+void LiveRoad::Fetch(int n, const TakenUrl& taken, RecordWriter& records) {
   if (taken.isSearchPage) {
-    FetchLiveResultPage(n, taken);
+    FetchResultPage(n, taken);
   } else {
-    FetchLiveFile(n, taken, records);
+    FetchFile(n, taken, records);
   }
 }
 
-bool TaskRunner::AwaitResultPageTurn() {
+bool LiveRoad::AwaitResultPageTurn() {
   for (;;) {
-    if (IsStopped()) return false;
+    if (m_host->IsStopped()) return false;
     Clock::duration wait{};
     {
-      std::lock_guard<std::mutex> guard(m_liveLock);
+      std::lock_guard<std::mutex> guard(m_lock);
       const Clock::time_point now = Clock::now();
       const Clock::time_point turn = std::max(m_pagesPausedUntil, m_nextPageAt);
       if (now >= turn) {
@@ -107,10 +104,10 @@ bool TaskRunner::AwaitResultPageTurn() {
   }
 }
 
-void TaskRunner::FetchCookies(int n) {
+void LiveRoad::FetchCookies(int n) {
   bool refresh = false;
   {
-    std::lock_guard<std::mutex> guard(m_liveLock);
+    std::lock_guard<std::mutex> guard(m_lock);
     const Clock::time_point now = Clock::now();
     if (m_cookiesFetched) {
       const bool recently =
@@ -125,88 +122,88 @@ void TaskRunner::FetchCookies(int n) {
   }
   if (refresh) m_cookies.Clear();
   const std::string url = LiveCookieUrl(m_kind, m_live.webHost, m_live.imageHost);
-  Log(n, Line("获取会话 Cookie：%s ...", url));
+  m_host->Log(n, Line("获取会话 Cookie：%s ...", url));
   LiveFetchRequest request;
   request.url = url;
-  request.headers = LiveIdentity();
+  request.headers = Identity();
   request.jar = &m_cookies;
   request.maxBody = kSmallAnswerBytes;
-  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  const LiveFetchAnswer answer = LiveFetch(m_host->Transfers(), n, request, m_host->Timeouts());
   // The cookies come with the head: a front page that broke off later still handed them out.
   const std::size_t count = m_cookies.Cookies(std::time(nullptr)).size();
   if (count == 0) {
-    Log(n, Line("未能获取会话 Cookie（%s）...",
-                answer.problem.empty() ? "no cookie handed out" : answer.problem));
+    m_host->Log(n, Line("未能获取会话 Cookie（%s）...",
+                        answer.problem.empty() ? "no cookie handed out" : answer.problem));
   }
 }
 
-void TaskRunner::OnRefusal(int n, const std::string& url, const std::string& problem) {
-  Log(n, kRefusalText);
-  if (!problem.empty()) Log(n, Line("（%s）", problem));
-  {
-    std::lock_guard<std::mutex> guard(m_counterLock);
-    ++m_refusedPages;
-  }
-  {
-    std::lock_guard<std::mutex> guard(m_liveLock);
-    m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
-    // The cookies are fetched anew right before the next page, once the pause is over.
-    m_cookieRefreshDue = true;
-  }
+void LiveRoad::PauseResultPages() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
+  // The cookies are fetched anew right before the next page, once the pause is over.
+  m_cookieRefreshDue = true;
+}
+
+void LiveRoad::OnRefusal(int n, const std::string& url, const std::string& problem) {
+  m_host->Log(n, kRefusalText);
+  if (!problem.empty()) m_host->Log(n, Line("（%s）", problem));
+  m_host->CountRefusal();
+  PauseResultPages();
   RetryPage(n, url);
 }
 
-void TaskRunner::RetryPage(int n, const std::string& url) {
+void LiveRoad::RetryPage(int n, const std::string& url) {
   int attempts = 0;
   {
-    std::lock_guard<std::mutex> guard(m_liveLock);
+    std::lock_guard<std::mutex> guard(m_lock);
     attempts = ++m_pageAttempts[url];
   }
   if (attempts >= kMaxPageAttempts) {
-    Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
+    m_host->Log(n, Line("结果页多次未能取得，不再请求：%s ...", url));
     return;
   }
-  Enqueue(n, QueueEnd::Back, {.url = url, .isSearchPage = true});
+  m_host->Requeue(n, QueueEnd::Back, {.url = url, .isSearchPage = true});
 }
 
-void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
+void LiveRoad::FetchResultPage(int n, const TakenUrl& taken) {
   const std::string url = taken.url;
   if (!AwaitResultPageTurn()) return;
   FetchCookies(n);
-  Log(n, Line("开始下载网页：%s ...", url));
+  m_host->Log(n, Line("开始下载网页：%s ...", url));
   LiveFetchRequest request;
   request.url = url;
   request.headers = LiveResultPageHeaders(m_kind, m_live.imageHost);
   request.jar = &m_cookies;
-  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
-  Log(n, "下载完成...");
+  const LiveFetchAnswer answer = LiveFetch(m_host->Transfers(), n, request, m_host->Timeouts());
+  m_host->Log(n, "下载完成...");
   if (answer.status == LiveFetchStatus::Stopped) return;
   if (answer.status != LiveFetchStatus::Answered) {
     // The next page follows from this one: a page lost to the network is asked for again.
-    Log(n, Line("结果页下载失败（%s）...", answer.problem));
+    m_host->Log(n, Line("结果页下载失败（%s）...", answer.problem));
     RetryPage(n, url);
     return;
   }
 
   const int offset = OffsetOf(url);
-  const int pageCount = RunnablePageCount(TaskCopy());
+  const int pageCount = m_host->PageCount();
   const int index = offset < 0                  ? pageCount
                     : m_kind == FileKind::Image ? offset / kLiveImagePageStep
                                                 : offset / kLiveWebPageStep;
   bool more = false;
-  Log(n, "开始解析连接...");
+  m_host->Log(n, "开始解析连接...");
   if (m_kind == FileKind::Image) {
     const LiveImagePage page =
         answer.code == 200 ? ParseLiveImagePage(answer.body) : LiveImagePage{};
     if (page.status == LiveImagePageStatus::Refused) return OnRefusal(n, url, page.problem);
     if (page.status != LiveImagePageStatus::Ok) {
-      Log(n, Line("结果页无法识别（%s）...",
+      m_host->Log(
+          n, Line("结果页无法识别（%s）...",
                   answer.code == 200 ? page.problem : "status " + std::to_string(answer.code)));
       return;
     }
-    CountPage();  // only a page that was served counts, not a refusal
+    m_host->CountPage();  // only a page that was served counts, not a refusal
     for (const LiveImageItem& item : page.items) {
-      Add(n, QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
+      m_host->Add(n, QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
     }
     more = LiveImagePagingGoesOn(page, offset);
   } else {
@@ -214,35 +211,36 @@ void TaskRunner::FetchLiveResultPage(int n, const TakenUrl& taken) {
         ParseLiveWebAnswer(answer.url, answer.code, answer.location, answer.body);
     if (page.status == LiveWebPageStatus::Refused) return OnRefusal(n, url, page.problem);
     if (page.status == LiveWebPageStatus::NoResults) {
-      Log(n, "没有更多结果...");
+      m_host->Log(n, "没有更多结果...");
     } else if (page.status != LiveWebPageStatus::Ok) {
-      Log(n, Line("结果页无法识别（%s）...", page.problem));
+      m_host->Log(n, Line("结果页无法识别（%s）...", page.problem));
       return;
     }
-    CountPage();
+    m_host->CountPage();
     for (const LiveWebResult& result : page.results) {
-      Add(n, QueueEnd::Front, {.url = result.url, .title = result.title, .source = "http://"});
+      m_host->Add(n, QueueEnd::Front,
+                  {.url = result.url, .title = result.title, .source = "http://"});
     }
     more = page.status == LiveWebPageStatus::Ok && page.hasNextPage;
   }
-  if (more && index + 1 < pageCount) QueueLivePage(n, index + 1, true);
-  Log(n, "解析连接完成...");
+  if (more && index + 1 < pageCount) QueuePage(n, index + 1);
+  m_host->Log(n, "解析连接完成...");
 }
 
-void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& records) {
-  Log(n, Line("请求下载：%s", taken.url));
+void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
+  m_host->Log(n, Line("请求下载：%s", taken.url));
   std::string url = taken.url;
   if (m_kind != FileKind::Image && IsLiveRedirectorLink(url)) {
     LiveFetchRequest request;
     request.url = url;
-    request.headers = LiveIdentity();
+    request.headers = Identity();
     request.jar = &m_cookies;
     request.maxRedirects = 0;  // the answer names the address; the target is not fetched
     request.maxBody = kSmallAnswerBytes;
     request.htmlBodyOnly = true;
-    const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+    const LiveFetchAnswer answer = LiveFetch(m_host->Transfers(), n, request, m_host->Timeouts());
     if (answer.status != LiveFetchStatus::Answered) {
-      Log(n, Line("跳转链接解析失败（%s）...", answer.problem));
+      m_host->Log(n, Line("跳转链接解析失败（%s）...", answer.problem));
       return;
     }
     const LiveRedirect redirect =
@@ -251,51 +249,49 @@ void TaskRunner::FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& recor
       if (redirect.status == LiveRedirectStatus::Refused) {
         // Not a result page, but the same verification: the pages rest too, and the cookies
         // are fetched anew before the next one.
-        Log(n, kRefusalText);
-        std::lock_guard<std::mutex> guard(m_liveLock);
-        m_pagesPausedUntil = Clock::now() + m_live.pacing.refusalPause;
-        m_cookieRefreshDue = true;
+        m_host->Log(n, kRefusalText);
+        PauseResultPages();
       }
-      Log(n, Line("跳转链接解析失败（%s）...", redirect.problem));
+      m_host->Log(n, Line("跳转链接解析失败（%s）...", redirect.problem));
       return;
     }
     url = redirect.url;
-    Log(n, Line("跳转链接指向：%s ...", url));
+    m_host->Log(n, Line("跳转链接指向：%s ...", url));
   }
 
   // Through the redirects to the file's own address, without fetching it.
   LiveFetchRequest request;
   request.url = url;
   request.head = true;
-  request.headers = LiveIdentity();
+  request.headers = Identity();
   request.jar = &m_cookies;
-  const LiveFetchAnswer answer = LiveFetch(*this, n, request, m_http);
+  const LiveFetchAnswer answer = LiveFetch(m_host->Transfers(), n, request, m_host->Timeouts());
   if (answer.status != LiveFetchStatus::Answered || answer.code < 200 || answer.code > 299) {
-    Log(n, Line("请求信息头失败（%s）...", answer.status == LiveFetchStatus::Answered
-                                               ? "status " + std::to_string(answer.code)
-                                               : answer.problem));
+    m_host->Log(n, Line("请求信息头失败（%s）...", answer.status == LiveFetchStatus::Answered
+                                                       ? "status " + std::to_string(answer.code)
+                                                       : answer.problem));
     return;
   }
   TakenUrl final = taken;
   if (answer.url.size() >= sizeof final.url) {
-    Log(n, Line("地址过长，跳过：%s ...", answer.url));
+    m_host->Log(n, Line("地址过长，跳过：%s ...", answer.url));
     return;
   }
   std::memcpy(final.url, answer.url.c_str(), answer.url.size() + 1);
-  if (answer.url != taken.url && IsRecorded(answer.url)) {
-    Log(n, Line("跳过重复的文件：%s ...", answer.url));
+  if (answer.url != taken.url && m_host->IsRecorded(answer.url)) {
+    m_host->Log(n, Line("跳过重复的文件：%s ...", answer.url));
     return;
   }
   Destination where;
-  if (!Locate(n, final.url, &where)) return;
+  if (!Locate(*m_host, n, final.url, &where)) return;
   const ExchangeTarget target = where.Target();
   HeadAnswer head;
-  if (!AskHead(n, final.url, target, &head)) return;
+  if (!AskHead(*m_host, n, final.url, target, &head)) return;
   if (head.isPage) {
-    Log(n, Line("不是文件，跳过：%s ...", answer.url));
+    m_host->Log(n, Line("不是文件，跳过：%s ...", answer.url));
     return;
   }
-  FetchFile(n, final, target, head, records);
+  m_host->SaveFile(n, final, target, head, records);
 }
 
 }  // namespace quarry
