@@ -70,6 +70,9 @@ void RemoveLeftovers(const std::string& folder, bool spillsToo) {
 
 }  // namespace
 
+Task::Task() = default;
+Task::~Task() = default;
+
 TaskRunner::TaskRunner() {
   m_queue.SetMessageSink([this](int thread, const std::string& message) { Log(thread, message); });
 }

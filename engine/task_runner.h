@@ -125,9 +125,10 @@ public:
   void Stop();
   // Waits up to `milliseconds` for every thread to return, then joins them. False on time-out.
   bool WaitForThreads(int milliseconds);
-  // Lets the threads run on detached; the runner must then never be destroyed. The task record
-  // is no longer written by them afterwards.
-  void AbandonThreads();
+  // Leaves `runner` to its threads, which could not be joined: they run on detached and the
+  // runner is deliberately never freed, since they still use it. The task record is no longer
+  // written by them afterwards, so the caller may save or free the task.
+  static void Abandon(std::unique_ptr<TaskRunner> runner);
 
   // Counts a fetched page (or file) for the runner and the task and shows the task's figures.
   void CountPage() override;
@@ -223,6 +224,9 @@ private:
 
   // The threads (task_runner_threads.cpp). A worker's loop takes one address at a time
   // (TakeNext) and, unless its file is recorded already, hands it to the road (FetchTaken).
+  // Detaches the threads and moves the task record they write to a copy of the runner's own.
+  void AbandonThreads();
+
   void WorkerLoop(int n);
   bool TakeNext(int n, TakenUrl* taken);
   void FetchTaken(int n, const TakenUrl& taken, RecordWriter& records);

@@ -122,6 +122,13 @@ bool TaskRunner::WaitForThreads(int milliseconds) {
   return true;
 }
 
+void TaskRunner::Abandon(std::unique_ptr<TaskRunner> runner) {
+  if (!runner) return;
+  runner->AbandonThreads();
+  // Leaked on purpose: freeing it would pull the queue and the locks from under the threads.
+  static_cast<void>(runner.release());
+}
+
 void TaskRunner::AbandonThreads() {
   // From here on the threads own the runner: it is never freed, and the task record they
   // would write goes to a copy of the runner's own, so the caller may save or free the task.
