@@ -11,11 +11,15 @@
 //
 // A result link that is the service's redirector is resolved first (its answer names the
 // address; the target is not downloaded). A file's address is then followed through its
-// redirects with HEAD requests, and the file is fetched, saved and recorded under the final
-// address, as a classic file is.
+// redirects with HEAD requests, with the task's identity and cookies, and the last of them says
+// what the final address holds: the file is then fetched, saved and recorded under that
+// address by the runner's SaveFile, as a classic file is. Only a final address with a query
+// costs one more HEAD there (the classic one), for the name that Content-Disposition gives.
 #include "engine/live_road.h"
 
+#include <strings.h>
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +30,7 @@
 #include "harvest/live_image_results.h"
 #include "harvest/live_search.h"
 #include "harvest/live_web_results.h"
+#include "http/response_head.h"
 
 namespace quarry {
 
@@ -34,6 +39,8 @@ namespace {
 // A redirector's page and a cookie hand-out are small; more is not read.
 constexpr std::size_t kSmallAnswerBytes = 256 * 1024;
 constexpr std::chrono::milliseconds kTurnPoll{100};
+// A name with this extension (any case) is a page to search for links, as in a classic head.
+constexpr const char* kTextExtension = ".txt";
 
 constexpr const char* kRefusalText =
     "the search service refused the request and asks for a verification; result pages paused "
@@ -53,6 +60,27 @@ int OffsetOf(const std::string& url) {
     return std::atoi(url.c_str() + at + std::strlen(mark));
   }
   return -1;
+}
+
+// What the final answer of a file's HEAD chain says, read as a classic head reads it: a
+// text/html answer is a page; otherwise the name is the last segment of `path` and a name
+// without an extension, or a text file, is a page too. False when the answer cannot tell: no
+// Content-Type, a name that does not reduce, or an address with a query, whose name only
+// Content-Disposition gives (the live answer does not carry it).
+bool HeadFromLiveAnswer(const LiveFetchAnswer& answer, std::string_view path, HeadAnswer* head) {
+  if (answer.contentType.empty()) return false;
+  // A length that is no 32-bit number counts as absent, as in a classic head.
+  const long long length = answer.contentLength;
+  head->length = length > 0 && length <= INT32_MAX ? static_cast<int>(length) : 0;
+  std::memcpy(head->extension, "html", 5);
+  if (answer.contentType.find("text/html") != std::string::npos) {
+    head->isPage = true;
+    return true;
+  }
+  if (path.find('?') != std::string_view::npos) return false;
+  if (!NameFromText(path, head->name, head->extension)) return false;
+  head->isPage = head->extension[0] != '.' || strcasecmp(head->extension, kTextExtension) == 0;
+  return true;
 }
 
 }  // namespace
@@ -286,7 +314,12 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
   if (!Locate(*m_host, n, final.url, &where)) return;
   const ExchangeTarget target = where.Target();
   HeadAnswer head;
-  if (!AskHead(*m_host, n, final.url, target, &head)) return;
+  // The chain's last HEAD tells page or file, length and name; only a name that Content-
+  // Disposition alone gives is asked for again, with the classic head at the final address.
+  if (!HeadFromLiveAnswer(answer, where.path, &head) &&
+      !AskHead(*m_host, n, final.url, target, &head)) {
+    return;
+  }
   if (head.isPage) {
     m_host->Log(n, Line("不是文件，跳过：%s ...", answer.url));
     return;

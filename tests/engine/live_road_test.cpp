@@ -1,9 +1,9 @@
 // The live road on its own, on the scripted loopback server: a taken address goes in, and the
 // requests it makes, the links it queues again and the files it hands to the runner come out.
 // A redirector link is resolved and followed to the file's final address with the task's
-// identity and cookies; a redirector that answers with the verification page rests the result
-// pages for the refusal pause; a result page that does not arrive is asked for again, paced,
-// until its attempts run out.
+// identity and cookies, where one HEAD comes before the GET; a redirector that answers with the
+// verification page rests the result pages for the refusal pause; a result page that does not
+// arrive is asked for again, paced, until its attempts run out.
 #include "engine/live_road.h"
 
 #include <gtest/gtest.h>
@@ -131,8 +131,15 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   server.Connection().ReadRequest().Send(
       "HTTP/1.1 302 Found\r\nLocation: /files/report.pdf\r\nContent-Length: 0\r\n\r\n");
   server.Connection().ReadRequest().Send(fileHead);
-  server.Connection().ReadRequest().Send(fileHead);
   server.Connection().ReadRequest().Send(fileHead + body);
+  // A final address with a query is named by Content-Disposition, which only the classic head
+  // reads: one HEAD more.
+  const std::string namedHead =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\nContent-Length: 3000\r\n"
+      "Content-Disposition: attachment; filename=\"named.pdf\"\r\nConnection: close\r\n\r\n";
+  server.Connection().ReadRequest().Send(namedHead);
+  server.Connection().ReadRequest().Send(namedHead);
+  server.Connection().ReadRequest().Send(namedHead + body);
   ASSERT_TRUE(server.Start());
 
   RecordingHost host(m_folder.Path());
@@ -153,11 +160,12 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   EXPECT_EQ(host.saved[0].result, FileResult::Complete);
   EXPECT_TRUE(host.added.empty());
 
-  ASSERT_EQ(server.Accepted(), 5u);
+  // One HEAD at the final address, then the GET.
+  ASSERT_EQ(server.Accepted(), 4u);
   EXPECT_EQ(server.Received(0).rfind("GET /link?url=abc HTTP/1.1\r\n", 0), 0u);
   EXPECT_EQ(server.Received(1).rfind("HEAD /hop HTTP/1.1\r\n", 0), 0u);
   EXPECT_EQ(server.Received(2).rfind("HEAD /files/report.pdf HTTP/1.1\r\n", 0), 0u);
-  EXPECT_EQ(server.Received(4).rfind("GET /files/report.pdf HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(server.Received(3).rfind("GET /files/report.pdf HTTP/1.1\r\n", 0), 0u);
   // The chain to the final address presents the task's browser identity, and the cookie the
   // redirector handed out goes with every request after it.
   for (std::size_t i = 0; i < 3; ++i) {
@@ -168,12 +176,17 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   EXPECT_EQ(server.Received(0).find("Cookie:"), std::string::npos);
   EXPECT_NE(server.Received(1).find("Cookie: S=1"), std::string::npos);
   EXPECT_NE(server.Received(2).find("Cookie: S=1"), std::string::npos);
-  // The file's name comes from the classic head at the final address (the live answer does
-  // not carry Content-Disposition), so a live file costs one HEAD more than its chain needs.
+
+  road.Fetch(2, Taken(Base() + "/get?id=7", false), records);
+  ASSERT_EQ(host.saved.size(), 2u);
+  EXPECT_EQ(host.saved[1].url, Base() + "/get?id=7");
+  EXPECT_EQ(host.saved[1].name, "named.pdf");
+  EXPECT_EQ(host.saved[1].result, FileResult::Complete);
   std::string all;
   for (std::size_t i = 0; i < server.Accepted(); ++i) all += server.Received(i);
-  EXPECT_EQ(Count(all, "HEAD /files/report.pdf "), 2u);
-  EXPECT_EQ(Count(all, "GET /files/report.pdf "), 1u);
+  EXPECT_EQ(Count(all, "HEAD /files/report.pdf "), 1u);
+  EXPECT_EQ(Count(all, "HEAD /get?id=7 "), 2u);
+  EXPECT_EQ(Count(all, "GET /get?id=7 "), 1u);
 }
 
 TEST_F(LiveRoadTest, ARefusalRestsTheResultPagesAndAFailedPageIsAskedForAgainPaced) {
