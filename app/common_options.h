@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/live_road.h"
 #include "engine/settings_file.h"
 #include "engine/task_runner.h"
 

@@ -14,7 +14,7 @@ class DiscardingSink : public LinkSink {
 public:
   void Log(int, const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
   bool IsStopped() const override { return false; }
-  bool Add(QueueEnd, const LinkToQueue& link) override {
+  bool Add(int, QueueEnd, const LinkToQueue& link) override {
     benchmark::DoNotOptimize(link.url.data());
     return true;
   }

@@ -29,11 +29,11 @@ void BM_UrlQueueSpillAndReload(benchmark::State& state) {
     queue.Reset(folder);
     for (int i = 0; i < kEntries; ++i) {
       std::snprintf(url, sizeof(url), "http://host.example/file/%d.doc", i);
-      queue.Add(front != 0 ? quarry::QueueEnd::Front : quarry::QueueEnd::Back,
+      queue.Add(1, front != 0 ? quarry::QueueEnd::Front : quarry::QueueEnd::Back,
                 {.url = url, .title = "a title", .source = "http://"});
     }
     int served = 0;
-    while (queue.Take(&taken)) ++served;
+    while (queue.Take(1, &taken)) ++served;
     if (served != kEntries) state.SkipWithError("entries lost");
     benchmark::DoNotOptimize(taken.url[0]);
   }

@@ -32,10 +32,14 @@ struct RunOutcome {
 };
 
 struct Task {
+  // Both defined beside the runner (task_runner.cpp), whose type is only declared here.
+  Task();
+  ~Task();
+
   SearchTask record{};
   TreeItemId treeItem = kNoTreeItem;
-  TaskRunner* runner = nullptr;  // owned by task control while the task runs
-  RunOutcome lastRun;            // of the latest run that ended in this program
+  std::unique_ptr<TaskRunner> runner;  // while the task runs; freed once its threads returned
+  RunOutcome lastRun;                  // of the latest run that ended in this program
 };
 
 // unfinishedTasks / finishedTasks: tasks in insertion order; a task is in at most one list.

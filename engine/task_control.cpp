@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/classic_road.h"
+
 namespace quarry {
 
 namespace {
@@ -153,7 +155,7 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   }
   if (!task || !task->runner) return;  // a second report of one end, or no task of ours
   std::unique_ptr<Task> owned = Remove(m_unfinishedTasks, task);
-  TaskRunner* runner = task->runner;
+  TaskRunner* runner = task->runner.get();
   runner->Stop();
   SetState(task, TaskState::Ended);
   task->lastRun = runner->Outcome();
@@ -164,8 +166,7 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
     Report("任务“" + FieldText(task->record.keyword) + "”已停止：" + task->lastRun.fault + "。");
   }
   if (m_current == task) runner->AttachViews(nullptr, nullptr);
-  delete runner;  // joins its threads; the monitor posted after the last worker went idle
-  task->runner = nullptr;
+  task->runner.reset();  // joins its threads; the monitor posted after the last worker went idle
   --m_runningCount;
   m_finishedTasks.push_back(std::move(owned));
   MoveItem(task, TaskRoot::Finished);
@@ -204,7 +205,7 @@ bool TaskControl::Shutdown(std::string* error) {
   m_shutDown = true;
   m_runAll = false;
   for (auto& task : m_unfinishedTasks) {
-    TaskRunner* runner = task->runner;
+    TaskRunner* runner = task->runner.get();
     if (!runner) continue;
     // Nothing of the front end may be reached once it goes: detach the views and the end
     // report before the threads are told to stop.
@@ -214,13 +215,12 @@ bool TaskControl::Shutdown(std::string* error) {
     const bool joined = runner->WaitForThreads(m_options.shutdownWaitMs);
     task->lastRun = runner->Outcome();  // what the cut-off run did, for the owner to tell
     if (joined) {
-      delete runner;
+      task->runner.reset();
     } else {
       // A thread is stuck in a network wait; leave the runner to it rather than free memory
       // it still uses. The process is ending anyway.
-      runner->AbandonThreads();
+      TaskRunner::Abandon(std::move(task->runner));
     }
-    task->runner = nullptr;
     --m_runningCount;
   }
   m_current = nullptr;
@@ -317,7 +317,10 @@ bool TaskControl::StartRunner(Task* task) {
   runner->SetHttpTimeouts(m_options.http);
   runner->SetFileIo(m_options.fileIo);
   if (m_options.mode == SearchMode::Live) {
-    runner->SetLiveMode({m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing});
+    runner->SetRoad(std::make_unique<LiveRoad>(
+        LiveSetup{m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing}));
+  } else {
+    runner->SetRoad(std::make_unique<ClassicRoad>());
   }
   const bool images = task->record.kind == FileKind::Image;
   const std::string& base =
@@ -340,7 +343,7 @@ bool TaskControl::StartRunner(Task* task) {
   runner->SetFinishedSink(&m_finished);
   if (m_options.followStartedTask) m_current = task;
   runner->Start();
-  task->runner = runner.release();
+  task->runner = std::move(runner);
   SetState(task, TaskState::Running);
   return true;
 }

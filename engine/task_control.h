@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/live_road.h"
 #include "engine/task.h"
 #include "engine/task_files.h"
 #include "engine/task_runner.h"

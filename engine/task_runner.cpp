@@ -1,7 +1,5 @@
-// The runner's construction, its seeding by Init, and the log path to the information view.
-//
-// Seeding hands every result-page address (built by harvest/search_pages) to the queue, which
-// refuses an address that does not fit its 1024-byte field rather than cutting it.
+// The runner's construction, its seeding by Init (through its road), and the log path to the
+// information view.
 //
 // Before anything is queued, Init checks that the task can save anything at all: a folder that
 // cannot be made or written, or a database that refuses rows, would let every worker download
@@ -19,15 +17,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "harvest/search_pages.h"
+#include "engine/classic_road.h"
 #include "http/transfer.h"
 #include "records/record_store.h"
 
 namespace quarry {
 namespace {
-
-// The page of the log that queue messages of this thread go to.
-thread_local int t_logThread = 1;
 
 // Why no task can run in `folder`, or empty when one can: the folder exists (made here, one
 // level, when missing) and takes a file, and its records database opens and takes a row
@@ -73,18 +68,13 @@ void RemoveLeftovers(const std::string& folder, bool spillsToo) {
   }
 }
 
-// "scheme://host[:port]/" of `address`, or "" when it has no "://".
-std::string OriginOf(std::string_view address) {
-  const std::size_t scheme = address.find("://");
-  if (scheme == std::string_view::npos) return std::string();
-  const std::size_t path = address.find('/', scheme + 3);
-  return std::string(address.substr(0, path)) + "/";
-}
-
 }  // namespace
 
+Task::Task() = default;
+Task::~Task() = default;
+
 TaskRunner::TaskRunner() {
-  m_queue.SetMessageSink([this](const std::string& message) { Log(t_logThread, message); });
+  m_queue.SetMessageSink([this](int thread, const std::string& message) { Log(thread, message); });
 }
 
 TaskRunner::~TaskRunner() {
@@ -111,9 +101,6 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   }
   m_task = task;
   SetFieldText(m_folder, sizeof(m_folder), folder);
-  if (pattern == nullptr || !SetFieldText(m_linkPattern, sizeof(m_linkPattern), pattern)) {
-    m_linkPattern[0] = '\0';
-  }
   // The slots bound the workers to 6 whatever a task file says.
   m_threadCount = RunnableThreadCount(*task);
   m_minFileKb = kMinFileKb;
@@ -129,16 +116,14 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   // overwrite each other's.
   m_queue.Reset(folder, alone ? std::string() : std::to_string(::getpid()) + "-");
   m_queue.ClearSeen();
-  // Live result pages are all queued as such; their service's other addresses are no pages.
-  m_searchOrigin = m_liveMode ? std::string() : OriginOf(base);
-
-  if (m_liveMode) {
-    SeedLivePages(*task);
-  } else {
-    SeedResultPages(base, *task);
-  }
+  if (!m_road) m_road = std::make_unique<ClassicRoad>();
+  m_road->Seed(*this, *task, {.base = base, .pattern = pattern != nullptr ? pattern : ""});
   return true;
 }
+
+void TaskRunner::SetRoad(std::unique_ptr<Road> road) { m_road = std::move(road); }
+
+SearchMode TaskRunner::Mode() const { return m_road ? m_road->Mode() : SearchMode::Classic; }
 
 bool TaskRunner::HoldFolder(const std::string& folder) {
   m_folderLock = FileDescriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -149,25 +134,9 @@ bool TaskRunner::HoldFolder(const std::string& folder) {
   return alone;
 }
 
-void TaskRunner::SeedResultPages(const char* base, const SearchTask& task) {
-  const std::string keyword = FieldText(task.keyword);
-  const auto queue = [&](QueueEnd end, std::int32_t index) {
-    const std::string url = ResultPageUrl(base, task.kind, keyword, index);
-    const LinkToQueue page{.url = url, .isSearchPage = true};
-    if (FirstSighting(page)) Enqueue(end, page);
-  };
-  // No worker runs before Start, so the first page is taken first without a pause here.
-  queue(QueueEnd::Front, 0);
-  // A record read from a file may carry any count; it runs as one of 1 to 500, like the
-  // thread count.
-  const std::int32_t pages = RunnablePageCount(task);
-  for (std::int32_t i = 1; i <= pages; ++i) queue(QueueEnd::Back, i);
-}
-
 bool TaskRunner::FirstSighting(const LinkToQueue& link) {
   const std::string_view url = link.url.substr(0, link.url.find('\0'));
-  const bool resultPage =
-      link.isSearchPage || (!m_searchOrigin.empty() && url.starts_with(m_searchOrigin));
+  const bool resultPage = link.isSearchPage || (m_road != nullptr && m_road->IsResultPage(url));
   // The offset field's digits alone: the pages the task builds carry more fields after them
   // than the links to the same pages that a result page shows, and other fields may end in
   // "pn" too ("ipn=").
@@ -197,9 +166,5 @@ void TaskRunner::Log(int thread, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_viewLock);
   if (m_infoView != nullptr) m_infoView->AppendLog(thread, text);
 }
-
-void TaskRunner::SetLogThreadOfCaller(int thread) { t_logThread = thread; }
-
-int TaskRunner::LogThreadOfCaller() { return t_logThread; }
 
 }  // namespace quarry

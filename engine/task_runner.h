@@ -1,12 +1,13 @@
 // TaskRunner: the engine of one running task. It holds the task's URL queue, its counters, the
 // stop flag that every thread reads, the attached views and the thread slots of the monitor
-// (slot 0) and the workers (slots 1 to 6).
+// (slot 0) and the workers (slots 1 to 6). What a worker does with a taken address is the
+// task's road's to say (engine/road.h): the runner holds one road and serves it as its host.
 //
 // Init seeds a freshly constructed runner: it binds it to the task, creates the task folder
 // and its records database and checks that both take writes (a task that could save nothing
 // does not start), removes the ".part" files a crash left there, reads the addresses the
 // database already holds (a worker skips those, so a task run again fetches only what is new),
-// and queues the search engine's result pages for the task's keyword and kind. The runner is
+// and has its road queue the result pages for the task's keyword and kind. The runner is
 // constructed with its stop flag raised ("not started"); the threads are created later by Start.
 //
 // A runner stops by itself when the disk under its folder is full: every further file would
@@ -18,22 +19,20 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
-#include <vector>
 
+#include "engine/road.h"
 #include "engine/search_task.h"
 #include "engine/task.h"
 #include "engine/unreachable_hosts.h"
 #include "engine/url_queue.h"
 #include "engine/views.h"
 #include "harvest/link_sink.h"
-#include "http/cookie_jar.h"
 #include "http/http_session.h"
-#include "http/split_url.h"
 #include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
@@ -50,22 +49,6 @@ struct ThreadSlot {
   std::thread thread;
 };
 
-// The live mode's politeness towards the search service, per task. The defaults are the real
-// ones; tests shorten them.
-struct LivePacing {
-  std::chrono::milliseconds pageInterval{1000};       // between two result-page requests
-  std::chrono::milliseconds refusalPause{5 * 60000};  // result pages rest after a refusal
-  std::chrono::milliseconds cookieRefresh{3600000};   // cookies fetched anew at most this often
-};
-
-// What a live run needs beyond the task: the service's hosts (a host may carry ":port") and
-// the pacing.
-struct LiveSetup {
-  std::string webHost;
-  std::string imageHost;
-  LivePacing pacing{};
-};
-
 // The longest waits of a runner's threads, in milliseconds: a thread waiting for work, for an
 // idle worker or for the stop wakes as soon as it comes, so these bound only a wake that was
 // missed. The defaults are the real ones; tests shorten them.
@@ -76,10 +59,7 @@ struct RunnerTiming {
   int stopMs = 100;     // Stop, on the calling thread, after raising the flag
 };
 
-// The dotted-address buffer of a worker: "255.255.255.255" and change.
-inline constexpr std::size_t kDestinationAddressSize = 25;
-
-class TaskRunner : public TransferContext, public LinkSink {
+class TaskRunner : public TransferContext, public RoadHost {
 public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
@@ -92,15 +72,14 @@ public:
   // make them fail as a full disk would). Set before Init; `io` must outlive the runner.
   void SetFileIo(FileIo* io) { m_fileIo = io != nullptr ? io : &FileIo::System(); }
 
-  // Makes the run a live one (set before Init): Init then queues the first live result page
-  // only, and every further one follows from the page before it.
-  void SetLiveMode(const LiveSetup& setup);
-  SearchMode Mode() const { return m_liveMode ? SearchMode::Live : SearchMode::Classic; }
+  // The road the task takes (set before Init); without one, Init takes the classic road.
+  void SetRoad(std::unique_ptr<Road> road);
+  SearchMode Mode() const;
 
-  // Binds the runner to `task` and seeds the queue: the first result page at the front, then
-  // pages 1..pageCount at the back (ResultPageUrl of harvest/search_pages.h). `base` is the
-  // web-search base for document kinds and the image-search base for images; `pattern` is the
-  // image link pattern. First the task folder is created (one level) and written to, and its
+  // Binds the runner to `task` and has its road seed the queue (the classic road: the first
+  // result page at the front, then pages 1..pageCount at the back). `base` is the web-search
+  // base for document kinds and the image-search base for images; `pattern` is the image link
+  // pattern. First the task folder is created (one level) and written to, and its
   // records database created when missing and tried with a row: when one of them fails, nothing is
   // queued, the reason is Fault() and a line on log page 1, Start refuses and the result is
   // false. A null task does nothing and gives false.
@@ -116,15 +95,9 @@ public:
   // One line on log page `thread` of the attached information view, if any.
   void Log(int thread, const std::string& text) override;
 
-  // The log page that queue messages raised on the calling thread go to; a worker sets its
-  // own number when it starts. Defaults to 1.
-  static void SetLogThreadOfCaller(int thread);
-  static int LogThreadOfCaller();
-
   UrlQueue& Queue() { return m_queue; }
   SearchTask* Task() const { return m_task; }
   const char* Folder() const { return m_folder; }
-  const char* LinkPattern() const { return m_linkPattern; }
   std::int32_t ThreadCount() const { return m_threadCount; }
   std::int32_t MinFileKb() const { return m_minFileKb; }
   bool IsStopped() const override { return m_stop.load() != 0; }
@@ -152,22 +125,22 @@ public:
   void Stop();
   // Waits up to `milliseconds` for every thread to return, then joins them. False on time-out.
   bool WaitForThreads(int milliseconds);
-  // Lets the threads run on detached; the runner must then never be destroyed. The task record
-  // is no longer written by them afterwards.
-  void AbandonThreads();
+  // Leaves `runner` to its threads, which could not be joined: they run on detached and the
+  // runner is deliberately never freed, since they still use it. The task record is no longer
+  // written by them afterwards, so the caller may save or free the task.
+  static void Abandon(std::unique_ptr<TaskRunner> runner);
 
   // Counts a fetched page (or file) for the runner and the task and shows the task's figures.
-  void CountPage();
+  void CountPage() override;
   void CountFile();
   // Lists a saved file in the result view and stores its row in the task's database through
   // `records`, the calling worker's own connection (opened here when it is not open, kept for
   // the task's length); a stored address is not fetched again by this run. A row that cannot be
-  // stored is a line on the caller's log page and leaves saved and recorded apart; a full disk
+  // stored is a line on log page `thread` and leaves saved and recorded apart; a full disk
   // stops the task.
-  void RecordFile(RecordWriter& records, const std::string& localPath, const std::string& address,
-                  const std::string& title);
-  // True when the task's database held `address` at the start or this run stored it.
-  bool IsRecorded(const std::string& address);
+  void RecordFile(int thread, RecordWriter& records, const std::string& localPath,
+                  const std::string& address, const std::string& title);
+  bool IsRecorded(const std::string& address) override;
   // Marks `address` as being fetched by the caller. False when it is recorded or another
   // worker holds it; ReleaseFile ends the hold.
   bool ClaimFile(const std::string& address);
@@ -175,7 +148,24 @@ public:
 
   // LinkSink: queues a link found on a page, unless this run queued its address before (from
   // any page, or as one of the task's own result pages).
-  bool Add(QueueEnd end, const LinkToQueue& link) override;
+  bool Add(int thread, QueueEnd end, const LinkToQueue& link) override;
+
+  // RoadHost: what a road asks of the runner (engine/road.h).
+  bool Requeue(int thread, QueueEnd end, const LinkToQueue& link) override;
+  TransferContext& Transfers() override { return *this; }
+  const HttpTimeouts& Timeouts() const override { return m_http; }
+  std::int32_t PageCount() override;
+  void CountRefusal() override;
+  bool IsGivenUp(const char* host) override { return m_unreachable.IsGivenUp(host); }
+  void NoteReached(const char* host) override { m_unreachable.NoteReached(host); }
+  // Counts an address of `host` that could not be reached; the host is told on the log once,
+  // when it is given up for the run.
+  void NoteUnreachable(int thread, const char* host, const char* address) override;
+  // Saves a file under a time-stamped name and records it once whole. The file counts as
+  // fetched whether or not it arrived; one too short, of unknown length, or in another
+  // worker's hands is dropped.
+  void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
+                const HeadAnswer& head, RecordWriter& records) override;
 
   // A copy of the task record, read under the counter lock; and its state, written under it.
   SearchTask TaskCopy();
@@ -188,7 +178,6 @@ public:
 private:
   std::int32_t m_threadCount = 0;
   char m_folder[kFolderSize] = {};  // the task folder, ending with '/'
-  char m_linkPattern[1024] = {};    // the image link pattern, for the image link extractor
   std::int32_t m_minFileKb = kMinFileKb;
   std::atomic<std::uint8_t> m_stop{1};  // 1: stopped or not started; 0: running
   std::int32_t m_pages = 0;             // pages fetched by this runner (counter lock)
@@ -203,8 +192,7 @@ private:
   // only after the queue has removed its spill files.
   FileDescriptor m_folderLock;
   UrlQueue m_queue;
-  // "scheme://host[:port]/" of the search service's result pages: links there are result pages.
-  std::string m_searchOrigin;
+  std::unique_ptr<Road> m_road;  // fixed by Init
   UnreachableHosts m_unreachable;
   InfoView* m_infoView = nullptr;      // view lock
   ResultView* m_resultView = nullptr;  // view lock
@@ -227,57 +215,21 @@ private:
   // Raised when a worker finds the queue empty or leaves, and at the stop: wakes the monitor.
   WakeSignal m_idleSignal;
 
-  // Queues the result pages of `task` on `base` (Init).
-  void SeedResultPages(const char* base, const SearchTask& task);
   // True when `link` is the first sighting of its address in this run (and marks it seen). A
   // result page is known by its offset ("pn=" and its digits), so the same page reached by
   // another address is still one page; any other address by its whole text.
   bool FirstSighting(const LinkToQueue& link);
-  // Queues `link` without the seen test: a result page asked for again after a failure.
-  bool Enqueue(QueueEnd end, const LinkToQueue& link);
-  // Counts an address of `host` that could not be reached; the host is told on the log once,
-  // when it is given up for the run.
-  void NoteUnreachable(int n, const char* host, const char* address);
   // Holds the task folder for the run (m_folderLock); true when no other run holds it.
   bool HoldFolder(const std::string& folder);
 
-  // The threads (task_runner_threads.cpp). A worker's loop runs the road of one address step
-  // by step: TakeNext, then FetchTaken, which locates it, asks for its head and fetches it as a
-  // page or a file.
-  // Where a taken address is served from.
-  struct Destination {
-    char host[kSplitHostSize] = {};
-    char path[kSplitPathSize] = {};
-    std::uint16_t port = 80;
-    char dotted[kDestinationAddressSize] = {};  // the host's IPv4 address
-    bool secure = false;                        // https: TLS, in either mode
-    // The HEAD's connection, kept for the GET when the server leaves it open: a connection
-    // less per address.
-    SpareConnection spare;
+  // The threads (task_runner_threads.cpp). A worker's loop takes one address at a time
+  // (TakeNext) and, unless its file is recorded already, hands it to the road (FetchTaken).
+  // Detaches the threads and moves the task record they write to a copy of the runner's own.
+  void AbandonThreads();
 
-    ExchangeTarget Target() { return {host, path, dotted, port, secure, &spare}; }
-  };
   void WorkerLoop(int n);
   bool TakeNext(int n, TakenUrl* taken);
   void FetchTaken(int n, const TakenUrl& taken, RecordWriter& records);
-  bool Locate(int n, const char* address, Destination* where);
-  bool AskHead(int n, const char* address, const ExchangeTarget& target, HeadAnswer* head);
-  void FetchPage(int n, const char* address, const ExchangeTarget& target);
-  void FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target, const HeadAnswer& head,
-                 RecordWriter& records);
-  // The live mode's road (live_flow.cpp): result pages are read by the live parsers and paced,
-  // redirector links resolved, files reached through redirects and recorded at their final
-  // address.
-  void SeedLivePages(const SearchTask& task);
-  void FetchLive(int n, const TakenUrl& taken, RecordWriter& records);
-  void FetchLiveResultPage(int n, const TakenUrl& taken);
-  void FetchLiveFile(int n, const TakenUrl& taken, RecordWriter& records);
-  bool AwaitResultPageTurn();
-  void FetchCookies(int n);
-  void OnRefusal(int n, const std::string& url, const std::string& problem);
-  void RetryPage(int n, const std::string& url);
-  bool QueueLivePage(int index, bool checkSeen);
-  std::vector<std::string> LiveIdentity() const;
 
   void MonitorLoop();
   void Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter);
@@ -297,22 +249,8 @@ private:
   std::array<bool, kThreadSlots> m_slotUsed{};  // slot lock
   std::uint64_t m_takesBegun = 0;               // slot lock: busy marks made, ever
   std::atomic<int> m_liveThreads{0};
-  SearchTask m_ownRecord{};  // the record the threads write once abandoned
-
-  // Live mode. The live lock guards the pacing times, the refusal counts per page and the
-  // cookie times; it is never held across a request.
-  bool m_liveMode = false;  // fixed before Init
-  LiveSetup m_live;
-  CookieJar m_cookies;  // the task's session with the service (locks itself)
-  std::mutex m_liveLock;
-  std::chrono::steady_clock::time_point m_pagesPausedUntil{};
-  std::chrono::steady_clock::time_point m_nextPageAt{};
-  std::chrono::steady_clock::time_point m_lastCookieRefresh{};
-  bool m_cookiesFetched = false;              // the first hand-out was asked for
-  bool m_cookieRefreshDue = false;            // a refusal came since
-  bool m_cookiesRefreshed = false;            // m_lastCookieRefresh holds a time
-  std::map<std::string, int> m_pageAttempts;  // result-page address -> refused or failed
-  std::int32_t m_refusedPages = 0;            // counter lock
+  SearchTask m_ownRecord{};         // the record the threads write once abandoned
+  std::int32_t m_refusedPages = 0;  // result pages the service refused (counter lock)
 };
 
 }  // namespace quarry

@@ -27,11 +27,8 @@
 #include <shared_mutex>
 
 #include "engine/task_runner.h"
-#include "harvest/link_extraction.h"
-#include "http/split_url.h"
 #include "http/transfer.h"
 #include "platform/format.h"
-#include "platform/tcp_socket.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -120,6 +117,13 @@ bool TaskRunner::WaitForThreads(int milliseconds) {
   return true;
 }
 
+void TaskRunner::Abandon(std::unique_ptr<TaskRunner> runner) {
+  if (!runner) return;
+  runner->AbandonThreads();
+  // Leaked on purpose: freeing it would pull the queue and the locks from under the threads.
+  static_cast<void>(runner.release());
+}
+
 void TaskRunner::AbandonThreads() {
   // From here on the threads own the runner: it is never freed, and the task record they
   // would write goes to a copy of the runner's own, so the caller may save or free the task.
@@ -161,16 +165,16 @@ bool TaskRunner::SlotUsed(int slot) {
   return m_slotUsed[slot];
 }
 
-bool TaskRunner::Add(QueueEnd end, const LinkToQueue& link) {
+bool TaskRunner::Add(int thread, QueueEnd end, const LinkToQueue& link) {
   // Every address is asked for once per run, whichever pages list it: result pages that link
   // each other would otherwise be fetched over and over, and every copy of a link tried again.
-  return FirstSighting(link) && Enqueue(end, link);
+  return FirstSighting(link) && Requeue(thread, end, link);
 }
 
-bool TaskRunner::Enqueue(QueueEnd end, const LinkToQueue& link) {
+bool TaskRunner::Requeue(int thread, QueueEnd end, const LinkToQueue& link) {
   LinkToQueue unchecked = link;
   unchecked.checkSeen = false;
-  const bool queued = m_queue.Add(end, unchecked);
+  const bool queued = m_queue.Add(thread, end, unchecked);
   if (queued) m_workSignal.Raise();
   return queued;
 }
@@ -182,6 +186,13 @@ void TaskRunner::NoteUnreachable(int n, const char* host, const char* address) {
                 "主机 %.255s 已有 %d 个地址无法连接，本次任务不再请求它的其他地址...", host,
                 UnreachableHosts::kFailuresToGiveUp);
   Log(n, line);
+}
+
+std::int32_t TaskRunner::PageCount() { return RunnablePageCount(TaskCopy()); }
+
+void TaskRunner::CountRefusal() {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  ++m_refusedPages;
 }
 
 void TaskRunner::CountPage() { Count(&m_pages, &SearchTask::pagesFetched); }
@@ -201,7 +212,7 @@ void TaskRunner::Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter)
   if (m_infoView != nullptr) m_infoView->ShowTask(copy);
 }
 
-void TaskRunner::RecordFile(RecordWriter& records, const std::string& localPath,
+void TaskRunner::RecordFile(int thread, RecordWriter& records, const std::string& localPath,
                             const std::string& address, const std::string& title) {
   // The row goes in before the view hears of it, both under the record lock: a view reading
   // the rows as it is attached then sees each file once. The workers share the lock, so it
@@ -228,7 +239,6 @@ void TaskRunner::RecordFile(RecordWriter& records, const std::string& localPath,
     return;
   }
   // The file stays on disk without a record; the task goes on unless the disk is full.
-  const int thread = LogThreadOfCaller();
   Log(thread, "记录写入失败：" + localPath + "（" + error.text + "）...");
   if (error.diskFull) StopWithFault(thread, DiskFullFault(m_folder, error.text));
 }
@@ -301,7 +311,6 @@ bool TaskRunner::AllWorkersIdleLocked() const {
 }
 
 void TaskRunner::WorkerLoop(int n) {
-  SetLogThreadOfCaller(n);
   TakenUrl taken{};
   RecordWriter records;  // this worker's connection to the task's database
   while (m_stop.load() == 0) {
@@ -321,7 +330,7 @@ bool TaskRunner::TakeNext(int n, TakenUrl* taken) {
   *taken = TakenUrl{};
   const std::uint64_t queuedBefore = m_workSignal.Count();
   SetBusy(n, 1);
-  if (m_queue.Take(taken)) return true;
+  if (m_queue.Take(n, taken)) return true;
   SetBusy(n, 0);
   m_idleSignal.Raise();
   m_workSignal.Wait(queuedBefore, std::chrono::milliseconds(m_timing.idleMs));
@@ -335,81 +344,11 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records)
     Log(n, Format(kRepeatedFileText, taken.url));
     return;
   }
-  if (m_liveMode) return FetchLive(n, taken, records);
-  Log(n, Format("请求下载：%s", taken.url));
-  Destination where;
-  if (!Locate(n, taken.url, &where)) return;
-  const ExchangeTarget target = where.Target();
-  HeadAnswer head;
-  if (!AskHead(n, taken.url, target, &head)) return;
-  if (head.isPage) {
-    FetchPage(n, taken.url, target);
-  } else {
-    FetchFile(n, taken, target, head, records);
-  }
+  m_road->Fetch(n, taken, records);
 }
 
-// Splits the address and resolves its host. A malformed address is dropped without a line; a
-// host that does not resolve is told with the address, not the host.
-bool TaskRunner::Locate(int n, const char* address, Destination* where) {
-  if (!SplitUrl(address, where->host, where->path, where->port)) return false;
-  // A host given up for this run is not asked again, nor told again: it was told once.
-  if (m_unreachable.IsGivenUp(where->host)) return false;
-  where->secure = IsHttpsUrl(address);
-  const std::string resolved = ResolveIpv4(where->host);
-  if (resolved.empty() || resolved.size() >= sizeof(where->dotted)) {
-    Log(n, Format("解析 %s IP地址失败...", address));
-    NoteUnreachable(n, where->host, address);
-    return false;
-  }
-  resolved.copy(where->dotted, sizeof(where->dotted) - 1);
-  return true;
-}
-
-// Asks the server what the address holds; every failure gives up the address alike.
-bool TaskRunner::AskHead(int n, const char* address, const ExchangeTarget& target,
-                         HeadAnswer* head) {
-  Log(n, Format("请求信息头：%s", address));
-  const HeadResult result = HeadExchange(target, *head, m_http);
-  if (result == HeadResult::NotConnected) {
-    NoteUnreachable(n, target.host, address);
-  } else {
-    m_unreachable.NoteReached(target.host);
-  }
-  if (result != HeadResult::Answered) {
-    if (!head->problem.empty()) Log(n, TlsFailureLine(head->problem));
-    if (result == HeadResult::NotConnected) Log(n, "无法连接服务器（被拒绝或超时）...");
-    if (result == HeadResult::NoAnswer && head->problem.empty()) Log(n, "等待应答头超时...");
-    Log(n, "请求信息头失败...");
-    return false;
-  }
-  Log(n, "请求信息头成功...");
-  return true;
-}
-
-// Fetches a page into memory and queues its links at the front. Only a page that arrived
-// counts as fetched.
-void TaskRunner::FetchPage(int n, const char* address, const ExchangeTarget& target) {
-  Log(n, Format("开始下载网页：%s ...", address));
-  std::string page;
-  const PageResult result = DownloadPage(*this, n, target, page, m_http);
-  Log(n, "下载完成...");
-  if (result == PageResult::NotConnected) NoteUnreachable(n, target.host, address);
-  if (result != PageResult::Received) return;
-  CountPage();
-  Log(n, "开始解析连接...");
-  if (m_kind == FileKind::Image) {
-    ExtractImageLinks(*this, n, m_linkPattern, page);
-  } else {
-    ExtractDocumentLinks(*this, n, m_kind, page);
-  }
-  Log(n, "解析连接完成...");
-}
-
-// Saves a file under a time-stamped name and records it once whole. The file counts as
-// fetched whether or not it arrived.
-void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
-                           const HeadAnswer& head, RecordWriter& records) {
+void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
+                          const HeadAnswer& head, RecordWriter& records) {
   // Too short, or of unknown length (an absent length is 0): dropped without a line.
   const int length = head.length < 0 ? 0 : head.length;
   if (length < m_minFileKb * 1000) return;
@@ -422,7 +361,7 @@ void TaskRunner::FetchFile(int n, const TakenUrl& taken, const ExchangeTarget& t
   Log(n, Format("开始下载文件：%s ...", taken.url));
   const FileResult result =
       DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http);
-  if (result == FileResult::Complete) RecordFile(records, localPath, taken.url, taken.title);
+  if (result == FileResult::Complete) RecordFile(n, records, localPath, taken.url, taken.title);
   if (result == FileResult::NotConnected) NoteUnreachable(n, target.host, taken.url);
   ReleaseFile(taken.url);
   // A file that failed ends with the line the download wrote to say why, not as finished.

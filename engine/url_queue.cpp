@@ -79,7 +79,7 @@ void UrlQueue::SetMessageSink(MessageSink sink) {
   m_sink = std::move(sink);
 }
 
-bool UrlQueue::Add(QueueEnd end, const LinkToQueue& link) {
+bool UrlQueue::Add(int thread, QueueEnd end, const LinkToQueue& link) {
   const std::string_view url = UpToNul(link.url);
   const std::string_view source = UpToNul(link.source);
   const std::string_view title = UpToNul(link.title);
@@ -101,7 +101,7 @@ bool UrlQueue::Add(QueueEnd end, const LinkToQueue& link) {
     Link(end == QueueEnd::Front, node, &messages);
     ++m_total;
   }
-  Deliver(messages);
+  Deliver(thread, messages);
   return true;
 }
 
@@ -114,7 +114,7 @@ void UrlQueue::Link(bool front, const UrlNode& node, std::vector<std::string>* m
   }
 }
 
-bool UrlQueue::Take(TakenUrl* out) {
+bool UrlQueue::Take(int thread, TakenUrl* out) {
   std::vector<std::string> messages;
   bool taken = false;
   {
@@ -132,7 +132,7 @@ bool UrlQueue::Take(TakenUrl* out) {
       taken = true;
     }
   }
-  Deliver(messages);
+  Deliver(thread, messages);
   return taken;
 }
 
@@ -277,7 +277,7 @@ std::string UrlQueue::PathOf(const std::string& name) const {
   return m_folder + "/" + name;
 }
 
-void UrlQueue::Deliver(const std::vector<std::string>& messages) {
+void UrlQueue::Deliver(int thread, const std::vector<std::string>& messages) {
   if (messages.empty()) return;
   MessageSink sink;
   {
@@ -285,7 +285,7 @@ void UrlQueue::Deliver(const std::vector<std::string>& messages) {
     sink = m_sink;
   }
   if (!sink) return;
-  for (const std::string& message : messages) sink(message);
+  for (const std::string& message : messages) sink(thread, message);
 }
 
 }  // namespace quarry

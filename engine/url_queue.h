@@ -8,7 +8,8 @@
 //
 // Two locks: the queue lock guards the list, the counters and the spill files; the seen lock
 // guards only the bit set. They are never held together. Messages (a spill that could not be
-// written, a spill file that came back short) go to a sink that is called with no lock held.
+// written, a spill file that came back short) go to a sink that is called with no lock held,
+// with the log page of the caller whose Add or Take raised them.
 #pragma once
 
 #include <cstddef>
@@ -66,7 +67,8 @@ public:
   static constexpr std::int32_t kDefaultKeepInMemory = 200;
   static constexpr std::size_t kSeenBits = std::size_t{1} << 24;
 
-  using MessageSink = std::function<void(const std::string&)>;
+  // Called with the log page (`thread`) given to the Add or Take that raised the message.
+  using MessageSink = std::function<void(int thread, const std::string&)>;
 
   // The limits are injectable so that tests can spill often; the task runner uses the defaults.
   explicit UrlQueue(std::int32_t maxInMemory = kDefaultMaxInMemory,
@@ -82,12 +84,13 @@ public:
   // Queues `link` at `end`: the front is the head, served next. A title over 255 bytes is cut
   // on a UTF-8 character boundary. With `checkSeen`, an address whose seen key is already
   // marked is dropped. False when nothing was queued: a url or source over 1023 bytes, or an
-  // address already seen.
-  bool Add(QueueEnd end, const LinkToQueue& link);
+  // address already seen. Messages go to the sink with `thread`.
+  bool Add(int thread, QueueEnd end, const LinkToQueue& link);
 
   // Removes the head entry into `out`, reloading the oldest spill file first when the list in
-  // memory is empty. False when nothing is queued (then `out` is left as it was).
-  bool Take(TakenUrl* out);
+  // memory is empty. False when nothing is queued (then `out` is left as it was). Messages go
+  // to the sink with `thread`.
+  bool Take(int thread, TakenUrl* out);
 
   // True when nothing is left: the list is empty and no spill file is pending, or total <= 0.
   bool IsDrained();
@@ -132,7 +135,7 @@ private:
   bool WriteSpillFile(const std::string& path, std::size_t count) const;
   void Link(bool front, const UrlNode& node, std::vector<std::string>* messages);
   std::string PathOf(const std::string& name) const;
-  void Deliver(const std::vector<std::string>& messages);
+  void Deliver(int thread, const std::vector<std::string>& messages);
 
   const std::int32_t m_maxInMemory;
   const std::int32_t m_keepInMemory;

@@ -91,7 +91,8 @@ int ExtractDocumentLinks(LinkSink& sink, int thread, FileKind kind, std::string_
     if (e == std::string_view::npos) break;
     const std::string_view anchor = page.substr(b, e - b + kAnchorClose.size());
     if (ParseAnchor(extension, anchor, href, title) && href.size() <= kMaxLinkBytes) {
-      if (sink.Add(QueueEnd::Front, {.url = href, .title = title, .source = kDocumentLinkSource})) {
+      if (sink.Add(thread, QueueEnd::Front,
+                   {.url = href, .title = title, .source = kDocumentLinkSource})) {
         ++queued;
         sink.Log(thread, "解析到：" + href + " ...");
       }

@@ -49,7 +49,7 @@ int ExtractImageLinks(LinkSink& sink, int thread, std::string_view pattern, std:
     const std::string link(page.substr(start, end - start));
     result = search(end);
     if (link.size() > kMaxLinkBytes) continue;  // a cut address would point elsewhere
-    if (sink.Add(QueueEnd::Front, {.url = link, .source = kImageLinkSource})) {
+    if (sink.Add(thread, QueueEnd::Front, {.url = link, .source = kImageLinkSource})) {
       ++queued;
       sink.Log(thread, "解析到：" + link + " ...");
     }

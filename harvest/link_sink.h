@@ -36,8 +36,9 @@ public:
   // already queued. Read often during a page, so it must be cheap.
   virtual bool IsStopped() const = 0;
 
-  // Queues `link` at `end`. False when the queue refused it (too long, or seen before).
-  virtual bool Add(QueueEnd end, const LinkToQueue& link) = 0;
+  // Queues `link` at `end` for worker `thread`, whose log page hears of any trouble of the
+  // queue. False when the queue refused it (too long, or seen before).
+  virtual bool Add(int thread, QueueEnd end, const LinkToQueue& link) = 0;
 };
 
 }  // namespace quarry

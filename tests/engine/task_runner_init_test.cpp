@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/classic_road.h"
 #include "engine/task_runner.h"
 #include "harvest/search_pages.h"
 #include "platform/files.h"
@@ -65,7 +66,7 @@ protected:
     runner.Init(&task, base.c_str(), hosts.imageLinkPattern.c_str());
     std::vector<TakenUrl> queued;
     TakenUrl taken{};
-    while (runner.Queue().Take(&taken)) queued.push_back(taken);
+    while (runner.Queue().Take(1, &taken)) queued.push_back(taken);
     return queued;
   }
 
@@ -178,10 +179,14 @@ TEST_F(TaskRunnerInitTest, BindsTheRunnerAndPreparesTheFolder) {
   task.threadCount = 40;  // as a damaged task file might hold
   TaskRunner runner;
   EXPECT_TRUE(runner.IsStopped());
+  auto road = std::make_unique<ClassicRoad>();
+  const ClassicRoad& classic = *road;
+  runner.SetRoad(std::move(road));
   Seed(runner, task);
   EXPECT_EQ(runner.Task(), &task);
+  EXPECT_EQ(runner.Mode(), SearchMode::Classic);
   EXPECT_EQ(std::string(runner.Folder()), m_dir + "cats/");
-  EXPECT_EQ(std::string(runner.LinkPattern()), DefaultHosts().imageLinkPattern);
+  EXPECT_EQ(classic.LinkPattern(), DefaultHosts().imageLinkPattern);
   EXPECT_EQ(runner.ThreadCount(), 6);
   EXPECT_EQ(runner.MinFileKb(), 2);
   EXPECT_TRUE(runner.IsStopped());                          // Init does not start anything
@@ -274,12 +279,10 @@ TEST_F(TaskRunnerInitTest, QueueTroubleReachesTheLogOfTheCallingThread) {
   RecordingInfoView view;
   runner.AttachViews(&view, nullptr);
   fs::remove_all(m_dir + "abc");  // spill files can no longer be written
-  TaskRunner::SetLogThreadOfCaller(4);
   for (int i = 0; i <= 5000; ++i) {
     const std::string url = "http://h/" + std::to_string(i);
-    runner.Queue().Add(QueueEnd::Back, {.url = url, .source = "null"});
+    runner.Queue().Add(4, QueueEnd::Back, {.url = url, .source = "null"});
   }
-  TaskRunner::SetLogThreadOfCaller(1);
   runner.AttachViews(nullptr, nullptr);
   const auto lines = view.Lines();
   ASSERT_EQ(lines.size(), 1u);
@@ -313,7 +316,7 @@ TEST_F(TaskRunnerInitTest, StraySpillFilesGoOnlyWhenNoOtherRunHoldsTheFolder) {
     Seed(beside, task);
     for (const std::string& name : strays) EXPECT_TRUE(fs::exists(folder + name)) << name;
     for (int i = 0; i <= UrlQueue::kDefaultMaxInMemory; ++i) {
-      beside.Queue().Add(QueueEnd::Back,
+      beside.Queue().Add(1, QueueEnd::Back,
                          {.url = "http://h/" + std::to_string(i), .source = "null"});
     }
     const std::string ownSpill = folder + std::to_string(::getpid()) + "-0";

@@ -325,9 +325,9 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
   const std::string long2000 = prefix + "/size/2000/long.pdf";
   const std::string text = prefix + "/txt/pdf/abc/list.TXT";
   // Queued in front of the two seeded result pages, taken in this order.
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = text});
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = long2000, .title = "two thousand"});
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = short1999});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = text});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = long2000, .title = "two thousand"});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = short1999});
   ASSERT_TRUE(rig.RunToEnd());
 
   std::vector<std::string> lines = rig.info.LinesOf(1);
@@ -355,7 +355,7 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
 TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   RunnerRig rig(FileKind::Pdf, "abc", 1, 1, EmptyBase(), "");
   const std::string slow = "http://" + Host() + "/slow/400000/20/big.pdf";
-  rig.runner.Queue().Add(QueueEnd::Front, {.url = slow});
+  rig.runner.Queue().Add(1, QueueEnd::Front, {.url = slow});
   bool finishedLineBeforeReport = false;
   rig.finished.onPost = [&](SearchTask*) {
     finishedLineBeforeReport = rig.info.HasLine("Socket已关闭......");
@@ -427,7 +427,7 @@ TEST(TaskRunnerUnreachableTest, AHostFailingForThreeAddressesIsGivenUpWithOneLin
   RunnerRig rig(FileKind::Pdf, "abc", 2, 1, "http://no-such-host.invalid/s?", "");
   for (int i = 0; i < 50; ++i) {
     const std::string url = "http://dead.invalid/" + std::to_string(i) + ".pdf";
-    rig.runner.Queue().Add(QueueEnd::Back, {.url = url});
+    rig.runner.Queue().Add(1, QueueEnd::Back, {.url = url});
   }
   ASSERT_TRUE(rig.RunToEnd());
   int lookups = 0;

@@ -28,11 +28,11 @@ protected:
   }
 
   static bool AddTail(UrlQueue& queue, const std::string& url) {
-    return queue.Add(QueueEnd::Back, {.url = url});
+    return queue.Add(1, QueueEnd::Back, {.url = url});
   }
   static std::string TakeUrl(UrlQueue& queue) {
     TakenUrl taken{};
-    if (!queue.Take(&taken)) return "<none>";
+    if (!queue.Take(1, &taken)) return "<none>";
     return taken.url;
   }
   std::uintmax_t SizeOf(const std::string& name) const { return fs::file_size(m_dir + name); }
@@ -63,23 +63,23 @@ TEST_F(UrlQueueTest, FieldsRoundTripAndLimitsAreEnforced) {
   queue.Reset(m_dir);
   const std::string longestUrl(1023, 'u');
   const std::string longestSource(1023, 's');
-  ASSERT_TRUE(queue.Add(QueueEnd::Back,
+  ASSERT_TRUE(queue.Add(1, QueueEnd::Back,
                         {.url = longestUrl, .title = "t", .source = "null", .isSearchPage = true}));
-  ASSERT_TRUE(queue.Add(QueueEnd::Back, {.url = "http://a/", .source = longestSource}));
+  ASSERT_TRUE(queue.Add(1, QueueEnd::Back, {.url = "http://a/", .source = longestSource}));
   TakenUrl taken{};
-  ASSERT_TRUE(queue.Take(&taken));
+  ASSERT_TRUE(queue.Take(1, &taken));
   EXPECT_EQ(taken.url, longestUrl);
   EXPECT_STREQ(taken.title, "t");
   EXPECT_STREQ(taken.source, "null");
   EXPECT_TRUE(taken.isSearchPage);
-  ASSERT_TRUE(queue.Take(&taken));
+  ASSERT_TRUE(queue.Take(1, &taken));
   EXPECT_EQ(taken.source, longestSource);
   EXPECT_FALSE(taken.isSearchPage);
 
   // Refused whole, never cut: they are not queued at all.
   const std::string tooLong(1024, 'x');
-  EXPECT_FALSE(queue.Add(QueueEnd::Back, {.url = tooLong}));
-  EXPECT_FALSE(queue.Add(QueueEnd::Back, {.url = "http://a/", .source = tooLong}));
+  EXPECT_FALSE(queue.Add(1, QueueEnd::Back, {.url = tooLong}));
+  EXPECT_FALSE(queue.Add(1, QueueEnd::Back, {.url = "http://a/", .source = tooLong}));
   EXPECT_EQ(queue.Total(), 0);
   EXPECT_TRUE(queue.IsDrained());
 }
@@ -109,9 +109,9 @@ TEST_F(UrlQueueTest, LongTitlesAreCutOnACharacterBoundary) {
   UrlQueue queue;
   queue.Reset(m_dir);
   for (const Case& c : cases) {
-    ASSERT_TRUE(queue.Add(QueueEnd::Back, {.url = "http://a/", .title = c.title}));
+    ASSERT_TRUE(queue.Add(1, QueueEnd::Back, {.url = "http://a/", .title = c.title}));
     TakenUrl taken{};
-    ASSERT_TRUE(queue.Take(&taken));
+    ASSERT_TRUE(queue.Take(1, &taken));
     EXPECT_EQ(std::string(taken.title), c.stored);
   }
 }
@@ -121,8 +121,8 @@ TEST_F(UrlQueueTest, HeadInsertsAreServedFirstAndTailInsertsInOrder) {
   queue.Reset(m_dir);
   AddTail(queue, "t1");
   AddTail(queue, "t2");
-  queue.Add(QueueEnd::Front, {.url = "h1"});
-  queue.Add(QueueEnd::Front, {.url = "h2"});
+  queue.Add(1, QueueEnd::Front, {.url = "h1"});
+  queue.Add(1, QueueEnd::Front, {.url = "h2"});
   for (const char* expected : {"h2", "h1", "t1", "t2"}) EXPECT_EQ(TakeUrl(queue), expected);
   EXPECT_EQ(TakeUrl(queue), "<none>");
 }
@@ -131,7 +131,7 @@ TEST_F(UrlQueueTest, ResultPagesWithEqualOffsetTailsAreQueuedOnce) {
   UrlQueue queue;
   queue.Reset(m_dir);
   auto page = [&](const char* url) {
-    return queue.Add(QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = true});
+    return queue.Add(1, QueueEnd::Back, {.url = url, .isSearchPage = true, .checkSeen = true});
   };
   EXPECT_TRUE(page("http://h/s?q1=filetype:doc%20abc"));
   EXPECT_TRUE(page("http://h/s?q1=filetype:doc%20abc&pn=10"));
@@ -141,7 +141,7 @@ TEST_F(UrlQueueTest, ResultPagesWithEqualOffsetTailsAreQueuedOnce) {
   EXPECT_EQ(queue.Total(), 3);
 
   // Without the check nothing is filtered; after ClearSeen the keys are new again.
-  EXPECT_TRUE(queue.Add(QueueEnd::Back, {.url = "http://x/&pn=10"}));
+  EXPECT_TRUE(queue.Add(1, QueueEnd::Back, {.url = "http://x/&pn=10"}));
   queue.ClearSeen();
   EXPECT_TRUE(page("http://h/s?pn=10"));
   EXPECT_TRUE(queue.TestAndSetSeen("abc"));
@@ -220,7 +220,7 @@ TEST_F(UrlQueueTest, DrainedWhenEmptyWithNoFilesOrWhenTotalIsSpent) {
   ASSERT_EQ(queue.InMemory(), 0);
   fs::resize_file(m_dir + "0", 0);
   std::vector<std::string> messages;
-  queue.SetMessageSink([&](const std::string& m) { messages.push_back(m); });
+  queue.SetMessageSink([&](int, const std::string& m) { messages.push_back(m); });
   EXPECT_EQ(TakeUrl(queue), "<none>");
   EXPECT_EQ(queue.Total(), 0);
   EXPECT_TRUE(queue.IsDrained());
@@ -236,7 +236,7 @@ TEST_F(UrlQueueTest, ATruncatedSpillFileLowersTotalByWhatIsMissing) {
   // Keep 1000 whole records and half of the next one.
   fs::resize_file(m_dir + "0", 1000 * sizeof(UrlNode) + sizeof(UrlNode) / 2);
   std::vector<std::string> messages;
-  queue.SetMessageSink([&](const std::string& m) { messages.push_back(m); });
+  queue.SetMessageSink([&](int, const std::string& m) { messages.push_back(m); });
   EXPECT_EQ(TakeUrl(queue), "u0");
   EXPECT_EQ(queue.Total(), 999);
   EXPECT_EQ(queue.InMemory(), 999);
@@ -261,7 +261,7 @@ TEST_F(UrlQueueTest, CorruptRecordsCannotOverrunTheCallersBuffers) {
   TakeUrl(queue);
   TakeUrl(queue);
   TakenUrl taken{};
-  ASSERT_TRUE(queue.Take(&taken));
+  ASSERT_TRUE(queue.Take(1, &taken));
   EXPECT_EQ(std::strlen(taken.url), 1023u);
   EXPECT_EQ(std::strlen(taken.source), 1023u);
   EXPECT_EQ(std::strlen(taken.title), 255u);
@@ -271,7 +271,7 @@ TEST_F(UrlQueueTest, AnUnwritableFolderKeepsEverythingInMemory) {
   UrlQueue queue(10, 2);
   queue.Reset(m_dir + "missing/");
   std::vector<std::string> messages;
-  queue.SetMessageSink([&](const std::string& m) { messages.push_back(m); });
+  queue.SetMessageSink([&](int, const std::string& m) { messages.push_back(m); });
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(AddTail(queue, "u" + std::to_string(i)));
   EXPECT_EQ(queue.InMemory(), 30);
   EXPECT_EQ(queue.Total(), 30);
@@ -315,7 +315,7 @@ TEST_F(UrlQueueTest, ManyThreadsAddingAndTakingLoseAndDuplicateNothing) {
     threads.emplace_back([&, a] {
       for (int i = 0; i < kPerAdder; ++i) {
         std::string url = "http://h/" + std::to_string(a) + "/" + std::to_string(i);
-        queue.Add(i % 3 == 0 ? QueueEnd::Front : QueueEnd::Back,
+        queue.Add(1, i % 3 == 0 ? QueueEnd::Front : QueueEnd::Back,
                   {.url = url, .title = "title", .source = "null"});
       }
       addersLeft.fetch_sub(1);
@@ -325,7 +325,7 @@ TEST_F(UrlQueueTest, ManyThreadsAddingAndTakingLoseAndDuplicateNothing) {
     threads.emplace_back([&, t] {
       TakenUrl taken{};
       for (;;) {
-        if (queue.Take(&taken)) {
+        if (queue.Take(1, &taken)) {
           takenBy[t].push_back(taken.url);
         } else if (addersLeft.load() == 0 && queue.IsDrained()) {
           break;

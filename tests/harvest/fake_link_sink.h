@@ -31,7 +31,7 @@ public:
     return stopped || (stopAtQuestion > 0 && stopQuestions >= stopAtQuestion);
   }
 
-  bool Add(QueueEnd end, const LinkToQueue& toQueue) override {
+  bool Add(int, QueueEnd end, const LinkToQueue& toQueue) override {
     AddedLink link{end,
                    std::string(toQueue.url),
                    std::string(toQueue.title),
