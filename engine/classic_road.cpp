@@ -10,15 +10,10 @@
 #include "engine/fetch_steps.h"
 #include "harvest/link_extraction.h"
 #include "harvest/search_pages.h"
+#include "platform/format.h"
 
 namespace quarry {
 namespace {
-
-std::string Format(const char* format, const char* text) {
-  char buffer[1200];
-  std::snprintf(buffer, sizeof(buffer), format, text);
-  return buffer;
-}
 
 // "scheme://host[:port]/" of `address`, or "" when it has no "://".
 std::string OriginOf(std::string_view address) {

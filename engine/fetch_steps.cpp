@@ -4,19 +4,10 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/format.h"
 #include "platform/tcp_socket.h"
 
 namespace quarry {
-namespace {
-
-std::string Format(const char* format, const char* text) {
-  char buffer[1200];
-  std::snprintf(buffer, sizeof(buffer), format, text);
-  return buffer;
-}
-
-}  // namespace
-
 bool Locate(RoadHost& host, int thread, const char* address, Destination* where) {
   if (!SplitUrl(address, where->host, where->path, where->port)) return false;
   // A host given up for this run is not asked again, nor told again: it was told once.
