@@ -19,12 +19,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "engine/file_committer.h"
 #include "engine/search_task.h"
 #include "engine/task.h"
 #include "engine/unreachable_hosts.h"
@@ -79,7 +81,7 @@ struct RunnerTiming {
 // The dotted-address buffer of a worker: "255.255.255.255" and change.
 inline constexpr std::size_t kDestinationAddressSize = 25;
 
-class TaskRunner : public TransferContext, public LinkSink {
+class TaskRunner : public TransferContext, public LinkSink, public CommitOwner {
 public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
@@ -166,6 +168,11 @@ public:
   // stops the task.
   void RecordFile(RecordWriter& records, const std::string& localPath, const std::string& address,
                   const std::string& title);
+  // CommitOwner: a group of files made durable (counted, listed in the result view, their
+  // addresses recorded), or a file lost on its way (told on its worker's log page).
+  void OnGroupCommitted(const std::vector<CommittedFile>& files, bool recorded,
+                        const RecordError& error) override;
+  void OnFileLost(const CommittedFile& file, int error, const RecordError& rowError) override;
   // True when the task's database held `address` at the start or this run stored it.
   bool IsRecorded(const std::string& address);
   // Marks `address` as being fetched by the caller. False when it is recorded or another
@@ -313,6 +320,10 @@ private:
   bool m_cookiesRefreshed = false;            // m_lastCookieRefresh holds a time
   std::map<std::string, int> m_pageAttempts;  // result-page address -> refused or failed
   std::int32_t m_refusedPages = 0;            // counter lock
+
+  // Makes the workers' whole files durable in groups (file_committer.h); made by Start, finished
+  // by the monitor before the task's end is posted.
+  std::unique_ptr<FileCommitter> m_committer;
 };
 
 }  // namespace quarry
