@@ -1,7 +1,7 @@
 // FileCommitter: makes the files of a task durable in groups. A worker hands it a file received
 // whole under its ".part" name and goes on with its next address; the committer's thread closes
-// a group when it holds kGroupFiles files, when the oldest has waited kGroupWaitMs, or when the
-// task ends or stops (Finish), and then, for the whole group:
+// a group when it holds CommitLimits::groupFiles files, when the oldest has waited groupWaitMs,
+// or when the task ends or stops (Finish), and then, for the whole group:
 //   1. flushes the files' data: one syncfs of the folder's file system, or one fdatasync per
 //      file where the file system is not known to honour syncfs or the group holds one file;
 //   2. writes the group's rows as intents (records/group_rows.h), synced;
@@ -11,11 +11,12 @@
 //      tells the owner, which lists the files in the views; both under the record lock, so that
 //      a view attached meanwhile sees each file once.
 // So after a power cut a file under its final name is whole and every row names a whole file,
-// and a crash loses at most the group being committed: its intents are settled at the next
-// start (SettleCrashedGroups) and whatever was not renamed is fetched again.
+// and a crash loses at most the group being committed and the files waiting for the next one:
+// the intents are settled at the next start (SettleCrashedGroups), the ".part" files removed,
+// and whatever was not named is fetched again, under a new name.
 //
-// Workers wait in Hand while kPendingFiles files are waiting, so the committer bounds what a
-// crash can lose and the memory it holds.
+// Workers wait in Hand while CommitLimits::pendingFiles files are waiting, so the committer
+// bounds what a crash can lose and the memory it holds.
 #pragma once
 
 #include <chrono>
@@ -56,9 +57,12 @@ public:
   virtual void OnFileLost(const CommittedFile& file, int error, const RecordError& rowError) = 0;
 };
 
+// Measured on the nginx bench (2000 files of 20 KB, 6 threads, ext4): a group per file took
+// about 5 times as long as groups of 32; 16 was a little slower than 32, and 64 or more no
+// faster. The wait bounds how long a slow harvest's file stays unnamed; 100 ms cost nothing.
 struct CommitLimits {
   int groupFiles = 32;        // a group closes when it holds this many files
-  int groupWaitMs = 200;      // or when its oldest file has waited this long
+  int groupWaitMs = 100;      // or when its oldest file has waited this long
   int pendingFiles = 4 * 32;  // a worker waits in Hand while this many wait
 };
 
