@@ -155,6 +155,7 @@ void FileCommitter::Commit(std::vector<Waiting>& group) {
   // Before any name: a crash from here on leaves rows that say which names to look at.
   std::vector<long long> intents;
   RecordError rowError;
+  if (!m_rows.IsOpen()) m_rows.Open(m_folder, &rowError);  // tried again after a failed open
   if (!m_rows.WriteIntents(rows, &intents, &rowError)) {
     for (Waiting& waiting : kept) Lose(waiting, 0, rowError);
     return;

@@ -71,6 +71,12 @@ bool InTransaction(sqlite3* db, RecordError* error, Body body) {
   return false;
 }
 
+// Says that the connection is missing (its Open failed), unless the failure said why already.
+bool NotOpen(RecordError* error) {
+  if (error != nullptr && error->text.empty()) error->text = "the database is not open";
+  return false;
+}
+
 Connection OpenWriter(const std::string& folder, RecordError* error) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(RecordStore::ConnectionString(folder).c_str(), &raw,
@@ -100,7 +106,7 @@ bool GroupRows::Open(const std::string& folder, RecordError* error) {
 bool GroupRows::WriteIntents(const std::vector<Record>& rows, std::vector<long long>* ids,
                              RecordError* error) {
   ids->clear();
-  if (!m_db) return false;
+  if (!m_db) return NotOpen(error);
   sqlite3* db = m_db.get();
   Statement insert = Prepare(db, kInsertIntent);
   if (!insert) {
@@ -121,7 +127,7 @@ bool GroupRows::WriteIntents(const std::vector<Record>& rows, std::vector<long l
 
 bool GroupRows::MakeFinal(const std::vector<Record>& rows, const std::vector<long long>& ids,
                           RecordError* error) {
-  if (!m_db) return false;
+  if (!m_db) return NotOpen(error);
   sqlite3* db = m_db.get();
   Statement insert = Prepare(db, kInsertFinal);
   Statement remove = Prepare(db, kDeleteIntent);
