@@ -7,8 +7,8 @@
 # each and the ratios; compare figures only within one run, as the machine's load swings.
 #
 # Quarry's figure includes what the others are spared: its result pages (fetched and searched
-# for links), a HEAD request for every link, and a synced file, a synced folder and a synced
-# records row per file, so that a file and its row outlive a power cut.
+# for links), a HEAD request for every link, and the flushes that let a file and its row outlive
+# a power cut (per group of files: the data, the intended rows, the folder and the rows).
 #   bench/harvest_nginx.sh [--files N] [--size BYTES] [--rounds N] [--serve] [BUILD-DIR]
 #     defaults: 2000 files of 20480 bytes, 1 round, build/main (quarry-cli must be built)
 #   --serve only starts the server and prints how to harvest from it (for profiling), until

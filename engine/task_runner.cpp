@@ -83,6 +83,7 @@ TaskRunner::~TaskRunner() {
   for (ThreadSlot& slot : m_slots) {
     if (slot.thread.joinable()) slot.thread.join();
   }
+  if (m_committer) m_committer->Finish();
 }
 
 bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
@@ -106,6 +107,8 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
   m_minFileKb = kMinFileKb;
 
   const bool alone = HoldFolder(folder);
+  // A group cut off by a crash, before its ".part" files go: another run's groups are its own.
+  if (alone) SettleCrashedGroups(folder);
   RemoveLeftovers(folder, alone);
   {
     std::lock_guard<std::mutex> guard(m_recordedLock);

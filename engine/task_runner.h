@@ -25,6 +25,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "engine/file_committer.h"
 #include "engine/road.h"
 #include "engine/search_task.h"
 #include "engine/task.h"
@@ -59,7 +60,7 @@ struct RunnerTiming {
   int stopMs = 100;     // Stop, on the calling thread, after raising the flag
 };
 
-class TaskRunner : public TransferContext, public RoadHost {
+class TaskRunner : public TransferContext, public RoadHost, public CommitOwner {
 public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
@@ -140,6 +141,11 @@ public:
   // stops the task.
   void RecordFile(int thread, RecordWriter& records, const std::string& localPath,
                   const std::string& address, const std::string& title);
+  // CommitOwner: a group of files made durable (counted, listed in the result view, their
+  // addresses recorded), or a file lost on its way (told on its worker's log page).
+  void OnGroupCommitted(const std::vector<CommittedFile>& files, bool recorded,
+                        const RecordError& error) override;
+  void OnFileLost(const CommittedFile& file, int error, const RecordError& rowError) override;
   bool IsRecorded(const std::string& address) override;
   // Marks `address` as being fetched by the caller. False when it is recorded or another
   // worker holds it; ReleaseFile ends the hold.
@@ -251,6 +257,10 @@ private:
   std::atomic<int> m_liveThreads{0};
   SearchTask m_ownRecord{};         // the record the threads write once abandoned
   std::int32_t m_refusedPages = 0;  // result pages the service refused (counter lock)
+
+  // Makes the workers' whole files durable in groups (file_committer.h); made by Start, finished
+  // by the monitor before the task's end is posted.
+  std::unique_ptr<FileCommitter> m_committer;
 };
 
 }  // namespace quarry

@@ -75,6 +75,8 @@ bool TaskRunner::Start() {
   if (m_started || m_stop.load() == 0 || m_task == nullptr) return false;
   m_started = true;
   m_kind = m_task->kind;
+  m_committer = std::make_unique<FileCommitter>(m_folder, *m_fileIo, *this, m_recordLock);
+  m_committer->Start();
   m_stop.store(0);
   const int workers = m_threadCount;
   m_liveThreads.store(workers + 1);
@@ -243,6 +245,45 @@ void TaskRunner::RecordFile(int thread, RecordWriter& records, const std::string
   if (error.diskFull) StopWithFault(thread, DiskFullFault(m_folder, error.text));
 }
 
+void TaskRunner::OnGroupCommitted(const std::vector<CommittedFile>& files, bool recorded,
+                                  const RecordError& error) {
+  // Under the record lock, held by the committer across the rows' commit and this telling.
+  {
+    std::lock_guard<std::mutex> guard(m_viewLock);
+    if (m_resultView != nullptr) {
+      for (const CommittedFile& file : files)
+        m_resultView->OnRecordAdded(m_kind, file.path, file.url, file.title);
+    }
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    m_saved += static_cast<std::int32_t>(files.size());
+    if (recorded) m_recorded += static_cast<std::int32_t>(files.size());
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_recordedLock);
+    for (const CommittedFile& file : files) {
+      if (recorded) m_recordedUrls.insert(file.url);
+      m_claimedUrls.erase(file.url);
+    }
+  }
+  if (recorded) return;
+  // The files stay on disk, their rows intents that the next start makes final.
+  for (const CommittedFile& file : files) {
+    Log(file.thread, "记录写入失败：" + file.path + "（" + error.text + "）...");
+  }
+  if (error.diskFull) StopWithFault(files.front().thread, DiskFullFault(m_folder, error.text));
+}
+
+void TaskRunner::OnFileLost(const CommittedFile& file, int error, const RecordError& rowError) {
+  ReleaseFile(file.url);
+  const std::string cause = error != 0 ? std::strerror(error) : rowError.text;
+  Log(file.thread, "文件保存失败：" + file.path + "（" + cause + "）...");
+  if (error == ENOSPC || error == EDQUOT || rowError.diskFull) {
+    StopWithFault(file.thread, DiskFullFault(m_folder, cause));
+  }
+}
+
 void TaskRunner::OnFileError(int thread, int error) {
   if (error == ENOSPC || error == EDQUOT) {
     StopWithFault(thread, DiskFullFault(m_folder, std::strerror(error)));
@@ -348,7 +389,7 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records)
 }
 
 void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
-                          const HeadAnswer& head, RecordWriter& records) {
+                          const HeadAnswer& head, [[maybe_unused]] RecordWriter& records) {
   // Too short, or of unknown length (an absent length is 0): dropped without a line.
   const int length = head.length < 0 ? 0 : head.length;
   if (length < m_minFileKb * 1000) return;
@@ -359,11 +400,16 @@ void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& ta
   }
   std::string localPath = std::string(m_folder) + TimeStamp() + "-" + head.name;
   Log(n, Format("开始下载文件：%s ...", taken.url));
-  const FileResult result =
-      DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http);
-  if (result == FileResult::Complete) RecordFile(n, records, localPath, taken.url, taken.title);
+  WholeFile whole;
+  const FileResult result = DownloadFile(*this, n, target, static_cast<std::uint32_t>(length),
+                                         localPath, m_http, &whole);
+  // A whole file goes to the committer, which names it, records it and ends the claim.
+  if (result == FileResult::Complete) {
+    m_committer->Hand(std::move(whole), localPath, taken.url, taken.title, n);
+  } else {
+    ReleaseFile(taken.url);
+  }
   if (result == FileResult::NotConnected) NoteUnreachable(n, target.host, taken.url);
-  ReleaseFile(taken.url);
   // A file that failed ends with the line the download wrote to say why, not as finished.
   if (result == FileResult::Complete) Log(n, "文件下载完成...");
   CountFile();
@@ -405,6 +451,8 @@ void TaskRunner::MonitorLoop() {
     }
     waitForIdle(seen, m_timing.settleMs);
   }
+  // Every handed file is named and recorded, so the counts are final, before the end is told.
+  if (m_committer) m_committer->Finish();
   SearchTask* task = nullptr;
   {
     std::lock_guard<std::mutex> guard(m_counterLock);

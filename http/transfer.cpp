@@ -140,6 +140,16 @@ public:
     return Failed(EEXIST);
   }
 
+  // Hands the whole file over as it is, unflushed under its ".part" name, with what names it.
+  void HandOver(WholeFile& whole) {
+    whole.file = std::move(m_file);
+    whole.partPath = std::move(m_partPath);
+    m_partPath.clear();
+    whole.counter = m_counter;
+    whole.nameWith = [wanted = m_wanted, componentStart = m_componentStart, dot = m_dot](
+                         int counter) { return NameWith(wanted, componentStart, dot, counter); };
+  }
+
 private:
   bool Failed(int error) {
     m_error = error;
@@ -150,15 +160,18 @@ private:
   // the folder once ".part" follows it is shortened before the extension, never inside a UTF-8
   // character, instead of failing the download.
   std::string NameWith(int counter) const {
-    const std::string tail = (counter == 0 ? std::string() : "(" + std::to_string(counter) + ")") +
-                             m_wanted.substr(m_dot);
-    std::string stem = m_wanted.substr(0, m_dot);
+    return NameWith(m_wanted, m_componentStart, m_dot, counter);
+  }
+  static std::string NameWith(const std::string& wanted, std::size_t componentStart,
+                              std::size_t dot, int counter) {
+    const std::string tail =
+        (counter == 0 ? std::string() : "(" + std::to_string(counter) + ")") + wanted.substr(dot);
+    std::string stem = wanted.substr(0, dot);
     constexpr std::size_t kRoom = kLongestName - std::string_view(kPartSuffix).size();
-    const std::size_t length = stem.size() - m_componentStart + tail.size();
+    const std::size_t length = stem.size() - componentStart + tail.size();
     if (length > kRoom) {
-      std::size_t cut = stem.size() - std::min(length - kRoom, stem.size() - m_componentStart);
-      while (cut > m_componentStart && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
-        --cut;
+      std::size_t cut = stem.size() - std::min(length - kRoom, stem.size() - componentStart);
+      while (cut > componentStart && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
       stem.resize(cut);
     }
     return stem + tail;
@@ -508,7 +521,8 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 }
 
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
-                        std::uint32_t total, std::string& file, const HttpTimeouts& timeouts) {
+                        std::uint32_t total, std::string& file, const HttpTimeouts& timeouts,
+                        WholeFile* whole) {
   PartFile output(context.Disk());
   bool created = output.Create(file);
   context.Log(thread, file);
@@ -554,6 +568,10 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
   }
   context.Log(thread, "Socket已关闭......");
   if (!body.Whole()) return FileResult::Incomplete;  // the ".part" goes with `output`
+  if (whole != nullptr) {
+    output.HandOver(*whole);
+    return FileResult::Complete;
+  }
   if (!output.Complete(file)) return FileNotWritten(context, thread, file, output.Error());
   return FileResult::Complete;
 }

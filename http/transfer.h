@@ -7,12 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "http/exchange.h"
 #include "http/http_session.h"
 #include "http/response_head.h"
 #include "http/transfer_context.h"
+#include "platform/files.h"
 
 namespace quarry {
 
@@ -30,6 +32,17 @@ constexpr int kFileRead = 16 * kFileChunk;
 constexpr int kMaxNameCounter = 9999;
 // Appended to the final name of a file while it is being received.
 inline constexpr const char* kPartSuffix = ".part";
+
+// A file received whole and still under its ".part" name, handed over to whoever makes it
+// durable and gives it its final name (engine/file_committer.h). The ".part" stays open, and so
+// locked against a task that starts in the folder meanwhile.
+struct WholeFile {
+  FileDescriptor file;
+  std::string partPath;  // "<final name>.part"
+  int counter = 0;       // the numbered name that the ".part" reserves
+  // The final name with number `counter` ("a(2).doc"; 0: the name asked for).
+  std::function<std::string(int counter)> nameWith;
+};
 
 // How a HEAD exchange ended. The numbers are the codes the transfer has always reported.
 enum class HeadResult : int {
@@ -99,10 +112,12 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 // ("a(1).doc") and `file` is updated to the path actually written. A resumed 2xx answer other
 // than 206 starts the file over; an error answer to a resume writes nothing. NotWritten is
 // logged as the file's last line and told to `context` (OnFileError). The file is written
-// through `context`.Disk(). On any failure nothing is left on disk.
+// through `context`.Disk(). On any failure nothing is left on disk. Given `whole`, a whole file
+// is neither flushed nor renamed: its ".part" is handed over in `whole` and `file` names the
+// final name it reserves.
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file,
-                        const HttpTimeouts& timeouts = HttpTimeouts{});
+                        const HttpTimeouts& timeouts = HttpTimeouts{}, WholeFile* whole = nullptr);
 
 // The progress line shown after each chunk for `received` bytes so far.
 std::string ProgressLine(std::uint64_t received);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,13 @@ constexpr std::size_t kProbeSize = 4096;
 // How much a whole-file read asks for at a time.
 constexpr std::size_t kReadChunk = 64 * 1024;
 
+// statfs f_type of the file systems whose kind decides how a group of files is flushed
+// (linux/magic.h).
+constexpr unsigned long kExt4Magic = 0xEF53;  // also ext2 and ext3
+constexpr unsigned long kXfsMagic = 0x58465342;
+constexpr unsigned long kBtrfsMagic = 0x9123683E;
+constexpr unsigned long kTmpfsMagic = 0x01021994;
+
 }  // namespace
 
 int FileIo::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
@@ -31,6 +39,19 @@ ssize_t FileIo::Write(int fd, const void* data, std::size_t size) {
 int FileIo::Fsync(int fd) { return ::fsync(fd); }
 
 int FileIo::Rename(const char* from, const char* to) { return ::rename(from, to); }
+
+int FileIo::Fdatasync(int fd) { return ::fdatasync(fd); }
+
+int FileIo::Syncfs(int fd) { return ::syncfs(fd); }
+
+int FileIo::MoveNoReplace(const std::string& from, const std::string& to) {
+  return RenameNoReplace(from, to);
+}
+
+bool FileIo::SyncFolder(const std::string& folder) {
+  FileDescriptor folderFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folderFile.IsOpen() && ::fsync(folderFile.Get()) == 0;
+}
 
 FileDescriptor::~FileDescriptor() {
   if (m_fd >= 0) ::close(m_fd);
@@ -128,6 +149,19 @@ bool SyncParentFolder(const std::string& path) {
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   FileDescriptor folderFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return folderFile.IsOpen() && ::fsync(folderFile.Get()) == 0;
+}
+
+GroupFlush GroupFlushOf(const std::string& folder) {
+  struct statfs about {};
+  if (::statfs(folder.c_str(), &about) != 0) return GroupFlush::PerFile;
+  // Only the low 32 bits carry the kind; a long may sign-extend them.
+  switch (static_cast<unsigned long>(about.f_type) & 0xFFFFFFFFul) {
+    case kExt4Magic:
+    case kXfsMagic:
+    case kBtrfsMagic: return GroupFlush::FileSystem;
+    case kTmpfsMagic: return GroupFlush::None;
+    default: return GroupFlush::PerFile;
+  }
 }
 
 }  // namespace quarry

@@ -25,6 +25,13 @@ public:
   virtual ssize_t Write(int fd, const void* data, std::size_t size);
   virtual int Fsync(int fd);
   virtual int Rename(const char* from, const char* to);
+  // The steps that make a group of received files durable (engine/file_committer.cpp): the flush
+  // of one file's data, of the whole file system that holds `fd`, a no-replace rename (0 or an
+  // errno value, as RenameNoReplace) and the flush of a folder (false when it failed).
+  virtual int Fdatasync(int fd);
+  virtual int Syncfs(int fd);
+  virtual int MoveNoReplace(const std::string& from, const std::string& to);
+  virtual bool SyncFolder(const std::string& folder);
   // The real system calls; shared, as it holds no state.
   static FileIo& System();
 };
@@ -82,5 +89,16 @@ bool RemoveUnlessLocked(const std::string& path);
 // Flushes the folder that holds `path`, so that a rename or a new name in it survives a power
 // cut. Best effort: false when the folder cannot be opened or flushed.
 bool SyncParentFolder(const std::string& path);
+
+// How the data of a group of files in one folder is flushed, chosen by its file system's kind.
+enum class GroupFlush {
+  FileSystem,  // one syncfs: a local file system known to flush all it holds so (ext4, xfs, btrfs)
+  PerFile,     // one fdatasync per file: syncfs is not known to reach the storage (FUSE, NFS, CIFS,
+               // any other kind)
+  None,        // nothing outlives a power cut anyway (tmpfs)
+};
+
+// The flush for files in `folder`, from statfs's f_type; PerFile when statfs fails.
+GroupFlush GroupFlushOf(const std::string& folder);
 
 }  // namespace quarry

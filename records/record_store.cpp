@@ -15,6 +15,8 @@
 // Public operations catch everything, so no failure leaves this library as an exception.
 #include "records/record_store.h"
 
+#include "records/group_rows.h"
+
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -281,6 +283,8 @@ bool RecordStore::PrepareTaskDatabase(const std::string& folder, RecordError* er
     }
     mode.reset();
     if (!Execute(db.get(), kCreateTable, error)) return false;
+    // The rows of a group of files between their flush and their names (records/group_rows.h).
+    if (!Execute(db.get(), kCreateIntentTable, error)) return false;
     // A database that opens may still refuse rows: a read-only file, a table of other columns,
     // a trigger that aborts. One row is tried and taken back, so a task learns it before it
     // saves any file.

@@ -1,8 +1,10 @@
 """quarry-cli killed with SIGKILL at several moments of a harvest (while its task is seeded,
-while files are received, in the middle of a task-file save) and then resumed. After each kill
-the task is still listed and no file under a final name is shorter than the server's; `resume`
-completes the task, its records then hold each address once, every recorded file is whole and
-no ".part" file is left. The path of quarry-cli is the first argument (or QUARRY_CLI)."""
+while files are received, in the middle of a task-file save), or ended at once between a group's
+names and its rows, and then resumed. After each kill the task is still listed and no file under
+a final name is shorter than the server's; `resume` completes the task, its records then hold
+each address once, every recorded file is whole, the folder holds no other file (no address was
+fetched twice) and no ".part" file is left. The path of quarry-cli is the first argument (or
+QUARRY_CLI)."""
 
 import http.client
 import os
@@ -50,6 +52,14 @@ class Harvest:
         except sqlite3.Error:
             return []
 
+    def intents(self):
+        """The filenames of the rows written as intents, not yet moved into the filename table."""
+        database = sqlite3.connect("file:%s?mode=ro" % self.database, uri=True)
+        try:
+            return [name for (name,) in database.execute("SELECT filename FROM intent")]
+        finally:
+            database.close()
+
     def files(self):
         """The names in the task folder other than the database's."""
         if not os.path.isdir(self.folder):
@@ -68,6 +78,9 @@ MOMENTS = [
     # the new file is left beside a task file that must still be whole.
     ("task-file save", {"QUARRY_SAVE_PAUSE_MS": "800"},
      lambda h: h.rows() and os.path.exists(h.home + "sys/unfinished.tsk.new")),
+    # The committer ends the process itself right after the folder flush of its third group:
+    # that group's files have their names, their rows are intents only.
+    ("between names and rows", {"QUARRY_TEST_EXIT_BEFORE_ROWS": "3"}, None),
 ]
 
 
@@ -122,6 +135,14 @@ class KillTest(unittest.TestCase):
                             "--threads", str(THREADS)),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
         deadline = time.monotonic() + 120
+        if moment is None:  # the process ends by itself at the moment
+            self.assertEqual(process.wait(timeout=120), 9)
+            # Files under their names that no row holds yet: once fetched again on resume.
+            intents = harvest.intents()
+            self.assertTrue(intents)
+            self.assertTrue(all(os.path.exists(name) for name in intents))
+            self.assertFalse(set(intents) & {name for name, _ in harvest.rows()})
+            return
         try:
             while not moment(harvest):
                 self.assertIsNone(process.poll(), "the harvest ended before the moment came")
@@ -136,7 +157,7 @@ class KillTest(unittest.TestCase):
             with self.subTest(moment=name), tempfile.TemporaryDirectory(prefix="quarry-kill-") as home:
                 harvest = Harvest(home + "/", self.host)
                 self.kill_at(harvest, moment, extra_environment)
-                if extra_environment:
+                if "QUARRY_SAVE_PAUSE_MS" in extra_environment:
                     self.assertTrue(os.path.exists(harvest.home + "sys/unfinished.tsk.new"))
 
                 listing = subprocess.run(harvest.command("list"), capture_output=True, text=True,
@@ -159,6 +180,8 @@ class KillTest(unittest.TestCase):
                     with open(filename, "rb") as source:
                         self.assertEqual(source.read(), self.body_of(os.path.basename(filename)))
                 self.assertEqual(harvest.parts(), [])
+                self.assertEqual(sorted(harvest.files()),
+                                 sorted(os.path.basename(filename) for filename, _ in rows))
                 finished = read_tasks(harvest.home + "sys/finished.tsk")
                 self.assertEqual([(t["keyword"], t["state"]) for t in finished], [(WORD, 4)])
                 self.assertFalse(os.path.exists(harvest.home + "sys/unfinished.tsk"))

@@ -1,12 +1,20 @@
 // A FileIo that fails the way a full disk or a folder without write permission would, without
 // either: creating files fails with `openError`, and once `writeBudget` bytes have been written
 // every further write fails with `writeError`. Safe to share between worker threads.
+//
+// RecordingFileIo also notes, in order, the steps that make a group of files durable (flushes,
+// renames, folder flushes), each with what `state` says at that moment (for example which rows
+// the task database holds), and the events a test notes itself.
 #pragma once
 
 #include <fcntl.h>
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -34,6 +42,42 @@ public:
     }
     return FileIo::Write(fd, data, size);
   }
+};
+
+class RecordingFileIo : public FailingFileIo {
+public:
+  std::function<std::string()> state;  // appended to each event after a blank; set before use
+
+  void Note(const std::string& event) {
+    const std::string line = state ? event + " " + state() : event;
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_events.push_back(line);
+  }
+  std::vector<std::string> Events() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_events;
+  }
+
+  int Fdatasync(int fd) override {
+    Note("fdatasync");
+    return FileIo::Fdatasync(fd);
+  }
+  int Syncfs(int fd) override {
+    Note("syncfs");
+    return FileIo::Syncfs(fd);
+  }
+  int MoveNoReplace(const std::string& from, const std::string& to) override {
+    Note("rename " + to.substr(to.rfind('/') + 1));
+    return FileIo::MoveNoReplace(from, to);
+  }
+  bool SyncFolder(const std::string& folder) override {
+    Note("sync-folder");
+    return FileIo::SyncFolder(folder);
+  }
+
+private:
+  std::mutex m_lock;
+  std::vector<std::string> m_events;
 };
 
 }  // namespace quarry::testing
