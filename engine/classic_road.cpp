@@ -60,7 +60,7 @@ void ClassicRoad::Fetch(int n, const TakenUrl& taken, RecordWriter& records) {
   if (head.isPage) {
     FetchPage(n, taken.url, target);
   } else {
-    m_host->SaveFile(n, taken, target, head, records);
+    m_host->SaveFile(n, taken, target, head, records, FileRequestExtras{});
   }
 }
 

@@ -39,6 +39,8 @@ namespace {
 
 // A redirector's page and a cookie hand-out are small; more is not read.
 constexpr std::size_t kSmallAnswerBytes = 256 * 1024;
+// A result page may be this large; a larger one is told as too large, not read as cut.
+constexpr std::size_t kMaxResultPageBytes = 16u << 20;
 constexpr std::chrono::milliseconds kTurnPoll{100};
 // A name with this extension (any case) is a page to search for links, as in a classic head.
 constexpr const char* kTextExtension = ".txt";
@@ -65,10 +67,9 @@ int OffsetOf(const std::string& url) {
 }
 
 // What the final answer of a file's HEAD chain says, read as a classic head reads it: a
-// text/html answer is a page; otherwise the name is the last segment of `path` and a name
-// without an extension, or a text file, is a page too. False when the answer cannot tell: no
-// Content-Type, a name that does not reduce, or an address with a query, whose name only
-// Content-Disposition gives (the live answer does not carry it).
+// text/html answer is a page; otherwise the name is the last segment of `path` (of its
+// Content-Disposition for an address with a query), and a name without an extension, or a text
+// file, is a page too. False when the answer cannot tell: no Content-Type, or no name.
 bool HeadFromLiveAnswer(const ExchangeAnswer& answer, std::string_view path, HeadAnswer* head) {
   if (answer.contentType.empty()) return false;
   // A length that is no 32-bit number counts as absent, as in a classic head.
@@ -79,13 +80,42 @@ bool HeadFromLiveAnswer(const ExchangeAnswer& answer, std::string_view path, Hea
     head->isPage = true;
     return true;
   }
-  if (path.find('?') != std::string_view::npos) return false;
-  if (!NameFromText(path, head->name, head->extension)) return false;
+  // An address with a query is named by its Content-Disposition alone, as in a classic head.
+  const std::string_view named =
+      path.find('?') == std::string_view::npos ? path : std::string_view(answer.dispositionName);
+  if (named.empty() || !NameFromText(named, head->name, head->extension)) return false;
   head->isPage = head->extension[0] != '.' || strcasecmp(head->extension, kTextExtension) == 0;
   return true;
 }
 
 }  // namespace
+
+std::string LiveRoad::RefererOf(const TakenUrl& taken) const {
+  // Pictures are asked for as the image service's page would; documents name the result page
+  // they were found on. Image hosts commonly refuse a file request without a Referer.
+  if (m_kind == FileKind::Image) return "https://" + m_live.imageHost + "/";
+  if (std::strncmp(taken.source, "http", 4) == 0 && std::strlen(taken.source) > 8) {
+    return taken.source;
+  }
+  return {};
+}
+
+std::vector<std::string> LiveRoad::FileChainHeaders(const TakenUrl& taken) const {
+  std::vector<std::string> headers = Identity();
+  const std::string referer = RefererOf(taken);
+  if (!referer.empty()) headers.push_back("Referer: " + referer);
+  return headers;
+}
+
+FileRequestExtras LiveRoad::FileExtras(const TakenUrl& taken, const std::string& url) const {
+  FileRequestExtras extras;
+  extras.referer = RefererOf(taken);
+  CookieOrigin origin;
+  if (CookieOriginOf(url, origin)) {
+    extras.cookie = m_cookies.CookieLine(origin, std::time(nullptr), kMaxCookieLineBytes);
+  }
+  return extras;
+}
 
 std::vector<std::string> LiveRoad::Identity() const {
   return {std::string("User-Agent: ") + kLiveUserAgent,
@@ -134,7 +164,7 @@ bool LiveRoad::AwaitResultPageTurn() {
   }
 }
 
-void LiveRoad::FetchCookies(int n) {
+bool LiveRoad::FetchCookies(int n) {
   bool refresh = false;
   {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -142,7 +172,7 @@ void LiveRoad::FetchCookies(int n) {
     if (m_cookiesFetched) {
       const bool recently =
           m_cookiesRefreshed && now - m_lastCookieRefresh < m_live.pacing.cookieRefresh;
-      if (!m_cookieRefreshDue || recently) return;
+      if (!m_cookieRefreshDue || recently) return false;
       refresh = true;
       m_cookiesRefreshed = true;
       m_lastCookieRefresh = now;
@@ -166,6 +196,7 @@ void LiveRoad::FetchCookies(int n) {
     m_host->Log(n, Format("未能获取会话 Cookie（%s）...",
                           answer.problem.empty() ? "no cookie handed out" : answer.problem));
   }
+  return true;
 }
 
 void LiveRoad::PauseResultPages() {
@@ -198,17 +229,28 @@ void LiveRoad::RetryPage(int n, const std::string& url) {
 
 void LiveRoad::FetchResultPage(int n, const TakenUrl& taken) {
   const std::string url = taken.url;
+  // Each turn is counted from the request that took the one before: the front page's, when
+  // the cookies are fetched first, or the previous result page's.
   if (!AwaitResultPageTurn()) return;
-  FetchCookies(n);
+  if (FetchCookies(n) && !AwaitResultPageTurn()) return;
   m_host->Log(n, Format("开始下载网页：%s ...", url));
   ExchangeRequest request;
   request.redirectTo = LiveRedirectTarget;
   request.url = url;
   request.headers = LiveResultPageHeaders(m_kind, m_live.imageHost);
   request.jar = &m_cookies;
+  request.maxBody = kMaxResultPageBytes;
   const ExchangeAnswer answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
   m_host->Log(n, "下载完成...");
   if (answer.status == ExchangeStatus::Stopped) return;
+  if (answer.bodyTooLarge) {
+    // Not read as a page cut in the middle: no result page of the service comes near it.
+    m_host->Log(n, answer.contentLength > 0
+                       ? Format("结果页过大（%lld 字节，上限 16 MiB），不再请求：%s ...",
+                                answer.contentLength, url)
+                       : Format("结果页过大（超过 16 MiB），不再请求：%s ...", url));
+    return;
+  }
   if (answer.status != ExchangeStatus::Answered) {
     // The next page follows from this one: a page lost to the network is asked for again.
     m_host->Log(n, Format("结果页下载失败（%s）...", answer.problem));
@@ -249,9 +291,15 @@ void LiveRoad::FetchResultPage(int n, const TakenUrl& taken) {
       return;
     }
     m_host->CountPage();
+    if (page.adsSkipped + page.serviceLinksSkipped > 0) {
+      m_host->Log(n, Format("跳过广告 %d 条、站内链接 %d 条（不请求）...", page.adsSkipped,
+                            page.serviceLinksSkipped));
+    }
+    // A document's result page goes with it as its source: the file request names it as its
+    // Referer, as a browser following the link would.
     for (const LiveWebResult& result : page.results) {
       m_host->Add(n, QueueEnd::Front,
-                  {.url = result.url, .title = result.title, .source = "http://"});
+                  {.url = result.url, .title = result.title, .source = answer.url});
     }
     more = page.status == LiveWebPageStatus::Ok && page.hasNextPage;
   }
@@ -266,7 +314,7 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
     ExchangeRequest request;
     request.redirectTo = LiveRedirectTarget;
     request.url = url;
-    request.headers = Identity();
+    request.headers = FileChainHeaders(taken);
     request.jar = &m_cookies;
     request.maxRedirects = 0;  // the answer names the address; the target is not fetched
     request.maxBody = kSmallAnswerBytes;
@@ -297,7 +345,7 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
   request.redirectTo = LiveRedirectTarget;
   request.url = url;
   request.head = true;
-  request.headers = Identity();
+  request.headers = FileChainHeaders(taken);
   request.jar = &m_cookies;
   const ExchangeAnswer answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
   if (answer.status != ExchangeStatus::Answered || answer.code < 200 || answer.code > 299) {
@@ -330,7 +378,7 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
     m_host->Log(n, Format("不是文件，跳过：%s ...", answer.url));
     return;
   }
-  m_host->SaveFile(n, final, target, head, records);
+  m_host->SaveFile(n, final, target, head, records, FileExtras(taken, answer.url));
 }
 
 }  // namespace quarry

@@ -52,13 +52,21 @@ private:
   void FetchFile(int n, const TakenUrl& taken, RecordWriter& records);
   // Waits for the next result-page turn; false when the task stops meanwhile.
   bool AwaitResultPageTurn();
-  void FetchCookies(int n);
+  // Fetches the session cookies when they are due; true when it made a request.
+  bool FetchCookies(int n);
   // Rests the result pages after a refusal and has the cookies fetched anew before the next.
   void PauseResultPages();
   void OnRefusal(int n, const std::string& url, const std::string& problem);
   void RetryPage(int n, const std::string& url);
   bool QueuePage(int thread, int index);
   std::vector<std::string> Identity() const;
+  // What the request of the file `taken`, at its final address `url`, carries: the session's
+  // cookies for that address and the Referer a browser would send.
+  FileRequestExtras FileExtras(const TakenUrl& taken, const std::string& url) const;
+  // The Referer of the requests for the file `taken` ("" for none), and the header lines of
+  // the request chain that leads to it: the task's identity and that Referer.
+  std::string RefererOf(const TakenUrl& taken) const;
+  std::vector<std::string> FileChainHeaders(const TakenUrl& taken) const;
 
   const LiveSetup m_live;
   RoadHost* m_host = nullptr;  // fixed by Seed

@@ -43,9 +43,11 @@ public:
   virtual void NoteReached(const char* host) = 0;
   virtual void NoteUnreachable(int thread, const char* host, const char* address) = 0;
   // Saves the file `taken` at `target`, which `head` describes, and records it once whole
-  // (through `records`, the worker's own connection). The same step for every road.
+  // (through `records`, the worker's own connection); its request carries `extras`. The same
+  // step for every road.
   virtual void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
-                        const HeadAnswer& head, RecordWriter& records) = 0;
+                        const HeadAnswer& head, RecordWriter& records,
+                        const FileRequestExtras& extras) = 0;
 };
 
 // Where the task's result pages are, as the task was given them: the search base for its kind

@@ -171,7 +171,8 @@ public:
   // fetched whether or not it arrived; one too short, of unknown length, or in another
   // worker's hands is dropped.
   void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
-                const HeadAnswer& head, RecordWriter& records) override;
+                const HeadAnswer& head, RecordWriter& records,
+                const FileRequestExtras& extras) override;
 
   // A copy of the task record, read under the counter lock; and its state, written under it.
   SearchTask TaskCopy();

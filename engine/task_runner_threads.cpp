@@ -389,7 +389,8 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records)
 }
 
 void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
-                          const HeadAnswer& head, [[maybe_unused]] RecordWriter& records) {
+                          const HeadAnswer& head, [[maybe_unused]] RecordWriter& records,
+                          const FileRequestExtras& extras) {
   // Too short, or of unknown length (an absent length is 0): dropped without a line.
   const int length = head.length < 0 ? 0 : head.length;
   if (length < m_minFileKb * 1000) return;
@@ -402,7 +403,7 @@ void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& ta
   Log(n, Format("开始下载文件：%s ...", taken.url));
   WholeFile whole;
   const FileResult result = DownloadFile(*this, n, target, static_cast<std::uint32_t>(length),
-                                         localPath, m_http, &whole);
+                                         localPath, m_http, &whole, extras);
   // A whole file goes to the committer, which names it, records it and ends the claim.
   if (result == FileResult::Complete) {
     m_committer->Hand(std::move(whole), localPath, taken.url, taken.title, n);

@@ -94,6 +94,11 @@ void ReadBody(TransferContext& context, HttpSession& session, const ResponseHead
       break;
     }
   }
+  // Stopped at the limit while more was due: the body is larger than the caller takes.
+  answer.bodyTooLarge = !context.IsStopped() && raw.size() >= limit &&
+                        (chunked ? !whole
+                                 : answer.contentLength < 0 || static_cast<unsigned long long>(
+                                                                   answer.contentLength) > limit);
   if (!chunked) {
     const bool cut = answer.contentLength >= 0 ? raw.size() < wanted : false;
     answer.body = std::move(raw);
@@ -181,6 +186,8 @@ bool ExchangeHead(TransferContext& context, int thread, const ExchangeRequest& r
   answer.contentType = reader.Value("Content-Type");
   const std::string length = reader.Value("Content-Length");
   answer.contentLength = length.empty() ? -1 : LengthValue(length);
+  char name[kNameSize] = {};
+  if (reader.DispositionName(name, static_cast<int>(sizeof name))) answer.dispositionName = name;
   return true;
 }
 

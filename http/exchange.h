@@ -96,6 +96,8 @@ struct ExchangeAnswer {
   std::string location;          // the final answer's Location, empty when none
   std::string contentType;       // its Content-Type, empty when none
   long long contentLength = -1;  // its Content-Length, -1 when none
+  std::string dispositionName;   // the attachment name of its Content-Disposition, or ""
+  bool bodyTooLarge = false;     // the body goes on past maxBody: `body` holds its start only
   std::string body;              // decoded from chunks when chunked
   int hops = 0;                  // redirects followed
   std::string problem;           // what went wrong, in words, when not Answered

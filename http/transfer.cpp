@@ -522,7 +522,7 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file, const HttpTimeouts& timeouts,
-                        WholeFile* whole) {
+                        WholeFile* whole, const FileRequestExtras& extras) {
   PartFile output(context.Disk());
   bool created = output.Create(file);
   context.Log(thread, file);
@@ -538,7 +538,9 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
     // the whole file and starts over below.
     const std::uint64_t received = body.Received();
     std::int32_t rangeFrom = received <= INT32_MAX ? static_cast<std::int32_t>(received) : 0;
-    session.ComposeGet(target.host, target.path, requestLength, nullptr, nullptr, rangeFrom, 0);
+    session.ComposeGet(target.host, target.path, requestLength,
+                       extras.cookie.empty() ? nullptr : extras.cookie.c_str(),
+                       extras.referer.empty() ? nullptr : extras.referer.c_str(), rangeFrom, 0);
     const ExchangeStart start = OpenExchange(session, target, &context, thread, "连接服务器......");
     if (start != ExchangeStart::Ready) {
       context.Log(thread, StartFailureLine(start));

@@ -33,6 +33,14 @@ constexpr int kMaxNameCounter = 9999;
 // Appended to the final name of a file while it is being received.
 inline constexpr const char* kPartSuffix = ".part";
 
+// What a file request carries beyond the classic one: the session cookies of the live road
+// and the address of the page the file was found on. Empty fields add no line, so a classic
+// request stays byte for byte what it was.
+struct FileRequestExtras {
+  std::string cookie;   // the Cookie value, "" for none
+  std::string referer;  // the Referer value, "" for none
+};
+
 // A file received whole and still under its ".part" name, handed over to whoever makes it
 // durable and gives it its final name (engine/file_committer.h). The ".part" stays open, and so
 // locked against a task that starts in the folder meanwhile.
@@ -117,7 +125,8 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 // final name it reserves.
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file,
-                        const HttpTimeouts& timeouts = HttpTimeouts{}, WholeFile* whole = nullptr);
+                        const HttpTimeouts& timeouts = HttpTimeouts{}, WholeFile* whole = nullptr,
+                        const FileRequestExtras& extras = FileRequestExtras{});
 
 // The progress line shown after each chunk for `received` bytes so far.
 std::string ProgressLine(std::uint64_t received);

@@ -60,10 +60,11 @@ public:
   void NoteReached(const char*) override {}
   void NoteUnreachable(int, const char*, const char*) override {}
   void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
-                const HeadAnswer& head, RecordWriter&) override {
+                const HeadAnswer& head, RecordWriter&, const FileRequestExtras& extras) override {
     std::string path = m_folder + head.name;
-    const FileResult result = DownloadFile(
-        *this, thread, target, static_cast<std::uint32_t>(head.length), path, m_timeouts);
+    const FileResult result =
+        DownloadFile(*this, thread, target, static_cast<std::uint32_t>(head.length), path,
+                     m_timeouts, nullptr, extras);
     saved.push_back({taken.url, taken.title, head.name, head.length, result});
   }
 
@@ -88,10 +89,12 @@ private:
   HttpTimeouts m_timeouts{2000, 2000, 2000, 2000};  // connect, send, head, body
 };
 
-TakenUrl Taken(const std::string& url, bool resultPage, const std::string& title = "") {
+TakenUrl Taken(const std::string& url, bool resultPage, const std::string& title = "",
+               const std::string& source = "") {
   TakenUrl taken{};
   url.copy(taken.url, sizeof taken.url - 1);
   title.copy(taken.title, sizeof taken.title - 1);
+  source.copy(taken.source, sizeof taken.source - 1);
   taken.isSearchPage = resultPage;
   return taken;
 }
@@ -132,12 +135,10 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
       "HTTP/1.1 302 Found\r\nLocation: /files/report.pdf\r\nContent-Length: 0\r\n\r\n");
   server.Connection().ReadRequest().Send(fileHead);
   server.Connection().ReadRequest().Send(fileHead + body);
-  // A final address with a query is named by Content-Disposition, which only the classic head
-  // reads: one HEAD more.
+  // A final address with a query is named by its Content-Disposition: still one HEAD.
   const std::string namedHead =
       "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\nContent-Length: 3000\r\n"
       "Content-Disposition: attachment; filename=\"named.pdf\"\r\nConnection: close\r\n\r\n";
-  server.Connection().ReadRequest().Send(namedHead);
   server.Connection().ReadRequest().Send(namedHead);
   server.Connection().ReadRequest().Send(namedHead + body);
   ASSERT_TRUE(server.Start());
@@ -150,7 +151,10 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   host.added.clear();
 
   RecordWriter records;
-  road.Fetch(2, Taken(Base() + "/link?url=abc", false, "The report"), records);
+  road.Fetch(2,
+             Taken(Base() + "/link?url=abc", false, "The report",
+                   "https://" + Host() + "/s?wd=report&pn=0"),
+             records);
 
   ASSERT_EQ(host.saved.size(), 1u);
   EXPECT_EQ(host.saved[0].url, Base() + "/files/report.pdf");  // recorded at its final address
@@ -176,6 +180,11 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   EXPECT_EQ(server.Received(0).find("Cookie:"), std::string::npos);
   EXPECT_NE(server.Received(1).find("Cookie: S=1"), std::string::npos);
   EXPECT_NE(server.Received(2).find("Cookie: S=1"), std::string::npos);
+  // The file's own request carries the session's cookie and the page it was found on.
+  EXPECT_NE(server.Received(3).find("Cookie:S=1\r\n"), std::string::npos) << server.Received(3);
+  EXPECT_NE(server.Received(3).find("Referer:https://" + Host() + "/s?wd=report"),
+            std::string::npos)
+      << server.Received(3);
 
   road.Fetch(2, Taken(Base() + "/get?id=7", false), records);
   ASSERT_EQ(host.saved.size(), 2u);
@@ -185,7 +194,7 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   std::string all;
   for (std::size_t i = 0; i < server.Accepted(); ++i) all += server.Received(i);
   EXPECT_EQ(Count(all, "HEAD /files/report.pdf "), 1u);
-  EXPECT_EQ(Count(all, "HEAD /get?id=7 "), 2u);
+  EXPECT_EQ(Count(all, "HEAD /get?id=7 "), 1u);
   EXPECT_EQ(Count(all, "GET /get?id=7 "), 1u);
 }
 

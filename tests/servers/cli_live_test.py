@@ -74,9 +74,12 @@ class LiveCliTest(unittest.TestCase):
             later = [at for at in page_requests if at > refused_at]
             self.assertTrue(later, "the refused page was not asked for again")
             self.assertGreaterEqual(min(later) - refused_at, PAUSE_MS / 1000.0 - 0.1)
-        # One result page per second at most.
+        # One result page per second at most, counted from the previous result page's request,
+        # and from the front page's for the first.
         for first, second in zip(page_requests, page_requests[1:]):
             self.assertGreaterEqual(second - first, 0.9)
+        front = [at for at, text in lines if "获取会话 Cookie" in text]
+        self.assertGreaterEqual(page_requests[0] - front[0], 0.9)
         # The cookies were fetched, then fetched anew after the first refusal only: at most
         # once an hour.
         self.assertEqual(sum("获取会话 Cookie" in text for text in texts), 2)
@@ -94,18 +97,23 @@ class LiveCliTest(unittest.TestCase):
                                           pages)
         self.assertEqual(sorted(url for _, url in rows), sorted(expected))
         for filename, url in rows:
-            with open(filename, "rb") as saved, self.opener.open(url, timeout=10) as served:
+            asked = urllib.request.Request(url, headers={
+                "Referer": "https://%s/" % self.service.place.https})
+            with open(filename, "rb") as saved, self.opener.open(asked, timeout=10) as served:
                 self.assertEqual(saved.read(), served.read(), url)
         return [url for _, url in rows], texts
 
     def test_image_task_over_https_with_the_mode_from_the_settings(self):
         # https alone: every picture arrives over TLS, through redirects or not.
-        self.start_service(live_service.Options(results=40, refuse_image={2}), -1)
+        # The pictures are hot-link protected: only a request that names the image service as
+        # its Referer gets one.
+        self.start_service(live_service.Options(results=40, refuse_image={2}, hotlink=True), -1)
         os.makedirs(self.home + "sys", exist_ok=True)
         with open(self.home + "sys/quarry.ini", "w") as ini:
             ini.write("[General]\nx=1\n\n[Settings]\nsearchMode=live\n")
         urls, _ = self.check_run("image", "tulips", 3, 1)
         self.assertEqual(len(urls), 34)  # every sixth picture is missing
+        self.assertEqual(self.service.state.stats["hotlink_refused"], 0)
         self.assertTrue(all(url.startswith("https://") for url in urls), urls)
 
     def test_pdf_task_through_the_redirector_and_switching_redirects(self):
@@ -117,6 +125,8 @@ class LiveCliTest(unittest.TestCase):
         self.assertEqual(len(urls), 34)
         self.assertTrue(any(url.startswith("http://") for url in urls))
         self.assertTrue(any("跳转链接指向：" in text for text in texts))
+        # Each result page's ads and its related search are skipped, and said so once a page.
+        self.assertTrue(any("跳过广告 2 条、站内链接 1 条（不请求）..." in text for text in texts))
         hop_targets = [text for text in texts if "重定向" in text]
         self.assertTrue(any("http://" in text for text in hop_targets))
         self.assertTrue(any("https://" in text for text in hop_targets))

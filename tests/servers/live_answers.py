@@ -61,7 +61,7 @@ def decode_obj_url(text):
 class Options:
     def __init__(self, results=60, doc_size=4096, image_size=6000, refuse_web=(),
                  web_refusal="redirect", refuse_image=(), strict_headers=True,
-                 cookie_domain=None):
+                 cookie_domain=None, hotlink=False):
         self.results = results
         self.doc_size = doc_size
         self.image_size = image_size
@@ -70,7 +70,7 @@ class Options:
         self.refuse_image = set(refuse_image)
         self.strict_headers = strict_headers
         self.cookie_domain = cookie_domain
-
+        self.hotlink = hotlink  # pictures only for a request that names the image service
 
 class Place:
     """Where the service is reachable: the https and the plain http host:port."""

@@ -116,7 +116,8 @@ class State:
         self.lock = threading.Lock()
         self.issued = set()
         self.stats = {"cookie_handouts": 0, "web_pages": 0, "image_pages": 0, "refused_web": 0,
-                      "refused_image": 0, "redirector": 0, "files": 0, "ads": 0}
+                      "refused_image": 0, "redirector": 0, "files": 0, "ads": 0,
+                      "hotlink_refused": 0}
 
     def count(self, name):
         with self.lock:
@@ -234,6 +235,12 @@ def route(handler, options, state, place, listener_tls):
         if parts[0] == "d" and ext in DOC_KINDS:
             state.count("files")
             return Answer(200, doc_body(options, ext, word, i), CONTENT_TYPES[ext])
+        referer = handler.headers.get("Referer", "")
+        if (options.hotlink and parts[0] in ("p", "mid") and
+                not referer.startswith("https://%s/" % place.https)):
+            # Hot-link protection: a picture asked for from elsewhere is refused.
+            state.count("hotlink_refused")
+            return Answer(403, b"forbidden", "text/plain")
         if parts[0] == "p" and ext == IMAGE_FORMATS[i % 3] and i % 6 != 5:
             state.count("files")
             return Answer(200, picture_body(options, ext, word, i), CONTENT_TYPES[ext])
