@@ -66,6 +66,9 @@ int OffsetOf(const std::string& url) {
   return -1;
 }
 
+// A HEAD answered so may still be served by GET: forbidden, not allowed, not implemented.
+bool RefusesHead(int code) { return code == 403 || code == 405 || code == 501; }
+
 // What the final answer of a file's HEAD chain says, read as a classic head reads it: a
 // text/html answer is a page; otherwise the name is the last segment of `path` (of its
 // Content-Disposition for an address with a query), and a name without an extension, or a text
@@ -347,7 +350,16 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
   request.head = true;
   request.headers = FileChainHeaders(taken);
   request.jar = &m_cookies;
-  const ExchangeAnswer answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
+  ExchangeAnswer answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
+  if (answer.status == ExchangeStatus::Answered && RefusesHead(answer.code)) {
+    // Some file hosts answer HEAD with a refusal that GET does not meet: the head of a GET
+    // decides instead, and its body is left unread (a file's is fetched below, a page's never).
+    m_host->Log(n, Format("服务器不接受 HEAD（状态 %d），改用 GET 的应答头...", answer.code));
+    request.url = answer.url;
+    request.head = false;
+    request.maxBody = 0;
+    answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
+  }
   if (answer.status != ExchangeStatus::Answered || answer.code < 200 || answer.code > 299) {
     m_host->Log(n, Format("请求信息头失败（%s）...", answer.status == ExchangeStatus::Answered
                                                          ? "status " + std::to_string(answer.code)

@@ -198,6 +198,44 @@ TEST_F(LiveRoadTest, ARedirectorLinkIsFollowedToItsFileWithTheTasksIdentityAndCo
   EXPECT_EQ(Count(all, "GET /get?id=7 "), 1u);
 }
 
+// Hosts that refuse HEAD (403, 405, 501) but serve GET: the head of a GET decides, a file is
+// then fetched and a page dropped unread.
+TEST_F(LiveRoadTest, AHeadRefusedIsDecidedByTheHeadOfAGet) {
+  const std::string body(3000, 'y');
+  const std::string fileHead =
+      "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: 3000\r\n"
+      "Connection: close\r\n\r\n";
+  server.Connection().ReadRequest().Send(
+      "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  server.Connection().ReadRequest().Send(fileHead + body);  // read for its head only
+  server.Connection().ReadRequest().Send(fileHead + body);
+  server.Connection().ReadRequest().Send(
+      "HTTP/1.1 501 Not Implemented\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  server.Connection().ReadRequest().Send(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n"
+      "Connection: close\r\n\r\n" +
+      std::string(5000, '<'));
+  ASSERT_TRUE(server.Start());
+
+  RecordingHost host(m_folder.Path());
+  LiveRoad road({Host(), Host(), {}});
+  road.Seed(host, PdfTask(), {});
+  RecordWriter records;
+  road.Fetch(2, Taken(Base() + "/pictures/a.jpg", false), records);
+  road.Fetch(2, Taken(Base() + "/pictures/b.html", false), records);
+  ASSERT_EQ(host.saved.size(), 1u);
+  EXPECT_EQ(host.saved[0].name, "a.jpg");
+  EXPECT_EQ(host.saved[0].result, FileResult::Complete);
+  EXPECT_TRUE(host.Logged("不是文件，跳过："));
+  server.Stop();
+  ASSERT_EQ(server.Accepted(), 5u);
+  const char* methods[] = {"HEAD /pictures/a.jpg", "GET /pictures/a.jpg", "GET /pictures/a.jpg",
+                           "HEAD /pictures/b.html", "GET /pictures/b.html"};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(server.Received(i).rfind(std::string(methods[i]) + " HTTP/1.1\r\n", 0), 0u) << i;
+  }
+}
+
 TEST_F(LiveRoadTest, ARefusalRestsTheResultPagesAndAFailedPageIsAskedForAgainPaced) {
   // The redirector sends to the verification page: a refusal. Then every https connection
   // (the cookie hand-out, three tries of a result page) meets a server that speaks no TLS.

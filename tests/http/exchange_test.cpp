@@ -192,5 +192,39 @@ TEST(UrlExchangeTest, RedirectLimitRefusalHostAndBodiesLeftUnread) {
   }
 }
 
+// A body past the caller's limit is told as too large, never passed off as a short answer; one
+// that fits to the byte is not.
+TEST(UrlExchangeTest, BodiesPastTheLimitAreToldAsTooLarge) {
+  const std::string body(3000, 'b');
+  struct Case {
+    const char* what;
+    std::string answer;
+    bool tooLarge;
+  };
+  const Case cases[] = {
+      {"length over", "HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + body, true},
+      {"length to the byte",
+       "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + body.substr(0, 1000), false},
+      {"no length", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body, true},
+      {"chunks",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nbb8\r\n" + body + "\r\n0\r\n\r\n",
+       true},
+      {"small chunks",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server;
+    server.Connection().ReadRequest().Send(c.answer).Close();
+    ASSERT_TRUE(server.Start());
+    Lines log;
+    ExchangeRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/page";
+    request.maxBody = 1000;
+    const ExchangeAnswer answer = Exchange(log, 1, request, Short());
+    EXPECT_EQ(answer.bodyTooLarge, c.tooLarge) << c.what;
+    EXPECT_LE(answer.body.size(), 1000u) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace quarry
