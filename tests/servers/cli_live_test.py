@@ -131,6 +131,19 @@ class LiveCliTest(unittest.TestCase):
         self.assertTrue(any("http://" in text for text in hop_targets))
         self.assertTrue(any("https://" in text for text in hop_targets))
 
+    def test_a_certificate_refused_on_every_request_fails_the_run(self):
+        # Without the test authority the service's certificate is refused: nothing arrives,
+        # and the run says so and fails instead of counting pages it never got.
+        self.start_service(live_service.Options(results=20), -1)
+        host = "127.0.0.1:%d" % self.service.https_port
+        done = subprocess.run([CLI, "--home", self.home, "--web-host", host, "--image-host", host,
+                               "run", "--live", "--keyword", "x", "--kind", "pdf", "--pages", "1"],
+                              capture_output=True, text=True, timeout=120)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertIn(": 0 pages fetched", done.stdout)
+        self.assertIn("Live search: 0 result pages refused by the service", done.stdout)
+        self.assertIn("Failed: no result page arrived", done.stdout)
+
 
 if __name__ == "__main__":
     if len(sys.argv) > 1:
