@@ -5,7 +5,7 @@ task paused and "resume" completes it; a task whose folder or database cannot be
 start and stays waiting; files the database refuses are counted apart from the saved ones; a
 damaged task file is kept aside and reported; a full disk stops the task; bad arguments and bad
 keywords exit with 2, an unusable home with 1; a relative home or folder is kept as an absolute
-one. The path of
+one; keyword lists are added and run in order, a bad line adding nothing. The path of
 quarry-cli is the first argument (or QUARRY_CLI)."""
 
 import http.client
@@ -207,6 +207,61 @@ class CliTest(unittest.TestCase):
             urls = sorted(url for (url,) in database.execute("SELECT url FROM filename"))
             database.close()
             self.assertEqual(urls, self.listed("doc", name, pages), name)
+
+    def test_keyword_lists(self):
+        # "add" lists waiting tasks without running them; "run --keywords-file" adds the file's
+        # tasks and runs only them, in order, leaving out one already waiting; a bad line adds
+        # nothing.
+        def keywords(name, text):
+            path = self.home + name
+            with open(path, "wb") as target:
+                target.write(text.encode("utf-8"))
+            return path
+
+        for word in ("alpha", "other"):
+            done = self.cli("add", "--keyword", word, "--kind", "pdf", "--pages", "1")
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("Added: Task '%s' (pdf, 1 pages" % word, done.stdout)
+        self.assertEqual([(t["keyword"], t["state"]) for t in
+                          read_tasks(self.home + "sys/unfinished.tsk")],
+                         [("alpha", 0), ("other", 0)])
+        for name, text, line in [("bad", "# words\nfine\n\nx/y\n", "line 4: "),
+                                 ("tab", "fine\r\nb\tc\r\n", "line 2: "),
+                                 ("latin1", "fine\n", "line 2: "),
+                                 ("empty", "# nothing\n\n", "no keyword")]:
+            path = keywords(name, text)
+            if name == "latin1":
+                with open(path, "ab") as target:
+                    target.write(b"caf\xe9\n")
+            for command in ("add", "run"):
+                done = self.cli(command, "--keywords-file", path)
+                self.assertEqual(done.returncode, 2, (name, command, done.stderr))
+                self.assertIn(path + ": " + line, done.stderr, name)
+        done = self.cli("add", "--keywords-file", self.home + "missing")
+        self.assertEqual(done.returncode, 2)
+        done = self.cli("run", "--keyword", "k", "--keywords-file", self.home + "missing")
+        self.assertEqual(done.returncode, 2)
+        self.assertEqual(len(read_tasks(self.home + "sys/unfinished.tsk")), 2)
+
+        path = keywords("good", "\ufeff# flowers\r\nbeta\r\n\r\nalpha\n  gamma \n")
+        done = self.cli("run", "--keywords-file", path, "--kind", "pdf", "--pages", "1")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("Skipped 'alpha'", done.stdout)
+        headings = re.findall(r"^Task '(\w+)'", done.stdout, re.M)
+        self.assertEqual(headings, ["beta", "gamma"])
+        self.assertEqual(done.stdout.count("Finished:"), 2)
+        figures = [tuple(int(n) for n in found) for found in re.findall(
+            r"Finished: (\d+) pages fetched, (\d+) files fetched, (\d+) saved, (\d+) recorded",
+            done.stdout)]
+        self.assertEqual(len(figures), 2)
+        self.assertTrue(all(saved for _, _, saved, _ in figures), done.stdout)
+        self.assertIn("Total: 2 tasks, %d pages fetched, %d files fetched, %d saved, %d recorded"
+                      % tuple(sum(column) for column in zip(*figures)), done.stdout)
+        self.assertEqual([t["keyword"] for t in read_tasks(self.home + "sys/finished.tsk")],
+                         ["beta", "gamma"])
+        self.assertEqual([(t["keyword"], t["state"]) for t in
+                          read_tasks(self.home + "sys/unfinished.tsk")],
+                         [("alpha", 0), ("other", 0)])
 
     def test_unusable_home_exits_with_1(self):
         plain = self.home + "plain"
