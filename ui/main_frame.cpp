@@ -354,17 +354,28 @@ void CMainFrame::RunCommand(int id) {
 
 void CMainFrame::AddTask() {
   CAddTaskDlg dialog(m_home, this);
+  std::vector<quarry::SearchTask> unfinished;
+  for (const auto& task : m_control->UnfinishedTasks())
+    unfinished.push_back(m_control->Snapshot(task.get()));
+  dialog.SetUnfinishedTasks(std::move(unfinished));
   if (dialog.exec() != QDialog::Accepted) return;
-  auto task = std::make_unique<quarry::Task>();
-  std::string error;
-  if (!quarry::MakeSearchTask(dialog.Values(), std::time(nullptr), &task->record, &error)) {
-    Warn(QString::fromStdString(error));
-    return;
+  // One task per keyword, in the order of the lines; only the first may start at once, the
+  // others wait under "等待". The first is selected, so that its figures (and its pages, when
+  // it runs) show at once.
+  quarry::Task* first = nullptr;
+  for (const quarry::NewTaskValues& values : dialog.TaskValues()) {
+    auto task = std::make_unique<quarry::Task>();
+    std::string error;
+    if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error)) {
+      Warn(QString::fromStdString(error));
+      break;
+    }
+    quarry::Task* added = task.get();
+    if (!m_control->AddTask(std::move(task), dialog.StartAtOnce() && first == nullptr)) break;
+    if (first == nullptr) first = added;
   }
-  // The new task is selected, so that its figures (and its pages, when it runs) show at once.
-  quarry::Task* added = task.get();
-  if (!m_control->AddTask(std::move(task), dialog.StartAtOnce())) return;
-  if (QTreeWidgetItem* item = m_tree->Item(added->treeItem)) m_tree->setCurrentItem(item);
+  if (first == nullptr) return;
+  if (QTreeWidgetItem* item = m_tree->Item(first->treeItem)) m_tree->setCurrentItem(item);
 }
 
 void CMainFrame::DeleteTask() {

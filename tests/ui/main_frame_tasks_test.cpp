@@ -81,6 +81,46 @@ private slots:
     QVERIFY(!profile.value(QStringLiteral("CommandBars/State")).toByteArray().isEmpty());
   }
 
+  // Several keywords: one task a line, in order; only the first starts at once and is
+  // selected. A keyword already waiting in the same folder for the same kind is left out, and
+  // the message names it.
+  void AddingSeveralKeywords() {
+    QTemporaryDir home;
+    quarry::testing::SilentListener silent;
+    CMainFrame frame(Options(home, silent.Host()));
+    KeepViewMessages(frame);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CTaskTreeCtrl* tree = frame.Tree();
+    auto addList = [&](const QString& lines, bool startAtOnce) {
+      QString told;
+      auto fill = std::make_unique<DialogAnswer>([&](CAddTaskDlg* dialog) {
+        dialog->findChild<QPlainTextEdit*>(QStringLiteral("1000"))->setPlainText(lines);
+        dialog->findChild<QRadioButton*>(QStringLiteral("1011"))->click();
+        dialog->findChild<QCheckBox*>(QStringLiteral("1007"))->setChecked(startAtOnce);
+        MessageBoxAnswer answer(2000);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+        told = answer.text;
+      });
+      frame.Command(quarry::kCmdAddTask)->trigger();
+      return fill->answered() ? told : QStringLiteral("no dialog");
+    };
+    QCOMPARE(addList(QStringLiteral("one\n\n 二 \nthree"), true), QString());
+    QCOMPARE(Children(tree, TaskRoot::Running), QStringList{QStringLiteral("one")});
+    QCOMPARE(Children(tree, TaskRoot::Waiting), (QStringList{QStringLiteral("二"), "three"}));
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("one"));
+    for (const auto& task : frame.Control().UnfinishedTasks()) {
+      QCOMPARE(task->record.kind, quarry::FileKind::Pdf);
+    }
+
+    const QString told = addList(QStringLiteral("three\nfour"), false);
+    QVERIFY2(told.contains(QStringLiteral("three")), qPrintable(told));
+    QCOMPARE(Children(tree, TaskRoot::Waiting),
+             (QStringList{QStringLiteral("二"), "three", "four"}));
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("four"));
+    QVERIFY(frame.close());
+  }
+
   // What task control has to tell is shown in a message box: a damaged task file once the
   // window is up, a task whose folder cannot be made when it is run (it stays waiting); and
   // what the result browser has to tell: a task database that cannot be read.
