@@ -359,7 +359,9 @@ std::size_t Socks5ReplyLength(std::string_view start) {
 
 ProxyReply ReadConnectStatus(int code) {
   if (code >= 200 && code < 300) return ProxyReply::Go;
-  if (code == 407) return ProxyReply::CredentialsRefused;
+  // Some proxies refuse wrong credentials with 401 rather than 407; to a CONNECT only the
+  // proxy answers.
+  if (code == 401 || code == 407) return ProxyReply::CredentialsRefused;
   // Some proxies answer 500 when they could not connect, others 502 or 504.
   if (code == 500 || code == 502 || code == 503 || code == 504)
     return ProxyReply::TargetUnreachable;

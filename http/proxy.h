@@ -104,7 +104,7 @@ ProxyReply ReadSocks5Reply(std::string_view answer);
 // is unknown.
 std::size_t Socks5ReplyLength(std::string_view start);
 
-// What the status code of an HTTP proxy's answer to CONNECT says: 2xx Go, 407
+// What the status code of an HTTP proxy's answer to CONNECT says: 2xx Go, 401 and 407
 // CredentialsRefused, 500, 502, 503 and 504 TargetUnreachable, anything else TargetRefused.
 ProxyReply ReadConnectStatus(int code);
 

@@ -2,7 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
+#include <memory>
+
+#include "http/exchange.h"
+#include "http/tls_channel.h"
+#include "http/transfer.h"
+#include "tests/http/nginx_server.h"
+#include "tests/http/proxy_server.h"
+#include "tests/support/loopback.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_authority.h"
 
 namespace quarry {
 namespace {
@@ -139,6 +150,7 @@ TEST(ProxyTest, ComposesHttpProxyRequestsByteForByte) {
 
   const std::pair<int, ProxyReply> statuses[] = {{200, ProxyReply::Go},
                                                  {407, ProxyReply::CredentialsRefused},
+                                                 {401, ProxyReply::CredentialsRefused},
                                                  {403, ProxyReply::TargetRefused},
                                                  {400, ProxyReply::TargetRefused},
                                                  {500, ProxyReply::TargetUnreachable},
@@ -185,11 +197,167 @@ TEST(ProxyTest, SpeaksSocks5ByteForByte) {
       {"\x05\x00\x01\x01"s, &ReadSocks5Reply, ProxyReply::Broken},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(c.read(c.answer), c.expected) << testing::PrintToString(c.answer);
+    EXPECT_EQ(c.read(c.answer), c.expected) << ::testing::PrintToString(c.answer);
   EXPECT_EQ(Socks5ReplyLength("\x05\x00\x00\x01\x7f"s), 10u);
   EXPECT_EQ(Socks5ReplyLength("\x05\x00\x00\x04\x00"s), 22u);
   EXPECT_EQ(Socks5ReplyLength("\x05\x00\x00\x03\x04"s), 11u);
   EXPECT_EQ(Socks5ReplyLength("\x05\x00\x00\x09\x04"s), 0u);
+}
+
+// Harvests through real proxies started on 127.0.0.1 (tinyproxy for HTTP, danted for SOCKS5)
+// from a private nginx serving the same files over http and https, and each way a proxy stops
+// an exchange told apart from a target that cannot be reached.
+class RealProxyTest : public ::testing::Test {
+protected:
+  using ProxyServer = testing::ProxyServer;
+  static constexpr std::size_t kFileSize = 300 * 1024 + 7;
+
+  static void SetUpTestSuite() {
+    if (!testing::NginxServer::Available() || !ProxyServer::Available(ProxyServer::Kind::Http) ||
+        !ProxyServer::Available(ProxyServer::Kind::Socks5)) {
+      s_error = "nginx, tinyproxy or danted is not installed; the proxy tests are skipped";
+      return;
+    }
+    s_authority = std::make_unique<testing::TestAuthority>();
+    if (!s_authority->Make(&s_error)) return;
+    s_server = std::make_unique<testing::NginxServer>();
+    s_server->EnableTls(s_authority->Certificate(), s_authority->Key());
+    if (!s_server->Start(&s_error)) return;
+    std::string file(kFileSize, '\0');
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>((i * 7919) >> 5);
+    std::ofstream(s_server->Root() + "file.bin", std::ios::binary) << file;
+    std::ofstream(s_server->Root() + "page.html") << "<html>through</html>\n";
+    s_http = Started(ProxyServer::Kind::Http, false, 0);
+    s_httpLocked = Started(ProxyServer::Kind::Http, true, 0);
+    s_httpRefusing = Started(ProxyServer::Kind::Http, false, s_server->TlsPort());
+    s_socks = Started(ProxyServer::Kind::Socks5, false, 0);
+    s_socksRefusing = Started(ProxyServer::Kind::Socks5, false, s_server->TlsPort());
+  }
+  static std::unique_ptr<ProxyServer> Started(ProxyServer::Kind kind, bool credentials,
+                                              int refused) {
+    auto proxy = std::make_unique<ProxyServer>(kind);
+    if (credentials) proxy->RequireCredentials("ann", "s3cret");
+    if (refused != 0) proxy->RefusePort(refused);
+    if (!proxy->Start(&s_error)) return nullptr;
+    return proxy;
+  }
+  static void TearDownTestSuite() {
+    SetTlsExtraAuthority("");
+    s_http.reset();
+    s_httpLocked.reset();
+    s_httpRefusing.reset();
+    s_socks.reset();
+    s_socksRefusing.reset();
+    s_server.reset();
+    s_authority.reset();
+  }
+  void SetUp() override {
+    if (!s_server || !s_http || !s_httpLocked || !s_httpRefusing || !s_socks || !s_socksRefusing)
+      GTEST_SKIP() << s_error;
+    ASSERT_TRUE(SetTlsExtraAuthority(s_authority->Authority()));
+  }
+
+  static std::unique_ptr<testing::TestAuthority> s_authority;
+  static std::unique_ptr<testing::NginxServer> s_server;
+  static std::unique_ptr<ProxyServer> s_http;
+  static std::unique_ptr<ProxyServer> s_httpLocked;    // wants credentials
+  static std::unique_ptr<ProxyServer> s_httpRefusing;  // allows no tunnel
+  static std::unique_ptr<ProxyServer> s_socks;
+  static std::unique_ptr<ProxyServer> s_socksRefusing;  // refuses the https port by rule
+  static std::string s_error;
+};
+
+std::unique_ptr<testing::TestAuthority> RealProxyTest::s_authority;
+std::unique_ptr<testing::NginxServer> RealProxyTest::s_server;
+std::unique_ptr<testing::ProxyServer> RealProxyTest::s_http;
+std::unique_ptr<testing::ProxyServer> RealProxyTest::s_httpLocked;
+std::unique_ptr<testing::ProxyServer> RealProxyTest::s_httpRefusing;
+std::unique_ptr<testing::ProxyServer> RealProxyTest::s_socks;
+std::unique_ptr<testing::ProxyServer> RealProxyTest::s_socksRefusing;
+std::string RealProxyTest::s_error;
+
+class ProxyLog : public TransferContext {
+public:
+  void Log(int, const std::string& text) override { lines.push_back(text); }
+  bool IsStopped() const override { return false; }
+  const ProxyChoice* Proxies() const override { return &choice; }
+  std::vector<std::string> lines;
+  ProxyChoice choice;
+};
+
+HttpTimeouts Short() { return {2000, 2000, 2000, 2000}; }  // connect, send, head, body
+
+TEST_F(RealProxyTest, HarvestsThroughEachProxyAndTellsEachFailure) {
+  const int closedPort = testing::FreeLoopbackPort();
+  struct Case {
+    std::string name;
+    std::string proxy;  // its address
+    const char* host;
+    bool secure;
+    int port;             // 0: nginx's port for the scheme
+    HeadResult expected;  // of the HEAD of the file
+    std::string told;     // the start of the proxy's log line; empty: none
+  };
+  const std::string http = "http://127.0.0.1:" + std::to_string(s_http->Port());
+  const std::string locked = "127.0.0.1:" + std::to_string(s_httpLocked->Port());
+  const std::string refusingHttp = "http://127.0.0.1:" + std::to_string(s_httpRefusing->Port());
+  const std::string socks = "socks5://127.0.0.1:" + std::to_string(s_socks->Port());
+  const std::string refusing = "socks5://127.0.0.1:" + std::to_string(s_socksRefusing->Port());
+  const Case cases[] = {
+      {"http proxy, http", http, "127.0.0.1", false, 0, HeadResult::Answered, ""},
+      {"http proxy, https by CONNECT", http, "localhost", true, 0, HeadResult::Answered, ""},
+      {"credentials, http", "http://ann:s3cret@" + locked, "127.0.0.1", false, 0,
+       HeadResult::Answered, ""},
+      {"no credentials", "http://" + locked, "127.0.0.1", false, 0, HeadResult::Unusable,
+       "代理服务器 http://" + locked + " 拒绝了用户名或密码"},
+      {"wrong credentials, https", "http://ann:wrong@" + locked, "localhost", true, 0,
+       HeadResult::Unusable, "代理服务器 http://ann@" + locked + " 拒绝了用户名或密码"},
+      // tinyproxy refuses wrong credentials of a plain request with a 401 of its own, which
+      // reads as the target's answer.
+      {"wrong credentials, http", "http://ann:wrong@" + locked, "127.0.0.1", false, 0,
+       HeadResult::BadStatus, ""},
+      {"tunnel refused", refusingHttp, "localhost", true, 0, HeadResult::Unusable,
+       "代理服务器 " + refusingHttp + " 拒绝连接目标"},
+      {"tunnel to nothing", http, "127.0.0.1", true, closedPort, HeadResult::NotConnected, ""},
+      {"socks5, http by name", socks, "localhost", false, 0, HeadResult::Answered, ""},
+      {"socks5, https by name", socks, "localhost", true, 0, HeadResult::Answered, ""},
+      {"socks5, target refused by rule", refusing, "localhost", true, 0, HeadResult::Unusable,
+       "代理服务器 " + refusing + " 拒绝连接目标"},
+      {"socks5, target unreachable", socks, "127.0.0.1", false, closedPort,
+       HeadResult::NotConnected, ""},
+      {"socks5, no proxy there", "socks5://127.0.0.1:" + std::to_string(closedPort), "localhost",
+       false, 0, HeadResult::Unusable,
+       "无法连接代理服务器 socks5://127.0.0.1:" + std::to_string(closedPort)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProxySetting proxy;
+    ASSERT_TRUE(ParseProxyUrl(c.proxy, &proxy, nullptr));
+    const int port = c.port != 0 ? c.port : c.secure ? s_server->TlsPort() : s_server->Port();
+    // No address: the proxy resolves the host.
+    const ExchangeTarget target{c.host, "/file.bin", "", port, c.secure, nullptr, &proxy};
+    HeadAnswer head;
+    ASSERT_EQ(HeadExchange(target, head, Short()), c.expected) << head.problem;
+    EXPECT_EQ(head.proxyProblem.substr(0, c.told.size()), c.told) << head.proxyProblem;
+    EXPECT_EQ(head.proxyProblem.empty(), c.told.empty()) << head.proxyProblem;
+    if (c.expected != HeadResult::Answered) continue;
+    EXPECT_EQ(head.length, static_cast<int>(kFileSize));
+    testing::TempFolder folder;
+    ProxyLog log;
+    std::string path = folder.Path() + "file.bin";
+    ASSERT_EQ(DownloadFile(log, 1, target, kFileSize, path, Short()), FileResult::Complete);
+    EXPECT_TRUE(testing::ReadFile(path) == testing::ReadFile(s_server->Root() + "file.bin"));
+
+    // The exchange of an absolute address takes its proxy from the task's choice.
+    log.choice.fromEnvironment = false;
+    log.choice.setting = proxy;
+    ExchangeRequest request;
+    request.url = std::string(c.secure ? "https://" : "http://") + c.host + ":" +
+                  std::to_string(port) + "/page.html";
+    const ExchangeAnswer answer = Exchange(log, 1, request, Short());
+    ASSERT_EQ(answer.status, ExchangeStatus::Answered) << answer.problem;
+    EXPECT_EQ(answer.body, "<html>through</html>\n");
+  }
 }
 
 }  // namespace
