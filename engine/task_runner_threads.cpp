@@ -305,9 +305,18 @@ std::string TaskRunner::Fault() {
   return m_fault;
 }
 
+void TaskRunner::OnProxyFailure(int, const std::string& line) {
+  std::lock_guard<std::mutex> guard(m_faultLock);
+  if (m_proxyProblem.empty()) m_proxyProblem = line;
+}
+
 RunOutcome TaskRunner::Outcome() {
   RunOutcome outcome;
   outcome.fault = Fault();
+  {
+    std::lock_guard<std::mutex> guard(m_faultLock);
+    outcome.proxyProblem = m_proxyProblem;
+  }
   std::lock_guard<std::mutex> guard(m_counterLock);
   outcome.saved = m_saved;
   outcome.recorded = m_recorded;
@@ -401,8 +410,8 @@ void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& ta
   std::string localPath = std::string(m_folder) + TimeStamp() + "-" + head.name;
   Log(n, Format("开始下载文件：%s ...", taken.url));
   WholeFile whole;
-  const FileResult result = DownloadFile(*this, n, target, static_cast<std::uint32_t>(length),
-                                         localPath, m_http, &whole);
+  const FileResult result =
+      DownloadFile(*this, n, target, static_cast<std::uint32_t>(length), localPath, m_http, &whole);
   // A whole file goes to the committer, which names it, records it and ends the claim.
   if (result == FileResult::Complete) {
     m_committer->Hand(std::move(whole), localPath, taken.url, taken.title, n);

@@ -318,6 +318,10 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
   const auto log = [&](const std::string& text) {
     if (context != nullptr) context->Log(thread, text);
   };
+  const auto TellProxyFailure = [&](const std::string& line) {
+    log(line);
+    if (context != nullptr) context->OnProxyFailure(thread, line);
+  };
   const int bodyMs = session.Timeouts().bodyMs;
   const ProxySetting* proxy = target.proxy;
   if (proxy != nullptr) {
@@ -325,8 +329,7 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
     if (connectingText != nullptr) log(connectingText);
     const ExchangeStart reached = ConnectThroughProxy(session, target);
     if (reached != ExchangeStart::Ready) {
-      if (reached != ExchangeStart::NoSocket && reached != ExchangeStart::NotConnected)
-        log(ProxyFailureLine(reached, *proxy));
+      if (IsProxyFailure(reached)) TellProxyFailure(ProxyFailureLine(reached, *proxy));
       return reached;
     }
   } else if (target.spare != nullptr && !target.secure &&
@@ -375,7 +378,7 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
   }
   // Only a proxy answers 407: the request never reached the target.
   if (!absolute.empty() && session.StatusCode() == kProxyAuthenticationRequired) {
-    log(ProxyFailureLine(ExchangeStart::ProxyCredentials, *proxy));
+    TellProxyFailure(ProxyFailureLine(ExchangeStart::ProxyCredentials, *proxy));
     return ExchangeStart::ProxyCredentials;
   }
   if (session.SetTimeout(bodyMs, false) != SessionResult::Done) return ExchangeStart::NoSocket;

@@ -31,6 +31,12 @@ public:
   // The proxies the task's requests go through; null: every request goes direct.
   virtual const ProxyChoice* Proxies() const { return nullptr; }
 
+  // A proxy stopped an exchange of worker `thread`; `line` is its log line (logged already).
+  virtual void OnProxyFailure(int thread, const std::string& line) {
+    (void)thread;
+    (void)line;
+  }
+
   // A file download of worker `thread` could not create or write its file; `error` is the
   // errno value (ENOSPC for a full disk). Called once, after the download logged the failure.
   virtual void OnFileError(int thread, int error) {
