@@ -47,7 +47,8 @@ using quarry::cli::CliInfoView;
 using quarry::cli::PausingTaskFileIo;
 
 const char kUsage[] =
-    "Usage: quarry-cli [--home DIR] [--web-host H] [--image-host H] COMMAND [OPTIONS]\n"
+    "Usage: quarry-cli [--home DIR] [--web-host H] [--image-host H] [--proxy URL] COMMAND\n"
+    "       [OPTIONS]\n"
     "\n"
     "Harvests files of one kind from a web search engine, as the Quarry window does.\n"
     "\n"
@@ -82,6 +83,9 @@ const char kUsage[] =
     "  --home DIR        the home folder with sys/ and DownData/ [QUARRY_HOME]\n"
     "  --web-host H      web-search host, may carry a port [QUARRY_WEB_HOST]\n"
     "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n"
+    "  --proxy URL       the proxy of every request: none, http://[user:password@]host:port\n"
+    "                    or socks5://[user:password@]host:port; without it the proxy set in the\n"
+    "                    window, else http_proxy, https_proxy and no_proxy\n"
     "  --test-authority FILE\n"
     "                    a certificate authority (PEM) trusted beside the system's, for test\n"
     "                    servers [QUARRY_TEST_AUTHORITY]\n"
@@ -173,6 +177,7 @@ private:
 struct Harvest {
   std::string home;
   quarry::SearchHosts hosts;
+  quarry::ProxyChoice proxies;
   std::unique_ptr<quarry::HomeLock> lock;
 };
 
@@ -191,6 +196,9 @@ int PrepareHarvest(const quarry::CommonOptions& options, Harvest* harvest) {
     std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
     return 1;
   }
+  std::vector<std::string> notes;
+  harvest->proxies = quarry::ProxiesOf(options, harvest->home + "sys/quarry.ini", &notes);
+  for (const std::string& note : notes) std::fprintf(stderr, "quarry-cli: %s\n", note.c_str());
   return 0;
 }
 
@@ -227,6 +235,9 @@ void PrintSummary(const char* how, const quarry::SearchTask& figures,
               quarry::FieldText(figures.folder).c_str());
   if (outcome.mode == quarry::SearchMode::Live) {
     std::printf("Live search: %d result pages refused by the service\n", outcome.refusedPages);
+  }
+  if (!outcome.proxyProblem.empty()) {
+    std::printf("Proxy: %s\n", outcome.proxyProblem.c_str());
   }
   if (outcome.nothingArrived) {
     std::printf(
@@ -304,6 +315,7 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
   controlOptions.taskFileIo = pausingIo.get();
   controlOptions.mode = mode;
   controlOptions.livePacing = quarry::LivePacingFromEnvironment();
+  controlOptions.proxies = harvest.proxies;
   quarry::TaskControl control(tree, finished, controlOptions);
   control.SetViews(&info, nullptr);
   control.LoadTaskFiles();

@@ -12,6 +12,7 @@ import http.client
 import os
 import re
 import signal
+import socket
 import sqlite3
 import struct
 import subprocess
@@ -262,6 +263,78 @@ class CliTest(unittest.TestCase):
         self.assertEqual([(t["keyword"], t["state"]) for t in
                           read_tasks(self.home + "sys/unfinished.tsk")],
                          [("alpha", 0), ("other", 0)])
+
+    def start_proxy(self, kind):
+        """Starts tinyproxy ("http") or danted ("socks5") on a free 127.0.0.1 port with its
+        files in the test's home; returns its address and its log's path."""
+        binary = {"http": "/usr/bin/tinyproxy", "socks5": "/usr/sbin/danted"}[kind]
+        if not os.access(binary, os.X_OK):
+            self.skipTest(binary + " is not installed")
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        folder = tempfile.mkdtemp(prefix="proxy-", dir=self.home)
+        os.chmod(folder, 0o777)
+        conf = os.path.join(folder, "proxy.conf")
+        log = os.path.join(folder, "proxy.log")
+        with open(conf, "w") as target:
+            if kind == "http":
+                target.write("User nobody\nGroup nogroup\nPort %d\nListen 127.0.0.1\n"
+                             "LogLevel Connect\nMaxClients 32\n" % port)
+                command = [binary, "-d", "-c", conf]
+            else:
+                target.write("logoutput: stderr\ninternal: 127.0.0.1 port = %d\n"
+                             "external: 127.0.0.1\nsocksmethod: none\n"
+                             "user.privileged: root\nuser.unprivileged: nobody\n"
+                             "client pass { from: 127.0.0.1/32 to: 0.0.0.0/0 }\n"
+                             "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 log: connect }\n" % port)
+                command = [binary, "-f", conf, "-p", os.path.join(folder, "pid")]
+        output = open(log, "w")
+        process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT)
+        self.addCleanup(output.close)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.terminate)
+        for _ in range(200):
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.02)
+        return "%s://127.0.0.1:%d" % (kind, port), log
+
+    def test_harvests_through_proxies(self):
+        # Every request of the task goes through the proxy: the option, then the setting, then
+        # the environment; a proxy that cannot be reached is told on the log.
+        for kind in ("http", "socks5"):
+            proxy, log = self.start_proxy(kind)
+            word = "via " + kind
+            done = self.cli("--proxy", proxy, "run", "--keyword", word, "--kind", "pdf",
+                            "--pages", "1")
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            match = re.search(r"Finished: (\d+) pages fetched, (\d+) files fetched, (\d+) saved",
+                              done.stdout)
+            self.assertTrue(match and int(match.group(3)) > 0, done.stdout)
+            with open(log) as source:
+                told = source.read()
+            self.assertIn(urllib.parse.quote(word) if kind == "http" else "127.0.0.1", told)
+            if kind == "http":
+                self.assertIn("GET http://" + self.host + "/", told)
+        closed = "socks5://127.0.0.1:1"
+        done = self.cli("--proxy", closed, "run", "--keyword", "nowhere", "--kind", "pdf",
+                        "--pages", "1", "--verbose")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn("无法连接代理服务器 " + closed, done.stderr)
+        self.assertIn("Proxy: 无法连接代理服务器 " + closed, done.stdout)
+        self.assertIn("Failed: no result page arrived", done.stdout)
+        # The setting of the window, and a bad --proxy refused.
+        os.makedirs(self.home + "sys", exist_ok=True)
+        with open(self.home + "sys/quarry.ini", "w") as ini:
+            ini.write("[Settings]\nproxy=%s\n" % closed)
+        done = self.cli("run", "--keyword", "set", "--kind", "pdf", "--pages", "1", "--verbose")
+        self.assertIn("无法连接代理服务器 " + closed, done.stderr)
+        done = self.cli("--proxy", "ftp://h:1", "list")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("--proxy", done.stderr)
 
     def test_unusable_home_exits_with_1(self):
         plain = self.home + "plain"
