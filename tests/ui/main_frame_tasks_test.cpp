@@ -124,8 +124,9 @@ private slots:
   // What task control has to tell is shown in a message box: a damaged task file once the
   // window is up, a task whose folder cannot be made when it is run (it stays waiting); and
   // what the result browser has to tell: a task database that cannot be read.
-  // "参数设置(&P)" opens the settings dialog; the mode chosen is kept in the profile, read at the
-  // next start, used by the tasks started after it and shown in the information view.
+  // "参数设置(&P)" opens the settings dialog; the mode and the proxy chosen are kept in the
+  // profile, read at the next start; the mode is used by the tasks started after it and shown
+  // in the information view.
   void SettingsChooseTheSearchMode() {
     QTemporaryDir home;
     const std::string profile = home.path().toStdString() + "/sys/quarry.ini";
@@ -137,14 +138,31 @@ private slots:
       QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Classic);
       quarry::testing::ModalAnswer<CSettingsDlg> choose([](CSettingsDlg* dialog) {
         QVERIFY(dialog->ClassicButton()->isChecked());
+        QVERIFY(dialog->EnvironmentProxyButton()->isChecked());
+        QVERIFY(!dialog->ProxyBox()->isEnabled());
         QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog")));
         dialog->LiveButton()->click();
+        // A proxy address that does not read is refused, and the dialog stays.
+        dialog->ProxyButton()->click();
+        dialog->ProxyBox()->setText(QStringLiteral("ftp://127.0.0.1:21"));
+        {
+          MessageBoxAnswer refused;
+          dialog->accept();
+          QVERIFY2(refused.text.startsWith(QStringLiteral("代理服务器地址无效")),
+                   qPrintable(refused.text));
+        }
+        QVERIFY(dialog->isVisible());
+        dialog->ProxyBox()->setText(QStringLiteral("socks5://ann:pw@127.0.0.1:1080"));
+        QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog_proxy")));
         dialog->accept();
       });
       frame.Command(quarry::kCmdSettings)->trigger();
       QVERIFY(choose.answered());
       QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
       QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
+      std::string proxy;
+      QVERIFY(quarry::ReadSettingValue(profile, quarry::kProxyKey, &proxy));
+      QCOMPARE(proxy, std::string("socks5://ann:pw@127.0.0.1:1080"));
 
       // A task started now searches live; the host refuses, so it ends at once, and having
       // got no result page it failed: a message says so, and so does its information.
@@ -178,6 +196,8 @@ private slots:
     QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
     quarry::testing::ModalAnswer<CSettingsDlg> cancel([](CSettingsDlg* dialog) {
       QVERIFY(dialog->LiveButton()->isChecked());
+      QVERIFY(dialog->ProxyButton()->isChecked());
+      QCOMPARE(dialog->Proxy(), QStringLiteral("socks5://ann:pw@127.0.0.1:1080"));
       dialog->ClassicButton()->click();
       dialog->reject();
     });
