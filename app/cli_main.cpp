@@ -4,10 +4,12 @@
 // the add-task dialog would (task control starts it at once), follows its log and figures
 // through views of its own, hands the end report from the runner's monitor to task control on
 // the main thread, and shuts task control down, which writes both task files. "resume" does
-// the same for the waiting and paused tasks of the home, as the run-all command does. Ctrl+C,
-// SIGTERM and SIGHUP (a closed terminal) shut down as closing the window does: the running
-// task is saved unfinished, comes back paused and a later "resume" goes on with it; a second
-// signal ends the program at once, which loses nothing either. Whatever task control reports
+// the same for the waiting and paused tasks of the home, as the run-all command does; "run
+// --keywords-file" for the tasks of a keyword list, in its order; "add" only lists new tasks
+// as waiting, as the dialog does with "立即下载" cleared. Ctrl+C, SIGTERM and SIGHUP (a closed
+// terminal) shut down as closing the window does: the running task is saved unfinished, comes
+// back paused and a later "resume" goes on with it; a second signal ends the program at once,
+// which loses nothing either. Whatever task control reports
 // as a problem (a task that cannot start, a full disk, a damaged task file) is printed on the
 // error stream.
 #include <pthread.h>
@@ -32,6 +34,7 @@
 #include "app/cli_views.h"
 #include "app/common_options.h"
 #include "engine/finished_queue.h"
+#include "engine/keyword_list.h"
 #include "engine/task_control.h"
 #include "engine/task_files.h"
 #include "harvest/search_pages.h"
@@ -44,7 +47,8 @@ using quarry::cli::CliInfoView;
 using quarry::cli::PausingTaskFileIo;
 
 const char kUsage[] =
-    "Usage: quarry-cli [--home DIR] [--web-host H] [--image-host H] COMMAND [OPTIONS]\n"
+    "Usage: quarry-cli [--home DIR] [--web-host H] [--image-host H] [--proxy URL] COMMAND\n"
+    "       [OPTIONS]\n"
     "\n"
     "Harvests files of one kind from a web search engine, as the Quarry window does.\n"
     "\n"
@@ -57,6 +61,15 @@ const char kUsage[] =
     "                --live searches the service as it answers today (https, cookies, JSON\n"
     "                image results, a link redirector), --classic as the classic result\n"
     "                pages describe it; without either, the mode set in the window is used\n"
+    "  run --keywords-file F [the options above]\n"
+    "                adds a task for each line of the UTF-8 file F (blank lines and lines\n"
+    "                starting with # are skipped) and runs them one after another, with a\n"
+    "                summary per task and a total; a bad line is reported with its number\n"
+    "                and nothing is added. A keyword already waiting, running or paused in\n"
+    "                the same folder for the same kind is skipped\n"
+    "  add (--keyword K | --keywords-file F) [--kind K] [--pages N] [--threads N]\n"
+    "      [--folder DIR]\n"
+    "                adds waiting tasks without running them; resume runs them\n"
     "  resume [--live | --classic] [--verbose]\n"
     "                runs the waiting and paused tasks one after another (a task cut off by a\n"
     "                crash is paused); files its database holds are not fetched again\n"
@@ -70,6 +83,9 @@ const char kUsage[] =
     "  --home DIR        the home folder with sys/ and DownData/ [QUARRY_HOME]\n"
     "  --web-host H      web-search host, may carry a port [QUARRY_WEB_HOST]\n"
     "  --image-host H    image-search host, may carry a port [QUARRY_IMAGE_HOST]\n"
+    "  --proxy URL       the proxy of every request: none, http://[user:password@]host:port\n"
+    "                    or socks5://[user:password@]host:port; without it the proxy set in the\n"
+    "                    window, else http_proxy, https_proxy and no_proxy\n"
     "  --test-authority FILE\n"
     "                    a certificate authority (PEM) trusted beside the system's, for test\n"
     "                    servers [QUARRY_TEST_AUTHORITY]\n"
@@ -161,6 +177,7 @@ private:
 struct Harvest {
   std::string home;
   quarry::SearchHosts hosts;
+  quarry::ProxyChoice proxies;
   std::unique_ptr<quarry::HomeLock> lock;
 };
 
@@ -179,6 +196,9 @@ int PrepareHarvest(const quarry::CommonOptions& options, Harvest* harvest) {
     std::fprintf(stderr, "quarry-cli: %s\n", error.c_str());
     return 1;
   }
+  std::vector<std::string> notes;
+  harvest->proxies = quarry::ProxiesOf(options, harvest->home + "sys/quarry.ini", &notes);
+  for (const std::string& note : notes) std::fprintf(stderr, "quarry-cli: %s\n", note.c_str());
   return 0;
 }
 
@@ -216,6 +236,9 @@ void PrintSummary(const char* how, const quarry::SearchTask& figures,
   if (outcome.mode == quarry::SearchMode::Live) {
     std::printf("Live search: %d result pages refused by the service\n", outcome.refusedPages);
   }
+  if (!outcome.proxyProblem.empty()) {
+    std::printf("Proxy: %s\n", outcome.proxyProblem.c_str());
+  }
   if (outcome.nothingArrived) {
     std::printf(
         "Failed: no result page arrived (the search service could not be reached, "
@@ -242,15 +265,42 @@ const quarry::Task* FinishedTask(quarry::TaskControl& control, const quarry::Sea
   return nullptr;
 }
 
+// Figures summed over the tasks a command ran, for its last line.
+struct Total {
+  int tasks = 0;
+  int pages = 0;
+  int files = 0;
+  int saved = 0;
+  int recorded = 0;
+  void Add(const quarry::SearchTask& figures, const quarry::RunOutcome& outcome) {
+    ++tasks;
+    pages += figures.pagesFetched;
+    files += figures.filesFetched;
+    saved += outcome.saved;
+    recorded += outcome.recorded;
+  }
+};
+
+void PrintTotal(const Total& total) {
+  std::printf("Total: %d tasks, %d pages fetched, %d files fetched, %d saved, %d recorded\n",
+              total.tasks, total.pages, total.files, total.saved, total.recorded);
+  std::fflush(stdout);
+}
+
+// Starts the next task of a command's own list when the previous one ended by itself; false
+// when none is left that could start.
+using NextTask = std::function<bool(quarry::TaskControl&)>;
+
 // Plays the main window for the tasks that `start` sets going (it returns false when it
-// started none): hands the monitor's end reports to task control, keeps the running task's
-// figures saved, shows the progress line and a summary for each task that ends, and turns
-// the stop signals into a shut-down that keeps the running task unfinished. Shutting down
-// writes both task files. Returns the exit status:
-// 1 when a task could not start or stopped by itself, when a task saved files it did not
-// record, or when the task files could not be written.
+// started none), and for those that `next` starts one after another: hands the monitor's end
+// reports to task control, keeps the running task's figures saved, shows the progress line and a
+// summary for each task that ends, and turns the stop signals into a shut-down that keeps the
+// running task unfinished. Shutting down writes both task files. Returns the exit status: 1 when a
+// task could not start or stopped by itself, when a task saved files it did not record, or when the
+// task files could not be written. A total follows the summaries when more than one task ended.
 int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
-               const std::function<bool(quarry::TaskControl&)>& start) {
+               const std::function<bool(quarry::TaskControl&)>& start,
+               const NextTask& next = nullptr) {
   quarry::PlainTaskTree tree;
   quarry::FinishedTaskQueue finished;
   CliInfoView info(verbose);
@@ -265,6 +315,7 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
   controlOptions.taskFileIo = pausingIo.get();
   controlOptions.mode = mode;
   controlOptions.livePacing = quarry::LivePacingFromEnvironment();
+  controlOptions.proxies = harvest.proxies;
   quarry::TaskControl control(tree, finished, controlOptions);
   control.SetViews(&info, nullptr);
   control.LoadTaskFiles();
@@ -284,6 +335,7 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
     PrintTaskHeading(current->record);
   };
   bool failed = false;
+  Total total;
   {
     InterruptsBlocked blocked;
     const bool started = start(control);
@@ -303,8 +355,14 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
       const quarry::Task* task = FinishedTask(control, record);
       const quarry::RunOutcome outcome = task != nullptr ? task->lastRun : quarry::RunOutcome{};
       PrintSummary(outcome.fault.empty() ? "Finished" : "Stopped", *record, outcome);
+      total.Add(*record, outcome);
       if (outcome.saved != outcome.recorded) failed = true;
       if (PrintProblems(control)) failed = true;
+      if (next && control.RunningCount() == 0 && outcome.fault.empty()) {
+        InterruptsBlocked blocked;
+        next(control);
+        if (PrintProblems(control)) failed = true;
+      }
       ended = control.RunningCount() == 0;
       headRunningTask();
     }
@@ -333,7 +391,9 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
     std::printf("The task is paused: 'quarry-cli resume' goes on with it.\n");
     std::fflush(stdout);
     if (outcome.saved != outcome.recorded) failed = true;
+    total.Add(control.Snapshot(cutOff), outcome);
   }
+  if (total.tasks > 1) PrintTotal(total);
   if (!saved) {
     std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
     return 1;
@@ -341,57 +401,178 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
   return failed ? 1 : 0;
 }
 
-int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+// What "run" and "add" read from their arguments.
+struct TaskArguments {
   quarry::NewTaskValues values;
   bool verbose = false;
   std::optional<quarry::SearchMode> mode;
   bool haveKeyword = false;
+  std::string keywordsFile;  // --keywords-file F; empty: --keyword
   std::string folder;
+};
+
+// Reads the options of `command` ("run" or "add", which takes neither a mode nor --verbose):
+// 0 with `out` filled, else the exit status.
+int ParseTaskArguments(const std::string& command, const std::vector<std::string>& args,
+                       TaskArguments* out) {
+  const bool run = command == "run";
+  quarry::NewTaskValues& values = out->values;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--verbose") {
-      verbose = true;
+    if (run && arg == "--verbose") {
+      out->verbose = true;
       continue;
     }
-    if (TakeModeFlag(arg, &mode)) continue;
-    if (arg != "--keyword" && arg != "--kind" && arg != "--pages" && arg != "--threads" &&
-        arg != "--folder") {
-      return UsageError("run: unknown option '" + arg + "'");
+    if (run && TakeModeFlag(arg, &out->mode)) continue;
+    if (arg != "--keyword" && arg != "--keywords-file" && arg != "--kind" && arg != "--pages" &&
+        arg != "--threads" && arg != "--folder") {
+      return UsageError(command + ": unknown option '" + arg + "'");
     }
-    if (i + 1 >= args.size()) return UsageError("run: option " + arg + " needs a value");
+    if (i + 1 >= args.size()) return UsageError(command + ": option " + arg + " needs a value");
     const std::string& value = args[++i];
     if (arg == "--keyword") {
       values.keyword = value;
-      haveKeyword = true;
+      out->haveKeyword = true;
+    } else if (arg == "--keywords-file") {
+      if (value.empty()) return UsageError(command + ": --keywords-file needs a file name");
+      out->keywordsFile = value;
     } else if (arg == "--kind") {
       if (!ParseKind(value, &values.kind))
-        return UsageError("run: --kind must be image, doc, ppt, pdf or xls");
+        return UsageError(command + ": --kind must be image, doc, ppt, pdf or xls");
     } else if (arg == "--pages") {
       if (!ParseCount(value, quarry::kMinPageCount, quarry::kMaxPageCount, &values.pageCount))
-        return UsageError("run: --pages must be a number from 1 to 500");
+        return UsageError(command + ": --pages must be a number from 1 to 500");
     } else if (arg == "--threads") {
       if (!ParseCount(value, quarry::kMinThreadCount, quarry::kMaxThreadCount, &values.threadCount))
-        return UsageError("run: --threads must be a number from 1 to 6");
+        return UsageError(command + ": --threads must be a number from 1 to 6");
     } else {
-      folder = value;
+      out->folder = value;
     }
   }
-  if (!haveKeyword) return UsageError("run: --keyword is required");
+  if (out->haveKeyword && !out->keywordsFile.empty())
+    return UsageError(command + ": give --keyword or --keywords-file, not both");
+  if (!out->haveKeyword && out->keywordsFile.empty())
+    return UsageError(command + ": --keyword or --keywords-file is required");
+  return 0;
+}
 
-  Harvest harvest;
-  if (int status = PrepareHarvest(options, &harvest)) return status;
-  if (folder.empty()) folder = harvest.home + "DownData/";
+// The parent folder of the new tasks: --folder made absolute, or the home's DownData/.
+std::string ParentFolder(const TaskArguments& arguments, const Harvest& harvest) {
+  std::string folder = arguments.folder.empty() ? harvest.home + "DownData/" : arguments.folder;
   folder = quarry::AbsolutePath(folder);
   if (folder.back() != '/') folder += '/';
-  values.folder = folder;
-  auto task = std::make_unique<quarry::Task>();
+  return folder;
+}
+
+// The records of the keyword file, or of the one keyword, checked whole before any is added:
+// 0 with `tasks` filled, else the exit status.
+int MakeTasks(const std::string& command, const TaskArguments& arguments,
+              const quarry::NewTaskValues& values, std::vector<quarry::SearchTask>* tasks) {
+  std::vector<quarry::KeywordLine> lines;
   std::string error;
-  if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error))
-    return UsageError("run: " + error);
-  return DriveTasks(harvest, verbose, ModeOf(harvest, mode), [&task](quarry::TaskControl& control) {
-    control.AddTask(std::move(task));
-    return control.RunningCount() > 0;  // not when its folder or database cannot be used
-  });
+  if (arguments.keywordsFile.empty()) {
+    lines.push_back({1, values.keyword});
+  } else if (!quarry::ReadKeywordFile(arguments.keywordsFile, &lines, &error)) {
+    return UsageError(command + ": " + error);
+  }
+  if (!quarry::MakeSearchTasks(values, lines, std::time(nullptr), tasks, &error)) {
+    if (arguments.keywordsFile.empty()) return UsageError(command + ": " + error);
+    return UsageError(command + ": " + arguments.keywordsFile + ": " + error);
+  }
+  return 0;
+}
+
+// Leaves out of `tasks` those that are already unfinished in `control`, saying so.
+void SkipUnfinishedTwins(quarry::TaskControl& control, std::vector<quarry::SearchTask>* tasks) {
+  std::vector<quarry::SearchTask> unfinished;
+  for (const auto& task : control.UnfinishedTasks())
+    unfinished.push_back(control.Snapshot(task.get()));
+  for (const std::string& keyword : quarry::DropUnfinishedTwins(tasks, unfinished)) {
+    std::printf("Skipped '%s': the same task is already waiting, running or paused\n",
+                keyword.c_str());
+  }
+  std::fflush(stdout);
+}
+
+// Lists `record` as a waiting task; returns it.
+quarry::Task* AddWaiting(quarry::TaskControl& control, const quarry::SearchTask& record) {
+  auto task = std::make_unique<quarry::Task>();
+  task->record = record;
+  quarry::Task* added = task.get();
+  control.AddTask(std::move(task), /*startIfIdle=*/false);
+  return added;
+}
+
+int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+  TaskArguments arguments;
+  if (int status = ParseTaskArguments("run", args, &arguments)) return status;
+  Harvest harvest;
+  if (int status = PrepareHarvest(options, &harvest)) return status;
+  quarry::NewTaskValues values = arguments.values;
+  values.folder = ParentFolder(arguments, harvest);
+  std::vector<quarry::SearchTask> records;
+  if (int status = MakeTasks("run", arguments, values, &records)) return status;
+  const quarry::SearchMode mode = ModeOf(harvest, arguments.mode);
+  if (arguments.keywordsFile.empty()) {
+    auto task = std::make_unique<quarry::Task>();
+    task->record = records.front();
+    return DriveTasks(harvest, arguments.verbose, mode, [&task](quarry::TaskControl& control) {
+      control.AddTask(std::move(task));
+      return control.RunningCount() > 0;  // not when its folder or database cannot be used
+    });
+  }
+  // The file's tasks are listed at once, all waiting, and run in the file's order; other
+  // waiting tasks of the home are left for "resume".
+  std::vector<quarry::Task*> queue;
+  std::size_t nextIndex = 0;
+  auto startNext = [&](quarry::TaskControl& control) {
+    while (nextIndex < queue.size()) {
+      if (control.RunSelected(queue[nextIndex++])) return true;
+    }
+    return false;
+  };
+  return DriveTasks(
+      harvest, arguments.verbose, mode,
+      [&](quarry::TaskControl& control) {
+        SkipUnfinishedTwins(control, &records);
+        for (const quarry::SearchTask& record : records)
+          queue.push_back(AddWaiting(control, record));
+        if (queue.empty()) std::printf("No new task to run.\n");
+        return startNext(control);
+      },
+      startNext);
+}
+
+int AddCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+  TaskArguments arguments;
+  if (int status = ParseTaskArguments("add", args, &arguments)) return status;
+  Harvest harvest;
+  if (int status = PrepareHarvest(options, &harvest)) return status;
+  quarry::NewTaskValues values = arguments.values;
+  values.folder = ParentFolder(arguments, harvest);
+  std::vector<quarry::SearchTask> records;
+  if (int status = MakeTasks("add", arguments, values, &records)) return status;
+  quarry::PlainTaskTree tree;
+  quarry::FinishedTaskQueue finished;
+  quarry::TaskControlOptions controlOptions;
+  controlOptions.home = harvest.home;
+  controlOptions.hosts = harvest.hosts;
+  quarry::TaskControl control(tree, finished, controlOptions);
+  control.LoadTaskFiles();
+  bool failed = PrintProblems(control);
+  SkipUnfinishedTwins(control, &records);
+  for (const quarry::SearchTask& record : records) {
+    AddWaiting(control, record);
+    std::printf("Added: ");
+    PrintTaskHeading(record);
+  }
+  std::string error;
+  if (!control.Shutdown(&error)) {
+    std::fprintf(stderr, "quarry-cli: the task files were not saved: %s\n", error.c_str());
+    return 1;
+  }
+  if (PrintProblems(control)) failed = true;
+  return failed ? 1 : 0;
 }
 
 int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
@@ -499,6 +680,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args[0] == "run") return RunCommand(options, args);
+  if (args[0] == "add") return AddCommand(options, args);
   if (args[0] == "resume") return ResumeCommand(options, args);
   if (args[0] == "list") return ListCommand(options, args);
   if (args[0] == "records") return RecordsCommand(args);

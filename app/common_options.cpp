@@ -1,5 +1,6 @@
 // Reads the options both executables share out of their arguments (an option beats its
-// environment variable), makes a relative home absolute, trusts the test authority they name
+// environment variable), makes a relative home absolute, checks the proxy address, chooses the
+// tasks' proxies, trusts the test authority they name
 // before any connection is made, and reads the live mode's pacing that end-to-end tests shorten
 // through the environment.
 #include "app/common_options.h"
@@ -23,8 +24,11 @@ bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, s
       {"--web-host", "QUARRY_WEB_HOST", &CommonOptions::webHost},
       {"--image-host", "QUARRY_IMAGE_HOST", &CommonOptions::imageHost},
       {"--test-authority", "QUARRY_TEST_AUTHORITY", &CommonOptions::testAuthority},
+      // The conventional proxy variables stand in for it, later (ProxiesOf).
+      {"--proxy", nullptr, &CommonOptions::proxy},
   };
   for (const Known& option : known) {
+    if (option.environment == nullptr) continue;
     if (const char* value = std::getenv(option.environment)) options->*option.field = value;
   }
   std::vector<std::string> rest;
@@ -51,11 +55,33 @@ bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, s
   args = std::move(rest);
   if (!options->home.empty()) options->home = AbsolutePath(options->home);
   std::string problem;
+  ProxySetting proxy;
+  if (!options->proxy.empty() && !ParseProxyUrl(options->proxy, &proxy, &problem)) {
+    if (error) *error = "--proxy: " + problem;
+    return false;
+  }
   if (!options->testAuthority.empty() && !SetTlsExtraAuthority(options->testAuthority, &problem)) {
     if (error) *error = "--test-authority: " + problem;
     return false;
   }
   return true;
+}
+
+ProxyChoice ProxiesOf(const CommonOptions& options, const std::string& profile,
+                      std::vector<std::string>* notes) {
+  ProxyChoice choice;
+  std::string setting;
+  std::string problem;
+  if (!options.proxy.empty()) {
+    choice.fromEnvironment = !ParseProxyUrl(options.proxy, &choice.setting, &problem);
+  } else if (ReadSettingValue(profile, kProxyKey, &setting)) {
+    choice.fromEnvironment = !ParseProxyUrl(setting, &choice.setting, &problem);
+    if (choice.fromEnvironment && notes)
+      notes->push_back("the proxy setting is passed over: " + problem);
+  }
+  if (!choice.fromEnvironment) return choice;
+  return ProxyChoiceFromEnvironment(
+      [](const char* name) -> const char* { return std::getenv(name); }, notes);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -1,5 +1,6 @@
-// The options both executables share: where the home folder is, which search hosts to use and,
-// for tests and local stand-ins, an extra certificate authority to trust. Each has an
+// The options both executables share: where the home folder is, which search hosts to use, the
+// proxy to go through and, for tests and local stand-ins, an extra certificate authority to
+// trust. Each has an
 // environment variable that stands in when the option is not given. Also the live mode's pacing
 // that tests shorten.
 #pragma once
@@ -10,6 +11,7 @@
 #include "engine/live_road.h"
 #include "engine/settings_file.h"
 #include "engine/task_runner.h"
+#include "http/proxy.h"
 
 namespace quarry {
 
@@ -19,6 +21,7 @@ struct CommonOptions {
   std::string imageHost;      // --image-host H or QUARRY_IMAGE_HOST; empty: the default host
   std::string testAuthority;  // --test-authority FILE or QUARRY_TEST_AUTHORITY: a PEM authority
                               // trusted beside the system's (tests); empty: none
+  std::string proxy;          // --proxy URL (checked); empty: the setting, else the environment
 };
 
 // Removes the shared options (both "--opt value" and "--opt=value") from `args` and fills
@@ -27,6 +30,12 @@ struct CommonOptions {
 // A test authority that is given is trusted from here on; false with a message when its file
 // holds no certificate.
 bool TakeCommonOptions(std::vector<std::string>& args, CommonOptions* options, std::string* error);
+
+// The proxies of the tasks: --proxy when given, else the proxy setting of the INI file
+// `profile`, else http_proxy, https_proxy and no_proxy. A setting or variable that does not
+// read as a proxy is passed over, and why is added to `notes`.
+ProxyChoice ProxiesOf(const CommonOptions& options, const std::string& profile,
+                      std::vector<std::string>* notes);
 
 // `path` made absolute against the current folder when it is relative: the task files keep the
 // folders a task saves into, and a later run started elsewhere (the window, "resume") must find

@@ -119,6 +119,9 @@ int main(int argc, char** argv) {
   }
 
   control.home = home;
+  std::vector<std::string> notes;  // a proxy variable that does not read: told, not fatal
+  control.proxies = quarry::ProxiesOf(options, quarry::ProfilePath(home), &notes);
+  for (const std::string& note : notes) std::fprintf(stderr, "quarry: %s\n", note.c_str());
   CMainFrame frame(std::move(control));
   if (!CloseOnSignals(frame)) std::perror("quarry: signals end the program without saving");
   // The size it has when not maximised: restored by the user, or on a desktop that does not

@@ -13,6 +13,10 @@ bool Locate(RoadHost& host, int thread, const char* address, Destination* where)
   // A host given up for this run is not asked again, nor told again: it was told once.
   if (host.IsGivenUp(where->host)) return false;
   where->secure = IsHttpsUrl(address);
+  if (const ProxyChoice* proxies = host.Transfers().Proxies()) {
+    where->proxy = ProxyFor(*proxies, where->host, where->secure);
+    if (where->proxy != nullptr) return true;  // the host is the proxy's to resolve
+  }
   const std::string resolved = ResolveIpv4(where->host);
   if (resolved.empty() || resolved.size() >= sizeof(where->dotted)) {
     host.Log(thread, Format("解析 %s IP地址失败...", address));
@@ -33,6 +37,10 @@ bool AskHead(RoadHost& host, int thread, const char* address, const ExchangeTarg
     host.NoteReached(target.host);
   }
   if (result != HeadResult::Answered) {
+    if (!head->proxyProblem.empty()) {
+      host.Log(thread, head->proxyProblem);
+      host.Transfers().OnProxyFailure(thread, head->proxyProblem);
+    }
     if (!head->problem.empty()) host.Log(thread, TlsFailureLine(head->problem));
     if (result == HeadResult::NotConnected) host.Log(thread, "无法连接服务器（被拒绝或超时）...");
     if (result == HeadResult::NoAnswer && head->problem.empty()) {

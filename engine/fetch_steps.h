@@ -21,14 +21,16 @@ struct Destination {
   std::uint16_t port = 80;
   char dotted[kDestinationAddressSize] = {};  // the host's IPv4 address
   bool secure = false;                        // https: TLS, in either mode
+  const ProxySetting* proxy = nullptr;        // the proxy to go through; null: direct
   // The HEAD's connection, kept for the GET when the server leaves it open: a connection less
   // per address.
   SpareConnection spare;
 
-  ExchangeTarget Target() { return {host, path, dotted, port, secure, &spare}; }
+  ExchangeTarget Target() { return {host, path, dotted, port, secure, &spare, proxy}; }
 };
 
-// Splits `address` and resolves its host into `where`. A malformed address is dropped without
+// Splits `address` and resolves its host into `where`, unless the task's proxies send it
+// through a proxy, which resolves the host itself. A malformed address is dropped without
 // a line; a host that does not resolve is told with the address, not the host. False for both,
 // and for a host given up for the run.
 bool Locate(RoadHost& host, int thread, const char* address, Destination* where);

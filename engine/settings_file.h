@@ -1,6 +1,6 @@
 // The program's settings in the home's sys/quarry.ini that the engine's front ends share. The
-// window writes the file with Qt's settings store (INI format); the command line reads the one
-// value it needs here, without Qt.
+// window writes the file with Qt's settings store (INI format); the command line reads the
+// values it needs here, without Qt.
 #pragma once
 
 #include <string>
@@ -14,9 +14,16 @@ inline constexpr const char* kSettingsGroup = "Settings";
 inline constexpr const char* kSearchModeKey = "searchMode";
 inline constexpr const char* kClassicModeValue = "classic";
 inline constexpr const char* kLiveModeValue = "live";
+// The proxy: an address ParseProxyUrl reads, "none" for direct connections; no key: the
+// conventional environment variables decide.
+inline constexpr const char* kProxyKey = "proxy";
 
 // The search mode that the INI file `profile` holds; Classic when the file, the group or the
 // key is missing or holds another value.
 SearchMode ReadSearchMode(const std::string& profile);
+
+// The value of `key` in the settings group of `profile`, without the quotes Qt may put around
+// it; false when the file, the group or the key is missing.
+bool ReadSettingValue(const std::string& profile, const char* key, std::string* value);
 
 }  // namespace quarry

@@ -306,6 +306,11 @@ SearchMode TaskControl::Mode() {
   return m_options.mode;
 }
 
+void TaskControl::SetProxies(const ProxyChoice& proxies) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  m_options.proxies = proxies;
+}
+
 bool TaskControl::RunAllActive() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return m_runAll;
@@ -315,6 +320,7 @@ bool TaskControl::StartRunner(Task* task) {
   auto runner = std::make_unique<TaskRunner>();
   runner->SetTiming(m_options.timing);
   runner->SetHttpTimeouts(m_options.http);
+  runner->SetProxies(m_options.proxies);
   runner->SetFileIo(m_options.fileIo);
   if (m_options.mode == SearchMode::Live) {
     runner->SetRoad(std::make_unique<LiveRoad>(

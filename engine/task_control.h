@@ -60,6 +60,7 @@ struct TaskControlOptions {
   FileIo* fileIo = nullptr;          // the system calls of the runners' folder checks and downloads
   SearchMode mode = SearchMode::Classic;  // how the tasks started from now on search
   LivePacing livePacing{};                // the live mode's pacing (tests shorten it)
+  ProxyChoice proxies{};  // the proxies of the tasks started from now on; none filled in: direct
 };
 
 class TaskControl {
@@ -131,6 +132,8 @@ public:
   // How tasks started from now on search; a running task keeps the mode it started with.
   void SetSearchMode(SearchMode mode);
   SearchMode Mode();
+  // The proxies of the tasks started from now on; a running task keeps those it started with.
+  void SetProxies(const ProxyChoice& proxies);
   // The problems gathered since the last call, oldest first, each a text for the user.
   std::vector<std::string> TakeProblems();
 

@@ -34,6 +34,7 @@
 #include "engine/views.h"
 #include "harvest/link_sink.h"
 #include "http/http_session.h"
+#include "http/proxy.h"
 #include "http/transfer.h"
 #include "http/transfer_context.h"
 #include "platform/files.h"
@@ -106,6 +107,8 @@ public:
   // the task).
   FileIo& Disk() override { return *m_fileIo; }
   void OnFileError(int thread, int error) override;
+  const ProxyChoice* Proxies() const override { return &m_proxies; }
+  void OnProxyFailure(int thread, const std::string& line) override;
 
   // Why the runner could not start or stopped by itself; empty when neither happened.
   std::string Fault();
@@ -115,6 +118,8 @@ public:
   // The limits of the threads' waits and the exchanges' time limits; set before Start.
   void SetTiming(const RunnerTiming& timing);
   void SetHttpTimeouts(const HttpTimeouts& timeouts);
+  // The proxies of every request of the run; set before Start.
+  void SetProxies(const ProxyChoice& proxies) { m_proxies = proxies; }
   // Where the monitor reports the end of the task (null: nowhere). Guarded by the view lock.
   void SetFinishedSink(TaskFinishedSink* sink);
   void DetachFinishedSink();
@@ -193,6 +198,7 @@ private:
   std::int32_t m_recorded = 0;          // of those, rows stored (counter lock)
   std::mutex m_faultLock;               // m_fault
   std::string m_fault;                  // why it did not start or stopped by itself
+  std::string m_proxyProblem;           // the first proxy failure; under m_faultLock
   FileIo* m_fileIo = &FileIo::System();
   // The task folder, held with a shared flock for the run so that another run in it, in any
   // process, can tell that it is not alone there. Declared before the queue: it is released
@@ -250,6 +256,7 @@ private:
 
   RunnerTiming m_timing;
   HttpTimeouts m_http;
+  ProxyChoice m_proxies;                        // none filled in: every request goes direct
   TaskFinishedSink* m_finishedSink = nullptr;   // view lock
   FileKind m_kind = FileKind::Image;            // the task's kind, fixed at Start
   bool m_started = false;                       // a runner is never started twice

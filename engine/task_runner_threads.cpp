@@ -305,9 +305,18 @@ std::string TaskRunner::Fault() {
   return m_fault;
 }
 
+void TaskRunner::OnProxyFailure(int, const std::string& line) {
+  std::lock_guard<std::mutex> guard(m_faultLock);
+  if (m_proxyProblem.empty()) m_proxyProblem = line;
+}
+
 RunOutcome TaskRunner::Outcome() {
   RunOutcome outcome;
   outcome.fault = Fault();
+  {
+    std::lock_guard<std::mutex> guard(m_faultLock);
+    outcome.proxyProblem = m_proxyProblem;
+  }
   std::lock_guard<std::mutex> guard(m_counterLock);
   outcome.saved = m_saved;
   outcome.recorded = m_recorded;

@@ -23,6 +23,7 @@ namespace {
 
 constexpr std::size_t kDottedSize = 16;
 constexpr int kReadChunk = 16 * 1024;
+constexpr int kProxyAuthenticationRequired = 407;
 
 bool IsRedirect(int code) {
   return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -131,6 +132,18 @@ void NotStarted(ExchangeStart start, const HttpSession& session, ExchangeAnswer&
       answer.status = ExchangeStatus::Broken;
       answer.problem = "no answer";
       return;
+    case ExchangeStart::ProxyUnreachable:
+      answer.status = ExchangeStatus::NoAnswer;
+      answer.problem = "the proxy could not be reached";
+      return;
+    case ExchangeStart::ProxyCredentials:
+      answer.status = ExchangeStatus::NoAnswer;
+      answer.problem = "the proxy refused the credentials";
+      return;
+    case ExchangeStart::ProxyRefused:
+      answer.status = ExchangeStatus::NoAnswer;
+      answer.problem = "the proxy refused the target";
+      return;
     case ExchangeStart::NoSocket:
     case ExchangeStart::NotConnected:
     case ExchangeStart::BadAddress:
@@ -154,8 +167,11 @@ bool ExchangeHead(TransferContext& context, int thread, const ExchangeRequest& r
     return false;
   }
   const bool secure = IsHttpsUrl(answer.url.c_str());
-  const std::string resolved = ResolveIpv4(host);
-  if (resolved.empty() || resolved.size() >= kDottedSize) {
+  // Through a proxy the host is the proxy's to resolve.
+  const ProxyChoice* proxies = context.Proxies();
+  const ProxySetting* proxy = proxies != nullptr ? ProxyFor(*proxies, host, secure) : nullptr;
+  const std::string resolved = proxy != nullptr ? std::string() : ResolveIpv4(host);
+  if (proxy == nullptr && (resolved.empty() || resolved.size() >= kDottedSize)) {
     answer.status = ExchangeStatus::NoAddress;
     answer.problem = std::string("the host ") + host + " does not resolve";
     return false;
@@ -166,7 +182,7 @@ bool ExchangeHead(TransferContext& context, int thread, const ExchangeRequest& r
   const std::string cookie =
       hasOrigin ? request.jar->CookieLine(origin, now, kMaxCookieLineBytes) : std::string();
   const std::string text = ComposeRequest(request, host, path, port, secure, cookie);
-  const ExchangeTarget target{host, path, resolved.c_str(), port, secure, nullptr};
+  const ExchangeTarget target{host, path, resolved.c_str(), port, secure, nullptr, proxy};
   const ExchangeStart start = OpenExchange(session, target, &context, thread, nullptr, text.c_str(),
                                            static_cast<int>(text.size()));
   if (start != ExchangeStart::Ready) {
@@ -200,10 +216,107 @@ std::string NextHop(const ExchangeRequest& request, const ExchangeAnswer& answer
   return request.redirectTo(answer.url, answer.location);
 }
 
+// The outcome of an exchange that a proxy's reply stopped.
+ExchangeStart FromProxyReply(ProxyReply reply) {
+  switch (reply) {
+    case ProxyReply::Go:
+    case ProxyReply::WantsCredentials: return ExchangeStart::Ready;
+    case ProxyReply::CredentialsRefused: return ExchangeStart::ProxyCredentials;
+    case ProxyReply::TargetRefused: return ExchangeStart::ProxyRefused;
+    case ProxyReply::TargetUnreachable: return ExchangeStart::NotConnected;
+    case ProxyReply::Broken: break;
+  }
+  return ExchangeStart::ProxyUnreachable;
+}
+
+// Receives exactly `size` bytes into `out`; false when the proxy closed, failed or ran out of
+// the session's receive deadline first.
+bool ReceiveExactly(HttpSession& session, std::size_t size, std::string* out) {
+  out->clear();
+  char buffer[kMaxSocksHostBytes + 8];
+  while (out->size() < size) {
+    const std::size_t ask = std::min(sizeof buffer, size - out->size());
+    const int got = session.Receive(buffer, static_cast<int>(ask));
+    if (got <= 0) return false;
+    out->append(buffer, static_cast<std::size_t>(got));
+  }
+  return true;
+}
+
+// The SOCKS5 handshake on a connection to the proxy, naming the target by its host.
+ExchangeStart Socks5Handshake(HttpSession& session, const ExchangeTarget& target,
+                              const ProxySetting& proxy) {
+  constexpr std::size_t kChoiceBytes = 2;
+  constexpr std::size_t kReplyStartBytes = 5;  // enough to know the bound address's length
+  const std::string host = target.host;
+  if (host.size() > kMaxSocksHostBytes) return ExchangeStart::BadAddress;
+  std::string answer;
+  auto step = [&](const std::string& out, std::size_t want) {
+    return session.Send(out.data(), out.size()) == SessionResult::Done &&
+           ReceiveExactly(session, want, &answer);
+  };
+  if (!step(Socks5Greeting(proxy), kChoiceBytes)) return ExchangeStart::ProxyUnreachable;
+  ProxyReply reply = ReadSocks5Choice(answer);
+  if (reply == ProxyReply::WantsCredentials) {
+    if (proxy.user.empty()) return ExchangeStart::ProxyCredentials;
+    if (!step(Socks5Credentials(proxy), kChoiceBytes)) return ExchangeStart::ProxyCredentials;
+    reply = ReadSocks5Authentication(answer);
+  }
+  if (reply != ProxyReply::Go) return FromProxyReply(reply);
+  if (!step(Socks5ConnectRequest(host, target.port), kReplyStartBytes))
+    return ExchangeStart::ProxyUnreachable;
+  reply = ReadSocks5Reply(answer);
+  if (reply != ProxyReply::Go) return FromProxyReply(reply);
+  const std::size_t whole = Socks5ReplyLength(answer);
+  std::string rest;
+  if (whole < kReplyStartBytes || !ReceiveExactly(session, whole - kReplyStartBytes, &rest))
+    return ExchangeStart::ProxyUnreachable;
+  return ExchangeStart::Ready;
+}
+
+// Connects `session` (made, not connected) to target.proxy and, for a SOCKS5 proxy or an https
+// target, has the proxy open the way to the target: Ready then, the target being reached.
+ExchangeStart ConnectThroughProxy(HttpSession& session, const ExchangeTarget& target) {
+  const ProxySetting& proxy = *target.proxy;
+  const std::string address = ResolveIpv4(proxy.host.c_str());
+  if (address.empty() || address.size() >= kDottedSize) return ExchangeStart::ProxyUnreachable;
+  if (session.Connect(address.c_str(), proxy.port) != SessionResult::Done)
+    return ExchangeStart::ProxyUnreachable;
+  if (proxy.kind == ProxyKind::Http && !target.secure) return ExchangeStart::Ready;
+  // The handshake is bounded as a head is.
+  session.SetReceiveDeadline(session.Timeouts().headMs);
+  ExchangeStart result = ExchangeStart::ProxyUnreachable;
+  if (proxy.kind == ProxyKind::Socks5) {
+    result = Socks5Handshake(session, target, proxy);
+  } else {
+    const std::string connect = ConnectRequest(target.host, target.port, proxy);
+    if (session.SendRequest(connect.c_str(), static_cast<int>(connect.size())) ==
+        SessionResult::Done)
+      result = FromProxyReply(ReadConnectStatus(session.StatusCode()));
+  }
+  session.SetReceiveDeadline(0);
+  return result;
+}
+
 }  // namespace
 
 std::string TlsFailureLine(const std::string& problem) {
   return "安全连接（TLS）失败：" + problem + "...";
+}
+
+bool IsProxyFailure(ExchangeStart start) {
+  return start == ExchangeStart::ProxyUnreachable || start == ExchangeStart::ProxyCredentials ||
+         start == ExchangeStart::ProxyRefused;
+}
+
+std::string ProxyFailureLine(ExchangeStart start, const ProxySetting& proxy) {
+  const std::string name = ProxyShownText(proxy);
+  switch (start) {
+    case ExchangeStart::ProxyUnreachable: return "无法连接代理服务器 " + name + "...";
+    case ExchangeStart::ProxyCredentials: return "代理服务器 " + name + " 拒绝了用户名或密码...";
+    case ExchangeStart::ProxyRefused: return "代理服务器 " + name + " 拒绝连接目标...";
+    default: return "代理服务器 " + name + "...";
+  }
 }
 
 ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
@@ -212,9 +325,22 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
   const auto log = [&](const std::string& text) {
     if (context != nullptr) context->Log(thread, text);
   };
+  const auto TellProxyFailure = [&](const std::string& line) {
+    log(line);
+    if (context != nullptr) context->OnProxyFailure(thread, line);
+  };
   const int bodyMs = session.Timeouts().bodyMs;
-  if (target.spare != nullptr && !target.secure &&
-      session.TakeOver(*target.spare, target.address, target.port)) {
+  const ProxySetting* proxy = target.proxy;
+  if (proxy != nullptr) {
+    if (session.Create() != SessionResult::Done) return ExchangeStart::NoSocket;
+    if (connectingText != nullptr) log(connectingText);
+    const ExchangeStart reached = ConnectThroughProxy(session, target);
+    if (reached != ExchangeStart::Ready) {
+      if (IsProxyFailure(reached)) TellProxyFailure(ProxyFailureLine(reached, *proxy));
+      return reached;
+    }
+  } else if (target.spare != nullptr && !target.secure &&
+             session.TakeOver(*target.spare, target.address, target.port)) {
     if (connectingText != nullptr) log(connectingText);
     if (session.SendRequest(request, length) == SessionResult::Done) {
       if (session.SetTimeout(bodyMs, false) != SessionResult::Done) return ExchangeStart::NoSocket;
@@ -226,10 +352,12 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
     if (session.Create() != SessionResult::Done) return ExchangeStart::NoSocket;
     if (connectingText != nullptr) log(connectingText);
   }
-  switch (session.Connect(target.address, target.port)) {
-    case SessionResult::Done: break;
-    case SessionResult::NoAnswer: return ExchangeStart::NotConnected;
-    case SessionResult::Failed: return ExchangeStart::BadAddress;
+  if (proxy == nullptr) {
+    switch (session.Connect(target.address, target.port)) {
+      case SessionResult::Done: break;
+      case SessionResult::NoAnswer: return ExchangeStart::NotConnected;
+      case SessionResult::Failed: return ExchangeStart::BadAddress;
+    }
   }
   if (target.secure) {
     const SessionResult secured = session.StartTls(target.host);
@@ -239,10 +367,26 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
                                                 : ExchangeStart::Untrusted;
     }
   }
+  // An HTTP proxy takes an http request with the target's whole address and its credentials;
+  // everything else goes as it would go direct.
+  std::string absolute;
+  if (proxy != nullptr && proxy->kind == ProxyKind::Http && !target.secure) {
+    const std::string_view text = request != nullptr
+                                      ? std::string_view(request, static_cast<std::size_t>(length))
+                                      : std::string_view(session.Request());
+    absolute = AbsoluteFormRequest(text, target.host, target.port, *proxy);
+    request = absolute.c_str();
+    length = static_cast<int>(absolute.size());
+  }
   switch (session.SendRequest(request, length)) {
     case SessionResult::Done: break;
     case SessionResult::NoAnswer: return ExchangeStart::NoAnswer;
     case SessionResult::Failed: return ExchangeStart::Broken;
+  }
+  // Only a proxy answers 407: the request never reached the target.
+  if (!absolute.empty() && session.StatusCode() == kProxyAuthenticationRequired) {
+    TellProxyFailure(ProxyFailureLine(ExchangeStart::ProxyCredentials, *proxy));
+    return ExchangeStart::ProxyCredentials;
   }
   if (session.SetTimeout(bodyMs, false) != SessionResult::Done) return ExchangeStart::NoSocket;
   return ExchangeStart::Ready;

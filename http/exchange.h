@@ -15,6 +15,7 @@
 
 #include "http/cookie_jar.h"
 #include "http/http_session.h"
+#include "http/proxy.h"
 #include "http/transfer_context.h"
 
 namespace quarry {
@@ -32,7 +33,8 @@ inline constexpr std::size_t kMaxBodyBytes = 4u << 20;
 // given, carries a connection from one exchange with the target to the next: an answered HEAD
 // leaves its connection there when the server keeps it open, and the next exchange sends its
 // request on it instead of connecting (on a new connection after all when that one turns out
-// closed). A TLS connection is not kept.
+// closed). A TLS connection is not kept. `proxy`, when given, is the proxy the exchange goes
+// through: `address` is then not used (the proxy resolves `host`), and no connection is kept.
 struct ExchangeTarget {
   const char* host;
   const char* path;
@@ -40,6 +42,7 @@ struct ExchangeTarget {
   int port;
   bool secure = false;  // an https address: TLS with the server's certificate checked for `host`
   SpareConnection* spare = nullptr;
+  const ProxySetting* proxy = nullptr;  // null: a direct connection
 };
 
 // How the start of an exchange (connection, TLS, request, head) ended.
@@ -51,14 +54,20 @@ enum class ExchangeStart {
   Untrusted,     // the certificate was refused or the handshake failed
   NoAnswer,      // the send, the head read or the handshake timed out, or the peer went away
   Broken,        // the head broke off, or the request could not be sent
+  // Through a proxy (a target the proxy cannot reach is NotConnected):
+  ProxyUnreachable,  // the proxy does not resolve, refuses or never takes the connection, or
+                     // breaks off its handshake
+  ProxyCredentials,  // the proxy wants credentials, or refused the ones given
+  ProxyRefused,      // the proxy does not allow the target
 };
 
-// Starts an exchange with `target` on `session`: takes over target.spare or connects, starts
-// TLS for a secure target, sends `request` (`length` bytes; the session's composed request
-// when null) and reads the head. A failed TLS start is logged on page `thread` of `context`
-// when `context` is given, and so is `connectingText` (when given) before connecting. A kept
-// connection that fails the request is replaced by a new one, so it never makes an exchange
-// fail that a new connection would have made.
+// Starts an exchange with `target` on `session`: takes over target.spare or connects (through
+// target.proxy when given: the absolute-form request for an http target, a CONNECT tunnel or a
+// SOCKS5 connection otherwise), starts TLS for a secure target, sends `request` (`length` bytes;
+// the session's composed request when null) and reads the head. A failed TLS start is logged on
+// page `thread` of `context` when `context` is given, and so is `connectingText` (when given)
+// before connecting. A kept connection that fails the request is replaced by a new one, so it never
+// makes an exchange fail that a new connection would have made.
 ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
                            TransferContext* context, int thread, const char* connectingText,
                            const char* request = nullptr, int length = 0);
@@ -107,6 +116,12 @@ struct ExchangeAnswer {
 // `thread` of `context`, which also says when to stop.
 ExchangeAnswer Exchange(TransferContext& context, int thread, const ExchangeRequest& request,
                         const HttpTimeouts& timeouts);
+
+// True for the outcomes that tell a proxy's failure.
+bool IsProxyFailure(ExchangeStart start);
+
+// The log line of an exchange that a proxy stopped (one of the Proxy outcomes), naming it.
+std::string ProxyFailureLine(ExchangeStart start, const ProxySetting& proxy);
 
 // The log line of an exchange whose secure connection failed, `problem` saying why.
 std::string TlsFailureLine(const std::string& problem);

@@ -159,21 +159,26 @@ SessionResult HttpSession::SendRequest(const char* text, int length) {
   } else if (length <= 0) {
     length = static_cast<int>(std::strlen(text));
   }
-  SetTimeout(m_timeouts.sendMs, true);  // a refused limit only means sending may wait longer
+  const SessionResult sent = Send(text, static_cast<std::size_t>(length));
+  if (sent != SessionResult::Done) return sent;
+  int headLength = 0;
+  return ReadHead(headLength);
+}
 
+SessionResult HttpSession::Send(const char* text, std::size_t length) {
+  if (m_connected == 0) return SessionResult::Failed;
+  SetTimeout(m_timeouts.sendMs, true);  // a refused limit only means sending may wait longer
   std::size_t sent = 0;
-  const std::size_t total = static_cast<std::size_t>(length);
-  while (sent < total) {
+  while (sent < length) {
     int error = 0;
-    const long count = SendSome(text + sent, total - sent, &error);
+    const long count = SendSome(text + sent, length - sent, &error);
     if (count < 0)
       return IsGoneOrLateError(error) ? SessionResult::NoAnswer : SessionResult::Failed;
     // A stream socket that takes nothing would loop for ever.
     if (count == 0) return SessionResult::Failed;
     sent += static_cast<std::size_t>(count);
   }
-  int headLength = 0;
-  return ReadHead(headLength);
+  return SessionResult::Done;
 }
 
 SessionResult HttpSession::ReadHead(int& length) {

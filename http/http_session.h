@@ -75,6 +75,9 @@ public:
   // null) and reads the response head. Failed not connected; NoAnswer or Failed when sending
   // fails (NoAnswer for time-out and gone-peer errors); else the result of ReadHead.
   SessionResult SendRequest(const char* text = nullptr, int length = 0);
+  // Sends `length` bytes of `text` whole without reading anything (a proxy's handshake).
+  // Failed not connected or the socket took nothing; NoAnswer for time-out and gone-peer errors.
+  SessionResult Send(const char* text, std::size_t length);
   // Reads one response head into m_head (skipping "100" interim heads) and stores its byte
   // count into `length`. Done head stored; NoAnswer receive error or time limit; Failed the
   // server closed before the head ended, too many interim heads, or not connected. A head

@@ -200,6 +200,9 @@ Result Failed(ExchangeStart start) {
     case ExchangeStart::BadAddress:
     case ExchangeStart::Untrusted:
     case ExchangeStart::Broken:
+    case ExchangeStart::ProxyUnreachable:
+    case ExchangeStart::ProxyCredentials:
+    case ExchangeStart::ProxyRefused:
     case ExchangeStart::Ready: break;
   }
   return static_cast<Result>(-8);
@@ -282,6 +285,9 @@ std::string StartFailureLine(ExchangeStart start) {
     case ExchangeStart::NotConnected: return "文件下载失败：无法连接服务器（被拒绝或超时）...";
     case ExchangeStart::NoAnswer: return "文件下载失败：发送请求或等待应答头超时...";
     case ExchangeStart::NoSocket: return "文件下载失败：无法建立连接所需的套接字...";
+    case ExchangeStart::ProxyUnreachable:
+    case ExchangeStart::ProxyCredentials:
+    case ExchangeStart::ProxyRefused: return "文件下载失败：代理服务器未能连接目标...";
     case ExchangeStart::BadAddress:
     case ExchangeStart::Untrusted:
     case ExchangeStart::Broken:
@@ -421,6 +427,8 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   const ExchangeStart start = OpenExchange(session, target, nullptr, 0, nullptr);
   if (start != ExchangeStart::Ready) {
     answer.problem = session.TlsProblem();
+    if (target.proxy != nullptr && IsProxyFailure(start))
+      answer.proxyProblem = ProxyFailureLine(start, *target.proxy);
     return Failed<HeadResult>(start);
   }
 

@@ -95,7 +95,8 @@ struct HeadAnswer {
   // A page, fetched into memory and searched for links: a text/html answer, a name without an
   // extension, or a text file (".txt" in any case). Anything else is a file to save.
   bool isPage = false;
-  std::string problem;  // why a secure connection was not made (certificate, handshake), or ""
+  std::string problem;       // why a secure connection was not made (certificate, handshake), or ""
+  std::string proxyProblem;  // the log line of a proxy that stopped the exchange, or ""
 };
 
 // One HEAD exchange with `target`. Answered for a page (Content-Type contains "text/html") or a

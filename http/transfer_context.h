@@ -1,12 +1,16 @@
 // What the page and file downloads need of the task that runs them: a place for their log
-// lines, the task's stop flag, the system calls that write files and a word when a file cannot
-// be written. The task runner implements it; tests implement it with a recording stub, so the
-// downloads are exercised without any threads.
+// lines, the task's stop flag, its proxies, the system calls that write files and a word when a
+// file cannot be written. The task runner implements it; tests implement it with a recording stub,
+// so the downloads are exercised without any threads.
 #pragma once
 
 #include <string>
 
 #include "platform/files.h"
+
+namespace quarry {
+struct ProxyChoice;
+}
 
 namespace quarry {
 
@@ -23,6 +27,15 @@ public:
 
   // The system calls a file download creates and writes its file with.
   virtual FileIo& Disk() { return FileIo::System(); }
+
+  // The proxies the task's requests go through; null: every request goes direct.
+  virtual const ProxyChoice* Proxies() const { return nullptr; }
+
+  // A proxy stopped an exchange of worker `thread`; `line` is its log line (logged already).
+  virtual void OnProxyFailure(int thread, const std::string& line) {
+    (void)thread;
+    (void)line;
+  }
 
   // A file download of worker `thread` could not create or write its file; `error` is the
   // errno value (ENOSPC for a full disk). Called once, after the download logged the failure.

@@ -13,6 +13,7 @@ quarry_packages=(
   nlohmann-json3-dev libxml2-dev openssl libssl-dev ca-certificates
   libpsl-dev publicsuffix
   desktop-file-utils groff-base
+  tinyproxy dante-server
 )
 
 # Installs only the packages that are not installed yet, so a warm machine pays nothing.

@@ -14,12 +14,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
+#include <QStringDecoder>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <ctime>
+
+#include "engine/keyword_list.h"
 
 #include "ui/icons.h"
 
@@ -28,6 +33,8 @@ namespace {
 constexpr int kFontPoints = 10;
 constexpr char kMessageTitle[] = "Quarry 1.0";
 constexpr int kDecorationSize = 32;
+constexpr int kKeywordRows = 4;  // lines the keyword box shows before it scrolls
+constexpr int kKeywordLoadId = 1003;
 
 struct KindButton {
   int id;
@@ -45,8 +52,13 @@ QString Id(int id) { return QString::number(id); }
 }  // namespace
 
 CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
-    : QDialog(parent), m_picker([](QWidget* owner, const QString& title, const QString& start) {
+    : QDialog(parent),
+      m_picker([](QWidget* owner, const QString& title, const QString& start) {
         return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+      }),
+      m_filePicker([](QWidget* owner, const QString& title, const QString& start) {
+        return QFileDialog::getOpenFileName(owner, title, start,
+                                            QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
       }) {
   setObjectName(Id(id));
   setWindowTitle(QStringLiteral("添加新任务"));
@@ -59,8 +71,15 @@ CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
 
   auto* options = new QGroupBox(QStringLiteral("下载选项"), this);
   auto* grid = new QGridLayout(options);
-  m_keyword = new QLineEdit(options);
+  m_keyword = new QPlainTextEdit(options);
   m_keyword->setObjectName(Id(1000));
+  m_keyword->setTabChangesFocus(true);
+  m_keyword->setPlaceholderText(QStringLiteral("每行一个关键词，每个关键词一个任务"));
+  m_keyword->setFixedHeight(m_keyword->fontMetrics().lineSpacing() * kKeywordRows +
+                            2 * (m_keyword->frameWidth() + 4));
+  m_loadKeywords = new QPushButton(QStringLiteral("从文件载入"), options);
+  m_loadKeywords->setObjectName(Id(kKeywordLoadId));
+  m_loadKeywords->setAutoDefault(false);
   m_folder = new QLineEdit(QString::fromStdString(m_values.folder), options);
   m_folder->setObjectName(Id(1001));
   m_folder->setReadOnly(true);
@@ -82,7 +101,8 @@ CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_pages));
 
   grid->addWidget(new QLabel(QStringLiteral("搜索关键词："), options), 0, 0);
-  grid->addWidget(m_keyword, 0, 1, 1, 2);
+  grid->addWidget(m_keyword, 0, 1);
+  grid->addWidget(m_loadKeywords, 0, 2, Qt::AlignTop);
   grid->addWidget(new QLabel(QStringLiteral("保存到："), options), 1, 0);
   grid->addWidget(m_folder, 1, 1);
   grid->addWidget(m_browse, 1, 2);
@@ -128,6 +148,7 @@ CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
   layout->addLayout(bottom);
 
   connect(m_browse, &QPushButton::clicked, this, &CAddTaskDlg::Browse);
+  connect(m_loadKeywords, &QPushButton::clicked, this, &CAddTaskDlg::LoadKeywordFile);
   connect(ok, &QPushButton::clicked, this, &CAddTaskDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &CAddTaskDlg::reject);
   m_keyword->setFocus();
@@ -140,6 +161,28 @@ void CAddTaskDlg::Browse() {
   if (chosen.isEmpty()) return;
   m_folder->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
   m_folder->setCursorPosition(0);
+}
+
+void CAddTaskDlg::LoadKeywordFile() {
+  const QString path = m_filePicker(this, QStringLiteral("请选择关键词文件："), QString());
+  if (path.isEmpty()) return;
+  std::vector<quarry::KeywordLine> lines;
+  std::string error;
+  if (!quarry::ReadKeywordFile(path.toStdString(), &lines, &error)) {
+    Refuse(QStringLiteral("无法读取关键词文件：%1").arg(QString::fromStdString(error)), m_keyword);
+    return;
+  }
+  QStringList keywords;
+  for (const quarry::KeywordLine& line : lines) {
+    QStringDecoder decode(QStringDecoder::Utf8);
+    const QString keyword = decode(QByteArray::fromStdString(line.keyword));
+    if (decode.hasError()) {
+      Refuse(QStringLiteral("关键词文件的第%1行不是有效的UTF-8文本。").arg(line.number), m_keyword);
+      return;
+    }
+    keywords << keyword;
+  }
+  m_keyword->setPlainText(keywords.join(QLatin1Char('\n')));
 }
 
 QString CAddTaskDlg::KeywordRefusal(const QString& keyword) {
@@ -172,29 +215,73 @@ void CAddTaskDlg::accept() {
            m_pages);
     return;
   }
-  const QString keyword = m_keyword->text().trimmed();
-  if (keyword.isEmpty()) {
+  // The non-blank lines, trimmed; a refusal names the line when there are several.
+  std::vector<std::pair<int, QString>> keywords;
+  const QStringList lines = m_keyword->toPlainText().split(QLatin1Char('\n'));
+  for (int i = 0; i < lines.size(); ++i) {
+    const QString keyword = lines[i].trimmed();
+    if (!keyword.isEmpty()) keywords.emplace_back(i + 1, keyword);
+  }
+  if (keywords.empty()) {
     Refuse(QStringLiteral("关键词不能为空!"), m_keyword);
     return;
   }
-  if (const QString refusal = KeywordRefusal(keyword); !refusal.isEmpty()) {
-    Refuse(refusal, m_keyword);
-    return;
+  const bool several = keywords.size() > 1;
+  auto refuseLine = [&](int line, const QString& message) {
+    Refuse(several ? QStringLiteral("第%1行：%2").arg(line).arg(message) : message, m_keyword);
+  };
+  std::vector<quarry::NewTaskValues> tasks;
+  std::vector<quarry::SearchTask> records;
+  for (const auto& [line, keyword] : keywords) {
+    if (const QString refusal = KeywordRefusal(keyword); !refusal.isEmpty()) {
+      refuseLine(line, refusal);
+      return;
+    }
+    quarry::NewTaskValues values;
+    values.keyword = keyword.toStdString();
+    values.folder = m_folder->text().toStdString();
+    values.threadCount = m_threads->value();
+    values.pageCount = pages;
+    values.kind = static_cast<quarry::FileKind>(m_kinds->checkedId());
+    // Whatever else the record refuses (a keyword or folder too long) is said here, while the
+    // user can still change it.
+    quarry::SearchTask probe;
+    std::string error;
+    if (!quarry::MakeSearchTask(values, std::time(nullptr), &probe, &error)) {
+      refuseLine(line, QString::fromStdString(error));
+      return;
+    }
+    tasks.push_back(values);
+    records.push_back(probe);
   }
-  quarry::NewTaskValues values;
-  values.keyword = keyword.toStdString();
-  values.folder = m_folder->text().toStdString();
-  values.threadCount = m_threads->value();
-  values.pageCount = pages;
-  values.kind = static_cast<quarry::FileKind>(m_kinds->checkedId());
-  // Whatever else the record refuses (a keyword or folder too long) is said here, while the
-  // user can still change it.
-  quarry::SearchTask probe;
-  std::string error;
-  if (!quarry::MakeSearchTask(values, std::time(nullptr), &probe, &error)) {
-    Refuse(QString::fromStdString(error), m_keyword);
-    return;
+  // A twin is left out; the records and the values stay in step by their keywords.
+  std::vector<quarry::SearchTask> kept = records;
+  const std::vector<std::string> skipped = quarry::DropUnfinishedTwins(&kept, m_unfinished);
+  QStringList skippedNames;
+  for (const std::string& keyword : skipped) skippedNames << QString::fromStdString(keyword);
+  if (!skipped.empty()) {
+    std::vector<quarry::NewTaskValues> keptTasks;
+    for (std::size_t i = 0, k = 0; i < records.size() && k < kept.size(); ++i) {
+      if (quarry::SameHarvest(records[i], kept[k])) {
+        keptTasks.push_back(tasks[i]);
+        ++k;
+      }
+    }
+    tasks = std::move(keptTasks);
+    const QString names = skippedNames.join(QStringLiteral("、"));
+    if (tasks.empty()) {
+      Refuse(QStringLiteral("这些关键词已是未完成的任务（同一文件夹、同一类型）：%1").arg(names),
+             m_keyword);
+      return;
+    }
+    QMessageBox::information(
+        this, QString::fromLatin1(kMessageTitle),
+        QStringLiteral("已跳过%1个已是未完成任务的关键词（同一文件夹、同一类型）：%2")
+            .arg(skipped.size())
+            .arg(names));
   }
-  m_values = values;
+  m_tasks = std::move(tasks);
+  m_skipped = skipped;
+  m_values = m_tasks.front();
   QDialog::accept();
 }

@@ -1,18 +1,22 @@
-// CAddTaskDlg: the dialog in which the user describes a new task: keyword, the folder to save
-// under, the number of download threads (1 to 6, with arrows only), the number of result pages
-// (1 to 500), the kind of file, and whether the task starts at once. OK checks the values and
-// keeps the dialog open, with a message, for any the task could not be made from.
+// CAddTaskDlg: the dialog in which the user describes new tasks: keywords (one a line, typed or
+// loaded from a UTF-8 text file; each line is a task), the folder to save under, the number of
+// download threads (1 to 6, with arrows only), the number of result pages (1 to 500), the kind
+// of file, and whether the first task starts at once. OK checks every line and keeps the dialog
+// open, with a message naming the line, for any a task could not be made from; keywords that
+// are already unfinished tasks of the same kind and folder are left out and named.
 #pragma once
 
 #include <QDialog>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/search_task.h"
 
 class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 
@@ -27,25 +31,46 @@ public:
   // A fresh dialog: empty keyword, <home>DownData/, 3 threads, 50 pages, images, start at once.
   explicit CAddTaskDlg(const std::string& home, QWidget* parent = nullptr, int id = 150);
 
-  // The confirmed values (after OK): trimmed keyword, folder, threads, pages and kind.
+  // Chooses a file to read: returns its path, or an empty text when the user cancelled.
+  using FilePicker = FolderPicker;
+
+  // The confirmed values (after OK) of the first task: trimmed keyword, folder, threads, pages
+  // and kind.
   const quarry::NewTaskValues& Values() const { return m_values; }
+  // The confirmed values of every task to add, in the order of the lines, twins left out.
+  const std::vector<quarry::NewTaskValues>& TaskValues() const { return m_tasks; }
+  // The keywords OK left out because their task is already unfinished.
+  const std::vector<std::string>& Skipped() const { return m_skipped; }
+  // The unfinished tasks a new one must not repeat (same kind and folder).
+  void SetUnfinishedTasks(std::vector<quarry::SearchTask> tasks) {
+    m_unfinished = std::move(tasks);
+  }
   // Whether "立即下载" was ticked.
   bool StartAtOnce() const;
   // Replaces the desktop's folder picker (tests).
   void SetFolderPicker(FolderPicker picker) { m_picker = std::move(picker); }
+  // Replaces the desktop's file picker of the keyword-file button (tests).
+  void SetFilePicker(FilePicker picker) { m_filePicker = std::move(picker); }
 
 public slots:
   void accept() override;
 
 private:
   void Browse();
+  // Puts the keywords of a chosen UTF-8 file into the box, one a line (blank and '#' lines
+  // left out); a file that cannot be read or is not UTF-8 is told and changes nothing.
+  void LoadKeywordFile();
   // The reason a trimmed keyword cannot be stored whole or name the task's folder, or an empty
   // text.
   static QString KeywordRefusal(const QString& keyword);
   void Refuse(const QString& message, QWidget* focus);
 
   quarry::NewTaskValues m_values;
-  QLineEdit* m_keyword;
+  std::vector<quarry::NewTaskValues> m_tasks;
+  std::vector<std::string> m_skipped;
+  std::vector<quarry::SearchTask> m_unfinished;
+  QPlainTextEdit* m_keyword;
+  QPushButton* m_loadKeywords;
   QLineEdit* m_folder;
   QPushButton* m_browse;
   QSpinBox* m_threads;
@@ -53,4 +78,5 @@ private:
   QButtonGroup* m_kinds;
   QCheckBox* m_startAtOnce;
   FolderPicker m_picker;
+  FilePicker m_filePicker;
 };

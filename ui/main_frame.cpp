@@ -23,6 +23,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -354,17 +355,28 @@ void CMainFrame::RunCommand(int id) {
 
 void CMainFrame::AddTask() {
   CAddTaskDlg dialog(m_home, this);
+  std::vector<quarry::SearchTask> unfinished;
+  for (const auto& task : m_control->UnfinishedTasks())
+    unfinished.push_back(m_control->Snapshot(task.get()));
+  dialog.SetUnfinishedTasks(std::move(unfinished));
   if (dialog.exec() != QDialog::Accepted) return;
-  auto task = std::make_unique<quarry::Task>();
-  std::string error;
-  if (!quarry::MakeSearchTask(dialog.Values(), std::time(nullptr), &task->record, &error)) {
-    Warn(QString::fromStdString(error));
-    return;
+  // One task per keyword, in the order of the lines; only the first may start at once, the
+  // others wait under "等待". The first is selected, so that its figures (and its pages, when
+  // it runs) show at once.
+  quarry::Task* first = nullptr;
+  for (const quarry::NewTaskValues& values : dialog.TaskValues()) {
+    auto task = std::make_unique<quarry::Task>();
+    std::string error;
+    if (!quarry::MakeSearchTask(values, std::time(nullptr), &task->record, &error)) {
+      Warn(QString::fromStdString(error));
+      break;
+    }
+    quarry::Task* added = task.get();
+    if (!m_control->AddTask(std::move(task), dialog.StartAtOnce() && first == nullptr)) break;
+    if (first == nullptr) first = added;
   }
-  // The new task is selected, so that its figures (and its pages, when it runs) show at once.
-  quarry::Task* added = task.get();
-  if (!m_control->AddTask(std::move(task), dialog.StartAtOnce())) return;
-  if (QTreeWidgetItem* item = m_tree->Item(added->treeItem)) m_tree->setCurrentItem(item);
+  if (first == nullptr) return;
+  if (QTreeWidgetItem* item = m_tree->Item(first->treeItem)) m_tree->setCurrentItem(item);
 }
 
 void CMainFrame::DeleteTask() {
@@ -392,6 +404,9 @@ void CMainFrame::ShowAbout() {
 
 void CMainFrame::ShowSettings() {
   CSettingsDlg settings(m_control->Mode(), this);
+  const QString proxyKey = QStringLiteral("%1/%2").arg(QLatin1String(quarry::kSettingsGroup),
+                                                       QLatin1String(quarry::kProxyKey));
+  settings.SetProxy(m_profile->value(proxyKey).toString());
   if (settings.exec() != QDialog::Accepted) return;
   const quarry::SearchMode mode = settings.Mode();
   m_control->SetSearchMode(mode);
@@ -399,10 +414,23 @@ void CMainFrame::ShowSettings() {
                                                   QLatin1String(quarry::kSearchModeKey)),
                       QLatin1String(mode == quarry::SearchMode::Live ? quarry::kLiveModeValue
                                                                      : quarry::kClassicModeValue));
+  // No key: the environment's proxy, as when the setting was never made.
+  const QString proxy = settings.Proxy();
+  quarry::ProxyChoice proxies;
+  if (proxy.isEmpty()) {
+    m_profile->remove(proxyKey);
+    proxies = quarry::ProxyChoiceFromEnvironment(
+        [](const char* name) -> const char* { return std::getenv(name); });
+  } else {
+    m_profile->setValue(proxyKey, proxy);
+    proxies.fromEnvironment =
+        !quarry::ParseProxyUrl(proxy.toStdString(), &proxies.setting, nullptr);
+  }
+  m_control->SetProxies(proxies);
   m_profile->sync();
   // The choice holds for this session either way; only keeping it for the next one failed.
   if (m_profile->status() != QSettings::NoError) {
-    Warn(QStringLiteral("搜索模式未能保存到 %1，下次启动时将恢复原来的设置。")
+    Warn(QStringLiteral("设置未能保存到 %1，下次启动时将恢复原来的设置。")
              .arg(m_profile->fileName()));
   }
 }

@@ -5,13 +5,14 @@ task paused and "resume" completes it; a task whose folder or database cannot be
 start and stays waiting; files the database refuses are counted apart from the saved ones; a
 damaged task file is kept aside and reported; a full disk stops the task; bad arguments and bad
 keywords exit with 2, an unusable home with 1; a relative home or folder is kept as an absolute
-one. The path of
+one; keyword lists are added and run in order, a bad line adding nothing. The path of
 quarry-cli is the first argument (or QUARRY_CLI)."""
 
 import http.client
 import os
 import re
 import signal
+import socket
 import sqlite3
 import struct
 import subprocess
@@ -207,6 +208,133 @@ class CliTest(unittest.TestCase):
             urls = sorted(url for (url,) in database.execute("SELECT url FROM filename"))
             database.close()
             self.assertEqual(urls, self.listed("doc", name, pages), name)
+
+    def test_keyword_lists(self):
+        # "add" lists waiting tasks without running them; "run --keywords-file" adds the file's
+        # tasks and runs only them, in order, leaving out one already waiting; a bad line adds
+        # nothing.
+        def keywords(name, text):
+            path = self.home + name
+            with open(path, "wb") as target:
+                target.write(text.encode("utf-8"))
+            return path
+
+        for word in ("alpha", "other"):
+            done = self.cli("add", "--keyword", word, "--kind", "pdf", "--pages", "1")
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("Added: Task '%s' (pdf, 1 pages" % word, done.stdout)
+        self.assertEqual([(t["keyword"], t["state"]) for t in
+                          read_tasks(self.home + "sys/unfinished.tsk")],
+                         [("alpha", 0), ("other", 0)])
+        for name, text, line in [("bad", "# words\nfine\n\nx/y\n", "line 4: "),
+                                 ("tab", "fine\r\nb\tc\r\n", "line 2: "),
+                                 ("latin1", "fine\n", "line 2: "),
+                                 ("empty", "# nothing\n\n", "no keyword")]:
+            path = keywords(name, text)
+            if name == "latin1":
+                with open(path, "ab") as target:
+                    target.write(b"caf\xe9\n")
+            for command in ("add", "run"):
+                done = self.cli(command, "--keywords-file", path)
+                self.assertEqual(done.returncode, 2, (name, command, done.stderr))
+                self.assertIn(path + ": " + line, done.stderr, name)
+        done = self.cli("add", "--keywords-file", self.home + "missing")
+        self.assertEqual(done.returncode, 2)
+        done = self.cli("run", "--keyword", "k", "--keywords-file", self.home + "missing")
+        self.assertEqual(done.returncode, 2)
+        self.assertEqual(len(read_tasks(self.home + "sys/unfinished.tsk")), 2)
+
+        path = keywords("good", "\ufeff# flowers\r\nbeta\r\n\r\nalpha\n  gamma \n")
+        done = self.cli("run", "--keywords-file", path, "--kind", "pdf", "--pages", "1")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("Skipped 'alpha'", done.stdout)
+        headings = re.findall(r"^Task '(\w+)'", done.stdout, re.M)
+        self.assertEqual(headings, ["beta", "gamma"])
+        self.assertEqual(done.stdout.count("Finished:"), 2)
+        figures = [tuple(int(n) for n in found) for found in re.findall(
+            r"Finished: (\d+) pages fetched, (\d+) files fetched, (\d+) saved, (\d+) recorded",
+            done.stdout)]
+        self.assertEqual(len(figures), 2)
+        self.assertTrue(all(saved for _, _, saved, _ in figures), done.stdout)
+        self.assertIn("Total: 2 tasks, %d pages fetched, %d files fetched, %d saved, %d recorded"
+                      % tuple(sum(column) for column in zip(*figures)), done.stdout)
+        self.assertEqual([t["keyword"] for t in read_tasks(self.home + "sys/finished.tsk")],
+                         ["beta", "gamma"])
+        self.assertEqual([(t["keyword"], t["state"]) for t in
+                          read_tasks(self.home + "sys/unfinished.tsk")],
+                         [("alpha", 0), ("other", 0)])
+
+    def start_proxy(self, kind):
+        """Starts tinyproxy ("http") or danted ("socks5") on a free 127.0.0.1 port with its
+        files in the test's home; returns its address and its log's path."""
+        binary = {"http": "/usr/bin/tinyproxy", "socks5": "/usr/sbin/danted"}[kind]
+        if not os.access(binary, os.X_OK):
+            self.skipTest(binary + " is not installed")
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        folder = tempfile.mkdtemp(prefix="proxy-", dir=self.home)
+        os.chmod(folder, 0o777)
+        conf = os.path.join(folder, "proxy.conf")
+        log = os.path.join(folder, "proxy.log")
+        with open(conf, "w") as target:
+            if kind == "http":
+                target.write("User nobody\nGroup nogroup\nPort %d\nListen 127.0.0.1\n"
+                             "LogLevel Connect\nMaxClients 32\n" % port)
+                command = [binary, "-d", "-c", conf]
+            else:
+                target.write("logoutput: stderr\ninternal: 127.0.0.1 port = %d\n"
+                             "external: 127.0.0.1\nsocksmethod: none\n"
+                             "user.privileged: root\nuser.unprivileged: nobody\n"
+                             "client pass { from: 127.0.0.1/32 to: 0.0.0.0/0 }\n"
+                             "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 log: connect }\n" % port)
+                command = [binary, "-f", conf, "-p", os.path.join(folder, "pid")]
+        output = open(log, "w")
+        process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT)
+        self.addCleanup(output.close)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.terminate)
+        for _ in range(200):
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.02)
+        return "%s://127.0.0.1:%d" % (kind, port), log
+
+    def test_harvests_through_proxies(self):
+        # Every request of the task goes through the proxy: the option, then the setting, then
+        # the environment; a proxy that cannot be reached is told on the log.
+        for kind in ("http", "socks5"):
+            proxy, log = self.start_proxy(kind)
+            word = "via " + kind
+            done = self.cli("--proxy", proxy, "run", "--keyword", word, "--kind", "pdf",
+                            "--pages", "1")
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            match = re.search(r"Finished: (\d+) pages fetched, (\d+) files fetched, (\d+) saved",
+                              done.stdout)
+            self.assertTrue(match and int(match.group(3)) > 0, done.stdout)
+            with open(log) as source:
+                told = source.read()
+            self.assertIn(urllib.parse.quote(word) if kind == "http" else "127.0.0.1", told)
+            if kind == "http":
+                self.assertIn("GET http://" + self.host + "/", told)
+        closed = "socks5://127.0.0.1:1"
+        done = self.cli("--proxy", closed, "run", "--keyword", "nowhere", "--kind", "pdf",
+                        "--pages", "1", "--verbose")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn("无法连接代理服务器 " + closed, done.stderr)
+        self.assertIn("Proxy: 无法连接代理服务器 " + closed, done.stdout)
+        self.assertIn("Failed: no result page arrived", done.stdout)
+        # The setting of the window, and a bad --proxy refused.
+        os.makedirs(self.home + "sys", exist_ok=True)
+        with open(self.home + "sys/quarry.ini", "w") as ini:
+            ini.write("[Settings]\nproxy=%s\n" % closed)
+        done = self.cli("run", "--keyword", "set", "--kind", "pdf", "--pages", "1", "--verbose")
+        self.assertIn("无法连接代理服务器 " + closed, done.stderr)
+        done = self.cli("--proxy", "ftp://h:1", "list")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("--proxy", done.stderr)
 
     def test_unusable_home_exits_with_1(self):
         plain = self.home + "plain"

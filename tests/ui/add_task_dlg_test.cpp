@@ -1,11 +1,15 @@
 // The add-task dialog: its fresh values, the thread box held to 1 to 6, the folder picker,
-// and what OK accepts or refuses (with which message, and where the focus goes back to).
+// what OK accepts or refuses (with which message, and where the focus goes back to), and
+// keyword lists typed or loaded from a file.
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <fstream>
 
 #include "tests/ui/modal_answer.h"
 #include "tests/ui/screenshot_gallery.h"
@@ -40,7 +44,7 @@ private slots:
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("添加新任务"));
-    QVERIFY(Control<QLineEdit>(dialog, 1000)->text().isEmpty());
+    QVERIFY(Control<QPlainTextEdit>(dialog, 1000)->toPlainText().isEmpty());
     QCOMPARE(Control<QLineEdit>(dialog, 1001)->text(),
              QStringLiteral("/tmp/quarry-home/DownData/"));
     QVERIFY(Control<QLineEdit>(dialog, 1001)->isReadOnly());
@@ -59,7 +63,7 @@ private slots:
     for (int i = 0; i < 8; ++i) QTest::keyClick(threads, Qt::Key_Down);
     QCOMPARE(threads->value(), 1);
     threads->stepBy(2);
-    QTest::keyClicks(Control<QLineEdit>(dialog, 1000), QStringLiteral("kw"));
+    QTest::keyClicks(Control<QPlainTextEdit>(dialog, 1000), QStringLiteral("kw"));
     Control<QRadioButton>(dialog, 1009)->click();
     Control<QRadioButton>(dialog, 1008)->click();  // Word, then pictures again
     Control<QCheckBox>(dialog, 1007)->setChecked(false);
@@ -146,7 +150,7 @@ private slots:
     CAddTaskDlg dialog(kHome);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    Control<QLineEdit>(dialog, 1000)->setText(keyword);
+    Control<QPlainTextEdit>(dialog, 1000)->setPlainText(keyword);
     QLineEdit* pageBox = Control<QLineEdit>(dialog, 1012);
     pageBox->clear();
     QTest::keyClicks(pageBox, pages);
@@ -165,6 +169,94 @@ private slots:
     QCOMPARE(dialog.Values().pageCount, pagesKept);
     QCOMPARE(int(dialog.Values().kind), kind);
     QCOMPARE(dialog.Values().folder, kHome + "DownData/");
+  }
+
+  // Several keywords: one task a line in order, a bad line named and nothing taken, twins of
+  // unfinished tasks (same kind and folder) left out and named.
+  void KeywordLists_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");  // the start of the message box's text; empty: none
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("three") << "rose\n\n  tulip \n\t\n百合"
+                           << "" << true << QStringList{"rose", "tulip", QStringLiteral("百合")};
+    QTest::newRow("bad line") << "rose\na/b\n"
+                              << QStringLiteral("第2行：关键词不能含有“/”") << false
+                              << QStringList{};
+    QTest::newRow("long line") << "rose\n" + QString(90, QChar(0x82B1))
+                               << QStringLiteral("第2行：关键词太长") << false << QStringList{};
+    QTest::newRow("twins") << "waiting\nended\nrose\nrose\nimage only"
+                           << QStringLiteral("已跳过2个已是未完成任务的关键词") << true
+                           << QStringList{"ended", "rose", "image only"};
+    QTest::newRow("only twins") << "waiting\n waiting"
+                                << QStringLiteral("这些关键词已是未完成的任务") << false
+                                << QStringList{};
+  }
+  void KeywordLists() {
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, kept);
+    CAddTaskDlg dialog(kHome);
+    std::vector<quarry::SearchTask> unfinished(3);
+    auto make = [&](const char* keyword, quarry::FileKind kind, quarry::SearchTask* task) {
+      quarry::NewTaskValues values;
+      values.keyword = keyword;
+      values.folder = kHome + "DownData/";
+      values.kind = kind;
+      QVERIFY(quarry::MakeSearchTask(values, 0, task, nullptr));
+    };
+    make("waiting", quarry::FileKind::Pdf, &unfinished[0]);
+    make("ended", quarry::FileKind::Pdf, &unfinished[1]);
+    unfinished[1].state = quarry::TaskState::Ended;
+    make("image only", quarry::FileKind::Image, &unfinished[2]);
+    dialog.SetUnfinishedTasks(unfinished);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Control<QPlainTextEdit>(dialog, 1000)->setPlainText(text);
+    Control<QRadioButton>(dialog, 1011)->click();
+    if (QTest::currentDataTag() == QByteArray("twins")) {
+      QVERIFY(quarry::testing::SaveScreenshot(dialog, QStringLiteral("add_task_dialog_keywords")));
+    }
+    const QString shown = PressOk(dialog);
+    QVERIFY2(message.isEmpty() ? shown.isEmpty() : shown.startsWith(message), qPrintable(shown));
+    QCOMPARE(!dialog.isVisible(), accepted);
+    if (!accepted) return;
+    QStringList keywords;
+    for (const quarry::NewTaskValues& values : dialog.TaskValues()) {
+      keywords << QString::fromStdString(values.keyword);
+      QCOMPARE(values.kind, quarry::FileKind::Pdf);
+    }
+    QCOMPARE(keywords, kept);
+    QCOMPARE(QString::fromStdString(dialog.Values().keyword), kept.front());
+  }
+
+  // The file button puts a file's keywords into the box; a file that cannot be used is told.
+  void KeywordFile() {
+    QTemporaryDir folder;
+    const QString good = folder.filePath(QStringLiteral("good.txt"));
+    const QString bad = folder.filePath(QStringLiteral("bad.txt"));
+    std::ofstream(good.toStdString()) << "\xEF\xBB\xBF# flowers\r\nrose\r\n\r\n\xE8\x8A\xB1\n";
+    std::ofstream(bad.toStdString()) << "rose\n\xFF\xFE\n";
+    CAddTaskDlg dialog(kHome);
+    QString chosen;
+    dialog.SetFilePicker([&](QWidget*, const QString&, const QString&) { return chosen; });
+    auto* box = Control<QPlainTextEdit>(dialog, 1000);
+    auto* load = Control<QPushButton>(dialog, 1003);
+    chosen = good;
+    load->click();
+    QCOMPARE(box->toPlainText(), QStringLiteral("rose\n花"));
+    for (const QString& path : {bad, folder.filePath(QStringLiteral("missing.txt"))}) {
+      chosen = path;
+      quarry::testing::MessageBoxAnswer answer;
+      load->click();
+      QVERIFY(answer.answered());
+      QVERIFY2(!answer.text.isEmpty(), qPrintable(path));
+      QCOMPARE(box->toPlainText(), QStringLiteral("rose\n花"));  // unchanged
+    }
+    chosen.clear();  // cancelled
+    load->click();
+    QCOMPARE(box->toPlainText(), QStringLiteral("rose\n花"));
   }
 };
 

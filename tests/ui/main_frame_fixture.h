@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -144,7 +145,7 @@ inline std::unique_ptr<DialogAnswer> FillAddTaskDialog(const QString& keyword, b
                                                        int kindButton = 0,
                                                        const QString& pages = QString()) {
   return std::make_unique<DialogAnswer>([=](CAddTaskDlg* dialog) {
-    TypeText(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), keyword);
+    TypeText(dialog->findChild<QPlainTextEdit*>(QStringLiteral("1000")), keyword);
     if (!pages.isEmpty()) {
       auto* box = dialog->findChild<QLineEdit*>(QStringLiteral("1012"));
       box->clear();

@@ -81,11 +81,52 @@ private slots:
     QVERIFY(!profile.value(QStringLiteral("CommandBars/State")).toByteArray().isEmpty());
   }
 
+  // Several keywords: one task a line, in order; only the first starts at once and is
+  // selected. A keyword already waiting in the same folder for the same kind is left out, and
+  // the message names it.
+  void AddingSeveralKeywords() {
+    QTemporaryDir home;
+    quarry::testing::SilentListener silent;
+    CMainFrame frame(Options(home, silent.Host()));
+    KeepViewMessages(frame);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CTaskTreeCtrl* tree = frame.Tree();
+    auto addList = [&](const QString& lines, bool startAtOnce) {
+      QString told;
+      auto fill = std::make_unique<DialogAnswer>([&](CAddTaskDlg* dialog) {
+        dialog->findChild<QPlainTextEdit*>(QStringLiteral("1000"))->setPlainText(lines);
+        dialog->findChild<QRadioButton*>(QStringLiteral("1011"))->click();
+        dialog->findChild<QCheckBox*>(QStringLiteral("1007"))->setChecked(startAtOnce);
+        MessageBoxAnswer answer(2000);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+        told = answer.text;
+      });
+      frame.Command(quarry::kCmdAddTask)->trigger();
+      return fill->answered() ? told : QStringLiteral("no dialog");
+    };
+    QCOMPARE(addList(QStringLiteral("one\n\n 二 \nthree"), true), QString());
+    QCOMPARE(Children(tree, TaskRoot::Running), QStringList{QStringLiteral("one")});
+    QCOMPARE(Children(tree, TaskRoot::Waiting), (QStringList{QStringLiteral("二"), "three"}));
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("one"));
+    for (const auto& task : frame.Control().UnfinishedTasks()) {
+      QCOMPARE(task->record.kind, quarry::FileKind::Pdf);
+    }
+
+    const QString told = addList(QStringLiteral("three\nfour"), false);
+    QVERIFY2(told.contains(QStringLiteral("three")), qPrintable(told));
+    QCOMPARE(Children(tree, TaskRoot::Waiting),
+             (QStringList{QStringLiteral("二"), "three", "four"}));
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("four"));
+    QVERIFY(frame.close());
+  }
+
   // What task control has to tell is shown in a message box: a damaged task file once the
   // window is up, a task whose folder cannot be made when it is run (it stays waiting); and
   // what the result browser has to tell: a task database that cannot be read.
-  // "参数设置(&P)" opens the settings dialog; the mode chosen is kept in the profile, read at the
-  // next start, used by the tasks started after it and shown in the information view.
+  // "参数设置(&P)" opens the settings dialog; the mode and the proxy chosen are kept in the
+  // profile, read at the next start; the mode is used by the tasks started after it and shown
+  // in the information view.
   void SettingsChooseTheSearchMode() {
     QTemporaryDir home;
     const std::string profile = home.path().toStdString() + "/sys/quarry.ini";
@@ -97,14 +138,31 @@ private slots:
       QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Classic);
       quarry::testing::ModalAnswer<CSettingsDlg> choose([](CSettingsDlg* dialog) {
         QVERIFY(dialog->ClassicButton()->isChecked());
+        QVERIFY(dialog->EnvironmentProxyButton()->isChecked());
+        QVERIFY(!dialog->ProxyBox()->isEnabled());
         QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog")));
         dialog->LiveButton()->click();
+        // A proxy address that does not read is refused, and the dialog stays.
+        dialog->ProxyButton()->click();
+        dialog->ProxyBox()->setText(QStringLiteral("ftp://127.0.0.1:21"));
+        {
+          MessageBoxAnswer refused;
+          dialog->accept();
+          QVERIFY2(refused.text.startsWith(QStringLiteral("代理服务器地址无效")),
+                   qPrintable(refused.text));
+        }
+        QVERIFY(dialog->isVisible());
+        dialog->ProxyBox()->setText(QStringLiteral("socks5://ann:pw@127.0.0.1:1080"));
+        QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog_proxy")));
         dialog->accept();
       });
       frame.Command(quarry::kCmdSettings)->trigger();
       QVERIFY(choose.answered());
       QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
       QCOMPARE(quarry::ReadSearchMode(profile), quarry::SearchMode::Live);
+      std::string proxy;
+      QVERIFY(quarry::ReadSettingValue(profile, quarry::kProxyKey, &proxy));
+      QCOMPARE(proxy, std::string("socks5://ann:pw@127.0.0.1:1080"));
 
       // A task started now searches live; the host refuses, so it ends at once, and having
       // got no result page it failed: a message says so, and so does its information.
@@ -138,6 +196,8 @@ private slots:
     QCOMPARE(frame.Control().Mode(), quarry::SearchMode::Live);
     quarry::testing::ModalAnswer<CSettingsDlg> cancel([](CSettingsDlg* dialog) {
       QVERIFY(dialog->LiveButton()->isChecked());
+      QVERIFY(dialog->ProxyButton()->isChecked());
+      QCOMPARE(dialog->Proxy(), QStringLiteral("socks5://ann:pw@127.0.0.1:1080"));
       dialog->ClassicButton()->click();
       dialog->reject();
     });

@@ -1,0 +1,176 @@
+// Real proxies for the proxy tests, from Debian: tinyproxy (HTTP, with optional Basic
+// credentials and a filter that refuses hosts) and dante's danted (SOCKS5 without
+// credentials, refusing by rule the targets of one port). Each runs in the foreground on a
+// free 127.0.0.1 port with its configuration and logs in a temporary folder that Stop()
+// removes; both drop to nobody for their work when started by root.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/loopback.h"
+
+extern char** environ;
+
+namespace quarry::testing {
+
+class ProxyServer {
+public:
+  enum class Kind { Http, Socks5 };
+  static constexpr const char* kTinyproxy = "/usr/bin/tinyproxy";
+  static constexpr const char* kDanted = "/usr/sbin/danted";
+
+  explicit ProxyServer(Kind kind) : m_kind(kind) {}
+  ~ProxyServer() { Stop(); }
+  ProxyServer(const ProxyServer&) = delete;
+  ProxyServer& operator=(const ProxyServer&) = delete;
+
+  static bool Available(Kind kind) {
+    return ::access(kind == Kind::Http ? kTinyproxy : kDanted, X_OK) == 0;
+  }
+
+  // HTTP: Basic credentials the proxy asks for; call before Start.
+  void RequireCredentials(const std::string& user, const std::string& password) {
+    m_user = user;
+    m_password = password;
+  }
+  // Targets on this port are refused by the proxy's rules (tinyproxy refuses every tunnel
+  // then, as it only lists the ports it allows); call before Start.
+  void RefusePort(int port) { m_refusedPort = port; }
+
+  bool Start(std::string* error) {
+    char pattern[] = "/tmp/quarry-proxy-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return Fail(error, "cannot make a temporary folder");
+    m_folder = std::string(pattern) + "/";
+    std::filesystem::permissions(m_folder, std::filesystem::perms::all);  // read by nobody
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      m_port = FreeLoopbackPort();
+      if (m_port <= 0) continue;
+      WriteConfig();
+      if (Launch() && WaitUntilListening()) return true;
+      Halt();
+    }
+    return Fail(error, "the proxy did not start: " + ReadFile(m_folder + "stderr.log"));
+  }
+
+  void Stop() {
+    Halt();
+    if (!m_folder.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(m_folder, ignored);
+      m_folder.clear();
+    }
+  }
+
+  int Port() const { return m_port; }
+
+private:
+  static bool Fail(std::string* error, const std::string& text) {
+    if (error != nullptr) *error = text;
+    return false;
+  }
+
+  void WriteConfig() {
+    std::ofstream conf(m_folder + "proxy.conf", std::ios::trunc);
+    if (m_kind == Kind::Http) {
+      conf << "User nobody\nGroup nogroup\nPort " << m_port << "\nListen 127.0.0.1\n"
+           << "Timeout 30\nLogLevel Info\nMaxClients 32\n";
+      if (!m_user.empty()) conf << "BasicAuth " << m_user << " " << m_password << "\n";
+      // CONNECT is allowed to the listed ports only: port 1 serves nothing here.
+      if (m_refusedPort != 0) conf << "ConnectPort 1\n";
+      return;
+    }
+    conf << "logoutput: stderr\ninternal: 127.0.0.1 port = " << m_port << "\n"
+         << "external: 127.0.0.1\nsocksmethod: none\nuser.privileged: root\n"
+         << "user.unprivileged: nobody\n"
+         << "client pass { from: 127.0.0.1/32 to: 0.0.0.0/0 }\n";
+    if (m_refusedPort != 0)
+      conf << "socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 port = " << m_refusedPort << " }\n";
+    conf << "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n";
+  }
+
+  bool Launch() {
+    const std::string conf = m_folder + "proxy.conf";
+    const std::string output = m_folder + "stderr.log";
+    const std::string pidFile = m_folder + "proxy.pid";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<const char*> argv;
+    const char* binary = m_kind == Kind::Http ? kTinyproxy : kDanted;
+    if (m_kind == Kind::Http) {
+      argv = {binary, "-d", "-c", conf.c_str(), nullptr};
+    } else {
+      argv = {binary, "-f", conf.c_str(), "-p", pidFile.c_str(), nullptr};
+    }
+    pid_t pid = -1;
+    const int result = ::posix_spawn(&pid, binary, &actions, nullptr,
+                                     const_cast<char* const*>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (result != 0) return false;
+    m_pid = pid;
+    return true;
+  }
+
+  bool WaitUntilListening() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return false;
+      }
+      const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<std::uint16_t>(m_port));
+      const bool made = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      ::close(fd);
+      if (made) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  void Halt() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGTERM);
+    for (int waited = 0; waited < 300; ++waited) {
+      if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+  }
+
+  Kind m_kind;
+  std::string m_folder;
+  std::string m_user;
+  std::string m_password;
+  int m_refusedPort = 0;
+  int m_port = 0;
+  pid_t m_pid = -1;
+};
+
+}  // namespace quarry::testing
