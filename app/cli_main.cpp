@@ -503,15 +503,24 @@ quarry::Task* AddWaiting(quarry::TaskControl& control, const quarry::SearchTask&
   return added;
 }
 
+// The start of the commands that add tasks: their arguments read, the home prepared and one
+// task record made for each keyword. A non-zero exit status when one of them fails.
+int PrepareTaskRecords(const char* command, const quarry::CommonOptions& options,
+                       const std::vector<std::string>& args, TaskArguments* arguments,
+                       Harvest* harvest, std::vector<quarry::SearchTask>* records) {
+  if (int status = ParseTaskArguments(command, args, arguments)) return status;
+  if (int status = PrepareHarvest(options, harvest)) return status;
+  quarry::NewTaskValues values = arguments->values;
+  values.folder = ParentFolder(*arguments, *harvest);
+  return MakeTasks(command, *arguments, values, records);
+}
+
 int RunCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
   TaskArguments arguments;
-  if (int status = ParseTaskArguments("run", args, &arguments)) return status;
   Harvest harvest;
-  if (int status = PrepareHarvest(options, &harvest)) return status;
-  quarry::NewTaskValues values = arguments.values;
-  values.folder = ParentFolder(arguments, harvest);
   std::vector<quarry::SearchTask> records;
-  if (int status = MakeTasks("run", arguments, values, &records)) return status;
+  if (int status = PrepareTaskRecords("run", options, args, &arguments, &harvest, &records))
+    return status;
   const quarry::SearchMode mode = ModeOf(harvest, arguments.mode);
   if (arguments.keywordsFile.empty()) {
     auto task = std::make_unique<quarry::Task>();
@@ -545,13 +554,10 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
 
 int AddCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
   TaskArguments arguments;
-  if (int status = ParseTaskArguments("add", args, &arguments)) return status;
   Harvest harvest;
-  if (int status = PrepareHarvest(options, &harvest)) return status;
-  quarry::NewTaskValues values = arguments.values;
-  values.folder = ParentFolder(arguments, harvest);
   std::vector<quarry::SearchTask> records;
-  if (int status = MakeTasks("add", arguments, values, &records)) return status;
+  if (int status = PrepareTaskRecords("add", options, args, &arguments, &harvest, &records))
+    return status;
   quarry::PlainTaskTree tree;
   quarry::FinishedTaskQueue finished;
   quarry::TaskControlOptions controlOptions;

@@ -19,29 +19,6 @@ constexpr const char* kInsertFinal =
     "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
 constexpr const char* kDeleteIntent = "DELETE FROM intent WHERE rowid = ?1";
 
-void Describe(sqlite3* db, int code, RecordError* error) {
-  if (error == nullptr) return;
-  const int systemErrno = db != nullptr ? sqlite3_system_errno(db) : 0;
-  error->text = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-  if (systemErrno != 0) error->text += std::string(" (") + std::strerror(systemErrno) + ")";
-  error->diskFull = (code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC || systemErrno == EDQUOT;
-}
-
-Statement Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(raw);
-    return nullptr;
-  }
-  return Statement(raw);
-}
-
-bool BindText(sqlite3_stmt* statement, int index, const std::string& text) {
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;  // SQLite's own limit
-  return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT,
-                             SQLITE_UTF8) == SQLITE_OK;
-}
-
 // Runs `insert` once for `row`; SQLITE_DONE on success.
 int InsertRow(sqlite3_stmt* insert, const Record& row) {
   const bool bound = BindText(insert, 1, row.fileName) && BindText(insert, 2, row.url) &&
@@ -66,7 +43,7 @@ bool InTransaction(sqlite3* db, RecordError* error, Body body) {
   if (rc == SQLITE_OK) rc = body();
   if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) return true;
-  Describe(db, rc, error);
+  DescribeSqliteFailure(db, rc, error);
   if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   return false;
 }
@@ -86,7 +63,7 @@ Connection OpenWriter(const std::string& folder, RecordError* error) {
       sqlite3_busy_timeout(db.get(), kBusyTimeoutMs) != SQLITE_OK ||
       sqlite3_exec(db.get(), "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_exec(db.get(), kCreateIntentTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    Describe(db.get(), rc != SQLITE_OK ? rc : sqlite3_errcode(db.get()), error);
+    DescribeSqliteFailure(db.get(), rc != SQLITE_OK ? rc : sqlite3_errcode(db.get()), error);
     return nullptr;
   }
   return db;
@@ -108,9 +85,9 @@ bool GroupRows::WriteIntents(const std::vector<Record>& rows, std::vector<long l
   ids->clear();
   if (!m_db) return NotOpen(error);
   sqlite3* db = m_db.get();
-  Statement insert = Prepare(db, kInsertIntent);
+  Statement insert = PrepareStatement(db, kInsertIntent);
   if (!insert) {
-    Describe(db, sqlite3_errcode(db), error);
+    DescribeSqliteFailure(db, sqlite3_errcode(db), error);
     return false;
   }
   const bool written = InTransaction(db, error, [&] {
@@ -129,10 +106,10 @@ bool GroupRows::MakeFinal(const std::vector<Record>& rows, const std::vector<lon
                           RecordError* error) {
   if (!m_db) return NotOpen(error);
   sqlite3* db = m_db.get();
-  Statement insert = Prepare(db, kInsertFinal);
-  Statement remove = Prepare(db, kDeleteIntent);
+  Statement insert = PrepareStatement(db, kInsertFinal);
+  Statement remove = PrepareStatement(db, kDeleteIntent);
   if (!insert || !remove) {
-    Describe(db, sqlite3_errcode(db), error);
+    DescribeSqliteFailure(db, sqlite3_errcode(db), error);
     return false;
   }
   return InTransaction(db, error, [&] {
@@ -156,11 +133,11 @@ bool GroupRows::SettleIntents(const std::string& folder,
   try {
     Connection db = OpenWriter(folder, error);
     if (!db) return false;
-    Statement read = Prepare(db.get(), "SELECT rowid, filename, url, title FROM intent");
-    Statement insert = Prepare(db.get(), kInsertFinal);
-    Statement remove = Prepare(db.get(), kDeleteIntent);
+    Statement read = PrepareStatement(db.get(), "SELECT rowid, filename, url, title FROM intent");
+    Statement insert = PrepareStatement(db.get(), kInsertFinal);
+    Statement remove = PrepareStatement(db.get(), kDeleteIntent);
     if (!read || !insert || !remove) {
-      Describe(db.get(), sqlite3_errcode(db.get()), error);
+      DescribeSqliteFailure(db.get(), sqlite3_errcode(db.get()), error);
       return false;
     }
     return InTransaction(db.get(), error, [&] {

@@ -40,16 +40,11 @@ constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) V
 
 // Fills `error` (when given) from result code `code` and the system error behind it.
 // `message` is SQLite's text for the last failure of the connection, when there is one.
-void Describe(int code, int systemErrno, const char* message, RecordError* error) {
+void DescribeCode(int code, int systemErrno, const char* message, RecordError* error) {
   if (error == nullptr) return;
   error->text = message != nullptr ? message : sqlite3_errstr(code);
   if (systemErrno != 0) error->text += std::string(" (") + std::strerror(systemErrno) + ")";
   error->diskFull = (code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC || systemErrno == EDQUOT;
-}
-
-void Describe(sqlite3* db, int code, RecordError* error) {
-  Describe(code, db != nullptr ? sqlite3_system_errno(db) : 0,
-           db != nullptr ? sqlite3_errmsg(db) : nullptr, error);
 }
 
 // Opens `path` with `flags` and gives it the busy time-out; empty, with the reason in `error`,
@@ -59,13 +54,13 @@ Connection OpenConnection(const std::string& path, int flags, RecordError* error
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   Connection db(raw);  // owns the handle even when the open failed
   if (rc != SQLITE_OK) {
-    Describe(db.get(), rc, error);
+    DescribeSqliteFailure(db.get(), rc, error);
     return nullptr;
   }
   sqlite3_extended_result_codes(db.get(), 1);
   rc = sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
   if (rc != SQLITE_OK) {
-    Describe(db.get(), rc, error);
+    DescribeSqliteFailure(db.get(), rc, error);
     return nullptr;
   }
   return db;
@@ -79,7 +74,7 @@ bool Execute(sqlite3* db, const char* sql) {
 bool Execute(sqlite3* db, const char* sql, RecordError* error) {
   const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) return true;
-  Describe(db, rc, error);
+  DescribeSqliteFailure(db, rc, error);
   return false;
 }
 
@@ -89,21 +84,6 @@ Connection OpenWriter(const std::string& folder, RecordError* error) {
       OpenConnection(RecordStore::ConnectionString(folder), SQLITE_OPEN_READWRITE, error);
   if (!db || !Execute(db.get(), "PRAGMA synchronous=FULL", error)) return nullptr;
   return db;
-}
-
-Statement Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(raw);
-    return nullptr;
-  }
-  return Statement(raw);
-}
-
-bool BindText(sqlite3_stmt* statement, int index, const std::string& text) {
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;  // SQLite's own limit
-  return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC,
-                             SQLITE_UTF8) == SQLITE_OK;
 }
 
 // One row on its way into the table. It lives on the stack of the thread that adds it, which
@@ -222,7 +202,7 @@ bool InsertRow(const std::string& path, sqlite3* db, sqlite3_stmt* insert,
                RecordError* error) {
   PendingRow row{fileName, url, title};
   if (CommitGroups::Instance().Add(path, db, insert, row)) return true;
-  Describe(row.code, row.systemErrno, nullptr, error);
+  DescribeCode(row.code, row.systemErrno, nullptr, error);
   return false;
 }
 
@@ -235,7 +215,7 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
 
 // Reads the count and the requested page inside one read transaction, so both see the same rows.
 bool ReadPage(sqlite3* db, int page, RecordPage& result) {
-  Statement count = Prepare(db, "SELECT count(*) FROM filename");
+  Statement count = PrepareStatement(db, "SELECT count(*) FROM filename");
   if (!count || sqlite3_step(count.get()) != SQLITE_ROW) return false;
   result.count = sqlite3_column_int64(count.get(), 0);
 
@@ -247,9 +227,9 @@ bool ReadPage(sqlite3* db, int page, RecordPage& result) {
   if (result.count == 0) return true;
 
   // Rows are never deleted, so rowid order is insertion order.
-  Statement rows = Prepare(db,
-                           "SELECT filename, url, title FROM filename ORDER BY rowid "
-                           "LIMIT ?1 OFFSET ?2");
+  Statement rows = PrepareStatement(db,
+                                    "SELECT filename, url, title FROM filename ORDER BY rowid "
+                                    "LIMIT ?1 OFFSET ?2");
   if (!rows || sqlite3_bind_int(rows.get(), 1, kRecordsPerPage) != SQLITE_OK ||
       sqlite3_bind_int64(rows.get(), 2, static_cast<sqlite3_int64>(page - 1) * kRecordsPerPage) !=
           SQLITE_OK)
@@ -264,6 +244,26 @@ bool ReadPage(sqlite3* db, int page, RecordPage& result) {
 
 }  // namespace
 
+void DescribeSqliteFailure(sqlite3* db, int code, RecordError* error) {
+  DescribeCode(code, db != nullptr ? sqlite3_system_errno(db) : 0,
+               db != nullptr ? sqlite3_errmsg(db) : nullptr, error);
+}
+
+Statement PrepareStatement(sqlite3* db, const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return nullptr;
+  }
+  return Statement(raw);
+}
+
+bool BindText(sqlite3_stmt* statement, int index, const std::string& text) {
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;  // SQLite's own limit
+  return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC,
+                             SQLITE_UTF8) == SQLITE_OK;
+}
+
 std::string RecordStore::ConnectionString(const std::string& folder) {
   return folder + kDatabaseFileName;
 }
@@ -275,10 +275,10 @@ bool RecordStore::PrepareTaskDatabase(const std::string& folder, RecordError* er
     Connection db =
         OpenConnection(ConnectionString(folder), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
     if (!db) return false;
-    Statement mode = Prepare(db.get(), "PRAGMA journal_mode=WAL");
+    Statement mode = PrepareStatement(db.get(), "PRAGMA journal_mode=WAL");
     int rc = mode ? sqlite3_step(mode.get()) : sqlite3_errcode(db.get());
     if (rc != SQLITE_ROW) {
-      Describe(db.get(), rc, error);
+      DescribeSqliteFailure(db.get(), rc, error);
       return false;
     }
     mode.reset();
@@ -288,16 +288,16 @@ bool RecordStore::PrepareTaskDatabase(const std::string& folder, RecordError* er
     // A database that opens may still refuse rows: a read-only file, a table of other columns,
     // a trigger that aborts. One row is tried and taken back, so a task learns it before it
     // saves any file.
-    Statement insert = Prepare(db.get(), kInsertRow);
+    Statement insert = PrepareStatement(db.get(), kInsertRow);
     if (!insert) {
-      Describe(db.get(), sqlite3_errcode(db.get()), error);
+      DescribeSqliteFailure(db.get(), sqlite3_errcode(db.get()), error);
       return false;
     }
     if (!Execute(db.get(), "BEGIN IMMEDIATE", error)) return false;
     rc = sqlite3_bind_text(insert.get(), 1, "", 0, SQLITE_STATIC);
     if (rc == SQLITE_OK) rc = sqlite3_bind_text(insert.get(), 2, "", 0, SQLITE_STATIC);
     if (rc == SQLITE_OK) rc = sqlite3_step(insert.get());
-    if (rc != SQLITE_DONE) Describe(db.get(), rc, error);
+    if (rc != SQLITE_DONE) DescribeSqliteFailure(db.get(), rc, error);
     insert.reset();
     Execute(db.get(), "ROLLBACK");
     return rc == SQLITE_DONE;
@@ -333,7 +333,7 @@ bool RecordStore::ReadRecordedUrls(const std::string& folder,
   try {
     Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
     if (!db) return false;
-    Statement rows = Prepare(db.get(), "SELECT url FROM filename");
+    Statement rows = PrepareStatement(db.get(), "SELECT url FROM filename");
     if (!rows) return false;
     int rc;
     while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
@@ -350,7 +350,8 @@ bool RecordStore::HoldsFile(const std::string& folder, const std::string& fileNa
   try {
     Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
     if (!db) return false;
-    Statement row = Prepare(db.get(), "SELECT 1 FROM filename WHERE filename = ?1 LIMIT 1");
+    Statement row =
+        PrepareStatement(db.get(), "SELECT 1 FROM filename WHERE filename = ?1 LIMIT 1");
     return row && BindText(row.get(), 1, fileName) && sqlite3_step(row.get()) == SQLITE_ROW;
   } catch (...) {
     return false;
@@ -362,9 +363,9 @@ bool RecordWriter::Open(const std::string& folder, RecordError* error) {
   try {
     Connection db = OpenWriter(folder, error);
     if (!db) return false;
-    Statement insert = Prepare(db.get(), kInsertRow);
+    Statement insert = PrepareStatement(db.get(), kInsertRow);
     if (!insert) {
-      Describe(db.get(), sqlite3_errcode(db.get()), error);
+      DescribeSqliteFailure(db.get(), sqlite3_errcode(db.get()), error);
       return false;
     }
     m_path = RecordStore::ConnectionString(folder);
@@ -379,13 +380,13 @@ bool RecordWriter::Open(const std::string& folder, RecordError* error) {
 bool RecordWriter::Add(const std::string& fileName, const std::string& url,
                        const std::string& title, RecordError* error) {
   if (!m_insert) {
-    Describe(SQLITE_MISUSE, 0, "the database is not open", error);
+    DescribeCode(SQLITE_MISUSE, 0, "the database is not open", error);
     return false;
   }
   try {
     return InsertRow(m_path, m_db.get(), m_insert.get(), fileName, url, title, error);
   } catch (...) {
-    Describe(SQLITE_NOMEM, 0, nullptr, error);
+    DescribeCode(SQLITE_NOMEM, 0, nullptr, error);
     return false;
   }
 }

@@ -88,6 +88,14 @@ struct StatementFinalizer {
 using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+// Shared by the record files. Fills `error` (when given) from result code `code` of `db` and the
+// system error behind it.
+void DescribeSqliteFailure(sqlite3* db, int code, RecordError* error);
+// The prepared statement of `sql`; empty when it does not prepare.
+Statement PrepareStatement(sqlite3* db, const char* sql);
+// Binds `text` to parameter `index` without a copy: it must live until the statement's step.
+bool BindText(sqlite3_stmt* statement, int index, const std::string& text);
+
 // A connection to one task database kept open for many rows; use one per thread (it is not
 // shared between threads). Each row is on disk when Add returns; rows that threads add at the
 // same moment share one commit.
