@@ -1,4 +1,4 @@
-// Formats, headers and difference hashes of pictures; see picture.h.
+// Picture formats, lists of them and headers; the hash is in picture_hash.cpp. See picture.h.
 //
 // The header reader works in two steps: the magic bytes pick the format (or say that more bytes
 // are needed to pick one), then the format's own reader looks for the size at a fixed place,
@@ -6,22 +6,13 @@
 // block with its thumbnail often takes tens of kilobytes) and the reader hops from one length
 // field to the next. A WebP's size is read by libwebp, which tells a short body from a broken
 // one, except in the extended layout, whose canvas size stands in its first chunk.
-//
-// The hash decodes through stb_image straight to grey, which spares the colour conversion of
-// JPEG and PNG, and through libwebp's scaling decoder straight to the 9x8 grid. stb_image keeps
-// its failure text in a thread-local, so downloads on several threads may hash at once.
 #include "engine/picture.h"
 
-#include <stb_image.h>
 #include <webp/decode.h>
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace quarry {
 namespace {
@@ -182,96 +173,6 @@ HeaderState ReadWebpSize(const unsigned char* data, std::size_t size, StoredSize
   }
 }
 
-constexpr int kGridColumns = 9;
-constexpr int kGridRows = 8;
-// Mean grey level of each cell, row by row, times 256 so that close cells still compare.
-using Grid = std::array<std::uint32_t, kGridColumns * kGridRows>;
-
-// The cells of a grid over `length` pixels: cell i covers [i*length/cells, (i+1)*length/cells),
-// and at least one pixel when the picture is narrower than the grid.
-template <int cells>
-void CellBounds(int length, std::array<int, cells>* begin, std::array<int, cells>* end) {
-  for (int i = 0; i < cells; ++i) {
-    (*begin)[i] = static_cast<int>(std::int64_t{i} * length / cells);
-    (*end)[i] = std::max((*begin)[i] + 1, static_cast<int>(std::int64_t{i + 1} * length / cells));
-  }
-}
-
-Grid AverageCells(const unsigned char* grey, int width, int height) {
-  std::array<int, kGridColumns> columnBegin{}, columnEnd{};
-  std::array<int, kGridRows> rowBegin{}, rowEnd{};
-  CellBounds<kGridColumns>(width, &columnBegin, &columnEnd);
-  CellBounds<kGridRows>(height, &rowBegin, &rowEnd);
-  Grid grid{};
-  for (int row = 0; row < kGridRows; ++row) {
-    std::array<std::uint64_t, kGridColumns> sums{};
-    for (int y = rowBegin[row]; y < rowEnd[row]; ++y) {
-      const unsigned char* line = grey + static_cast<std::size_t>(y) * width;
-      for (int column = 0; column < kGridColumns; ++column) {
-        // A cell's part of a line is at most kMaxPicturePixels / 9 + 1 bytes: 32 bits hold its sum.
-        std::uint32_t sum = 0;
-        for (int x = columnBegin[column]; x < columnEnd[column]; ++x) sum += line[x];
-        sums[column] += sum;
-      }
-    }
-    const std::uint64_t rows = rowEnd[row] - rowBegin[row];
-    for (int column = 0; column < kGridColumns; ++column) {
-      const std::uint64_t count = rows * (columnEnd[column] - columnBegin[column]);
-      grid[row * kGridColumns + column] = static_cast<std::uint32_t>(sums[column] * 256 / count);
-    }
-  }
-  return grid;
-}
-
-bool TooLarge(std::int64_t width, std::int64_t height) {
-  return width <= 0 || height <= 0 || width * height > kMaxPicturePixels;
-}
-
-// JPEG, PNG, GIF and BMP through stb_image. Its own reading of the header is checked against
-// the bound too, as that is the size it allocates for.
-bool StbGrid(const unsigned char* data, std::size_t size, Grid* grid) {
-  if (size > INT_MAX) return false;
-  const int length = static_cast<int>(size);
-  int width = 0, height = 0, channels = 0;
-  // Its reading of a top-down BMP keeps the height negative.
-  if (!stbi_info_from_memory(data, length, &width, &height, &channels) ||
-      TooLarge(width, std::abs(std::int64_t{height})))
-    return false;
-  std::unique_ptr<unsigned char, void (*)(void*)> grey(
-      stbi_load_from_memory(data, length, &width, &height, &channels, 1), stbi_image_free);
-  if (!grey || TooLarge(width, height)) return false;
-  *grid = AverageCells(grey.get(), width, height);
-  return true;
-}
-
-// WebP through libwebp, which scales while it decodes (averaging the pixels of each cell), so
-// that no full-size picture is ever held. Animations are refused by the decoder.
-bool WebpGrid(const unsigned char* data, std::size_t size, Grid* grid) {
-  WebPDecoderConfig config;
-  if (!WebPInitDecoderConfig(&config)) return false;
-  if (WebPGetFeatures(data, size, &config.input) != VP8_STATUS_OK ||
-      TooLarge(config.input.width, config.input.height))
-    return false;
-  config.options.use_scaling = 1;
-  config.options.scaled_width = kGridColumns;
-  config.options.scaled_height = kGridRows;
-  std::array<unsigned char, kGridColumns * kGridRows * 3> rgb;
-  config.output.colorspace = MODE_RGB;
-  config.output.is_external_memory = 1;
-  config.output.u.RGBA.rgba = rgb.data();
-  config.output.u.RGBA.stride = kGridColumns * 3;
-  config.output.u.RGBA.size = rgb.size();
-  const bool decoded = WebPDecode(data, size, &config) == VP8_STATUS_OK;
-  WebPFreeDecBuffer(&config.output);
-  if (!decoded) return false;
-  // Grey as stb_image makes it from RGB, kept with the same 8 bits of fraction.
-  for (std::size_t i = 0; i < grid->size(); ++i) {
-    const unsigned char* pixel = &rgb[i * 3];
-    (*grid)[i] = pixel[0] * 77 + pixel[1] * 150 + pixel[2] * 29;
-  }
-  return true;
-}
-
 }  // namespace
 
 const char* PictureFormatName(PictureFormat format) {
@@ -341,25 +242,5 @@ HeaderState ReadPictureHeader(const unsigned char* data, std::size_t size, Pictu
   header->height = static_cast<int>(stored.height);
   return HeaderState::Known;
 }
-
-bool PictureDifferenceHash(const unsigned char* data, std::size_t size, std::uint64_t* hash) {
-  PictureHeader header;
-  if (ReadPictureHeader(data, size, &header) != HeaderState::Known ||
-      TooLarge(header.width, header.height))
-    return false;
-  Grid grid;
-  if (!(header.format == PictureFormat::Webp ? WebpGrid(data, size, &grid)
-                                             : StbGrid(data, size, &grid)))
-    return false;
-  std::uint64_t bits = 0;
-  for (int row = 0; row < kGridRows; ++row)
-    for (int column = 0; column + 1 < kGridColumns; ++column)
-      bits = (bits << 1) |
-             (grid[row * kGridColumns + column] > grid[row * kGridColumns + column + 1] ? 1 : 0);
-  *hash = bits;
-  return true;
-}
-
-int HashDistance(std::uint64_t a, std::uint64_t b) { return std::popcount(a ^ b); }
 
 }  // namespace quarry

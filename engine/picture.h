@@ -6,8 +6,8 @@
 // The format comes from the magic bytes, never from the name or the Content-Type, which servers
 // get wrong. The header reader parses the few fixed fields itself (a JPEG's markers are walked up
 // to its frame header), as it must tell "not yet" from "never" on a body cut anywhere. Decoding
-// is left to stb_image (JPEG, PNG, GIF, BMP) and libwebp, and refuses a header that promises
-// more than kMaxPicturePixels before a byte of pixels is allocated.
+// is left to libjpeg-turbo, stb_image (PNG, GIF, BMP) and libwebp, and refuses a header that
+// promises more than kMaxPicturePixels before a byte of pixels is allocated.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +38,9 @@ bool ParsePictureFormats(std::string_view text, std::uint32_t* formats, std::str
 // The set as a list in the canonical order and spelling ("jpg,png,gif,bmp,webp").
 std::string PictureFormatsText(std::uint32_t formats);
 
-// The largest picture decoded: 100 megapixels covers the cameras people publish from; a
-// decoder needs up to 4 bytes a pixel at once, so the bound is also a bound of 400 MB.
+// The largest picture decoded: 100 megapixels covers the cameras people publish from. A decoder
+// holds up to 4 bytes a pixel at once (6 for a progressive JPEG of full colour resolution), so
+// this also bounds its memory to a few hundred megabytes.
 inline constexpr std::int64_t kMaxPicturePixels = 100'000'000;
 
 struct PictureHeader {
