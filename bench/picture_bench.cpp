@@ -1,7 +1,7 @@
 // The work a downloaded picture costs, per picture: reading its header from the first 64 KB
 // (which decides whether the transfer goes on), the SHA-256 of a 200 KB body (the exact
-// duplicate check) and the difference hash of a 1024x768 JPEG and PNG (the near duplicate
-// check). The pictures are the tests' smooth scene with grain added, so that they compress
+// duplicate check) and the difference hash of a 1024x768 JPEG and PNG and of a 12-megapixel
+// JPEG (the near duplicate check). The pictures are the tests' smooth scene with grain added, so that they compress
 // about as badly as photographs do; the label gives the file size.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -36,6 +36,11 @@ const Bytes& Jpeg() {
   return file;
 }
 
+const Bytes& LargeJpeg() {
+  static const Bytes file = quarry::testing::EncodeJpeg(GrainyScene(4000, 3000), 85);
+  return file;
+}
+
 const Bytes& Png() {
   static const Bytes file = quarry::testing::EncodePng(GrainyScene(1024, 768));
   return file;
@@ -64,9 +69,9 @@ void BM_Sha256(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kBodySize);
 }
 
-// 0: JPEG, 1: PNG.
+// 0: JPEG, 1: PNG, 2: JPEG of 4000x3000.
 void BM_PictureDifferenceHash(benchmark::State& state) {
-  const Bytes& file = state.range(0) == 0 ? Jpeg() : Png();
+  const Bytes& file = state.range(0) == 0 ? Jpeg() : state.range(0) == 1 ? Png() : LargeJpeg();
   std::uint64_t hash = 0;
   for (auto _ : state) {
     if (!quarry::PictureDifferenceHash(file.data(), file.size(), &hash))
@@ -81,4 +86,4 @@ void BM_PictureDifferenceHash(benchmark::State& state) {
 
 BENCHMARK(BM_ReadPictureHeader);
 BENCHMARK(BM_Sha256)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_PictureDifferenceHash)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PictureDifferenceHash)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
