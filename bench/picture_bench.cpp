@@ -1,8 +1,8 @@
 // The work a downloaded picture costs, per picture: reading its header from the first 64 KB
 // (which decides whether the transfer goes on), the SHA-256 of a 200 KB body (the exact
 // duplicate check) and the difference hash of a 1024x768 JPEG and PNG and of a 12-megapixel
-// JPEG (the near duplicate check). The pictures are the tests' smooth scene with grain added, so that they compress
-// about as badly as photographs do; the label gives the file size.
+// JPEG (the near duplicate check). The pictures are the tests' smooth scene with grain added, so
+// that they compress about as badly as photographs do; the label gives the file size.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 

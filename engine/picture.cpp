@@ -95,7 +95,8 @@ HeaderState ReadJpegSize(const unsigned char* data, std::size_t size, StoredSize
     // Restart markers and TEM stand alone; a scan, an end or a second start before the frame
     // header is a broken file.
     if ((code >= 0xD0 && code <= 0xD7) || code == 0x01) continue;
-    if (code == 0xDA || code == 0xD8 || code == 0xD9 || code == 0x00) return HeaderState::NotPicture;
+    if (code == 0xDA || code == 0xD8 || code == 0xD9 || code == 0x00)
+      return HeaderState::NotPicture;
     if (at + 2 > size) return HeaderState::NeedMore;
     const std::size_t length = Big16(data + at);  // counts itself, not the marker
     if (length < 2) return HeaderState::NotPicture;
@@ -166,10 +167,8 @@ HeaderState ReadWebpSize(const unsigned char* data, std::size_t size, StoredSize
       stored->width = static_cast<std::uint32_t>(features.width);
       stored->height = static_cast<std::uint32_t>(features.height);
       return HeaderState::Known;
-    case VP8_STATUS_NOT_ENOUGH_DATA:
-      return HeaderState::NeedMore;
-    default:
-      return HeaderState::NotPicture;
+    case VP8_STATUS_NOT_ENOUGH_DATA: return HeaderState::NeedMore;
+    default: return HeaderState::NotPicture;
   }
 }
 
@@ -234,8 +233,7 @@ HeaderState ReadPictureHeader(const unsigned char* data, std::size_t size, Pictu
     case PictureFormat::Unknown: break;
   }
   if (state != HeaderState::Known) return state;
-  if (stored.width == 0 || stored.height == 0 || stored.width > INT_MAX ||
-      stored.height > INT_MAX)
+  if (stored.width == 0 || stored.height == 0 || stored.width > INT_MAX || stored.height > INT_MAX)
     return HeaderState::NotPicture;
   header->format = format;
   header->width = static_cast<int>(stored.width);

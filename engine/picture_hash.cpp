@@ -16,17 +16,18 @@
 #include <stb_image.h>
 #include <webp/decode.h>
 
-// jpeglib.h uses FILE and size_t without declaring them.
-#include <cstdio>
-#include <jpeglib.h>
-
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <climits>
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
+
+// After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
+#include <jpeglib.h>
 
 namespace quarry {
 namespace {

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <webp/encode.h>
 
-// jpeglib.h uses FILE and size_t without declaring them.
-#include <cstdio>
-#include <jpeglib.h>
-
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+// After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
+#include <jpeglib.h>
 
 #include "tests/support/pictures.h"
 
@@ -29,9 +29,11 @@ Bytes EncodeWebp(const Rgb& picture, WebpKind kind, float quality = 75) {
   std::size_t size = 0;
   const int stride = picture.width * 3;
   if (kind == WebpKind::Lossy) {
-    size = WebPEncodeRGB(picture.pixels.data(), picture.width, picture.height, stride, quality, &out);
+    size =
+        WebPEncodeRGB(picture.pixels.data(), picture.width, picture.height, stride, quality, &out);
   } else if (kind == WebpKind::Lossless) {
-    size = WebPEncodeLosslessRGB(picture.pixels.data(), picture.width, picture.height, stride, &out);
+    size =
+        WebPEncodeLosslessRGB(picture.pixels.data(), picture.width, picture.height, stride, &out);
   } else {
     Bytes rgba;
     for (std::size_t i = 0; i < picture.pixels.size(); i += 3) {
@@ -172,11 +174,11 @@ TEST(PictureTest, ReadsFormatAndSizeFromTheFirstBytesOfEveryFormat) {
       {"bmp top down", topDownBmp, PictureFormat::Bmp, 48, 32, 26, 21, 0x80},
       // A chunk named VP8Q.
       {"webp lossy", EncodeWebp(scene, WebpKind::Lossy), PictureFormat::Webp, 48, 32, 30, 15, 'Q'},
-      {"webp lossless", EncodeWebp(scene, WebpKind::Lossless), PictureFormat::Webp, 48, 32, 25,
-       15, 'Q'},
+      {"webp lossless", EncodeWebp(scene, WebpKind::Lossless), PictureFormat::Webp, 48, 32, 25, 15,
+       'Q'},
       // A VP8X chunk too short for the canvas size.
-      {"webp extended", EncodeWebp(scene, WebpKind::WithAlpha), PictureFormat::Webp, 48, 32, 30,
-       16, 9},
+      {"webp extended", EncodeWebp(scene, WebpKind::WithAlpha), PictureFormat::Webp, 48, 32, 30, 16,
+       9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -229,7 +231,8 @@ TEST(PictureTest, TellsOddHeadersApart) {
       // A PNG wider than a picture can be; the largest OS/2 BMP.
       {"\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR\x80\x00\x00\x00\x00\x00\x00\x01"s,
        HeaderState::NotPicture},
-      {"BM\x1A\x00\x00\x00\x00\x00\x00\x00\x1A\x00\x00\x00\x0C\x00\x00\x00\xFF\xFF\xFF\xFF\x01\x00\x18\x00"s,
+      {"BM\x1A\x00\x00\x00\x00\x00\x00\x00\x1A\x00\x00\x00"s  // file header
+       "\x0C\x00\x00\x00\xFF\xFF\xFF\xFF\x01\x00\x18\x00"s,   // OS/2 information header
        HeaderState::Known, 65535, 65535},
   };
   for (const Case& c : cases) {
