@@ -239,16 +239,6 @@ FileResult FileNotWritten(TransferContext& context, int thread, const std::strin
 }
 
 // Why a file's body did not come whole.
-enum class FileFailure {
-  None,
-  HeadTooLong,       // the GET's head did not end within the head buffer
-  ErrorStatus,       // the GET was answered with an error status
-  TimedOut,          // a receive's time limit ran out before the body's length was reached
-  NoLengthTimedOut,  // a body framed by the closing alone ended by the time limit instead
-  ClosedEarly,       // the server closed before the body's length or its last chunk
-  ReceiveFailed,     // the connection broke (reset, unreachable)
-  BrokenChunks,      // the chunk framing was not readable
-};
 
 std::string FileFailureLine(FileFailure failure, std::uint64_t received, std::uint64_t expected) {
   const auto count = [](std::uint64_t value) { return static_cast<unsigned long long>(value); };
@@ -301,22 +291,29 @@ std::string StartFailureLine(ExchangeStart start) {
 // closes the connection; only a body that ended so is whole.
 class BodyReader {
 public:
-  BodyReader(TransferContext& context, int thread, PartFile& output, std::uint32_t headLength)
+  BodyReader(TransferContext& context, int thread, PartFile& output, std::uint32_t headLength,
+             BodyWatch* watch)
       : m_context(context),
         m_thread(thread),
         m_output(output),
+        m_watch(watch),
         m_headLength(headLength),
         m_buffer(new char[kFileRead]),
         m_whole(headLength == 0) {}
 
   std::uint64_t Received() const { return m_received; }
   bool Whole() const { return m_whole; }
+  bool Refused() const { return m_refused; }
+  FileFailure Failure() const { return m_failure; }
   std::string FailureLine() const { return FileFailureLine(m_failure, m_received, m_expected); }
 
   // Takes the framing of the answer whose head `session` read; a body not `resumed` starts at
   // its first byte (the caller emptied the file).
   void Begin(const HttpSession& session, bool resumed) {
-    if (!resumed) m_received = 0;
+    if (!resumed) {
+      m_received = 0;
+      if (m_watch != nullptr) m_watch->Restart();
+    }
     const ResponseHead head = session.StoredHead();
     char text[kPageLengthTextSize];
     m_chunked = head.HeaderField("Transfer-Encoding", text, sizeof text, 0) == HeaderRead::Copied &&
@@ -335,11 +332,11 @@ public:
     m_failure = FileFailure::None;
   }
 
-  // Reads this answer's body until it is whole, ends short or the task stops. False when the
-  // file could not be written.
+  // Reads this answer's body until it is whole, ends short, is refused or the task stops.
+  // False when the file could not be written.
   bool ReadAttempt(HttpSession& session) {
     std::string decoded;
-    while (!m_context.IsStopped()) {
+    while (!m_context.IsStopped() && !m_refused) {
       std::size_t wanted = kFileRead;
       if (m_lengthKnown) {
         if (m_received >= m_expected) {
@@ -388,6 +385,10 @@ private:
   // Writes file bytes and logs them a chunk at a time, as they have always been logged.
   bool Write(const char* data, std::size_t size) {
     if (size == 0) return true;
+    if (m_watch != nullptr && !m_watch->See(data, size)) {
+      m_refused = true;
+      return true;
+    }
     if (!m_output.WriteAll(data, size)) return false;
     for (std::size_t logged = 0; logged < size; logged += kFileChunk) {
       const std::size_t piece = std::min<std::size_t>(kFileChunk, size - logged);
@@ -401,6 +402,8 @@ private:
   TransferContext& m_context;
   const int m_thread;
   PartFile& m_output;
+  BodyWatch* const m_watch;  // null: every body is kept
+  bool m_refused = false;    // the watch refused the file
   const std::uint64_t m_headLength;  // what the HEAD said, a floor for a body ended by closing
   std::unique_ptr<char[]> m_buffer;
   std::uint64_t m_received = 0;  // bytes of the file on disk
@@ -434,6 +437,7 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
 
   const ResponseHead head = session.StoredHead();
   const int status = head.StatusCode();
+  answer.status = status;
   if (status == kFound) return HeadResult::Redirect302;
   if (status < 200 || status > 299) return HeadResult::BadStatus;
 
@@ -530,13 +534,17 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file, const HttpTimeouts& timeouts,
-                        WholeFile* whole, const FileRequestExtras& extras) {
+                        WholeFile* whole, const FileRequestExtras& extras, BodyWatch* watch,
+                        FileDownloadEnd* end) {
+  FileDownloadEnd ignored;
+  if (end == nullptr) end = &ignored;
+  *end = FileDownloadEnd{};
   PartFile output(context.Disk());
   bool created = output.Create(file);
   context.Log(thread, file);
   if (!created) return FileNotWritten(context, thread, file, output.Error());
 
-  BodyReader body(context, thread, output, total);
+  BodyReader body(context, thread, output, total, watch);
   // A stop is also honoured between attempts, so a stopped task does not connect again.
   for (int attempt = 0; attempt < kFileAttempts && !body.Whole() && !context.IsStopped();
        ++attempt) {
@@ -555,6 +563,7 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
       return Failed<FileResult>(start);
     }
     if (session.HeadCut()) {
+      end->failure = FileFailure::HeadTooLong;
       context.Log(thread, FileFailureLine(FileFailure::HeadTooLong, 0, 0));
       return FileResult::Broken;
     }
@@ -562,6 +571,8 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
     if (status < 200 || status > 299) {
       // An error answer to a resumed request carries no part of the file: keep what is on
       // disk and let the next attempt ask again. A first answer like it holds no file at all.
+      end->failure = FileFailure::ErrorStatus;
+      end->status = status;
       if (rangeFrom > 0) continue;
       context.Log(thread, FileFailureLine(FileFailure::ErrorStatus, status, 0));
       return FileResult::Broken;
@@ -573,10 +584,14 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
     body.Begin(session, resumed);
     context.Log(thread, "开始接收数据......");
     if (!body.ReadAttempt(session)) return FileNotWritten(context, thread, file, output.Error());
+    if (body.Refused()) break;
+    end->failure = body.Failure();
+    end->received = body.Received();
     // Each attempt that ended short says why; a stopped task's download simply ends.
     if (!body.Whole() && !context.IsStopped()) context.Log(thread, body.FailureLine());
   }
   context.Log(thread, "Socket已关闭......");
+  if (body.Refused()) return FileResult::Refused;
   if (!body.Whole()) return FileResult::Incomplete;  // the ".part" goes with `output`
   if (whole != nullptr) {
     output.HandOver(*whole);

@@ -83,6 +83,37 @@ enum class FileResult : int {
   Broken = -8,        // a bad address, the head read broke off or overflowed, or an error status
   NotWritten = -9,    // the file could not be created, written, flushed or moved to its name (no
                       // space, no permission): a failure of the disk, not of the exchange
+  Refused = -10,      // its BodyWatch refused the file: nothing is kept
+};
+
+// Why the attempts at a file's body ended without it whole.
+enum class FileFailure {
+  None,
+  HeadTooLong,       // the GET's head did not end within the head buffer
+  ErrorStatus,       // the GET was answered with an error status
+  TimedOut,          // a receive's time limit ran out before the body's length was reached
+  NoLengthTimedOut,  // a body framed by the closing alone ended by the time limit instead
+  ClosedEarly,       // the server closed before the body's length or its last chunk
+  ReceiveFailed,     // the connection broke (reset, unreachable)
+  BrokenChunks,      // the chunk framing was not readable
+};
+
+// How a file download ended, beyond its result: the failure of its last attempt.
+struct FileDownloadEnd {
+  FileFailure failure = FileFailure::None;
+  int status = 0;              // the error status answered, with ErrorStatus
+  std::uint64_t received = 0;  // bytes of the body that had arrived
+};
+
+// Sees the bytes of a file as they are written, in order, and may refuse the file.
+class BodyWatch {
+public:
+  virtual ~BodyWatch() = default;
+  // The body starts again from its first byte (a server that ignored a resume's range).
+  virtual void Restart() = 0;
+  // `data` follows the bytes seen so far. False refuses the file: its download ends at once
+  // and nothing of it is kept.
+  virtual bool See(const char* data, std::size_t size) = 0;
 };
 
 // What a HEAD exchange tells of an address.
@@ -92,6 +123,7 @@ struct HeadAnswer {
                                               // name's extension with its dot (".doc")
   char name[kNameSize] = {};                  // the file name; a page leaves it as it was
   int length = 0;                             // the Content-Length, 0 when absent or not a number
+  int status = 0;                             // the status answered, 0 when none was read
   // A page, fetched into memory and searched for links: a text/html answer, a name without an
   // extension, or a text file (".txt" in any case). Anything else is a file to save.
   bool isPage = false;
@@ -123,11 +155,13 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
 // logged as the file's last line and told to `context` (OnFileError). The file is written
 // through `context`.Disk(). On any failure nothing is left on disk. Given `whole`, a whole file
 // is neither flushed nor renamed: its ".part" is handed over in `whole` and `file` names the
-// final name it reserves.
+// final name it reserves. Given `watch`, every byte of the body passes it before it is written,
+// and a refusal ends the download (Refused). Given `end`, it tells how the last attempt failed.
 FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarget& target,
                         std::uint32_t total, std::string& file,
                         const HttpTimeouts& timeouts = HttpTimeouts{}, WholeFile* whole = nullptr,
-                        const FileRequestExtras& extras = FileRequestExtras{});
+                        const FileRequestExtras& extras = FileRequestExtras{},
+                        BodyWatch* watch = nullptr, FileDownloadEnd* end = nullptr);
 
 // The progress line shown after each chunk for `received` bytes so far.
 std::string ProgressLine(std::uint64_t received);

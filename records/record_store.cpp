@@ -15,6 +15,7 @@
 // Public operations catch everything, so no failure leaves this library as an exception.
 #include "records/record_store.h"
 
+#include "records/file_facts.h"
 #include "records/group_rows.h"
 
 #include <sqlite3.h>
@@ -32,24 +33,7 @@ namespace quarry {
 void ConnectionCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 void StatementFinalizer::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
-namespace {
-
-constexpr const char* kCreateTable =
-    "CREATE TABLE IF NOT EXISTS filename(filename TEXT, url TEXT, title TEXT)";
-constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
-
-// Fills `error` (when given) from result code `code` and the system error behind it.
-// `message` is SQLite's text for the last failure of the connection, when there is one.
-void DescribeCode(int code, int systemErrno, const char* message, RecordError* error) {
-  if (error == nullptr) return;
-  error->text = message != nullptr ? message : sqlite3_errstr(code);
-  if (systemErrno != 0) error->text += std::string(" (") + std::strerror(systemErrno) + ")";
-  error->diskFull = (code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC || systemErrno == EDQUOT;
-}
-
-// Opens `path` with `flags` and gives it the busy time-out; empty, with the reason in `error`,
-// when it cannot be opened.
-Connection OpenConnection(const std::string& path, int flags, RecordError* error = nullptr) {
+Connection OpenConnection(const std::string& path, int flags, RecordError* error) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   Connection db(raw);  // owns the handle even when the open failed
@@ -65,6 +49,29 @@ Connection OpenConnection(const std::string& path, int flags, RecordError* error
   }
   return db;
 }
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+  const unsigned char* text = sqlite3_column_text(statement, column);
+  if (text == nullptr) return std::string();  // NULL reads as empty text
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+}
+
+namespace {
+
+constexpr const char* kCreateTable =
+    "CREATE TABLE IF NOT EXISTS filename(filename TEXT, url TEXT, title TEXT)";
+constexpr const char* kInsertRow = "INSERT INTO filename(filename, url, title) VALUES(?1, ?2, ?3)";
+
+// Fills `error` (when given) from result code `code` and the system error behind it.
+// `message` is SQLite's text for the last failure of the connection, when there is one.
+void DescribeCode(int code, int systemErrno, const char* message, RecordError* error) {
+  if (error == nullptr) return;
+  error->text = message != nullptr ? message : sqlite3_errstr(code);
+  if (systemErrno != 0) error->text += std::string(" (") + std::strerror(systemErrno) + ")";
+  error->diskFull = (code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC || systemErrno == EDQUOT;
+}
+
 
 bool Execute(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -206,12 +213,6 @@ bool InsertRow(const std::string& path, sqlite3* db, sqlite3_stmt* insert,
   return false;
 }
 
-std::string ColumnText(sqlite3_stmt* statement, int column) {
-  const unsigned char* text = sqlite3_column_text(statement, column);
-  if (text == nullptr) return std::string();  // NULL reads as empty text
-  return std::string(reinterpret_cast<const char*>(text),
-                     static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
-}
 
 // Reads the count and the requested page inside one read transaction, so both see the same rows.
 bool ReadPage(sqlite3* db, int page, RecordPage& result) {
@@ -285,6 +286,11 @@ bool RecordStore::PrepareTaskDatabase(const std::string& folder, RecordError* er
     if (!Execute(db.get(), kCreateTable, error)) return false;
     // The rows of a group of files between their flush and their names (records/group_rows.h).
     if (!Execute(db.get(), kCreateIntentTable, error)) return false;
+    // What the kept files are, what failed and the tasks' options (records/file_facts.h).
+    for (const char* create : {kCreateFactsTable, kCreateFactsIndex, kCreateFailureTable,
+                               kCreateOptionTable}) {
+      if (!Execute(db.get(), create, error)) return false;
+    }
     // A database that opens may still refuse rows: a read-only file, a table of other columns,
     // a trigger that aborts. One row is tried and taken back, so a task learns it before it
     // saves any file.
@@ -377,6 +383,22 @@ bool RecordWriter::Open(const std::string& folder, RecordError* error) {
   }
 }
 
+std::string RecordWriter::FileWithContent(const std::string& sha256) {
+  if (!m_db || sha256.empty()) return std::string();
+  try {
+    if (!m_findContent)
+      m_findContent =
+          PrepareStatement(m_db.get(), "SELECT filename FROM facts WHERE sha256 = ?1 LIMIT 1");
+    if (!m_findContent || !BindText(m_findContent.get(), 1, sha256)) return std::string();
+    std::string name;
+    if (sqlite3_step(m_findContent.get()) == SQLITE_ROW) name = ColumnText(m_findContent.get(), 0);
+    sqlite3_reset(m_findContent.get());
+    return name;
+  } catch (...) {
+    return std::string();
+  }
+}
+
 bool RecordWriter::Add(const std::string& fileName, const std::string& url,
                        const std::string& title, RecordError* error) {
   if (!m_insert) {
@@ -392,6 +414,7 @@ bool RecordWriter::Add(const std::string& fileName, const std::string& url,
 }
 
 void RecordWriter::Close() {
+  m_findContent.reset();
   m_insert.reset();
   m_db.reset();
 }

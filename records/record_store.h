@@ -95,6 +95,11 @@ void DescribeSqliteFailure(sqlite3* db, int code, RecordError* error);
 Statement PrepareStatement(sqlite3* db, const char* sql);
 // Binds `text` to parameter `index` without a copy: it must live until the statement's step.
 bool BindText(sqlite3_stmt* statement, int index, const std::string& text);
+// The text of `column` in the current row; NULL reads as "".
+std::string ColumnText(sqlite3_stmt* statement, int column);
+// Opens `path` with `flags` (SQLITE_OPEN_*), extended result codes on and the busy time-out
+// set; empty, with the reason in `error`, when it cannot be opened.
+Connection OpenConnection(const std::string& path, int flags, RecordError* error = nullptr);
 
 // A connection to one task database kept open for many rows; use one per thread (it is not
 // shared between threads). Each row is on disk when Add returns; rows that threads add at the
@@ -113,12 +118,17 @@ public:
   // with the reason in `error`.
   bool Add(const std::string& fileName, const std::string& url, const std::string& title,
            RecordError* error = nullptr);
+  // The name of a kept file whose content has this SHA-256, as the database holds it now
+  // (another process may have kept it since this one started); "" for none or when it cannot
+  // be read.
+  std::string FileWithContent(const std::string& sha256);
   void Close();
 
 private:
   std::string m_path;  // the database file, which names the commit group of its rows
-  Connection m_db;     // declared first so that it is closed after the statement
+  Connection m_db;     // declared first so that it is closed after the statements
   Statement m_insert;
+  Statement m_findContent;  // prepared at its first use
 };
 
 }  // namespace quarry
