@@ -25,14 +25,18 @@ std::string OriginOf(std::string_view address) {
 
 }  // namespace
 
-void ClassicRoad::Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) {
+void ClassicRoad::Bind(RoadHost& host, const SearchTask& task, const RoadStart& start) {
   m_host = &host;
   m_kind = task.kind;
   m_linkPattern = start.pattern != nullptr ? start.pattern : "";
   // A pattern too long for the task file's field is none at all, as it was when read from one.
   if (m_linkPattern.size() >= kLinkPatternSize) m_linkPattern.clear();
+  m_searchOrigin = OriginOf(start.base != nullptr ? start.base : "");
+}
+
+void ClassicRoad::Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) {
+  Bind(host, task, start);
   const char* base = start.base != nullptr ? start.base : "";
-  m_searchOrigin = OriginOf(base);
   const std::string keyword = FieldText(task.keyword);
   const auto queue = [&](QueueEnd end, std::int32_t index) {
     const std::string url = ResultPageUrl(base, task.kind, keyword, index);

@@ -15,6 +15,7 @@ public:
   static constexpr std::size_t kLinkPatternSize = 1024;  // the longest pattern is 1023 bytes
 
   SearchMode Mode() const override { return SearchMode::Classic; }
+  void Bind(RoadHost& host, const SearchTask& task, const RoadStart& start) override;
   void Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) override;
   // Any address of the search engine's own origin is a result page.
   bool IsResultPage(std::string_view url) const override;

@@ -53,10 +53,16 @@ void FileCommitter::Start() {
   m_thread = std::thread([this] { Loop(); });
 }
 
-void FileCommitter::Hand(WholeFile whole, const std::string& path, const std::string& url,
-                         const std::string& title, int thread) {
-  Waiting waiting{std::move(whole), CommittedFile{path, url, title, thread},
-                  std::chrono::steady_clock::now()};
+void FileCommitter::NoteFailure(FailureRow failure) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (m_finished) return;
+  if (m_failures.empty()) m_failuresSince = std::chrono::steady_clock::now();
+  m_failures.push_back(std::move(failure));
+  m_changed.notify_all();
+}
+
+void FileCommitter::Hand(WholeFile whole, CommittedFile file) {
+  Waiting waiting{std::move(whole), std::move(file), std::chrono::steady_clock::now()};
   {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [this] {
@@ -79,38 +85,46 @@ void FileCommitter::Finish() {
   }
   if (m_thread.joinable()) m_thread.join();
   std::vector<Waiting> left;  // handed to a committer never started
+  std::vector<FailureRow> failures;
   {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_finished = true;
     left.swap(m_waiting);
+    failures.swap(m_failures);
     m_changed.notify_all();
   }
-  if (!left.empty()) Commit(left);
+  if (!left.empty() || !failures.empty()) Commit(left, failures);
 }
 
 bool FileCommitter::GroupDueLocked(std::chrono::steady_clock::time_point now) const {
+  const auto wait = std::chrono::milliseconds(m_limits.groupWaitMs);
+  if (!m_failures.empty() && (m_finishing || now - m_failuresSince >= wait)) return true;
   if (m_waiting.empty()) return false;
   return m_finishing || static_cast<int>(m_waiting.size()) >= m_limits.groupFiles ||
-         now - m_waiting.front().since >= std::chrono::milliseconds(m_limits.groupWaitMs);
+         now - m_waiting.front().since >= wait;
 }
 
 void FileCommitter::Loop() {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     while (!GroupDueLocked(std::chrono::steady_clock::now())) {
-      if (m_finishing && m_waiting.empty()) return;
-      if (m_waiting.empty()) {
+      if (m_finishing && m_waiting.empty() && m_failures.empty()) return;
+      if (m_waiting.empty() && m_failures.empty()) {
         m_changed.wait(lock);
       } else {
-        m_changed.wait_until(
-            lock, m_waiting.front().since + std::chrono::milliseconds(m_limits.groupWaitMs));
+        const auto since = m_waiting.empty()    ? m_failuresSince
+                           : m_failures.empty() ? m_waiting.front().since
+                                                : std::min(m_failuresSince, m_waiting.front().since);
+        m_changed.wait_until(lock, since + std::chrono::milliseconds(m_limits.groupWaitMs));
       }
     }
     std::vector<Waiting> group;
+    std::vector<FailureRow> failures;
     group.swap(m_waiting);
+    failures.swap(m_failures);
     m_changed.notify_all();  // room for the workers waiting in Hand
     lock.unlock();
-    Commit(group);
+    Commit(group, failures);
     lock.lock();
   }
 }
@@ -136,11 +150,13 @@ void FileCommitter::Lose(Waiting& waiting, int error, const RecordError& rowErro
   m_owner.OnFileLost(waiting.file, error, rowError);
 }
 
-void FileCommitter::Commit(std::vector<Waiting>& group) {
+void FileCommitter::Commit(std::vector<Waiting>& group, std::vector<FailureRow>& failures) {
   std::vector<int> errors;
   FlushData(group, errors);
   std::vector<Waiting> kept;
   std::vector<Record> rows;
+  GroupBatch batch;
+  batch.failures = std::move(failures);
   for (std::size_t i = 0; i < group.size(); ++i) {
     if (errors[i] != 0) {
       Lose(group[i], errors[i]);
@@ -151,16 +167,33 @@ void FileCommitter::Commit(std::vector<Waiting>& group) {
         {waiting.whole.nameWith(waiting.whole.counter), waiting.file.url, waiting.file.title});
     kept.push_back(std::move(waiting));
   }
-  if (kept.empty()) return;
-
-  // Before any name: a crash from here on leaves rows that say which names to look at.
-  std::vector<long long> intents;
   RecordError rowError;
   if (!m_rows.IsOpen()) m_rows.Open(m_folder, &rowError);  // tried again after a failed open
-  if (!m_rows.WriteIntents(rows, &intents, &rowError)) {
+  if (kept.empty()) {
+    // Failures alone are not worth a line when they cannot be stored: they are not recorded, so
+    // the next run tries their addresses again anyway.
+    if (!batch.failures.empty()) m_rows.MakeFinal(batch, {});
+    return;
+  }
+
+  // Before any name: a crash from here on leaves rows that say which names to look at. A
+  // content the folder holds already is dropped here, where runs in the folder take turns.
+  std::vector<long long> intents;
+  std::vector<FileFacts> facts;
+  for (const Waiting& waiting : kept) facts.push_back(waiting.file.facts);
+  std::vector<std::string> repeats;
+  if (!m_rows.WriteIntents(rows, &intents, &rowError, &facts, &repeats)) {
     for (Waiting& waiting : kept) Lose(waiting, 0, rowError);
     return;
   }
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (repeats[i].empty()) continue;
+    kept[i].whole.file.Close();
+    ::unlink(kept[i].whole.partPath.c_str());
+    kept[i].whole.partPath.clear();
+    m_owner.OnDuplicate(kept[i].file, repeats[i]);
+  }
+  std::erase_if(kept, [](const Waiting& waiting) { return waiting.whole.partPath.empty(); });
 
   std::vector<CommittedFile> named;
   rows.clear();
@@ -175,13 +208,15 @@ void FileCommitter::Commit(std::vector<Waiting>& group) {
       moved = m_io.MoveNoReplace(whole.partPath, name);
     }
     if (moved != 0) {
+      batch.lostFacts.emplace_back(waiting.file.url, waiting.file.facts.sha256);
       Lose(waiting, moved);
       continue;
     }
     whole.partPath.clear();
     whole.file.Close();
     waiting.file.path = name;
-    rows.push_back({name, waiting.file.url, waiting.file.title});
+    batch.rows.push_back({name, waiting.file.url, waiting.file.title});
+    batch.facts.push_back(waiting.file.facts);
     named.push_back(waiting.file);
   }
   m_io.SyncFolder(m_folder);
@@ -190,7 +225,7 @@ void FileCommitter::Commit(std::vector<Waiting>& group) {
   std::shared_lock<WriterFirstLock> recording(m_recordLock);
   // Intents of files that were lost go with the others: their addresses are fetched again.
   rowError = RecordError{};
-  const bool recorded = m_rows.MakeFinal(rows, intents, &rowError);
+  const bool recorded = m_rows.MakeFinal(batch, intents, &rowError);
   if (!named.empty()) m_owner.OnGroupCommitted(named, recorded, rowError);
 }
 

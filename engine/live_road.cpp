@@ -91,6 +91,15 @@ bool HeadFromLiveAnswer(const ExchangeAnswer& answer, std::string_view path, Hea
   return true;
 }
 
+// The failure of an exchange that brought no answer.
+FailureReason ExchangeFailure(ExchangeStatus status) {
+  switch (status) {
+    case ExchangeStatus::BadAddress:
+    case ExchangeStatus::TooManyRedirects: return FailureReason::NotAFile;
+    default: return FailureReason::Unreachable;
+  }
+}
+
 }  // namespace
 
 std::string LiveRoad::RefererOf(const TakenUrl& taken) const {
@@ -125,10 +134,14 @@ std::vector<std::string> LiveRoad::Identity() const {
           std::string("Accept-Language: ") + kLiveAcceptLanguage};
 }
 
-void LiveRoad::Seed(RoadHost& host, const SearchTask& task, const RoadStart&) {
+void LiveRoad::Bind(RoadHost& host, const SearchTask& task, const RoadStart&) {
   m_host = &host;
   m_kind = task.kind;
   m_keyword = FieldText(task.keyword);
+}
+
+void LiveRoad::Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) {
+  Bind(host, task, start);
   if (!QueuePage(1, 0)) host.Log(1, "无法生成结果页地址（检查搜索主机）...");
 }
 
@@ -325,6 +338,7 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
     const ExchangeAnswer answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
     if (answer.status != ExchangeStatus::Answered) {
       m_host->Log(n, Format("跳转链接解析失败（%s）...", answer.problem));
+      m_host->NoteFailure(n, url, ExchangeFailure(answer.status), answer.problem);
       return;
     }
     const LiveRedirect redirect =
@@ -337,6 +351,10 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
         PauseResultPages();
       }
       m_host->Log(n, Format("跳转链接解析失败（%s）...", redirect.problem));
+      m_host->NoteFailure(n, url,
+                          redirect.status == LiveRedirectStatus::Refused ? FailureReason::Refused
+                                                                         : FailureReason::NotAFile,
+                          redirect.problem);
       return;
     }
     url = redirect.url;
@@ -361,14 +379,18 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
     answer = Exchange(m_host->Transfers(), n, request, m_host->Timeouts());
   }
   if (answer.status != ExchangeStatus::Answered || answer.code < 200 || answer.code > 299) {
-    m_host->Log(n, Format("请求信息头失败（%s）...", answer.status == ExchangeStatus::Answered
-                                                         ? "status " + std::to_string(answer.code)
-                                                         : answer.problem));
+    const bool answered = answer.status == ExchangeStatus::Answered;
+    m_host->Log(n, Format("请求信息头失败（%s）...",
+                          answered ? "status " + std::to_string(answer.code) : answer.problem));
+    m_host->NoteFailure(n, taken.url,
+                        answered ? StatusFailure(answer.code) : ExchangeFailure(answer.status),
+                        answered ? Format("状态 %d", answer.code) : answer.problem);
     return;
   }
   TakenUrl final = taken;
   if (answer.url.size() >= sizeof final.url) {
     m_host->Log(n, Format("地址过长，跳过：%s ...", answer.url));
+    m_host->NoteFailure(n, taken.url, FailureReason::NotAFile, "地址过长");
     return;
   }
   std::memcpy(final.url, answer.url.c_str(), answer.url.size() + 1);
@@ -388,6 +410,7 @@ void LiveRoad::FetchFile(int n, const TakenUrl& taken, RecordWriter& records) {
   }
   if (head.isPage) {
     m_host->Log(n, Format("不是文件，跳过：%s ...", answer.url));
+    m_host->NoteFailure(n, taken.url, FailureReason::NotAFile, "网页，不是文件");
     return;
   }
   m_host->SaveFile(n, final, target, head, records, FileExtras(taken, answer.url));

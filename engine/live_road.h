@@ -40,6 +40,7 @@ public:
 
   SearchMode Mode() const override { return SearchMode::Live; }
   // Queues the first result page only; every further one follows from the page before it.
+  void Bind(RoadHost& host, const SearchTask& task, const RoadStart& start) override;
   void Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) override;
   // Live result pages are all queued as such; the service's other addresses are no pages.
   bool IsResultPage(std::string_view) const override { return false; }
@@ -69,7 +70,7 @@ private:
   std::vector<std::string> FileChainHeaders(const TakenUrl& taken) const;
 
   const LiveSetup m_live;
-  RoadHost* m_host = nullptr;  // fixed by Seed
+  RoadHost* m_host = nullptr;  // fixed by Bind
   FileKind m_kind = FileKind::Image;
   std::string m_keyword;
   CookieJar m_cookies;  // the task's session with the service (locks itself)

@@ -18,6 +18,7 @@
 #include "http/http_session.h"
 #include "http/transfer.h"
 #include "http/transfer_context.h"
+#include "records/file_facts.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -48,7 +49,15 @@ public:
   virtual void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
                         const HeadAnswer& head, RecordWriter& records,
                         const FileRequestExtras& extras) = 0;
+  // Keeps `address`, which worker `thread` took for a file (or reached from the address it
+  // took), in the task's failure list with why it did not become one; a line on the worker's
+  // log page says so. Nothing for a result page, or once the task stops.
+  virtual void NoteFailure(int thread, std::string_view address, FailureReason reason,
+                           const std::string& detail) = 0;
 };
+
+// The failure of an answer with error status `status`.
+FailureReason StatusFailure(int status);
 
 // Where the task's result pages are, as the task was given them: the search base for its kind
 // and the image link pattern. A road may take its service from elsewhere.
@@ -62,8 +71,10 @@ public:
   virtual ~Road() = default;
 
   virtual SearchMode Mode() const = 0;
-  // Binds the road to `host` and queues the first result pages of `task` there. Called once,
-  // before the threads start; `host` outlives the road's use.
+  // Binds the road to `host` for `task`. Called once, before the threads start; `host`
+  // outlives the road's use.
+  virtual void Bind(RoadHost& host, const SearchTask& task, const RoadStart& start) = 0;
+  // Binds the road and queues the first result pages of the task there.
   virtual void Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) = 0;
   // True when `url`, found on a page, is one of this road's result pages: those are known by
   // their offset in the seen test, not by their whole address.

@@ -2,7 +2,11 @@
 // ends of either kind.
 #include "engine/settings_file.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
+
+#include "engine/picture.h"
 
 namespace quarry {
 
@@ -24,6 +28,34 @@ bool ReadSettingValue(const std::string& profile, const char* key, std::string* 
     }
   }
   return false;
+}
+
+FileRules ReadDefaultRules(const std::string& profile) {
+  FileRules rules;
+  std::string value;
+  const auto number = [&](const char* key, std::int64_t low, std::int64_t high,
+                          std::int64_t fallback) {
+    if (!ReadSettingValue(profile, key, &value)) return fallback;
+    char* end = nullptr;
+    const long long read = std::strtoll(value.c_str(), &end, 10);
+    return value.empty() || *end != '\0' || read < low || read > high ? fallback
+                                                                        : std::int64_t{read};
+  };
+  const auto flag = [&](const char* key) {
+    return ReadSettingValue(profile, key, &value) && value == "true";
+  };
+  constexpr std::int64_t kMaxSide = 100000;
+  rules.minBytes = number(kMinBytesKey, 0, INT64_MAX, rules.minBytes);
+  rules.maxBytes = number(kMaxBytesKey, 0, INT64_MAX, rules.maxBytes);
+  rules.minWidth = static_cast<int>(number(kMinWidthKey, 0, kMaxSide, 0));
+  rules.minHeight = static_cast<int>(number(kMinHeightKey, 0, kMaxSide, 0));
+  std::uint32_t formats = 0;
+  std::string bad;
+  if (ReadSettingValue(profile, kFormatsKey, &value) && ParsePictureFormats(value, &formats, &bad))
+    rules.formats = formats == kEveryPictureFormat ? 0 : formats;
+  rules.nearDuplicates = flag(kNearDuplicatesKey);
+  rules.homeDuplicates = flag(kHomeDuplicatesKey);
+  return rules;
 }
 
 SearchMode ReadSearchMode(const std::string& profile) {

@@ -18,6 +18,21 @@ inline constexpr const char* kLiveModeValue = "live";
 // conventional environment variables decide.
 inline constexpr const char* kProxyKey = "proxy";
 
+// The default filters of new tasks (the settings dialog's; the add-task dialog starts from
+// them): sizes in bytes, a picture's least width and height, the picture formats kept as a
+// list ("jpg,png"; empty: every one), and the two duplicate checks as true or false.
+inline constexpr const char* kMinBytesKey = "minBytes";
+inline constexpr const char* kMaxBytesKey = "maxBytes";
+inline constexpr const char* kMinWidthKey = "minWidth";
+inline constexpr const char* kMinHeightKey = "minHeight";
+inline constexpr const char* kFormatsKey = "formats";
+inline constexpr const char* kNearDuplicatesKey = "nearDuplicates";
+inline constexpr const char* kHomeDuplicatesKey = "homeDuplicates";
+
+// The default filters the INI file `profile` holds; a missing or unreadable value keeps the
+// built-in default.
+FileRules ReadDefaultRules(const std::string& profile);
+
 // The search mode that the INI file `profile` holds; Classic when the file, the group or the
 // key is missing or holds another value.
 SearchMode ReadSearchMode(const std::string& profile);

@@ -10,6 +10,7 @@
 
 #include "engine/search_task.h"
 #include "engine/task_tree.h"
+#include "records/file_facts.h"
 
 namespace quarry {
 
@@ -30,6 +31,9 @@ struct RunOutcome {
   std::int32_t refusedPages = 0;          // live mode: result pages the service refused
   bool nothingArrived = false;            // the run ended by itself without any result page
   std::string proxyProblem;  // the first proxy failure of the run (its log line), or empty
+  std::int32_t failed = 0;      // addresses that did not become files (duplicates among them)
+  std::int32_t duplicates = 0;  // files not kept because the task or the home held their content
+  bool retry = false;           // the run tried the task's failures again
 };
 
 struct Task {
@@ -41,7 +45,16 @@ struct Task {
   TreeItemId treeItem = kNoTreeItem;
   std::unique_ptr<TaskRunner> runner;  // while the task runs; freed once its threads returned
   RunOutcome lastRun;                  // of the latest run that ended in this program
+  FileRules rules;                     // what the task keeps, stored in its database
+  // The run under way tries the task's failures again; a task taken from the unfinished list
+  // goes back there, paused, when it ends.
+  bool retrying = false;
+  bool retryFromFinished = false;
 };
+
+// The key of a task's own options in its folder's database: tasks of several keywords and
+// kinds may share a folder.
+std::string TaskOptionsKey(const SearchTask& task);
 
 // unfinishedTasks / finishedTasks: tasks in insertion order; a task is in at most one list.
 using TaskList = std::vector<std::unique_ptr<Task>>;

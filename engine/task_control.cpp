@@ -5,11 +5,14 @@
 // lock, so a worker's copy of the record for the information view is never torn.
 #include "engine/task_control.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "engine/classic_road.h"
+#include "records/file_facts.h"
 
 namespace quarry {
 
@@ -37,12 +40,28 @@ void TaskControl::LoadTaskFiles() {
   std::vector<std::string> damage;
   FillTaskTree(m_options.home, &m_tree, &m_unfinishedTasks, &m_finishedTasks, &damage);
   for (std::string& text : damage) Report(std::move(text));
+  // Each task's own filters, from its folder's database (none yet: the defaults).
+  for (TaskList* list : {&m_unfinishedTasks, &m_finishedTasks}) {
+    for (auto& task : *list) {
+      std::map<std::string, std::string> options;
+      TaskFacts::ReadOptions(FieldText(task->record.folder), TaskOptionsKey(task->record),
+                             &options);
+      task->rules = FileRules::FromOptions(options);
+    }
+  }
 }
 
 bool TaskControl::AddTask(std::unique_ptr<Task> task, bool startIfIdle) {
   if (!task) return false;
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   Task* added = task.get();
+  // Filters of its own are kept with the task's records, so that they outlive the program; a
+  // folder that is not there yet gets them when the task starts.
+  if (added->rules != FileRules{}) {
+    const std::string folder = FieldText(added->record.folder);
+    if (::access(folder.c_str(), W_OK) == 0)
+      TaskFacts::WriteOptions(folder, TaskOptionsKey(added->record), added->rules.ToOptions());
+  }
   m_unfinishedTasks.push_back(std::move(task));
   // On disk before seeding starts: a crash from here on still finds the task.
   SaveUnfinishedFile();
@@ -58,6 +77,24 @@ bool TaskControl::RunSelected(Task* selected) {
   if (!selected || !Contains(m_unfinishedTasks, selected) || selected->runner) return false;
   if (selected->record.state == TaskState::Running) return false;
   return StartTask(selected);
+}
+
+bool TaskControl::RetrySelected(Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (m_runningCount >= 1 || !selected || selected->runner) return false;
+  if (selected->record.state == TaskState::Running) return false;
+  std::unique_ptr<Task> finished = Remove(m_finishedTasks, selected);
+  if (!finished && !Contains(m_unfinishedTasks, selected)) return false;
+  selected->retryFromFinished = finished != nullptr;
+  if (finished) m_unfinishedTasks.push_back(std::move(finished));
+  selected->retrying = true;
+  if (StartTask(selected)) {
+    if (selected->retryFromFinished) SaveFinishedFile();
+    return true;
+  }
+  selected->retrying = false;
+  if (selected->retryFromFinished) m_finishedTasks.push_back(Remove(m_unfinishedTasks, selected));
+  return false;
 }
 
 void TaskControl::StopSelected(Task* selected) {
@@ -154,11 +191,24 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
     if (&candidate->record == record) task = candidate.get();
   }
   if (!task || !task->runner) return;  // a second report of one end, or no task of ours
-  std::unique_ptr<Task> owned = Remove(m_unfinishedTasks, task);
   TaskRunner* runner = task->runner.get();
   runner->Stop();
-  SetState(task, TaskState::Ended);
   task->lastRun = runner->Outcome();
+  if (task->retrying && !task->retryFromFinished) {
+    // A retry of an unfinished task: its own pages are still to come.
+    task->retrying = false;
+    if (m_current == task) runner->AttachViews(nullptr, nullptr);
+    task->runner.reset();
+    SetState(task, TaskState::Paused);
+    --m_runningCount;
+    MoveItem(task, TaskRoot::Waiting);
+    SaveUnfinishedFile();
+    if (m_current == task && m_info) m_info->ShowTask(task->record);
+    return;
+  }
+  task->retrying = false;
+  std::unique_ptr<Task> owned = Remove(m_unfinishedTasks, task);
+  SetState(task, TaskState::Ended);
   if (!task->lastRun.fault.empty()) {
     // The same fault would stop the next task too: a full disk ends run-all as a stop does. A
     // run that got no result page is told, but the next task may search elsewhere.
@@ -260,6 +310,20 @@ bool TaskControl::CanDeleteSelected(const Task* selected) {
   return selected != nullptr;
 }
 
+bool TaskControl::CanRetrySelected(const Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (!selected || selected->runner || m_runningCount >= 1) return false;
+  if (selected->record.state == TaskState::Running) return false;
+  return RetryableFailures(FieldText(selected->record.folder)) > 0;
+}
+
+int RetryableFailures(const std::string& folder) {
+  std::vector<FailureRow> failures;
+  if (!TaskFacts::ReadFailures(folder, &failures)) return 0;
+  return static_cast<int>(std::count_if(failures.begin(), failures.end(),
+                                        [](const FailureRow& row) { return IsRetryable(row.reason); }));
+}
+
 bool TaskControl::CanStopAll() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   return !m_unfinishedTasks.empty();
@@ -322,6 +386,9 @@ bool TaskControl::StartRunner(Task* task) {
   runner->SetHttpTimeouts(m_options.http);
   runner->SetProxies(m_options.proxies);
   runner->SetFileIo(m_options.fileIo);
+  runner->SetFileRules(task->rules);
+  runner->SetRetry(task->retrying);
+  if (m_options.homeIndex && !m_options.home.empty()) runner->SetHomeIndex(m_options.home + "sys/");
   if (m_options.mode == SearchMode::Live) {
     runner->SetRoad(std::make_unique<LiveRoad>(
         LiveSetup{m_options.hosts.webHost, m_options.hosts.imageHost, m_options.livePacing}));

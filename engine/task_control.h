@@ -61,7 +61,11 @@ struct TaskControlOptions {
   SearchMode mode = SearchMode::Classic;  // how the tasks started from now on search
   LivePacing livePacing{};                // the live mode's pacing (tests shorten it)
   ProxyChoice proxies{};  // the proxies of the tasks started from now on; none filled in: direct
+  bool homeIndex = true;  // the runners keep the home's content index (sys/contents.sqlite)
 };
+
+// The retryable failures in the database of `folder`; 0 when it cannot be read.
+int RetryableFailures(const std::string& folder);
 
 class TaskControl {
 public:
@@ -86,6 +90,10 @@ public:
   // Runs the selected waiting (or paused) task when no task runs; otherwise does nothing.
   // True when it started; a task that cannot start keeps its state, and why is a problem.
   bool RunSelected(Task* selected);
+  // Runs the selected task again over its retryable failures only (network errors, time
+  // limits, cut bodies, 5xx answers), when no task runs; a finished task ends finished again,
+  // an unfinished one goes back to waiting, paused. False when it did not start.
+  bool RetrySelected(Task* selected);
   // Stops the selected running task: its state becomes Ended at once, its end comes later.
   void StopSelected(Task* selected);
   // Stops every running task.
@@ -121,6 +129,8 @@ public:
   bool CanRunSelected(const Task* selected);
   bool CanStopSelected(const Task* selected);
   bool CanDeleteSelected(const Task* selected);
+  // The task is not running, none runs, and its database holds retryable failures (read here).
+  bool CanRetrySelected(const Task* selected);
   bool CanStopAll();  // also delete all and run all
   bool CanDeleteAll() { return CanStopAll(); }
   bool CanRunAll() { return CanStopAll(); }

@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -19,6 +21,7 @@
 
 #include "engine/classic_road.h"
 #include "http/transfer.h"
+#include "platform/format.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -70,6 +73,10 @@ void RemoveLeftovers(const std::string& folder, bool spillsToo) {
 
 }  // namespace
 
+std::string TaskOptionsKey(const SearchTask& task) {
+  return std::to_string(static_cast<int>(task.kind)) + ":" + FieldText(task.keyword);
+}
+
 Task::Task() = default;
 Task::~Task() = default;
 
@@ -114,14 +121,47 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
     std::lock_guard<std::mutex> guard(m_recordedLock);
     RecordStore::ReadRecordedUrls(folder, m_recordedUrls);
   }
+  // The task's filters go with its records, for the next run and for the reports.
+  TaskFacts::WriteOptions(folder, TaskOptionsKey(*task), m_rules.ToOptions());
+  // The contents the task holds: a file with one of them is a duplicate.
+  std::vector<FileEntry> files;
+  TaskFacts::ReadFiles(folder, &files);
+  m_contents.Load(files);
+  if (!m_sysFolder.empty()) m_homeIndex.Open(m_sysFolder);
 
   // Beside another run the spill files take this process's number, so the two never read or
   // overwrite each other's.
   m_queue.Reset(folder, alone ? std::string() : std::to_string(::getpid()) + "-");
   m_queue.ClearSeen();
   if (!m_road) m_road = std::make_unique<ClassicRoad>();
-  m_road->Seed(*this, *task, {.base = base, .pattern = pattern != nullptr ? pattern : ""});
+  const RoadStart start{.base = base, .pattern = pattern != nullptr ? pattern : ""};
+  if (m_retry) {
+    m_road->Bind(*this, *task, start);
+    QueueRetries(folder);
+  } else {
+    m_road->Seed(*this, *task, start);
+  }
   return true;
+}
+
+void TaskRunner::SetFileRules(const FileRules& rules) {
+  m_rules = rules;
+  m_minFileKb = static_cast<std::int32_t>(std::min<std::int64_t>(rules.minBytes / 1000, INT32_MAX));
+}
+
+bool TaskRunner::QueueRetries(const std::string& folder) {
+  std::vector<FailureRow> failures;
+  TaskFacts::ReadFailures(folder, &failures);
+  // The marks of the links found on pages: a picture's, a document's.
+  const char* source = m_task->kind == FileKind::Image ? "null" : "http://";
+  int queued = 0;
+  for (const FailureRow& failure : failures) {
+    if (!IsRetryable(failure.reason)) continue;
+    if (Add(1, QueueEnd::Back, {.url = failure.url, .title = failure.title, .source = source}))
+      ++queued;
+  }
+  Log(1, Format("重试失败的文件：%d 个地址...", queued));
+  return queued > 0;
 }
 
 void TaskRunner::SetRoad(std::unique_ptr<Road> road) { m_road = std::move(road); }

@@ -25,6 +25,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "engine/file_checks.h"
 #include "engine/file_committer.h"
 #include "engine/road.h"
 #include "engine/search_task.h"
@@ -40,6 +41,8 @@
 #include "platform/files.h"
 #include "platform/wake_signal.h"
 #include "platform/writer_first_lock.h"
+#include "records/file_facts.h"
+#include "records/home_index.h"
 #include "records/record_store.h"
 
 namespace quarry {
@@ -74,6 +77,15 @@ public:
   // make them fail as a full disk would). Set before Init; `io` must outlive the runner.
   void SetFileIo(FileIo* io) { m_fileIo = io != nullptr ? io : &FileIo::System(); }
 
+  // What the task keeps (the filters and duplicate checks); set before Init. The default keeps
+  // every file of 2,000 bytes or more whose content the task does not hold yet.
+  void SetFileRules(const FileRules& rules);
+  // The home's sys/ folder (ending with '/'), whose content index learns every kept file and
+  // answers the duplicate check across the home; set before Init. None: no index.
+  void SetHomeIndex(const std::string& sysFolder) { m_sysFolder = sysFolder; }
+  // A retry: Init queues the task's retryable failures instead of its result pages. Set before
+  // Init.
+  void SetRetry(bool retry) { m_retry = retry; }
   // The road the task takes (set before Init); without one, Init takes the classic road.
   void SetRoad(std::unique_ptr<Road> road);
   SearchMode Mode() const;
@@ -151,6 +163,7 @@ public:
   void OnGroupCommitted(const std::vector<CommittedFile>& files, bool recorded,
                         const RecordError& error) override;
   void OnFileLost(const CommittedFile& file, int error, const RecordError& rowError) override;
+  void OnDuplicate(const CommittedFile& file, const std::string& repeats) override;
   bool IsRecorded(const std::string& address) override;
   // Marks `address` as being fetched by the caller. False when it is recorded or another
   // worker holds it; ReleaseFile ends the hold.
@@ -178,6 +191,8 @@ public:
   void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
                 const HeadAnswer& head, RecordWriter& records,
                 const FileRequestExtras& extras) override;
+  void NoteFailure(int thread, std::string_view address, FailureReason reason,
+                   const std::string& detail) override;
 
   // A copy of the task record, read under the counter lock; and its state, written under it.
   SearchTask TaskCopy();
@@ -237,6 +252,20 @@ private:
 
   // The threads (task_runner_threads.cpp). A worker's loop takes one address at a time
   // (TakeNext) and, unless its file is recorded already, hands it to the road (FetchTaken).
+  // Queues the retryable failures of the task's database; false when there are none.
+  bool QueueRetries(const std::string& folder);
+  // The end of a file received whole: checked against the rules and the contents held, then
+  // handed to the committer, or dropped with its failure. True when it was handed.
+  bool KeepWhole(int thread, const TakenUrl& taken, WholeFile& whole, FileInspector& inspector,
+                 const std::string& localPath, RecordWriter& records);
+  // Counts a file not kept because `repeats` holds its content, with its line and failure.
+  void CountDuplicate(int thread, const std::string& address, const std::string& title,
+                      const std::string& repeats, bool near);
+  // Counts `row` and hands it to the committer for the task's failure list.
+  void StoreFailure(FailureRow row);
+  // The failure of a download that did not end whole.
+  void NoteDownloadFailure(int thread, const char* address, FileResult result,
+                           const FileDownloadEnd& end);
   // Detaches the threads and moves the task record they write to a copy of the runner's own.
   void AbandonThreads();
 
@@ -265,6 +294,16 @@ private:
   std::atomic<int> m_liveThreads{0};
   SearchTask m_ownRecord{};         // the record the threads write once abandoned
   std::int32_t m_refusedPages = 0;  // result pages the service refused (counter lock)
+  std::int32_t m_failed = 0;        // addresses that did not become files (counter lock)
+  std::int32_t m_duplicates = 0;    // of those, duplicates (counter lock)
+
+  FileRules m_rules;
+  bool m_retry = false;
+  std::string m_sysFolder;  // "" when no home index is kept
+  ContentIndex m_contents;  // the contents kept and claimed by this task
+  HomeIndex m_homeIndex;
+  // The address each worker handles (its slot's own; read and written by that worker alone).
+  std::array<const TakenUrl*, kThreadSlots> m_taken{};
 
   // Makes the workers' whole files durable in groups (file_committer.h); made by Start, finished
   // by the monitor before the task's end is posted.

@@ -23,7 +23,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <ctime>
+#include <filesystem>
 #include <shared_mutex>
 
 #include "engine/task_runner.h"
@@ -56,6 +58,16 @@ std::string TimeStamp() {
   char stamp[16] = {};
   std::strftime(stamp, sizeof(stamp), "%d%H%M%S", &local);
   return stamp;
+}
+
+// "YYYY-MM-DD HH:MM:SS" of the local time, for the failure list.
+std::string LocalTimeText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32] = {};
+  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+  return text;
 }
 
 }  // namespace
@@ -267,6 +279,12 @@ void TaskRunner::OnGroupCommitted(const std::vector<CommittedFile>& files, bool 
       m_claimedUrls.erase(file.url);
     }
   }
+  std::vector<std::pair<std::string, std::string>> contents;
+  for (const CommittedFile& file : files) {
+    m_contents.Named(file.facts.sha256, file.path);
+    contents.emplace_back(file.facts.sha256, file.path);
+  }
+  m_homeIndex.Add(contents);
   if (recorded) return;
   // The files stay on disk, their rows intents that the next start makes final.
   for (const CommittedFile& file : files) {
@@ -275,8 +293,15 @@ void TaskRunner::OnGroupCommitted(const std::vector<CommittedFile>& files, bool 
   if (error.diskFull) StopWithFault(files.front().thread, DiskFullFault(m_folder, error.text));
 }
 
+void TaskRunner::OnDuplicate(const CommittedFile& file, const std::string& repeats) {
+  ReleaseFile(file.url);
+  m_contents.Release(file.facts.sha256, file.path);
+  CountDuplicate(file.thread, file.url, file.title, repeats, false);
+}
+
 void TaskRunner::OnFileLost(const CommittedFile& file, int error, const RecordError& rowError) {
   ReleaseFile(file.url);
+  m_contents.Release(file.facts.sha256, file.path);
   const std::string cause = error != 0 ? std::strerror(error) : rowError.text;
   Log(file.thread, "文件保存失败：" + file.path + "（" + cause + "）...");
   if (error == ENOSPC || error == EDQUOT || rowError.diskFull) {
@@ -324,6 +349,9 @@ RunOutcome TaskRunner::Outcome() {
   outcome.ran = true;
   outcome.refusedPages = m_refusedPages;
   outcome.nothingArrived = outcome.fault == kNothingArrivedFault;
+  outcome.failed = m_failed;
+  outcome.duplicates = m_duplicates;
+  outcome.retry = m_retry;
   return outcome;
 }
 
@@ -394,15 +422,20 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records)
     Log(n, Format(kRepeatedFileText, taken.url));
     return;
   }
+  m_taken[n] = &taken;
   m_road->Fetch(n, taken, records);
+  m_taken[n] = nullptr;
 }
 
 void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& target,
-                          const HeadAnswer& head, [[maybe_unused]] RecordWriter& records,
+                          const HeadAnswer& head, RecordWriter& records,
                           const FileRequestExtras& extras) {
-  // Too short, or of unknown length (an absent length is 0): dropped without a line.
-  const int length = head.length < 0 ? 0 : head.length;
-  if (length < m_minFileKb * 1000) return;
+  FileInspector inspector(m_rules, m_kind == FileKind::Image);
+  // Too short, of unknown length (an absent length is 0) or too long: not asked for.
+  if (!inspector.CheckLength(head.length)) {
+    NoteFailure(n, taken.url, inspector.Refused().reason, inspector.Refused().detail);
+    return;
+  }
   // A link found on two pages may be in another worker's hands right now.
   if (!ClaimFile(taken.url)) {
     Log(n, Format(kRepeatedFileText, taken.url));
@@ -411,18 +444,127 @@ void TaskRunner::SaveFile(int n, const TakenUrl& taken, const ExchangeTarget& ta
   std::string localPath = std::string(m_folder) + TimeStamp() + "-" + head.name;
   Log(n, Format("开始下载文件：%s ...", taken.url));
   WholeFile whole;
-  const FileResult result = DownloadFile(*this, n, target, static_cast<std::uint32_t>(length),
-                                         localPath, m_http, &whole, extras);
-  // A whole file goes to the committer, which names it, records it and ends the claim.
-  if (result == FileResult::Complete) {
-    m_committer->Hand(std::move(whole), localPath, taken.url, taken.title, n);
-  } else {
-    ReleaseFile(taken.url);
-  }
+  FileDownloadEnd end;
+  const FileResult result =
+      DownloadFile(*this, n, target, static_cast<std::uint32_t>(head.length), localPath, m_http,
+                   &whole, extras, &inspector, &end);
+  // A file kept goes to the committer, which names it, records it and ends the claim.
+  const bool handed =
+      result == FileResult::Complete && KeepWhole(n, taken, whole, inspector, localPath, records);
+  if (!handed) ReleaseFile(taken.url);
   if (result == FileResult::NotConnected) NoteUnreachable(n, target.host, taken.url);
+  if (result == FileResult::Refused) {
+    NoteFailure(n, taken.url, inspector.Refused().reason, inspector.Refused().detail);
+  } else if (result != FileResult::Complete) {
+    NoteDownloadFailure(n, taken.url, result, end);
+  }
   // A file that failed ends with the line the download wrote to say why, not as finished.
-  if (result == FileResult::Complete) Log(n, "文件下载完成...");
+  if (handed) Log(n, "文件下载完成...");
   CountFile();
+}
+
+bool TaskRunner::KeepWhole(int n, const TakenUrl& taken, WholeFile& whole,
+                           FileInspector& inspector, const std::string& localPath,
+                           RecordWriter& records) {
+  const auto drop = [&whole] {
+    whole.file.Close();
+    ::unlink(whole.partPath.c_str());
+  };
+  if (!inspector.Finish()) {
+    drop();
+    NoteFailure(n, taken.url, inspector.Refused().reason, inspector.Refused().detail);
+    return false;
+  }
+  FileFacts facts = inspector.Facts();
+  std::string repeats = m_contents.Claim(facts.sha256, localPath);
+  if (repeats.empty()) {
+    // Kept since this run started by another run in the same folder, or in another folder of
+    // the home when the check spans the home.
+    if (!records.IsOpen()) records.Open(m_folder);
+    repeats = records.FileWithContent(facts.sha256);
+    if (repeats.empty() && m_rules.homeDuplicates) repeats = m_homeIndex.Find(facts.sha256);
+    if (!repeats.empty()) m_contents.Release(facts.sha256, localPath);
+  }
+  bool near = false;
+  if (repeats.empty() && m_rules.nearDuplicates && inspector.IsPicture() &&
+      PictureHashOfFile(whole.file.Get(), facts.size, &facts.dhash)) {
+    facts.hasDhash = true;
+    repeats = m_contents.ClaimNear(facts.dhash, localPath);
+    near = !repeats.empty();
+    if (near) m_contents.Release(facts.sha256, localPath);
+  }
+  if (!repeats.empty()) {
+    drop();
+    CountDuplicate(n, taken.url, taken.title, repeats, near);
+    return false;
+  }
+  m_committer->Hand(std::move(whole), CommittedFile{localPath, taken.url, taken.title, n, facts});
+  return true;
+}
+
+void TaskRunner::CountDuplicate(int n, const std::string& address, const std::string& title,
+                                const std::string& repeats, bool near) {
+  const std::string name = std::filesystem::path(repeats).filename().string();
+  Log(n, Format(near ? "与已保存的图片 %s 几乎相同，不保存..." : "与已保存的文件 %s 内容相同，不保存...",
+                name));
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++m_duplicates;
+  }
+  StoreFailure({address, title, FailureReason::Duplicate,
+                Format(near ? "与 %s 几乎相同" : "与 %s 相同", name), 1, LocalTimeText()});
+}
+
+void TaskRunner::StoreFailure(FailureRow row) {
+  {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++m_failed;
+  }
+  m_committer->NoteFailure(std::move(row));
+}
+
+void TaskRunner::NoteDownloadFailure(int n, const char* address, FileResult result,
+                                     const FileDownloadEnd& end) {
+  switch (result) {
+    case FileResult::NotConnected:
+    case FileResult::NoSocket:
+      NoteFailure(n, address, FailureReason::Unreachable, "无法连接服务器");
+      return;
+    case FileResult::NotWritten:
+      NoteFailure(n, address, FailureReason::NotWritten, "文件无法写入");
+      return;
+    default: break;
+  }
+  switch (end.failure) {
+    case FileFailure::ErrorStatus:
+      NoteFailure(n, address, StatusFailure(end.status), Format("状态 %d", end.status));
+      return;
+    case FileFailure::TimedOut:
+    case FileFailure::NoLengthTimedOut:
+      NoteFailure(n, address, FailureReason::TimeLimit,
+                  Format("接收超时（收到 %s）", SizeText(static_cast<std::int64_t>(end.received))));
+      return;
+    case FileFailure::HeadTooLong:
+      NoteFailure(n, address, FailureReason::NotAFile, "应答头过长");
+      return;
+    case FileFailure::ClosedEarly:
+    case FileFailure::ReceiveFailed:
+    case FileFailure::BrokenChunks:
+    case FileFailure::None:
+      NoteFailure(n, address, FailureReason::CutShort,
+                  Format("只收到 %s", SizeText(static_cast<std::int64_t>(end.received))));
+      return;
+  }
+}
+
+void TaskRunner::NoteFailure(int n, std::string_view address, FailureReason reason,
+                             const std::string& detail) {
+  if (IsStopped() || n < 1 || n >= kThreadSlots) return;
+  const TakenUrl* taken = m_taken[static_cast<std::size_t>(n)];
+  if (taken != nullptr && taken->isSearchPage) return;
+  Log(n, Format("未保存（%s：%s）：%s", FailureReasonLabel(reason), detail, std::string(address)));
+  StoreFailure({std::string(address), taken != nullptr ? taken->title : "", reason, detail, 1,
+                LocalTimeText()});
 }
 
 bool TaskRunner::TaskDrained() {
@@ -446,7 +588,7 @@ void TaskRunner::MonitorLoop() {
     if (TaskDrained()) {
       // A run that ended by itself without a single page has fetched nothing: a failure,
       // whatever stopped the pages (no connection, refused handshakes, refused pages).
-      if (Pages() == 0) StopWithFault(1, kNothingArrivedFault);
+      if (Pages() == 0 && !m_retry) StopWithFault(1, kNothingArrivedFault);
       RaiseStop();
       break;
     }

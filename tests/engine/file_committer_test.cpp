@@ -57,6 +57,9 @@ public:
   void OnFileLost(const CommittedFile& file, int error, const RecordError&) override {
     ADD_FAILURE() << file.path << " lost: " << error;
   }
+  void OnDuplicate(const CommittedFile& file, const std::string& repeats) override {
+    ADD_FAILURE() << file.path << " repeats " << repeats;
+  }
 
 private:
   RecordingFileIo& m_io;
@@ -88,7 +91,8 @@ struct Rig {
     committer.Start();
   }
   void Hand(const std::string& name) {
-    committer.Hand(Received(home.Path(), name), home.Path() + name, "http://h/" + name, "", 1);
+    committer.Hand(Received(home.Path(), name),
+                   CommittedFile{home.Path() + name, "http://h/" + name, "", 1, {}});
   }
 
   TempFolder home;

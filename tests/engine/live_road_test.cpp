@@ -59,6 +59,10 @@ public:
   bool IsGivenUp(const char*) override { return false; }
   void NoteReached(const char*) override {}
   void NoteUnreachable(int, const char*, const char*) override {}
+  void NoteFailure(int, std::string_view address, FailureReason reason,
+                   const std::string&) override {
+    failures.emplace_back(std::string(address), reason);
+  }
   void SaveFile(int thread, const TakenUrl& taken, const ExchangeTarget& target,
                 const HeadAnswer& head, RecordWriter&, const FileRequestExtras& extras) override {
     std::string path = m_folder + head.name;
@@ -77,6 +81,7 @@ public:
   }
 
   std::vector<std::string> lines;
+  std::vector<std::pair<std::string, FailureReason>> failures;
   std::vector<std::string> added;
   std::vector<std::string> requeued;
   std::vector<SavedFile> saved;
@@ -258,6 +263,10 @@ TEST_F(LiveRoadTest, ARefusalRestsTheResultPagesAndAFailedPageIsAskedForAgainPac
   EXPECT_TRUE(host.Logged("refused the request"));
   EXPECT_TRUE(host.saved.empty());
   EXPECT_EQ(server.Accepted(), 1u);  // nothing is asked for after a refusal
+  // The refused link is kept as a failure; a result page never is.
+  using Failure = std::pair<std::string, FailureReason>;
+  EXPECT_EQ(host.failures,
+            (std::vector<Failure>{{Base() + "/link?url=abc", FailureReason::Refused}}));
 
   const std::string page = "https://" + Host() + "/s?wd=report%20filetype%3Apdf&pn=10";
   road.Fetch(3, Taken(page, true), records);

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "engine/task_runner.h"
 #include "harvest/search_pages.h"
 #include "platform/files.h"
+#include "records/file_facts.h"
 #include "records/record_store.h"
 #include "tests/engine/harvest_fixture.h"
 #include "tests/support/failing_file_io.h"
@@ -63,7 +65,7 @@ class RunnerRig {
 public:
   RunnerRig(FileKind kind, const std::string& keyword, int threads, int pages,
             const std::string& base, const std::string& pattern, std::string homePath = "",
-            FileIo* disk = nullptr) {
+            FileIo* disk = nullptr, bool retry = false) {
     if (homePath.empty()) homePath = home.Path();
     std::filesystem::create_directories(homePath + "DownData");
     NewTaskValues values;
@@ -75,6 +77,7 @@ public:
     std::string error;
     EXPECT_TRUE(MakeSearchTask(values, std::time(nullptr), &task, &error)) << error;
     runner.SetFileIo(disk);
+    runner.SetRetry(retry);
     runner.Init(&task, base.c_str(), pattern.c_str());
     runner.SetTiming(kFastTiming);
     runner.SetHttpTimeouts(kShortTimeouts);
@@ -484,6 +487,120 @@ TEST(TaskRunnerEachAddressOnceTest, PagesLinkingPagesAndRepeatedLinksAreAskedFor
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(urls, expected);
   EXPECT_TRUE(rig.runner.Fault().empty()) << rig.runner.Fault();
+}
+
+}  // namespace
+}  // namespace quarry
+
+namespace quarry {
+namespace {
+
+// The requests the service counted for `target`, by method ("HEAD /x" -> 1).
+int Requests(int port, const std::string& method, const std::string& target) {
+  std::string body;
+  HttpGet(port, "/requests", &body);
+  const std::string key = " " + method + " " + target + "\n";
+  const std::size_t at = body.find(key);
+  if (at == std::string::npos) return 0;
+  const std::size_t start = body.rfind('\n', at);
+  return std::atoi(body.c_str() + (start == std::string::npos ? 0 : start + 1));
+}
+
+TEST_F(TaskRunnerThreadsTest, OneCopyKeptEveryFailureListedWithItsReasonAndRetriedWhenWorthIt) {
+  const std::string prefix = "http://" + Host();
+  // Three addresses of one picture and one of another; then one address for each fault.
+  const std::vector<std::string> copies = {"/copy/1/a.jpg", "/copy/1/b.jpg", "/copy/1/c.jpg",
+                                           "/copy/2/d.jpg"};
+  const std::map<std::string, FailureReason> faults = {
+      {"/fault/404/x.jpg", FailureReason::NotFound},
+      {"/fault/403/x.jpg", FailureReason::Refused},
+      {"/fault/503/x.jpg", FailureReason::ServerError},
+      {"/fault/cut/x.jpg", FailureReason::CutShort},
+      {"/fault/stall/x.jpg", FailureReason::TimeLimit},
+      {"/fault/notype/x.jpg", FailureReason::NotAFile},
+      {"/fault/tiny/x.jpg", FailureReason::TooSmall},
+      {"/fault/nolength/x.jpg", FailureReason::TooSmall},
+      {"http://127.0.0.1:1/x.jpg", FailureReason::Unreachable}};
+  constexpr HttpTimeouts kQuick{1000, 1000, 1000, 400};
+  TempFolder home;
+  std::string folder;
+  {
+    RunnerRig rig(FileKind::Image, "keep", 3, 1, EmptyBase(), "", home.Path());
+    rig.runner.SetHttpTimeouts(kQuick);
+    for (const std::string& copy : copies)
+      rig.runner.Queue().Add(1, QueueEnd::Front, {.url = prefix + copy, .title = copy});
+    for (const auto& [fault, reason] : faults) {
+      const std::string url = fault.starts_with("http") ? fault : prefix + fault;
+      rig.runner.Queue().Add(1, QueueEnd::Front, {.url = url, .title = "t"});
+    }
+    ASSERT_TRUE(rig.RunToEnd());
+    folder = rig.Folder();
+    const RunOutcome outcome = rig.runner.Outcome();
+    EXPECT_EQ(outcome.saved, 2);
+    EXPECT_EQ(outcome.duplicates, 2);
+    EXPECT_EQ(outcome.failed, 2 + static_cast<int>(faults.size()));
+    EXPECT_TRUE(rig.info.HasLineContaining("内容相同，不保存"));
+  }
+  // Two files on disk, no part left; the rows know their contents.
+  std::vector<FileEntry> files;
+  ASSERT_TRUE(TaskFacts::ReadFiles(folder, &files));
+  ASSERT_EQ(files.size(), 2u);
+  for (const FileEntry& file : files) {
+    EXPECT_TRUE(file.hasFacts);
+    EXPECT_EQ(file.facts.sha256.size(), 64u);
+    EXPECT_EQ(static_cast<std::uintmax_t>(file.facts.size), std::filesystem::file_size(file.record.fileName));
+    EXPECT_EQ(file.facts.width, 32);  // the service's pictures are 32 x 32
+  }
+  EXPECT_NE(files[0].facts.sha256, files[1].facts.sha256);
+  std::vector<FailureRow> failures;
+  ASSERT_TRUE(TaskFacts::ReadFailures(folder, &failures));
+  std::map<std::string, FailureReason> found;
+  int duplicates = 0;
+  for (const FailureRow& failure : failures) {
+    EXPECT_EQ(failure.attempts, 1) << failure.url;
+    if (failure.reason == FailureReason::Duplicate) {
+      ++duplicates;
+      EXPECT_TRUE(failure.url.find("/copy/1/") != std::string::npos) << failure.url;
+      continue;
+    }
+    const std::string key = failure.url.starts_with(prefix) ? failure.url.substr(prefix.size())
+                                                            : failure.url;
+    found[key] = failure.reason;
+  }
+  EXPECT_EQ(duplicates, 2);
+  EXPECT_EQ(found, faults);
+
+  // A retry asks only for what may work now: the service error (healed meanwhile), the cut and
+  // stalled bodies and the unreachable host; nothing of the rest, nothing of the kept files.
+  ASSERT_EQ(HttpGet(s_service->Port(), "/heal", nullptr), 200);
+  const auto asked = [&](const std::string& target) {
+    return Requests(s_service->Port(), "HEAD", target);
+  };
+  std::map<std::string, int> before;
+  for (const auto& [fault, reason] : faults) before[fault] = asked(fault);
+  for (const std::string& copy : copies) before[copy] = asked(copy);
+  {
+    RunnerRig rig(FileKind::Image, "keep", 3, 1, EmptyBase(), "", home.Path(), nullptr,
+                  /*retry=*/true);
+    rig.runner.SetHttpTimeouts(kQuick);
+    ASSERT_TRUE(rig.RunToEnd());
+    const RunOutcome outcome = rig.runner.Outcome();
+    EXPECT_TRUE(outcome.fault.empty()) << outcome.fault;  // no result page is no failure here
+    EXPECT_EQ(outcome.saved, 1);
+    EXPECT_TRUE(outcome.retry);
+  }
+  for (const auto& [fault, reason] : faults) {
+    if (fault.starts_with("http")) continue;
+    EXPECT_EQ(asked(fault) - before[fault], IsRetryable(reason) ? 1 : 0) << fault;
+  }
+  for (const std::string& copy : copies) EXPECT_EQ(asked(copy), before[copy]) << copy;
+  ASSERT_TRUE(TaskFacts::ReadFailures(folder, &failures));
+  EXPECT_EQ(failures.size(), faults.size() - 1 + 2);  // the healed file is no failure now
+  for (const FailureRow& failure : failures) {
+    EXPECT_EQ(failure.url.find("/fault/503/"), std::string::npos);
+    EXPECT_EQ(failure.attempts, IsRetryable(failure.reason) ? 2 : 1) << failure.url;
+  }
+  EXPECT_EQ(AllRecords(folder).size(), 3u);
 }
 
 }  // namespace

@@ -49,6 +49,14 @@ bool RecordingInfoView::HasLine(const std::string& text) {
   return false;
 }
 
+bool RecordingInfoView::HasLineContaining(const std::string& part) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  for (auto& line : m_lines) {
+    if (line.second.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
 int RecordingInfoView::Resets() {
   std::lock_guard<std::mutex> guard(m_lock);
   return m_resets;

@@ -27,6 +27,7 @@ public:
   std::vector<std::pair<int, std::string>> Lines();
   std::vector<std::string> LinesOf(int thread);
   bool HasLine(const std::string& text);
+  bool HasLineContaining(const std::string& part);
   int Resets();
   int Pages();
   int Shown();
