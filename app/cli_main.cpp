@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli_reports.h"
 #include "app/cli_views.h"
 #include "app/common_options.h"
 #include "engine/finished_queue.h"
@@ -54,7 +55,7 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  run --keyword K [--kind image|doc|ppt|pdf|xls] [--pages N] [--threads N]\n"
-    "      [--folder DIR] [--live | --classic] [--verbose]\n"
+    "      [--folder DIR] [--live | --classic] [--verbose] [FILTERS]\n"
     "                adds a task and runs it to its end (kind image, 50 pages, 3 threads and\n"
     "                the home's DownData/ unless given); Ctrl+C, SIGTERM or SIGHUP pauses\n"
     "                it, and resume goes on with it.\n"
@@ -68,7 +69,7 @@ const char kUsage[] =
     "                and nothing is added. A keyword already waiting, running or paused in\n"
     "                the same folder for the same kind is skipped\n"
     "  add (--keyword K | --keywords-file F) [--kind K] [--pages N] [--threads N]\n"
-    "      [--folder DIR]\n"
+    "      [--folder DIR] [FILTERS]\n"
     "                adds waiting tasks without running them; resume runs them\n"
     "  resume [--live | --classic] [--verbose]\n"
     "                runs the waiting and paused tasks one after another (a task cut off by a\n"
@@ -76,8 +77,25 @@ const char kUsage[] =
     "  list          prints the unfinished and the finished tasks\n"
     "  records FOLDER\n"
     "                prints the rows of a task folder's database: file, address, title\n"
+    "  failures FOLDER\n"
+    "                prints the addresses of a task folder that did not become files, with\n"
+    "                their reasons, counted per reason\n"
+    "  retry FOLDER [--live | --classic] [--verbose]\n"
+    "                runs the task saving into FOLDER again over its failures worth a retry\n"
+    "                (network errors, time limits, cut bodies, 5xx answers)\n"
+    "  export FOLDER --format csv|json [--output FILE]\n"
+    "                writes a task folder's files (name, address, title, size, SHA-256,\n"
+    "                picture size) and failures, to standard output unless FILE is given\n"
     "  --help        show this text\n"
     "  --version     print the version\n"
+    "\n"
+    "Filters of run and add (the defaults are those set in the window: files of 2000 bytes\n"
+    "or more, every picture, exact duplicates within the folder dropped):\n"
+    "  --min-size N, --max-size N   bytes, or with k or m (thousands, millions); 0: no maximum\n"
+    "  --min-width N, --min-height N   a picture's least size in pixels\n"
+    "  --formats LIST    the picture formats kept: jpg, png, gif, bmp, webp (\"jpg,png\")\n"
+    "  --dedupe-home     a file whose content any task folder of the home holds is a duplicate\n"
+    "  --near-duplicates a picture nearly identical to one kept is a duplicate too\n"
     "\n"
     "Common options (each also read from the environment variable in brackets):\n"
     "  --home DIR        the home folder with sys/ and DownData/ [QUARRY_HOME]\n"
@@ -235,6 +253,10 @@ void PrintSummary(const char* how, const quarry::SearchTask& figures,
               quarry::FieldText(figures.folder).c_str());
   if (outcome.mode == quarry::SearchMode::Live) {
     std::printf("Live search: %d result pages refused by the service\n", outcome.refusedPages);
+  }
+  if (outcome.failed > 0) {
+    std::printf("Not kept: %d addresses (%d duplicates); see quarry-cli failures %s\n",
+                outcome.failed, outcome.duplicates, quarry::FieldText(figures.folder).c_str());
   }
   if (!outcome.proxyProblem.empty()) {
     std::printf("Proxy: %s\n", outcome.proxyProblem.c_str());
@@ -404,6 +426,11 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
 // What "run" and "add" read from their arguments.
 struct TaskArguments {
   quarry::NewTaskValues values;
+  // The filter options in their order, and the duplicate flags: applied over the window's
+  // defaults once the home is known.
+  std::vector<std::pair<std::string, std::string>> ruleOptions;
+  std::vector<std::string> ruleFlags;
+  quarry::FileRules rules;
   bool verbose = false;
   std::optional<quarry::SearchMode> mode;
   bool haveKeyword = false;
@@ -424,6 +451,18 @@ int ParseTaskArguments(const std::string& command, const std::vector<std::string
       continue;
     }
     if (run && TakeModeFlag(arg, &out->mode)) continue;
+    if (quarry::cli::TakeRuleFlag(arg, &out->rules)) {
+      out->ruleFlags.push_back(arg);
+      continue;
+    }
+    if (quarry::cli::IsRuleOption(arg)) {
+      if (i + 1 >= args.size()) return UsageError(command + ": option " + arg + " needs a value");
+      std::string error;
+      if (!quarry::cli::TakeRuleOption(arg, args[i + 1], &out->rules, &error))
+        return UsageError(command + ": " + error);
+      out->ruleOptions.emplace_back(arg, args[++i]);
+      continue;
+    }
     if (arg != "--keyword" && arg != "--keywords-file" && arg != "--kind" && arg != "--pages" &&
         arg != "--threads" && arg != "--folder") {
       return UsageError(command + ": unknown option '" + arg + "'");
@@ -494,10 +533,12 @@ void SkipUnfinishedTwins(quarry::TaskControl& control, std::vector<quarry::Searc
   std::fflush(stdout);
 }
 
-// Lists `record` as a waiting task; returns it.
-quarry::Task* AddWaiting(quarry::TaskControl& control, const quarry::SearchTask& record) {
+// Lists `record` as a waiting task that keeps what `rules` let through; returns it.
+quarry::Task* AddWaiting(quarry::TaskControl& control, const quarry::SearchTask& record,
+                         const quarry::FileRules& rules) {
   auto task = std::make_unique<quarry::Task>();
   task->record = record;
+  task->rules = rules;
   quarry::Task* added = task.get();
   control.AddTask(std::move(task), /*startIfIdle=*/false);
   return added;
@@ -510,6 +551,15 @@ int PrepareTaskRecords(const char* command, const quarry::CommonOptions& options
                        Harvest* harvest, std::vector<quarry::SearchTask>* records) {
   if (int status = ParseTaskArguments(command, args, arguments)) return status;
   if (int status = PrepareHarvest(options, harvest)) return status;
+  // The window's default filters, then the options given.
+  arguments->rules = quarry::ReadDefaultRules(harvest->home + "sys/quarry.ini");
+  for (const std::string& flag : arguments->ruleFlags)
+    quarry::cli::TakeRuleFlag(flag, &arguments->rules);
+  std::string error;
+  for (const auto& [option, value] : arguments->ruleOptions)
+    quarry::cli::TakeRuleOption(option, value, &arguments->rules, &error);
+  if (arguments->rules.maxBytes > 0 && arguments->rules.maxBytes < arguments->rules.minBytes)
+    return UsageError(std::string(command) + ": the maximum size is below the minimum size");
   quarry::NewTaskValues values = arguments->values;
   values.folder = ParentFolder(*arguments, *harvest);
   return MakeTasks(command, *arguments, values, records);
@@ -525,6 +575,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   if (arguments.keywordsFile.empty()) {
     auto task = std::make_unique<quarry::Task>();
     task->record = records.front();
+    task->rules = arguments.rules;
     return DriveTasks(harvest, arguments.verbose, mode, [&task](quarry::TaskControl& control) {
       control.AddTask(std::move(task));
       return control.RunningCount() > 0;  // not when its folder or database cannot be used
@@ -545,7 +596,7 @@ int RunCommand(const quarry::CommonOptions& options, const std::vector<std::stri
       [&](quarry::TaskControl& control) {
         SkipUnfinishedTwins(control, &records);
         for (const quarry::SearchTask& record : records)
-          queue.push_back(AddWaiting(control, record));
+          queue.push_back(AddWaiting(control, record, arguments.rules));
         if (queue.empty()) std::printf("No new task to run.\n");
         return startNext(control);
       },
@@ -568,7 +619,7 @@ int AddCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   bool failed = PrintProblems(control);
   SkipUnfinishedTwins(control, &records);
   for (const quarry::SearchTask& record : records) {
-    AddWaiting(control, record);
+    AddWaiting(control, record, arguments.rules);
     std::printf("Added: ");
     PrintTaskHeading(record);
   }
@@ -600,6 +651,43 @@ int ResumeCommand(const quarry::CommonOptions& options, const std::vector<std::s
     control.RunAll();
     if (control.RunningCount() > 0) return true;
     if (!any) std::printf("No waiting or paused task to resume.\n");
+    return false;
+  });
+}
+
+// "retry FOLDER": runs the task saving into FOLDER again over its retryable failures.
+int RetryCommand(const quarry::CommonOptions& options, const std::vector<std::string>& args) {
+  bool verbose = false;
+  std::optional<quarry::SearchMode> mode;
+  std::string folder;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (TakeModeFlag(args[i], &mode)) continue;
+    if (args[i] == "--verbose") {
+      verbose = true;
+    } else if (args[i].empty() || args[i][0] == '-' || !folder.empty()) {
+      return UsageError("retry: give one task folder (and --live, --classic or --verbose)");
+    } else {
+      folder = quarry::cli::FolderArgument(quarry::AbsolutePath(args[i]));
+    }
+  }
+  if (folder.empty()) return UsageError("retry: give a task folder");
+  Harvest harvest;
+  if (int status = PrepareHarvest(options, &harvest)) return status;
+  return DriveTasks(harvest, verbose, ModeOf(harvest, mode), [&](quarry::TaskControl& control) {
+    // The failures belong to the folder: the first task of the home that saves there retries
+    // them.
+    for (const quarry::TaskList* list : {&control.FinishedTasks(), &control.UnfinishedTasks()}) {
+      for (const auto& task : *list) {
+        if (quarry::cli::FolderArgument(quarry::FieldText(task->record.folder)) != folder)
+          continue;
+        if (!control.CanRetrySelected(task.get())) {
+          std::printf("Nothing to retry in %s\n", folder.c_str());
+          return false;
+        }
+        return control.RetrySelected(task.get());
+      }
+    }
+    std::fprintf(stderr, "quarry-cli: no task of the home saves into %s\n", folder.c_str());
     return false;
   });
 }
@@ -690,5 +778,8 @@ int main(int argc, char** argv) {
   if (args[0] == "resume") return ResumeCommand(options, args);
   if (args[0] == "list") return ListCommand(options, args);
   if (args[0] == "records") return RecordsCommand(args);
+  if (args[0] == "failures") return quarry::cli::FailuresCommand(args);
+  if (args[0] == "export") return quarry::cli::ExportCommand(args);
+  if (args[0] == "retry") return RetryCommand(options, args);
   return UsageError("unknown command '" + args[0] + "'");
 }

@@ -8,7 +8,9 @@ keywords exit with 2, an unusable home with 1; a relative home or folder is kept
 one; keyword lists are added and run in order, a bad line adding nothing. The path of
 quarry-cli is the first argument (or QUARRY_CLI)."""
 
+import csv
 import http.client
+import json
 import os
 import re
 import signal
@@ -498,6 +500,66 @@ class CliTest(unittest.TestCase):
         done = self.cli("run", "--keyword", "unsaved", "--kind", "pdf", "--pages", "1")
         self.assertEqual(done.returncode, 1, done.stdout)
         self.assertIn("finished.tsk", done.stderr)
+
+    def test_filters_failures_duplicates_and_export(self):
+        # The service's pictures are 16 or 32 pixels wide: a task that asks for 100 keeps none of
+        # them, and lists each with its reason beside the missing and the tiny ones.
+        folder = self.home + "DownData/filtered/"
+        done = self.cli("run", "--keyword", "filtered", "--pages", "1", "--min-width", "100")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(", 0 saved, 0 recorded in ", done.stdout)
+        self.assertRegex(done.stdout, r"Not kept: \d+ addresses \(0 duplicates\)")
+        wanted = len(self.listed("image", "filtered", 1))
+        report = self.cli("failures", folder)
+        self.assertEqual(report.returncode, 0, report.stderr)
+        self.assertRegex(report.stdout, r"\n  filtered +%d\n" % wanted)
+        self.assertRegex(report.stdout, r"\n  not_found +\d+\n")
+        self.assertRegex(report.stdout, r"\n  too_small +\d+\n")
+        self.assertIn("0 worth a retry", report.stdout)
+        self.assertIn("Nothing to retry", self.cli("retry", folder).stdout)
+
+        # The same task without the filter keeps them all.
+        self.assertEqual(self.cli("run", "--keyword", "filtered", "--pages", "1").returncode, 0)
+        pictures = [n for n in os.listdir(folder) if n.endswith((".jpg", ".gif", ".bmp"))]
+        self.assertEqual(len(pictures), wanted)
+
+        # Two homes harvesting one keyword into one folder at the same time keep one copy of
+        # each picture between them.
+        homes = [tempfile.TemporaryDirectory(prefix="quarry-cli-twin-") for _ in range(2)]
+        for holder in homes:
+            self.addCleanup(holder.cleanup)
+        shared = homes[0].name + "/shared"
+        os.mkdir(shared)
+        runs = [subprocess.Popen([CLI, "--home", holder.name, "--image-host", self.host, "run",
+                                  "--keyword", "twice", "--pages", "1", "--threads", "6",
+                                  "--folder", shared], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True) for holder in homes]
+        for run in runs:
+            out, err = run.communicate(timeout=120)
+            self.assertEqual(run.returncode, 0, err)
+        twins = [n for n in os.listdir(shared + "/twice") if n.endswith((".jpg", ".gif", ".bmp"))]
+        self.assertEqual(len(twins), len(self.listed("image", "twice", 1)))
+
+        exported = self.cli("export", folder, "--format", "json")
+        self.assertEqual(exported.returncode, 0, exported.stderr)
+        records = json.loads(exported.stdout)
+        self.assertEqual(len(records["files"]), wanted)
+        self.assertTrue(all(len(f["sha256"]) == 64 and f["width"] in (16, 32)
+                            for f in records["files"]))
+        reasons = {f["reason"] for f in records["failures"]}
+        self.assertEqual(reasons, {"not_found", "too_small"})  # the filtered ones are kept now
+        table = self.home + "records.csv"
+        self.assertEqual(self.cli("export", folder, "--format", "csv", "--output", table)
+                         .returncode, 0)
+        with open(table, newline="") as source:
+            rows = list(csv.reader(source))
+        self.assertEqual(rows[0][:3], ["type", "file", "url"])
+        self.assertEqual(sum(row[0] == "file" for row in rows), wanted)
+        for args in [("run", "--keyword", "a", "--formats", "tiff"),
+                     ("run", "--keyword", "a", "--min-size", "big"),
+                     ("run", "--keyword", "a", "--min-size", "5k", "--max-size", "1k"),
+                     ("export", folder), ("export", folder, "--format", "xml"), ("failures",)]:
+            self.assertEqual(self.cli(*args).returncode, 2, args)
 
     def test_bad_arguments_exit_with_2(self):
         cases = [("run",), ("run", "--keyword"), ("run", "--keyword", "a", "--kind", "exe"),

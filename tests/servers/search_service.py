@@ -29,6 +29,12 @@ Further addresses, for tests:
   /list?kind=K&word=W&pages=P
                             the addresses of the files a task of kind K (image, doc, ppt, pdf,
                             xls) with P result pages will save, one a line, in no set order
+  /copy/K/NAME.EXT          picture K (a number): the same bytes under every NAME
+  /fault/F/NAME.EXT         a file that fails as F says: 404, 403, 503 (until /heal is asked
+                            for, then a file of 5000 bytes), cut (6000 bytes announced, 3000
+                            sent, closed), stall (3000 of 6000 sent, then two seconds of
+                            silence), notype (no Content-Type), tiny (500 bytes), nolength (no
+                            Content-Length; the body ends when the connection closes)
 
 Every file answer carries Content-Length, answers HEAD and GET, and honours "Range: bytes=".
 The first line on standard output is the port, so a caller can ask for port 0.
@@ -277,6 +283,9 @@ def route(options, host, target):
             r = image_result(options, parts[1], int(i))
             if r.status == 200 and r.path.lower() == lower:
                 return Answer(200, r.body, CONTENT_TYPES[ext])
+    if lower.startswith("/copy/") and len(parts) == 3 and parts[1].isdigit():
+        return Answer(200, make_picture("jpg", seed_of("copy", parts[1]), options.image_size),
+                      CONTENT_TYPES["jpg"])
     if lower.startswith("/size/") and len(parts) == 3 and parts[1].isdigit():
         size = min(int(parts[1]), 64 << 20)
         return Answer(200, exact_file(parts[2], size), CONTENT_TYPES.get(ext, "application/octet-stream"))
@@ -330,7 +339,50 @@ class Handler(http.server.BaseHTTPRequestHandler):
             send_answer(self, request_counts(self.server.counts()), send_body)
             return
         self.server.count(self.command, self.path)
+        if self.path == "/heal":
+            self.server.healed = True
+            send_answer(self, Answer(200, b"healed\n", "text/plain"), send_body)
+            return
+        if self.path.startswith("/fault/"):
+            send_fault(self, self.path.split("/")[2], send_body)
+            return
         send_answer(self, route(self.server.options, self.server.public_host, self.path), send_body)
+
+
+def send_fault(handler, fault, send_body):
+    """The answers of /fault/F/NAME (see the top of this file)."""
+    body = exact_file("fault", 6000)
+    if fault in ("404", "403") or (fault == "503" and not handler.server.healed):
+        send_answer(handler, Answer(int(fault), b"<html>no</html>", "text/html"), send_body)
+        return
+    if fault == "503":
+        send_answer(handler, Answer(200, exact_file("healed", 5000), "image/jpeg"), send_body)
+        return
+    if fault == "tiny":
+        send_answer(handler, Answer(200, exact_file("tiny", 500), "image/jpeg"), send_body)
+        return
+    handler.send_response(200)
+    if fault != "notype":
+        handler.send_header("Content-Type", "image/jpeg")
+    if fault == "nolength":
+        handler.send_header("Connection", "close")
+        handler.close_connection = True
+    else:
+        handler.send_header("Content-Length", str(len(body)))
+    handler.end_headers()
+    if not send_body:
+        return
+    try:
+        if fault in ("cut", "stall"):
+            handler.wfile.write(body[:3000])
+            handler.wfile.flush()
+            if fault == "stall":
+                time.sleep(2)
+            handler.close_connection = True
+        else:
+            handler.wfile.write(body)
+    except (BrokenPipeError, ConnectionResetError):
+        handler.close_connection = True
 
 
 def send_answer(handler, a, send_body):
@@ -390,6 +442,7 @@ class Service(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.public_host = "127.0.0.1:%d" % self.server_address[1]
         self._counts = {}
         self._counts_lock = threading.Lock()
+        self.healed = False  # /fault/503/... answers with a file once /heal was asked for
 
     def count(self, method, target):
         with self._counts_lock:
