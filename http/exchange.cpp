@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::size_t kDottedSize = 16;
 constexpr int kReadChunk = 16 * 1024;
-constexpr int kProxyAuthenticationRequired = 407;
 
 bool IsRedirect(int code) {
   return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -383,8 +382,9 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
     case SessionResult::NoAnswer: return ExchangeStart::NoAnswer;
     case SessionResult::Failed: return ExchangeStart::Broken;
   }
-  // Only a proxy answers 407: the request never reached the target.
-  if (!absolute.empty() && session.StatusCode() == kProxyAuthenticationRequired) {
+  // The proxy's own refusal: the request never reached the target.
+  if (!absolute.empty() && IsProxyCredentialRefusal(std::string_view(
+                               session.Head(), static_cast<std::size_t>(session.HeadLength())))) {
     TellProxyFailure(ProxyFailureLine(ExchangeStart::ProxyCredentials, *proxy));
     return ExchangeStart::ProxyCredentials;
   }

@@ -157,6 +157,27 @@ TEST(ProxyTest, ComposesHttpProxyRequestsByteForByte) {
                                                  {502, ProxyReply::TargetUnreachable},
                                                  {504, ProxyReply::TargetUnreachable}};
   for (const auto& [code, reply] : statuses) EXPECT_EQ(ReadConnectStatus(code), reply) << code;
+
+  // Answers to a plain request through an HTTP proxy: the proxy's refusals (tinyproxy's 401 to
+  // wrong credentials as it sends it), and a target's 401 relayed by tinyproxy.
+  const std::string tinyproxy401 =
+      "HTTP/1.0 401 Unauthorized\r\nServer: tinyproxy/1.11.1\r\nContent-Type: text/html\r\n"
+      "WWW-Authenticate: Basic realm=\"Tinyproxy\"\r\nConnection: close\r\n\r\n";
+  const std::pair<std::string, bool> answers[] = {
+      {"HTTP/1.0 407 Proxy Authentication Required\r\nServer: tinyproxy/1.11.1\r\n"
+       "Proxy-Authenticate: Basic realm=\"Tinyproxy\"\r\n\r\n",
+       true},
+      {tinyproxy401, true},
+      {"HTTP/1.1 401 Unauthorized\r\nProxy-Authenticate: Basic realm=\"p\"\r\n\r\n", true},
+      {"HTTP/1.1 401 Unauthorized\r\nVia: 1.1 vm (tinyproxy/1.11.1)\r\n"
+       "Server: tinyproxy/1.11.1\r\nWWW-Authenticate: Basic realm=\"x\"\r\n\r\n",
+       false},
+      {"HTTP/1.1 401 Unauthorized\r\nServer: nginx\r\nWWW-Authenticate: Basic\r\n\r\n", false},
+      {"HTTP/1.0 403 Forbidden\r\nServer: tinyproxy/1.11.1\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nProxy-Authenticate: Basic\r\n\r\n", false},
+  };
+  for (const auto& [head, refusal] : answers)
+    EXPECT_EQ(IsProxyCredentialRefusal(head), refusal) << head;
 }
 
 TEST(ProxyTest, SpeaksSocks5ByteForByte) {
@@ -312,10 +333,9 @@ TEST_F(RealProxyTest, HarvestsThroughEachProxyAndTellsEachFailure) {
        "代理服务器 http://" + locked + " 拒绝了用户名或密码"},
       {"wrong credentials, https", "http://ann:wrong@" + locked, "localhost", true, 0,
        HeadResult::Unusable, "代理服务器 http://ann@" + locked + " 拒绝了用户名或密码"},
-      // tinyproxy refuses wrong credentials of a plain request with a 401 of its own, which
-      // reads as the target's answer.
+      // tinyproxy refuses wrong credentials of a plain request with a 401 of its own.
       {"wrong credentials, http", "http://ann:wrong@" + locked, "127.0.0.1", false, 0,
-       HeadResult::BadStatus, ""},
+       HeadResult::Unusable, "代理服务器 http://ann@" + locked + " 拒绝了用户名或密码"},
       {"tunnel refused", refusingHttp, "localhost", true, 0, HeadResult::Unusable,
        "代理服务器 " + refusingHttp + " 拒绝连接目标"},
       {"tunnel to nothing", http, "127.0.0.1", true, closedPort, HeadResult::NotConnected, ""},
