@@ -85,16 +85,13 @@ bool AskHead(RoadHost& host, int thread, const char* address, const ExchangeTarg
              HeadAnswer* head) {
   host.Log(thread, Format("请求信息头：%s", address));
   const HeadResult result = HeadExchange(target, *head, host.Timeouts());
+  if (target.proxy != nullptr) host.Transfers().OnProxyOutcome(thread, *target.proxy, head->start);
   if (result == HeadResult::NotConnected) {
     host.NoteUnreachable(thread, target.host, address);
   } else {
     host.NoteReached(target.host);
   }
   if (result != HeadResult::Answered) {
-    if (!head->proxyProblem.empty()) {
-      host.Log(thread, head->proxyProblem);
-      host.Transfers().OnProxyFailure(thread, head->proxyProblem);
-    }
     if (!head->problem.empty()) host.Log(thread, TlsFailureLine(head->problem));
     if (result == HeadResult::NotConnected) host.Log(thread, "无法连接服务器（被拒绝或超时）...");
     if (result == HeadResult::NoAnswer && head->problem.empty()) {

@@ -30,7 +30,7 @@ struct RunOutcome {
   bool ran = false;                       // a run began in this program (mode says how)
   std::int32_t refusedPages = 0;          // live mode: result pages the service refused
   bool nothingArrived = false;            // the run ended by itself without any result page
-  std::string proxyProblem;  // the first proxy failure of the run (its log line), or empty
+  std::string proxyProblem;  // the first proxy failure of the run, naming the proxy, or empty
   std::int32_t failed = 0;      // addresses that did not become files (duplicates among them)
   std::int32_t duplicates = 0;  // files not kept because the task or the home held their content
   bool retry = false;           // the run tried the task's failures again

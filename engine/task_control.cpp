@@ -210,10 +210,14 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   std::unique_ptr<Task> owned = Remove(m_unfinishedTasks, task);
   SetState(task, TaskState::Ended);
   if (!task->lastRun.fault.empty()) {
-    // The same fault would stop the next task too: a full disk ends run-all as a stop does. A
-    // run that got no result page is told, but the next task may search elsewhere.
-    if (!task->lastRun.nothingArrived) m_runAll = false;
-    Report("任务“" + FieldText(task->record.keyword) + "”已停止：" + task->lastRun.fault + "。");
+    // The same fault would stop the next task too: a full disk or a proxy that cannot be reached
+    // ends run-all as a stop does. A run that got no result page is told, but the next task may
+    // search elsewhere; a proxy's failure may be why, and is named.
+    const RunOutcome& run = task->lastRun;
+    if (!run.nothingArrived) m_runAll = false;
+    std::string told = "任务“" + FieldText(task->record.keyword) + "”已停止：" + run.fault;
+    if (run.nothingArrived && !run.proxyProblem.empty()) told += "；" + run.proxyProblem;
+    Report(told + "。");
   }
   if (m_current == task) runner->AttachViews(nullptr, nullptr);
   task->runner.reset();  // joins its threads; the monitor posted after the last worker went idle

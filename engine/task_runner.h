@@ -10,7 +10,8 @@
 // and has its road queue the result pages for the task's keyword and kind. The runner is
 // constructed with its stop flag raised ("not started"); the threads are created later by Start.
 //
-// A runner stops by itself when the disk under its folder is full: every further file would
+// A runner stops by itself when the disk under its folder is full, and when its proxy could not
+// be reached kProxyFailuresToGiveUp times in a row: every further file, or every request, would
 // fail the same way. Its fault then says why, for task control to report.
 #pragma once
 
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/file_checks.h"
@@ -68,6 +70,9 @@ class TaskRunner : public TransferContext, public RoadHost, public CommitOwner {
 public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
+  // Failures to reach a proxy, with no exchange through it in between, that stop the task: one
+  // may be a passing hiccup, a few in a row are a proxy that is down or misnamed.
+  static constexpr int kProxyFailuresToGiveUp = UnreachableHosts::kFailuresToGiveUp;
   TaskRunner();
   ~TaskRunner();
   TaskRunner(const TaskRunner&) = delete;
@@ -120,7 +125,9 @@ public:
   FileIo& Disk() override { return *m_fileIo; }
   void OnFileError(int thread, int error) override;
   const ProxyChoice* Proxies() const override { return &m_proxies; }
-  void OnProxyFailure(int thread, const std::string& line) override;
+  // Logs a proxy's failure (once the proxy is given up, nothing), keeps the first for the
+  // outcome, and stops the task with a fault naming the proxy at the last failure to reach it.
+  void OnProxyOutcome(int thread, const ProxySetting& proxy, ExchangeStart start) override;
 
   // Why the runner could not start or stopped by itself; empty when neither happened.
   std::string Fault();
@@ -214,6 +221,9 @@ private:
   std::mutex m_faultLock;               // m_fault
   std::string m_fault;                  // why it did not start or stopped by itself
   std::string m_proxyProblem;           // the first proxy failure; under m_faultLock
+  // By proxy address: its failures to be reached since it last took a connection; under
+  // m_faultLock. At kProxyFailuresToGiveUp the proxy is given up and stays so.
+  std::unordered_map<std::string, int> m_proxyFailures;
   FileIo* m_fileIo = &FileIo::System();
   // The task folder, held with a shared flock for the run so that another run in it, in any
   // process, can tell that it is not alone there. Declared before the queue: it is released

@@ -16,7 +16,8 @@
 //
 // A full disk (a file or a row that finds no room) stops the task from the worker that met
 // it: the flag is raised as a stop command would, and the fault kept for task control. Other
-// workers end their downloads at their next receive instead of failing file after file.
+// workers end their downloads at their next receive instead of failing file after file. A
+// proxy that could not be reached for a few exchanges in a row stops the task the same way.
 //
 // Locks are never nested, except that the views are called under the view lock. No lock is
 // held across a network operation.
@@ -44,6 +45,12 @@ constexpr const char* kRepeatedFileText = "跳过重复的文件：%s ...";
 // The fault of a run that ended without any result page.
 constexpr const char* kNothingArrivedFault =
     "没有收到任何结果页（无法连接搜索服务、安全连接被拒绝或结果页都被拒绝）";
+
+// The fault of a task whose proxy could not be reached time after time.
+std::string ProxyGivenUpFault(const ProxySetting& proxy) {
+  return "代理服务器 " + ProxyShownText(proxy) + " 连续 " +
+         std::to_string(TaskRunner::kProxyFailuresToGiveUp) + " 次无法连接";
+}
 
 // The fault of a task stopped by a full disk, with the system's words for it.
 std::string DiskFullFault(const char* folder, const std::string& cause) {
@@ -330,9 +337,24 @@ std::string TaskRunner::Fault() {
   return m_fault;
 }
 
-void TaskRunner::OnProxyFailure(int, const std::string& line) {
-  std::lock_guard<std::mutex> guard(m_faultLock);
-  if (m_proxyProblem.empty()) m_proxyProblem = line;
+void TaskRunner::OnProxyOutcome(int thread, const ProxySetting& proxy, ExchangeStart start) {
+  if (start == ExchangeStart::NoSocket) return;  // the proxy was not asked
+  const bool failed = IsProxyFailure(start);
+  bool givenUp = false;
+  {
+    std::lock_guard<std::mutex> guard(m_faultLock);
+    int& failures = m_proxyFailures[ProxyUrlText(proxy)];
+    // Given up: the task is stopping, and its fault told it once.
+    if (failures >= kProxyFailuresToGiveUp) return;
+    failures = start == ExchangeStart::ProxyUnreachable ? failures + 1 : 0;
+    givenUp = failures == kProxyFailuresToGiveUp;
+    if (failed && m_proxyProblem.empty()) m_proxyProblem = ProxyFailureText(start, proxy);
+  }
+  if (givenUp) {
+    StopWithFault(thread, ProxyGivenUpFault(proxy));
+  } else if (failed) {
+    Log(thread, ProxyFailureLine(start, proxy));
+  }
 }
 
 RunOutcome TaskRunner::Outcome() {

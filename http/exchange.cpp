@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::size_t kDottedSize = 16;
 constexpr int kReadChunk = 16 * 1024;
-constexpr int kProxyAuthenticationRequired = 407;
 
 bool IsRedirect(int code) {
   return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -298,36 +297,12 @@ ExchangeStart ConnectThroughProxy(HttpSession& session, const ExchangeTarget& ta
   return result;
 }
 
-}  // namespace
-
-std::string TlsFailureLine(const std::string& problem) {
-  return "安全连接（TLS）失败：" + problem + "...";
-}
-
-bool IsProxyFailure(ExchangeStart start) {
-  return start == ExchangeStart::ProxyUnreachable || start == ExchangeStart::ProxyCredentials ||
-         start == ExchangeStart::ProxyRefused;
-}
-
-std::string ProxyFailureLine(ExchangeStart start, const ProxySetting& proxy) {
-  const std::string name = ProxyShownText(proxy);
-  switch (start) {
-    case ExchangeStart::ProxyUnreachable: return "无法连接代理服务器 " + name + "...";
-    case ExchangeStart::ProxyCredentials: return "代理服务器 " + name + " 拒绝了用户名或密码...";
-    case ExchangeStart::ProxyRefused: return "代理服务器 " + name + " 拒绝连接目标...";
-    default: return "代理服务器 " + name + "...";
-  }
-}
-
-ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
-                           TransferContext* context, int thread, const char* connectingText,
-                           const char* request, int length) {
+// OpenExchange without the telling of its proxy's part.
+ExchangeStart StartExchange(HttpSession& session, const ExchangeTarget& target,
+                            TransferContext* context, int thread, const char* connectingText,
+                            const char* request, int length) {
   const auto log = [&](const std::string& text) {
     if (context != nullptr) context->Log(thread, text);
-  };
-  const auto TellProxyFailure = [&](const std::string& line) {
-    log(line);
-    if (context != nullptr) context->OnProxyFailure(thread, line);
   };
   const int bodyMs = session.Timeouts().bodyMs;
   const ProxySetting* proxy = target.proxy;
@@ -335,10 +310,7 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
     if (session.Create() != SessionResult::Done) return ExchangeStart::NoSocket;
     if (connectingText != nullptr) log(connectingText);
     const ExchangeStart reached = ConnectThroughProxy(session, target);
-    if (reached != ExchangeStart::Ready) {
-      if (IsProxyFailure(reached)) TellProxyFailure(ProxyFailureLine(reached, *proxy));
-      return reached;
-    }
+    if (reached != ExchangeStart::Ready) return reached;
   } else if (target.spare != nullptr && !target.secure &&
              session.TakeOver(*target.spare, target.address, target.port)) {
     if (connectingText != nullptr) log(connectingText);
@@ -383,13 +355,51 @@ ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
     case SessionResult::NoAnswer: return ExchangeStart::NoAnswer;
     case SessionResult::Failed: return ExchangeStart::Broken;
   }
-  // Only a proxy answers 407: the request never reached the target.
-  if (!absolute.empty() && session.StatusCode() == kProxyAuthenticationRequired) {
-    TellProxyFailure(ProxyFailureLine(ExchangeStart::ProxyCredentials, *proxy));
+  // The proxy's own refusal: the request never reached the target.
+  if (!absolute.empty() && IsProxyCredentialRefusal(std::string_view(
+                               session.Head(), static_cast<std::size_t>(session.HeadLength()))))
     return ExchangeStart::ProxyCredentials;
-  }
   if (session.SetTimeout(bodyMs, false) != SessionResult::Done) return ExchangeStart::NoSocket;
   return ExchangeStart::Ready;
+}
+
+}  // namespace
+
+std::string TlsFailureLine(const std::string& problem) {
+  return "安全连接（TLS）失败：" + problem + "...";
+}
+
+bool IsProxyFailure(ExchangeStart start) {
+  return start == ExchangeStart::ProxyUnreachable || start == ExchangeStart::ProxyCredentials ||
+         start == ExchangeStart::ProxyRefused;
+}
+
+std::string ProxyFailureText(ExchangeStart start, const ProxySetting& proxy) {
+  const std::string name = ProxyShownText(proxy);
+  switch (start) {
+    case ExchangeStart::ProxyUnreachable: return "无法连接代理服务器 " + name;
+    case ExchangeStart::ProxyCredentials: return "代理服务器 " + name + " 拒绝了用户名或密码";
+    case ExchangeStart::ProxyRefused: return "代理服务器 " + name + " 拒绝连接目标";
+    default: return "代理服务器 " + name;
+  }
+}
+
+std::string ProxyFailureLine(ExchangeStart start, const ProxySetting& proxy) {
+  return ProxyFailureText(start, proxy) + "...";
+}
+
+void TransferContext::OnProxyOutcome(int thread, const ProxySetting& proxy, ExchangeStart start) {
+  if (IsProxyFailure(start)) Log(thread, ProxyFailureLine(start, proxy));
+}
+
+ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
+                           TransferContext* context, int thread, const char* connectingText,
+                           const char* request, int length) {
+  const ExchangeStart start =
+      StartExchange(session, target, context, thread, connectingText, request, length);
+  if (target.proxy != nullptr && context != nullptr)
+    context->OnProxyOutcome(thread, *target.proxy, start);
+  return start;
 }
 
 ExchangeAnswer Exchange(TransferContext& context, int thread, const ExchangeRequest& request,

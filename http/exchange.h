@@ -66,8 +66,9 @@ enum class ExchangeStart {
 // SOCKS5 connection otherwise), starts TLS for a secure target, sends `request` (`length` bytes;
 // the session's composed request when null) and reads the head. A failed TLS start is logged on
 // page `thread` of `context` when `context` is given, and so is `connectingText` (when given)
-// before connecting. A kept connection that fails the request is replaced by a new one, so it never
-// makes an exchange fail that a new connection would have made.
+// before connecting; an exchange through a proxy is told to `context` (OnProxyOutcome). A kept
+// connection that fails the request is replaced by a new one, so it never makes an exchange fail
+// that a new connection would have made.
 ExchangeStart OpenExchange(HttpSession& session, const ExchangeTarget& target,
                            TransferContext* context, int thread, const char* connectingText,
                            const char* request = nullptr, int length = 0);
@@ -120,7 +121,9 @@ ExchangeAnswer Exchange(TransferContext& context, int thread, const ExchangeRequ
 // True for the outcomes that tell a proxy's failure.
 bool IsProxyFailure(ExchangeStart start);
 
-// The log line of an exchange that a proxy stopped (one of the Proxy outcomes), naming it.
+// What stopped an exchange that a proxy stopped (one of the Proxy outcomes), naming the proxy;
+// its log line ends with "...".
+std::string ProxyFailureText(ExchangeStart start, const ProxySetting& proxy);
 std::string ProxyFailureLine(ExchangeStart start, const ProxySetting& proxy);
 
 // The log line of an exchange whose secure connection failed, `problem` saying why.

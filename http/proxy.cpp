@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "http/response_head.h"
+
 namespace quarry {
 namespace {
 
@@ -19,6 +21,8 @@ constexpr char kSocksUserPassword = 2;
 constexpr char kSocksConnect = 1;
 constexpr char kSocksDomainName = 3;
 constexpr unsigned char kSocksNoMethod = 0xFF;
+constexpr int kUnauthorized = 401;
+constexpr int kProxyAuthenticationRequired = 407;
 
 bool Refuse(std::string* error, const std::string& text) {
   if (error) *error = text;
@@ -366,6 +370,17 @@ ProxyReply ReadConnectStatus(int code) {
   if (code == 500 || code == 502 || code == 503 || code == 504)
     return ProxyReply::TargetUnreachable;
   return ProxyReply::TargetRefused;
+}
+
+bool IsProxyCredentialRefusal(std::string_view head) {
+  const ResponseHead reader(head.data(), static_cast<int>(head.size()));
+  const int code = reader.StatusCode();
+  if (code == kProxyAuthenticationRequired) return true;
+  if (code != kUnauthorized) return false;
+  if (!reader.Value("Proxy-Authenticate").empty()) return true;
+  // tinyproxy answers wrong credentials with a 401 and WWW-Authenticate, as a target would;
+  // only its Server name and the missing Via line of a relayed answer tell the two apart.
+  return Lower(reader.Value("Server")).starts_with("tinyproxy") && reader.Value("Via").empty();
 }
 
 }  // namespace quarry

@@ -108,4 +108,10 @@ std::size_t Socks5ReplyLength(std::string_view start);
 // CredentialsRefused, 500, 502, 503 and 504 TargetUnreachable, anything else TargetRefused.
 ProxyReply ReadConnectStatus(int code);
 
+// True when `head`, the answer to a plain (absolute-form) request sent to an HTTP proxy, is the
+// proxy's own refusal of the credentials rather than the target's answer: a 407, or a 401 that
+// carries a proxy's marks (a Proxy-Authenticate line, or tinyproxy's Server name without the
+// Via line that tinyproxy writes into every answer it relays).
+bool IsProxyCredentialRefusal(std::string_view head);
+
 }  // namespace quarry

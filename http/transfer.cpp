@@ -428,10 +428,9 @@ HeadResult HeadExchange(const ExchangeTarget& target, HeadAnswer& answer,
   int requestLength = 0;
   session.ComposeHead(target.host, target.path, requestLength, nullptr, nullptr);
   const ExchangeStart start = OpenExchange(session, target, nullptr, 0, nullptr);
+  answer.start = start;
   if (start != ExchangeStart::Ready) {
     answer.problem = session.TlsProblem();
-    if (target.proxy != nullptr && IsProxyFailure(start))
-      answer.proxyProblem = ProxyFailureLine(start, *target.proxy);
     return Failed<HeadResult>(start);
   }
 

@@ -127,8 +127,9 @@ struct HeadAnswer {
   // A page, fetched into memory and searched for links: a text/html answer, a name without an
   // extension, or a text file (".txt" in any case). Anything else is a file to save.
   bool isPage = false;
-  std::string problem;       // why a secure connection was not made (certificate, handshake), or ""
-  std::string proxyProblem;  // the log line of a proxy that stopped the exchange, or ""
+  std::string problem;  // why a secure connection was not made (certificate, handshake), or ""
+  // How the exchange began: Ready, or why not (a Proxy outcome: the proxy stopped it).
+  ExchangeStart start = ExchangeStart::Ready;
 };
 
 // One HEAD exchange with `target`. Answered for a page (Content-Type contains "text/html") or a

@@ -10,7 +10,9 @@
 
 namespace quarry {
 struct ProxyChoice;
-}
+struct ProxySetting;
+enum class ExchangeStart;  // exchange.h
+}  // namespace quarry
 
 namespace quarry {
 
@@ -31,11 +33,11 @@ public:
   // The proxies the task's requests go through; null: every request goes direct.
   virtual const ProxyChoice* Proxies() const { return nullptr; }
 
-  // A proxy stopped an exchange of worker `thread`; `line` is its log line (logged already).
-  virtual void OnProxyFailure(int thread, const std::string& line) {
-    (void)thread;
-    (void)line;
-  }
+  // An exchange of worker `thread` went through `proxy`, and `start` says how its start ended:
+  // a Proxy outcome when the proxy stopped it, anything else once the proxy took the connection
+  // (NoSocket says nothing of the proxy). Told once per exchange, before its other lines. The
+  // default writes the line of a proxy failure on the worker's page (defined in exchange.cpp).
+  virtual void OnProxyOutcome(int thread, const ProxySetting& proxy, ExchangeStart start);
 
   // A file download of worker `thread` could not create or write its file; `error` is the
   // errno value (ENOSPC for a full disk). Called once, after the download logged the failure.

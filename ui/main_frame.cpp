@@ -445,7 +445,14 @@ void CMainFrame::ShowModeOfSelectedRun() {
     mode = QStringLiteral("实时模式（https）");
     if (run.refusedPages > 0) mode += QStringLiteral("，被拒绝的结果页：%1").arg(run.refusedPages);
   }
-  if (run.ran && run.nothingArrived) mode += QStringLiteral("；上次运行失败：没有收到任何结果页");
+  if (run.ran && !run.fault.empty()) {
+    // A run without result pages is told briefly; a proxy's failure may be why.
+    mode += QStringLiteral("；上次运行失败：") + (run.nothingArrived
+                                                      ? QStringLiteral("没有收到任何结果页")
+                                                      : QString::fromStdString(run.fault));
+    if (run.nothingArrived && !run.proxyProblem.empty())
+      mode += QStringLiteral("（%1）").arg(QString::fromStdString(run.proxyProblem));
+  }
   m_panes.showMode(mode);
 }
 

@@ -17,6 +17,7 @@
 #include "records/record_store.h"
 #include "tests/engine/task_control_fixture.h"
 #include "tests/support/failing_file_io.h"
+#include "tests/support/loopback.h"
 
 // The tests sit beside their fixture, in quarry::testing.
 namespace quarry::testing {
@@ -212,6 +213,32 @@ TEST_F(TaskControlTest, AFullDiskStopsTheTaskReportsItAndEndsRunAll) {
   EXPECT_FALSE(control.RunAllActive());
   EXPECT_EQ(control.RunningCount(), 0);
   EXPECT_EQ(control.UnfinishedTasks()[0]->record.state, TaskState::Waiting);
+}
+
+// A proxy that cannot be reached is named in what is told of a run: as the fault that stopped it
+// (and run-all with it), or beside a run that got no result page before it was given up.
+TEST_F(TaskControlTest, AProxyThatCannotBeReachedIsNamedInTheReport) {
+  TaskControl& control = Control(kRefusedHost);
+  const std::string proxy = "socks5://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
+  ProxyChoice proxies;
+  proxies.fromEnvironment = false;
+  ASSERT_TRUE(ParseProxyUrl(proxy, &proxies.setting, nullptr));
+  control.SetProxies(proxies);
+  Add(NewTask("gone", 5));  // six result pages, one worker
+  Task* few = Add(NewTask("few", 1));
+  control.RunAll();
+  ASSERT_TRUE(HandleEnd());
+  EXPECT_EQ(control.TakeProblems(), std::vector<std::string>{"任务“gone”已停止：代理服务器 " +
+                                                             proxy + " 连续 3 次无法连接。"});
+  EXPECT_FALSE(control.RunAllActive());
+  EXPECT_EQ(few->record.state, TaskState::Waiting);
+
+  ASSERT_TRUE(control.RunSelected(few));  // two result pages: two failures
+  ASSERT_TRUE(HandleEnd());
+  const std::vector<std::string> problems = control.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("任务“few”已停止：没有收到任何结果页", 0), 0u) << problems[0];
+  EXPECT_TRUE(problems[0].ends_with("；无法连接代理服务器 " + proxy + "。")) << problems[0];
 }
 
 TEST_F(TaskControlTest, ShutdownStoresTheRunningTaskAsRunning) {

@@ -445,6 +445,52 @@ TEST(TaskRunnerUnreachableTest, AHostFailingForThreeAddressesIsGivenUpWithOneLin
   EXPECT_EQ(givenUp, 1);
 }
 
+// Every request goes through a proxy that cannot be reached (nothing listens on its port, or its
+// name does not resolve): two failures are told, the third stops the task with one line naming
+// the proxy, and nothing more is asked of it. A proxy reached in between starts counting afresh.
+TEST(TaskRunnerUnreachableTest, AProxyThatCannotBeReachedStopsTheTaskAtTheThirdFailure) {
+  const std::string closed = "socks5://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
+  for (const std::string& address : {closed, std::string("http://no-such-proxy.invalid:3128")}) {
+    SCOPED_TRACE(address);
+    RunnerRig rig(FileKind::Pdf, "abc", 3, 1, "http://127.0.0.1:9/s?", "");
+    for (int i = 0; i < 50; ++i) {
+      const std::string url = "http://files.example/" + std::to_string(i) + ".pdf";
+      rig.runner.Queue().Add(1, QueueEnd::Back, {.url = url});
+    }
+    ProxyChoice proxies;
+    proxies.fromEnvironment = false;
+    ASSERT_TRUE(ParseProxyUrl(address, &proxies.setting, nullptr));
+    rig.runner.SetProxies(proxies);
+    ASSERT_TRUE(rig.RunToEnd());
+    const std::string fault = "代理服务器 " + address + " 连续 3 次无法连接";
+    EXPECT_EQ(rig.runner.Fault(), fault);
+    EXPECT_EQ(rig.runner.Outcome().proxyProblem, "无法连接代理服务器 " + address);
+    int told = 0;
+    int asked = 0;
+    for (const auto& [thread, text] : rig.info.Lines()) {
+      told += text.rfind("无法连接代理服务器 ", 0) == 0;
+      asked += text.rfind("请求信息头：", 0) == 0;
+    }
+    EXPECT_EQ(told, 2);
+    EXPECT_TRUE(rig.info.HasLine(fault + "，任务已自动停止......"));
+    // The other two workers may each have been asking as the third failure came.
+    EXPECT_LE(asked, 3 + 2);
+  }
+
+  RunnerRig rig(FileKind::Pdf, "abc", 1, 1, "http://127.0.0.1:9/s?", "");
+  ProxySetting proxy;
+  ASSERT_TRUE(ParseProxyUrl(closed, &proxy, nullptr));
+  for (const ExchangeStart start :
+       {ExchangeStart::ProxyUnreachable, ExchangeStart::ProxyUnreachable,
+        ExchangeStart::NotConnected, ExchangeStart::ProxyUnreachable,
+        ExchangeStart::ProxyUnreachable}) {
+    rig.runner.OnProxyOutcome(1, proxy, start);
+  }
+  EXPECT_EQ(rig.runner.Fault(), "");
+  rig.runner.OnProxyOutcome(1, proxy, ExchangeStart::ProxyUnreachable);
+  EXPECT_EQ(rig.runner.Fault(), "代理服务器 " + closed + " 连续 3 次无法连接");
+}
+
 // Result pages that link the next two pages, pictures listed twice and on every page, and one
 // dead address listed 200 times on each page: every address is asked for at most once, the
 // dead one once, and the files are the service's list.

@@ -1,13 +1,17 @@
 // Real proxies for the proxy tests, from Debian: tinyproxy (HTTP, with optional Basic
-// credentials and a filter that refuses hosts) and dante's danted (SOCKS5 without
-// credentials, refusing by rule the targets of one port). Each runs in the foreground on a
-// free 127.0.0.1 port with its configuration and logs in a temporary folder that Stop()
-// removes; both drop to nobody for their work when started by root.
+// credentials and a filter that refuses hosts) and dante's danted (SOCKS5, refusing by rule the
+// targets of one port, and with optional credentials). Each runs in the foreground on a free
+// 127.0.0.1 port with its configuration and logs in a temporary folder that Stop() removes;
+// both drop to nobody for their work when started by root.
+//
+// danted checks SOCKS5 credentials against the system's accounts, not against a list of its
+// own: MakeSocksAccount makes a dedicated account for it, which takes root.
 #pragma once
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -44,7 +48,35 @@ public:
     return ::access(kind == Kind::Http ? kTinyproxy : kDanted, X_OK) == 0;
   }
 
-  // HTTP: Basic credentials the proxy asks for; call before Start.
+  // The account whose name and password danted takes, this test's alone.
+  static constexpr const char* kSocksUser = "quarry-socks-test";
+  static constexpr const char* kSocksPassword = "qu4rry-s0cks";
+
+  // Makes kSocksUser (a system account without home or shell) when it is missing and sets its
+  // password. False, with why, when not root or when it could not be done.
+  static bool MakeSocksAccount(std::string* error) {
+    if (::geteuid() != 0)
+      return Fail(error,
+                  "danted checks SOCKS5 credentials against a system account, which "
+                  "only root can make; run the tests as root to check them");
+    // Another test process may be making it at the same moment: then it is there afterwards.
+    if (::getpwnam(kSocksUser) == nullptr &&
+        Run({"/usr/sbin/useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+             kSocksUser},
+            "") != 0 &&
+        ::getpwnam(kSocksUser) == nullptr)
+      return Fail(error, std::string("useradd could not make the account ") + kSocksUser);
+    // chpasswd gives up when another holds the password files' lock: tried a few times.
+    const std::string line = std::string(kSocksUser) + ":" + kSocksPassword + "\n";
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      if (Run({"/usr/sbin/chpasswd"}, line) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return Fail(error, std::string("chpasswd could not set the password of ") + kSocksUser);
+  }
+
+  // The proxy asks for credentials: HTTP, the Basic `user` and `password`; SOCKS5, those of a
+  // system account (MakeSocksAccount), whatever is passed. Call before Start.
   void RequireCredentials(const std::string& user, const std::string& password) {
     m_user = user;
     m_password = password;
@@ -85,6 +117,32 @@ private:
     return false;
   }
 
+  // Runs `argv` (its program by path) with `input` on its standard input; its exit status, or
+  // -1 when it did not run.
+  static int Run(std::vector<const char*> argv, const std::string& input) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr,
+                                      const_cast<char* const*>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[0]);
+    // A short line fits the pipe's buffer: the write does not wait for the reader.
+    const bool written = spawned == 0 && ::write(pipeFds[1], input.data(), input.size()) ==
+                                             static_cast<ssize_t>(input.size());
+    ::close(pipeFds[1]);
+    if (spawned != 0) return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !written) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   void WriteConfig() {
     std::ofstream conf(m_folder + "proxy.conf", std::ios::trunc);
     if (m_kind == Kind::Http) {
@@ -95,8 +153,10 @@ private:
       if (m_refusedPort != 0) conf << "ConnectPort 1\n";
       return;
     }
+    // With credentials, the privileged root reads the password database to check them.
     conf << "logoutput: stderr\ninternal: 127.0.0.1 port = " << m_port << "\n"
-         << "external: 127.0.0.1\nsocksmethod: none\nuser.privileged: root\n"
+         << "external: 127.0.0.1\nsocksmethod: " << (m_user.empty() ? "none" : "username")
+         << "\nuser.privileged: root\n"
          << "user.unprivileged: nobody\n"
          << "client pass { from: 127.0.0.1/32 to: 0.0.0.0/0 }\n";
     if (m_refusedPort != 0)

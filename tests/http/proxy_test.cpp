@@ -157,6 +157,27 @@ TEST(ProxyTest, ComposesHttpProxyRequestsByteForByte) {
                                                  {502, ProxyReply::TargetUnreachable},
                                                  {504, ProxyReply::TargetUnreachable}};
   for (const auto& [code, reply] : statuses) EXPECT_EQ(ReadConnectStatus(code), reply) << code;
+
+  // Answers to a plain request through an HTTP proxy: the proxy's refusals (tinyproxy's 401 to
+  // wrong credentials as it sends it), and a target's 401 relayed by tinyproxy.
+  const std::string tinyproxy401 =
+      "HTTP/1.0 401 Unauthorized\r\nServer: tinyproxy/1.11.1\r\nContent-Type: text/html\r\n"
+      "WWW-Authenticate: Basic realm=\"Tinyproxy\"\r\nConnection: close\r\n\r\n";
+  const std::pair<std::string, bool> answers[] = {
+      {"HTTP/1.0 407 Proxy Authentication Required\r\nServer: tinyproxy/1.11.1\r\n"
+       "Proxy-Authenticate: Basic realm=\"Tinyproxy\"\r\n\r\n",
+       true},
+      {tinyproxy401, true},
+      {"HTTP/1.1 401 Unauthorized\r\nProxy-Authenticate: Basic realm=\"p\"\r\n\r\n", true},
+      {"HTTP/1.1 401 Unauthorized\r\nVia: 1.1 vm (tinyproxy/1.11.1)\r\n"
+       "Server: tinyproxy/1.11.1\r\nWWW-Authenticate: Basic realm=\"x\"\r\n\r\n",
+       false},
+      {"HTTP/1.1 401 Unauthorized\r\nServer: nginx\r\nWWW-Authenticate: Basic\r\n\r\n", false},
+      {"HTTP/1.0 403 Forbidden\r\nServer: tinyproxy/1.11.1\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nProxy-Authenticate: Basic\r\n\r\n", false},
+  };
+  for (const auto& [head, refusal] : answers)
+    EXPECT_EQ(IsProxyCredentialRefusal(head), refusal) << head;
 }
 
 TEST(ProxyTest, SpeaksSocks5ByteForByte) {
@@ -204,9 +225,23 @@ TEST(ProxyTest, SpeaksSocks5ByteForByte) {
   EXPECT_EQ(Socks5ReplyLength("\x05\x00\x00\x09\x04"s), 0u);
 }
 
+// A HEAD, a file and a page fetched from nginx through `proxy`, or the way the proxy stops
+// them: the same failure told by the HEAD and by the exchange of an absolute address, which
+// tells its context.
+struct ThroughProxy {
+  std::string name;
+  std::string proxy;  // its address
+  const char* host;
+  bool secure;
+  int port;             // 0: nginx's port for the scheme
+  HeadResult expected;  // of the HEAD of the file
+  std::string told;     // the start of the proxy's log line; empty: none
+};
+
 // Harvests through real proxies started on 127.0.0.1 (tinyproxy for HTTP, danted for SOCKS5)
 // from a private nginx serving the same files over http and https, and each way a proxy stops
-// an exchange told apart from a target that cannot be reached.
+// an exchange told apart from a target that cannot be reached. The danted that wants
+// credentials runs only as root, which can make the account it checks them against.
 class RealProxyTest : public ::testing::Test {
 protected:
   using ProxyServer = testing::ProxyServer;
@@ -232,13 +267,15 @@ protected:
     s_httpRefusing = Started(ProxyServer::Kind::Http, false, s_server->TlsPort());
     s_socks = Started(ProxyServer::Kind::Socks5, false, 0);
     s_socksRefusing = Started(ProxyServer::Kind::Socks5, false, s_server->TlsPort());
+    if (ProxyServer::MakeSocksAccount(&s_socksLockedError))
+      s_socksLocked = Started(ProxyServer::Kind::Socks5, true, 0, &s_socksLockedError);
   }
-  static std::unique_ptr<ProxyServer> Started(ProxyServer::Kind kind, bool credentials,
-                                              int refused) {
+  static std::unique_ptr<ProxyServer> Started(ProxyServer::Kind kind, bool credentials, int refused,
+                                              std::string* error = &s_error) {
     auto proxy = std::make_unique<ProxyServer>(kind);
     if (credentials) proxy->RequireCredentials("ann", "s3cret");
     if (refused != 0) proxy->RefusePort(refused);
-    if (!proxy->Start(&s_error)) return nullptr;
+    if (!proxy->Start(error)) return nullptr;
     return proxy;
   }
   static void TearDownTestSuite() {
@@ -248,9 +285,13 @@ protected:
     s_httpRefusing.reset();
     s_socks.reset();
     s_socksRefusing.reset();
+    s_socksLocked.reset();
     s_server.reset();
     s_authority.reset();
   }
+  // Fetches through the proxy of `c` and checks what came or what was told.
+  void Check(const ThroughProxy& c);
+
   void SetUp() override {
     if (!s_server || !s_http || !s_httpLocked || !s_httpRefusing || !s_socks || !s_socksRefusing)
       GTEST_SKIP() << s_error;
@@ -264,7 +305,9 @@ protected:
   static std::unique_ptr<ProxyServer> s_httpRefusing;  // allows no tunnel
   static std::unique_ptr<ProxyServer> s_socks;
   static std::unique_ptr<ProxyServer> s_socksRefusing;  // refuses the https port by rule
+  static std::unique_ptr<ProxyServer> s_socksLocked;    // wants ProxyServer::kSocksUser's
   static std::string s_error;
+  static std::string s_socksLockedError;  // why there is no s_socksLocked
 };
 
 std::unique_ptr<testing::TestAuthority> RealProxyTest::s_authority;
@@ -274,7 +317,9 @@ std::unique_ptr<testing::ProxyServer> RealProxyTest::s_httpLocked;
 std::unique_ptr<testing::ProxyServer> RealProxyTest::s_httpRefusing;
 std::unique_ptr<testing::ProxyServer> RealProxyTest::s_socks;
 std::unique_ptr<testing::ProxyServer> RealProxyTest::s_socksRefusing;
+std::unique_ptr<testing::ProxyServer> RealProxyTest::s_socksLocked;
 std::string RealProxyTest::s_error;
+std::string RealProxyTest::s_socksLockedError;
 
 class ProxyLog : public TransferContext {
 public:
@@ -287,23 +332,51 @@ public:
 
 HttpTimeouts Short() { return {2000, 2000, 2000, 2000}; }  // connect, send, head, body
 
+void RealProxyTest::Check(const ThroughProxy& c) {
+  SCOPED_TRACE(c.name);
+  ProxySetting proxy;
+  ASSERT_TRUE(ParseProxyUrl(c.proxy, &proxy, nullptr));
+  const int port = c.port != 0 ? c.port : c.secure ? s_server->TlsPort() : s_server->Port();
+  // No address: the proxy resolves the host.
+  const ExchangeTarget target{c.host, "/file.bin", "", port, c.secure, nullptr, &proxy};
+  HeadAnswer head;
+  ASSERT_EQ(HeadExchange(target, head, Short()), c.expected) << head.problem;
+  const std::string told = IsProxyFailure(head.start) ? ProxyFailureLine(head.start, proxy) : "";
+  EXPECT_EQ(told.substr(0, c.told.size()), c.told) << told;
+  EXPECT_EQ(told.empty(), c.told.empty()) << told;
+  testing::TempFolder folder;
+  ProxyLog log;
+  if (c.expected == HeadResult::Answered) {
+    EXPECT_EQ(head.length, static_cast<int>(kFileSize));
+    std::string path = folder.Path() + "file.bin";
+    ASSERT_EQ(DownloadFile(log, 1, target, kFileSize, path, Short()), FileResult::Complete);
+    EXPECT_TRUE(testing::ReadFile(path) == testing::ReadFile(s_server->Root() + "file.bin"));
+  }
+  // The exchange of an absolute address takes its proxy from the task's choice.
+  log.choice.fromEnvironment = false;
+  log.choice.setting = proxy;
+  log.lines.clear();
+  ExchangeRequest request;
+  request.url = std::string(c.secure ? "https://" : "http://") + c.host + ":" +
+                std::to_string(port) + "/page.html";
+  const ExchangeAnswer answer = Exchange(log, 1, request, Short());
+  if (c.expected != HeadResult::Answered) {
+    EXPECT_NE(answer.status, ExchangeStatus::Answered);
+    EXPECT_EQ(log.lines, told.empty() ? std::vector<std::string>{} : std::vector{told});
+    return;
+  }
+  ASSERT_EQ(answer.status, ExchangeStatus::Answered) << answer.problem;
+  EXPECT_EQ(answer.body, "<html>through</html>\n");
+}
+
 TEST_F(RealProxyTest, HarvestsThroughEachProxyAndTellsEachFailure) {
   const int closedPort = testing::FreeLoopbackPort();
-  struct Case {
-    std::string name;
-    std::string proxy;  // its address
-    const char* host;
-    bool secure;
-    int port;             // 0: nginx's port for the scheme
-    HeadResult expected;  // of the HEAD of the file
-    std::string told;     // the start of the proxy's log line; empty: none
-  };
   const std::string http = "http://127.0.0.1:" + std::to_string(s_http->Port());
   const std::string locked = "127.0.0.1:" + std::to_string(s_httpLocked->Port());
   const std::string refusingHttp = "http://127.0.0.1:" + std::to_string(s_httpRefusing->Port());
   const std::string socks = "socks5://127.0.0.1:" + std::to_string(s_socks->Port());
   const std::string refusing = "socks5://127.0.0.1:" + std::to_string(s_socksRefusing->Port());
-  const Case cases[] = {
+  const ThroughProxy cases[] = {
       {"http proxy, http", http, "127.0.0.1", false, 0, HeadResult::Answered, ""},
       {"http proxy, https by CONNECT", http, "localhost", true, 0, HeadResult::Answered, ""},
       {"credentials, http", "http://ann:s3cret@" + locked, "127.0.0.1", false, 0,
@@ -312,10 +385,9 @@ TEST_F(RealProxyTest, HarvestsThroughEachProxyAndTellsEachFailure) {
        "代理服务器 http://" + locked + " 拒绝了用户名或密码"},
       {"wrong credentials, https", "http://ann:wrong@" + locked, "localhost", true, 0,
        HeadResult::Unusable, "代理服务器 http://ann@" + locked + " 拒绝了用户名或密码"},
-      // tinyproxy refuses wrong credentials of a plain request with a 401 of its own, which
-      // reads as the target's answer.
+      // tinyproxy refuses wrong credentials of a plain request with a 401 of its own.
       {"wrong credentials, http", "http://ann:wrong@" + locked, "127.0.0.1", false, 0,
-       HeadResult::BadStatus, ""},
+       HeadResult::Unusable, "代理服务器 http://ann@" + locked + " 拒绝了用户名或密码"},
       {"tunnel refused", refusingHttp, "localhost", true, 0, HeadResult::Unusable,
        "代理服务器 " + refusingHttp + " 拒绝连接目标"},
       {"tunnel to nothing", http, "127.0.0.1", true, closedPort, HeadResult::NotConnected, ""},
@@ -328,36 +400,31 @@ TEST_F(RealProxyTest, HarvestsThroughEachProxyAndTellsEachFailure) {
       {"socks5, no proxy there", "socks5://127.0.0.1:" + std::to_string(closedPort), "localhost",
        false, 0, HeadResult::Unusable,
        "无法连接代理服务器 socks5://127.0.0.1:" + std::to_string(closedPort)},
+      {"http, proxy host does not resolve", "http://no-such-proxy.invalid:3128", "127.0.0.1", false,
+       0, HeadResult::Unusable, "无法连接代理服务器 http://no-such-proxy.invalid:3128"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ProxySetting proxy;
-    ASSERT_TRUE(ParseProxyUrl(c.proxy, &proxy, nullptr));
-    const int port = c.port != 0 ? c.port : c.secure ? s_server->TlsPort() : s_server->Port();
-    // No address: the proxy resolves the host.
-    const ExchangeTarget target{c.host, "/file.bin", "", port, c.secure, nullptr, &proxy};
-    HeadAnswer head;
-    ASSERT_EQ(HeadExchange(target, head, Short()), c.expected) << head.problem;
-    EXPECT_EQ(head.proxyProblem.substr(0, c.told.size()), c.told) << head.proxyProblem;
-    EXPECT_EQ(head.proxyProblem.empty(), c.told.empty()) << head.proxyProblem;
-    if (c.expected != HeadResult::Answered) continue;
-    EXPECT_EQ(head.length, static_cast<int>(kFileSize));
-    testing::TempFolder folder;
-    ProxyLog log;
-    std::string path = folder.Path() + "file.bin";
-    ASSERT_EQ(DownloadFile(log, 1, target, kFileSize, path, Short()), FileResult::Complete);
-    EXPECT_TRUE(testing::ReadFile(path) == testing::ReadFile(s_server->Root() + "file.bin"));
+  for (const ThroughProxy& c : cases) Check(c);
+}
 
-    // The exchange of an absolute address takes its proxy from the task's choice.
-    log.choice.fromEnvironment = false;
-    log.choice.setting = proxy;
-    ExchangeRequest request;
-    request.url = std::string(c.secure ? "https://" : "http://") + c.host + ":" +
-                  std::to_string(port) + "/page.html";
-    const ExchangeAnswer answer = Exchange(log, 1, request, Short());
-    ASSERT_EQ(answer.status, ExchangeStatus::Answered) << answer.problem;
-    EXPECT_EQ(answer.body, "<html>through</html>\n");
-  }
+// danted takes the name and password of a system account (the dedicated one).
+TEST_F(RealProxyTest, Socks5CredentialsAreCheckedByDanted) {
+  if (!s_socksLocked) GTEST_SKIP() << s_socksLockedError;
+  const std::string at = "127.0.0.1:" + std::to_string(s_socksLocked->Port());
+  const std::string user = ProxyServer::kSocksUser;
+  const std::string right = "socks5://" + user + ":" + ProxyServer::kSocksPassword + "@" + at;
+  const ThroughProxy cases[] = {
+      {"right credentials, http", right, "localhost", false, 0, HeadResult::Answered, ""},
+      {"right credentials, https", right, "localhost", true, 0, HeadResult::Answered, ""},
+      {"wrong password", "socks5://" + user + ":wrong@" + at, "localhost", false, 0,
+       HeadResult::Unusable, "代理服务器 socks5://" + user + "@" + at + " 拒绝了用户名或密码"},
+      {"unknown user",
+       "socks5://nobody-here:" + std::string(ProxyServer::kSocksPassword) + "@" + at, "localhost",
+       true, 0, HeadResult::Unusable,
+       "代理服务器 socks5://nobody-here@" + at + " 拒绝了用户名或密码"},
+      {"no credentials", "socks5://" + at, "localhost", false, 0, HeadResult::Unusable,
+       "代理服务器 socks5://" + at + " 拒绝了用户名或密码"},
+  };
+  for (const ThroughProxy& c : cases) Check(c);
 }
 
 }  // namespace

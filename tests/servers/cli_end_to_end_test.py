@@ -328,12 +328,15 @@ class CliTest(unittest.TestCase):
         self.assertIn("无法连接代理服务器 " + closed, done.stderr)
         self.assertIn("Proxy: 无法连接代理服务器 " + closed, done.stdout)
         self.assertIn("Failed: no result page arrived", done.stdout)
-        # The setting of the window, and a bad --proxy refused.
+        # The setting of the window; six result pages: the third failure stops the task, told
+        # once. And a bad --proxy refused.
         os.makedirs(self.home + "sys", exist_ok=True)
         with open(self.home + "sys/quarry.ini", "w") as ini:
             ini.write("[Settings]\nproxy=%s\n" % closed)
-        done = self.cli("run", "--keyword", "set", "--kind", "pdf", "--pages", "1", "--verbose")
-        self.assertIn("无法连接代理服务器 " + closed, done.stderr)
+        done = self.cli("run", "--keyword", "set", "--kind", "pdf", "--pages", "5", "--verbose")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertEqual(done.stderr.count("无法连接代理服务器 " + closed), 2, done.stderr)
+        self.assertIn("任务“set”已停止：代理服务器 %s 连续 3 次无法连接。" % closed, done.stderr)
         done = self.cli("--proxy", "ftp://h:1", "list")
         self.assertEqual(done.returncode, 2)
         self.assertIn("--proxy", done.stderr)
