@@ -524,7 +524,7 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
     page.erase(std::remove(page.begin(), page.end(), '\0'), page.end());
   }
   session.Close();
-  context.Log(thread, "Socket已关闭......");
+  context.Log(thread, "连接已关闭......");
   return received > 0 ? PageResult::Received : PageResult::NothingReceived;
 }
 
@@ -576,7 +576,7 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
     // Each attempt that ended short says why; a stopped task's download simply ends.
     if (!body.Whole() && !context.IsStopped()) context.Log(thread, body.FailureLine());
   }
-  context.Log(thread, "Socket已关闭......");
+  context.Log(thread, "连接已关闭......");
   if (!body.Whole()) return FileResult::Incomplete;  // the ".part" goes with `output`
   if (whole != nullptr) {
     output.HandOver(*whole);
