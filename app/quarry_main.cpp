@@ -1,7 +1,7 @@
-// quarry: the desktop program. Start-up runs in this order: the application and its profile
-// names, the options and search hosts, the home folder (created and locked against a second
-// copy), then the main window, which reads its profile, builds its splitter and bars and loads
-// the task files, shown maximised.
+// quarry: the desktop program. Start-up runs in this order: the application, its profile names
+// and Qt's Chinese texts, the options and search hosts, the home folder (created and locked
+// against a second copy), then the main window, which reads its profile, builds its splitter
+// and bars and loads the task files, shown maximised.
 //
 // SIGTERM, SIGINT and SIGHUP close the window as the exit command does, so the layout and the
 // task files are written by the normal shut-down. The handler only writes a byte to a pipe; a
@@ -27,6 +27,7 @@
 #include "harvest/search_pages.h"
 #include "platform/home.h"
 #include "ui/main_frame.h"
+#include "ui/translation.h"
 
 namespace {
 
@@ -93,6 +94,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("应用程序向导生成的本地应用程序"));
   QApplication::setApplicationName(QStringLiteral("Quarry 1.0"));
+  if (!quarry::InstallChineseTranslation(app))
+    std::fprintf(stderr,
+                 "quarry: Qt's Chinese translation is not installed (qt6-translations-l10n)\n");
 
   std::vector<std::string> args;
   for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());

@@ -26,6 +26,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, \
 libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6svg6 (>= 6.4), \
 libsqlite3-0 (>= 3.40), libssl3 (>= 3.0), libxml2 (>= 2.9), libpsl5 (>= 0.21), \
-fonts-wqy-microhei, ca-certificates")
+fonts-wqy-microhei, qt6-translations-l10n, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "publicsuffix")
 include(CPack)

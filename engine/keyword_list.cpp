@@ -109,7 +109,7 @@ bool ReadKeywordFile(const std::string& path, std::vector<KeywordLine>* lines, s
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
   }
   if (!file || std::ferror(file.get())) {
-    if (error) *error = "cannot read the keyword file " + path + ": " + std::strerror(errno);
+    if (error) *error = "无法读取关键词文件 " + path + "（" + std::strerror(errno) + "）";
     return false;
   }
   *lines = KeywordLines(text, KeywordSource::File);

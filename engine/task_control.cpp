@@ -139,6 +139,21 @@ bool TaskControl::DeleteSelected(Task* selected) {
   return true;
 }
 
+bool TaskControl::RerunSelected(Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  if (!CanRerunSelected(selected)) return false;
+  std::unique_ptr<Task> owned = Remove(m_finishedTasks, selected);
+  selected->record.state = TaskState::Waiting;
+  selected->record.pagesFetched = 0;
+  m_unfinishedTasks.push_back(std::move(owned));
+  MoveItem(selected, TaskRoot::Waiting);
+  // Unfinished first: a crash between the two saves leaves the task in both files, never in
+  // neither.
+  SaveUnfinishedFile();
+  SaveFinishedFile();
+  return true;
+}
+
 void TaskControl::DeleteAll() {
   std::lock_guard<std::recursive_mutex> lock(m_frameLock);
   std::vector<std::unique_ptr<Task>> freed;
@@ -326,6 +341,11 @@ int RetryableFailures(const std::string& folder) {
   if (!TaskFacts::ReadFailures(folder, &failures)) return 0;
   return static_cast<int>(std::count_if(failures.begin(), failures.end(),
                                         [](const FailureRow& row) { return IsRetryable(row.reason); }));
+}
+
+bool TaskControl::CanRerunSelected(const Task* selected) {
+  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  return selected && Contains(m_finishedTasks, selected) && !selected->runner;
 }
 
 bool TaskControl::CanStopAll() {

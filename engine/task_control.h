@@ -101,6 +101,10 @@ public:
   // Deletes the selected task. False, changing nothing, when it runs or still stops: the caller
   // then shows "正在运行的任务不能删除！".
   bool DeleteSelected(Task* selected);
+  // Puts the selected finished task back under "等待", its page count starting again from 0: a
+  // run then fetches the result pages anew, and its records leave out the files it saved
+  // before. False, changing nothing, for a task that is not finished or still stops.
+  bool RerunSelected(Task* selected);
   // Deletes every task except a running (or still stopping) one, and rewrites finished.tsk.
   void DeleteAll();
   // Runs the waiting tasks one after another: starts the first now when none runs, and the
@@ -131,6 +135,7 @@ public:
   bool CanDeleteSelected(const Task* selected);
   // The task is not running, none runs, and its database holds retryable failures (read here).
   bool CanRetrySelected(const Task* selected);
+  bool CanRerunSelected(const Task* selected);
   bool CanStopAll();  // also delete all and run all
   bool CanDeleteAll() { return CanStopAll(); }
   bool CanRunAll() { return CanStopAll(); }

@@ -35,7 +35,7 @@ constexpr const char* kBrokenSuffix = ".broken";
 constexpr int kBrokenCopies = 9;
 
 bool Fail(std::string* error, const std::string& what, const std::string& path, int cause) {
-  if (error) *error = what + " " + path + ": " + std::strerror(cause);
+  if (error) *error = what + " " + path + "（" + std::strerror(cause) + "）";
   return false;
 }
 
@@ -118,7 +118,7 @@ bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& rec
 
   if (records.empty()) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-      return Fail(error, "Cannot delete", path, errno);
+      return Fail(error, "无法删除", path, errno);
     }
     ::unlink(newPath.c_str());  // a leftover of an interrupted save, if any
     return false;
@@ -135,18 +135,18 @@ bool SaveTaskRecords(const std::string& path, const std::vector<SearchTask>& rec
   }
 
   FileDescriptor file(io->Open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!file.IsOpen()) return Fail(error, "Cannot create", newPath, errno);
+  if (!file.IsOpen()) return Fail(error, "无法创建", newPath, errno);
   int cause = WriteAll(*io, file.Get(), bytes.data(), bytes.size());
   if (cause == 0 && io->Fsync(file.Get()) != 0) cause = errno;
   if (cause == 0) cause = file.Close();
   if (cause != 0) {
     ::unlink(newPath.c_str());
-    return Fail(error, "Cannot write", newPath, cause);
+    return Fail(error, "无法写入", newPath, cause);
   }
   if (io->Rename(newPath.c_str(), path.c_str()) != 0) {
     cause = errno;
     ::unlink(newPath.c_str());
-    return Fail(error, "Cannot replace", path, cause);
+    return Fail(error, "无法替换", path, cause);
   }
   SyncParentFolder(path);  // best effort: the new file is already in place
   return true;

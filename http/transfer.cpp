@@ -527,7 +527,7 @@ PageResult DownloadPage(TransferContext& context, int thread, const ExchangeTarg
     page.erase(std::remove(page.begin(), page.end(), '\0'), page.end());
   }
   session.Close();
-  context.Log(thread, "Socket已关闭......");
+  context.Log(thread, "连接已关闭......");
   return received > 0 ? PageResult::Received : PageResult::NothingReceived;
 }
 
@@ -589,7 +589,7 @@ FileResult DownloadFile(TransferContext& context, int thread, const ExchangeTarg
     // Each attempt that ended short says why; a stopped task's download simply ends.
     if (!body.Whole() && !context.IsStopped()) context.Log(thread, body.FailureLine());
   }
-  context.Log(thread, "Socket已关闭......");
+  context.Log(thread, "连接已关闭......");
   if (body.Refused()) return FileResult::Refused;
   if (!body.Whole()) return FileResult::Incomplete;  // the ".part" goes with `output`
   if (whole != nullptr) {

@@ -6,7 +6,7 @@ quarry_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages the build, the tests and the program need.
 quarry_packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libgl-dev fonts-wqy-microhei
+  qt6-base-dev qt6-svg-dev libgl-dev fonts-wqy-microhei qt6-translations-l10n
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light curl wget aria2 libpcre2-dev python3

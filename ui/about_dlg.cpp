@@ -115,7 +115,7 @@ CAboutDlg::CAboutDlg(const QString& readme, const std::string& home, QWidget* pa
                           quarry::kLineHeight);
   for (CLinkLabel* link : {m_readmeLink, m_homeLink}) link->setFont(text);
 
-  m_ok = new CAboutButton(QStringLiteral("OK"), this);
+  m_ok = new CAboutButton(QStringLiteral("确定"), this);
   m_ok->setGeometry(quarry::kOkRect);
   m_ok->setDefault(true);
   connect(m_ok, &QPushButton::clicked, this, &CAboutDlg::StartClosing);

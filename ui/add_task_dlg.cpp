@@ -44,7 +44,7 @@ struct KindButton {
 constexpr KindButton kKindButtons[] = {{1008, "图片", quarry::FileKind::Image},
                                        {1009, "Word文档", quarry::FileKind::Word},
                                        {1010, "幻灯片", quarry::FileKind::Slides},
-                                       {1011, "PDF", quarry::FileKind::Pdf},
+                                       {1011, "PDF文档", quarry::FileKind::Pdf},
                                        {1013, "Excel表格", quarry::FileKind::Excel}};
 
 QString Id(int id) { return QString::number(id); }
@@ -131,10 +131,10 @@ CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
   m_startAtOnce = new QCheckBox(QStringLiteral("立即下载"), this);
   m_startAtOnce->setObjectName(Id(1007));
   m_startAtOnce->setChecked(true);
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  auto* ok = new QPushButton(QStringLiteral("确定"), this);
   ok->setObjectName(Id(1));
   ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  auto* cancel = new QPushButton(QStringLiteral("取消"), this);
   cancel->setObjectName(Id(2));
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(decoration);
@@ -169,7 +169,7 @@ void CAddTaskDlg::LoadKeywordFile() {
   std::vector<quarry::KeywordLine> lines;
   std::string error;
   if (!quarry::ReadKeywordFile(path.toStdString(), &lines, &error)) {
-    Refuse(QStringLiteral("无法读取关键词文件：%1").arg(QString::fromStdString(error)), m_keyword);
+    Refuse(QString::fromStdString(error) + QStringLiteral("。"), m_keyword);
     return;
   }
   QStringList keywords;

@@ -24,6 +24,8 @@ enum CommandId : int {
   kCmdFirstPage = 32803,
   kCmdLastPage = 32804,
   kCmdDeleteAll = 32809,
+  kCmdRerunTask = 32810,
+  kCmdOpenFolder = 32811,
   kCmdToolBar = 59392,
   kCmdStatusBar = 59393,
   kCmdRecentFile = 57616,

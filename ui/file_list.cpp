@@ -60,7 +60,7 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
   setAllColumnsShowFocus(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setFrameShape(QFrame::NoFrame);
-  setTextElideMode(Qt::ElideMiddle);  // long paths and addresses keep their file names
+  setTextElideMode(Qt::ElideMiddle);  // long names and addresses keep both ends
 
   // The selection stays visible when the list loses the focus.
   QPalette colours = palette();
@@ -69,7 +69,7 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
   setPalette(colours);
 
   connect(this, &QTreeWidget::itemDoubleClicked, this,
-          [this](QTreeWidgetItem* item) { emit openRequested(item->text(kFileColumn)); });
+          [this](QTreeWidgetItem* item) { emit openRequested(PathOf(item)); });
 }
 
 void FileList::ShowFolder(FileKind kind, const std::string& folder) {
@@ -99,6 +99,10 @@ void FileList::AddLiveRecord(const std::string& path, const std::string& url,
   if (topLevelItemCount() < kRecordsPerPage) AddRow(path, url, title);
 }
 
+QString FileList::PathOf(const QTreeWidgetItem* row) {
+  return row ? row->data(kFileColumn, Qt::UserRole).toString() : QString();
+}
+
 void FileList::AddRow(const std::string& path, const std::string& url, const std::string& title) {
   const long long number =
       static_cast<long long>(m_position.current - 1) * kRecordsPerPage + topLevelItemCount() + 1;
@@ -106,7 +110,10 @@ void FileList::AddRow(const std::string& path, const std::string& url, const std
   item->setIcon(kIconColumn, KindIcon(m_kind));
   item->setText(kNumberColumn, QString::number(number));
   item->setText(kTitleColumn, QString::fromStdString(title));
-  item->setText(kFileColumn, QFile::decodeName(QByteArray::fromStdString(path)));
+  const QString whole = QFile::decodeName(QByteArray::fromStdString(path));
+  item->setText(kFileColumn, QFile::decodeName(QByteArray::fromStdString(FileNamePart(path))));
+  item->setToolTip(kFileColumn, whole);
+  item->setData(kFileColumn, Qt::UserRole, whole);
   item->setText(kUrlColumn, QString::fromStdString(url));
   for (int column = 0; column < kColumnCount; ++column) {
     item->setForeground(column, kRowText);

@@ -1,7 +1,8 @@
 // FileList (IDC_FILE_LIST): the face of the result browser for document tasks, a report list of
 // thirty saved files a page with the columns " " (the kind's icon), "序号" (the record's
-// number), "标题" (the link's title), "文件名" (the saved file) and "原始网址" (its address).
-// A double-click asks for the row's file to be opened. Runs on the user-interface thread only.
+// number), "标题" (the link's title), "文件名" (the saved file's name, its whole path in the
+// tool tip) and "原始网址" (its address). A double-click asks for the row's file to be opened.
+// Runs on the user-interface thread only.
 #pragma once
 
 #include <QTreeWidget>
@@ -29,6 +30,8 @@ public:
   void AddLiveRecord(const std::string& path, const std::string& url, const std::string& title);
 
   quarry::PagePosition position() const { return m_position; }
+  // The saved file of `row`; empty for no row.
+  static QString PathOf(const QTreeWidgetItem* row);
   long long total() const { return m_total; }
 
 signals:

@@ -45,6 +45,8 @@ struct FramePanes {
   std::function<void()> blank;
   // Shows how the selected task's run searches (empty: it has not run); set by CreateFramePanes.
   std::function<void(const QString&)> showMode;
+  // Sets the line the result browser shows while it shows no task (empty: none).
+  std::function<void(const QString&)> showHint;
 };
 
 // Makes both panes as children of `parent`; `home` is the program's home folder.

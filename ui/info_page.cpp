@@ -62,6 +62,11 @@ void InfoPage::Clear() {
   for (int row = 0; row <= kModeRow; ++row) topLevelItem(row)->setText(kValueColumn, QString());
 }
 
+int InfoPage::FullHeight() const {
+  const int heading = header()->isHidden() ? 0 : header()->sizeHint().height();
+  return 2 * frameWidth() + heading + topLevelItemCount() * sizeHintForRow(0);
+}
+
 QString InfoPage::Label(int row) const {
   const QTreeWidgetItem* item = topLevelItem(row);
   return item ? item->text(kLabelColumn) : QString();

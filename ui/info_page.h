@@ -30,6 +30,9 @@ public:
   // Empties the value column: no task is shown.
   void Clear();
 
+  // The height that shows the header and every row without scrolling.
+  int FullHeight() const;
+
   QString Label(int row) const;
   QString Value(int row) const;
 

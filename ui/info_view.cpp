@@ -138,6 +138,10 @@ void CInfoView::Drain() {
   if (taken.figures) m_infoPage->ShowTask(*taken.figures);
 }
 
+int CInfoView::FullHeight() const { return m_tabs->Metrics().barHeight + m_infoPage->FullHeight(); }
+
+QSize CInfoView::sizeHint() const { return QSize(QWidget::sizeHint().width(), FullHeight()); }
+
 ThreadLog* CInfoView::Log(int thread) const {
   if (thread < 1 || thread > kMaxThreadPages) return nullptr;
   return m_logs[static_cast<std::size_t>(thread - 1)];

@@ -57,6 +57,11 @@ public:
   // Applies everything buffered now (GUI thread).
   void Drain();
 
+  // The height that shows every row of the figures page with the tabs under it.
+  int FullHeight() const;
+  // FullHeight high: the height the window gives the pane unless the user chose another.
+  QSize sizeHint() const override;
+
   SheetTabCtrl* Tabs() const { return m_tabs; }
   InfoPage* Figures() const { return m_infoPage; }
   // The log page of worker `thread`, or null while it has no page.

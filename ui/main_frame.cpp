@@ -12,6 +12,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -82,7 +84,9 @@ constexpr char kPopupStyle[] =
 constexpr struct {
   int id;
   const char* text;
-} kIndicators[] = {{59137, "CAP"}, {59138, "NUM"}, {59139, "SCRL"}};
+} kIndicators[] = {{59137, "大写"}, {59138, "数字"}, {59139, "滚动"}};
+// The tool bar's name in the window's context menu; its object name keys the saved layout.
+constexpr char kToolBarTitle[] = "标准";
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -133,7 +137,9 @@ private:
 };
 
 CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
-    : QMainWindow(parent), m_home(options.home) {
+    : QMainWindow(parent),
+      m_home(options.home),
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("MainFrame"));
   setWindowTitle(QString::fromLatin1(quarry::kFrameTitle));
   quarry::CreateHomeFolders(m_home, nullptr);  // a failure shows later, as unsaved task files
@@ -193,9 +199,12 @@ void CMainFrame::CreateSplitter() {
   m_panes = quarry::CreateFramePanes(m_splitter, m_home);
   m_splitter->addWidget(m_panes.upper);
   m_splitter->addWidget(m_panes.lower);
-  m_splitter->setStretchFactor(0, quarry::kUpperPaneShare);
-  m_splitter->setStretchFactor(1, quarry::kLowerPaneShare);
-  m_splitter->setSizes({quarry::kUpperPaneShare * 100, quarry::kLowerPaneShare * 100});
+  // A taller or shorter window changes the result browser's height only.
+  m_splitter->setStretchFactor(0, 1);
+  m_splitter->setStretchFactor(1, 0);
+  const QByteArray saved = m_profile->value(QLatin1String(quarry::kSplitterKey)).toByteArray();
+  m_defaultSplitPending = !m_splitter->restoreState(saved);
+  m_splitter->installEventFilter(this);
   setCentralWidget(m_splitter);
   m_control->SetViews(m_panes.info, m_panes.result);
   if (m_panes.paging) m_panes.paging->SetPagingChanged([this] { UpdateCommands(); });
@@ -236,7 +245,7 @@ void CMainFrame::CreateMenus() {
 }
 
 void CMainFrame::CreateToolBar() {
-  m_toolBar = addToolBar(QStringLiteral("Standard"));
+  m_toolBar = addToolBar(quarry::Text(quarry::kToolBarTitle));
   m_toolBar->setObjectName(QStringLiteral("Standard"));
   m_toolBar->setIconSize(quarry::kToolBarIconSize);
   m_toolBar->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
@@ -259,11 +268,11 @@ void CMainFrame::CreateStatusBar() {
   idle->setObjectName(QStringLiteral("MessagePane"));
   bar->addWidget(idle, 1);
   for (const auto& indicator : quarry::kIndicators) {
-    auto* pane = new QLabel(QString::fromLatin1(indicator.text), bar);
+    auto* pane = new QLabel(quarry::Text(indicator.text), bar);
     pane->setObjectName(QString::number(indicator.id));
     pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pane->setAlignment(Qt::AlignCenter);
-    pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12);
+    pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(pane->text()) + 12);
     pane->setEnabled(false);
     bar->addPermanentWidget(pane);
   }
@@ -296,6 +305,8 @@ void CMainFrame::UpdateCommands() {
   SetEnabled(quarry::kCmdRunTask, control.CanRunSelected(selected));
   SetEnabled(quarry::kCmdStopTask, control.CanStopSelected(selected));
   SetEnabled(quarry::kCmdDeleteTask, control.CanDeleteSelected(selected));
+  SetEnabled(quarry::kCmdRerunTask, control.CanRerunSelected(selected));
+  SetEnabled(quarry::kCmdOpenFolder, selected != nullptr);
   SetEnabled(quarry::kCmdRunAll, control.CanRunAll());
   SetEnabled(quarry::kCmdStopAll, control.CanStopAll());
   SetEnabled(quarry::kCmdDeleteAll, control.CanDeleteAll());
@@ -317,6 +328,10 @@ void CMainFrame::UpdateCommands() {
   }
   // A run that begins or ends goes through here too.
   ShowModeOfSelectedRun();
+  if (m_panes.showHint) {
+    const bool noTask = control.UnfinishedTasks().empty() && control.FinishedTasks().empty();
+    m_panes.showHint(noTask ? quarry::Text(quarry::kStartHint) : QString());
+  }
 }
 
 void CMainFrame::SetEnabled(int id, bool enabled) {
@@ -338,10 +353,9 @@ void CMainFrame::RunCommand(int id) {
     case quarry::kCmdDeleteTask: DeleteTask(); break;
     case quarry::kCmdRunAll: KeepingSelection([&] { control.RunAll(); }); break;
     case quarry::kCmdStopAll: control.StopAll(); break;
-    case quarry::kCmdDeleteAll:
-      control.DeleteAll();
-      BlankPanesIfShownTaskWent();
-      break;
+    case quarry::kCmdDeleteAll: DeleteAllTasks(); break;
+    case quarry::kCmdRerunTask: RerunTask(); break;
+    case quarry::kCmdOpenFolder: OpenTaskFolder(); break;
     case quarry::kCmdExit: close(); break;
     case quarry::kCmdToolBar: m_toolBar->setVisible(m_toolBar->isHidden()); break;
     case quarry::kCmdStatusBar: statusBar()->setVisible(statusBar()->isHidden()); break;
@@ -382,6 +396,33 @@ void CMainFrame::AddTask() {
 void CMainFrame::DeleteTask() {
   if (!m_control->DeleteSelected(SelectedTask())) Warn(QStringLiteral("正在运行的任务不能删除！"));
   BlankPanesIfShownTaskWent();
+}
+
+void CMainFrame::DeleteAllTasks() {
+  const auto answer = QMessageBox::question(
+      this, QString::fromLatin1(quarry::kAppTitle),
+      QStringLiteral("确定要删除全部任务吗？\n正在运行的任务除外；已下载的文件仍留在磁盘上。"),
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer != QMessageBox::Yes) return;
+  m_control->DeleteAll();
+  BlankPanesIfShownTaskWent();
+}
+
+void CMainFrame::RerunTask() {
+  KeepingSelection([this] { m_control->RerunSelected(SelectedTask()); });
+}
+
+void CMainFrame::OpenTaskFolder() {
+  quarry::Task* task = SelectedTask();
+  if (!task) return;
+  const QString folder = QString::fromStdString(quarry::FieldText(task->record.folder));
+  // A task that never ran has no folder yet.
+  if (!QFileInfo(folder).isDir()) {
+    Warn(QStringLiteral("任务文件夹 %1 还不存在：任务运行后才会创建。").arg(folder));
+    return;
+  }
+  if (!m_openUrl(QUrl::fromLocalFile(folder)))
+    Warn(QStringLiteral("无法在文件管理器中打开文件夹 %1。").arg(folder));
 }
 
 void CMainFrame::BlankPanesIfShownTaskWent() {
@@ -504,10 +545,22 @@ void CMainFrame::ShowProblems() {
   if (!texts.isEmpty()) Warn(texts.join(QStringLiteral("\n\n")));
 }
 
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  // The splitter's first real size: known only once the window is laid out for its screen.
+  if (watched == m_splitter && event->type() == QEvent::Resize && m_defaultSplitPending &&
+      m_splitter->height() > 0) {
+    m_defaultSplitPending = false;
+    const int lower = m_panes.lower->sizeHint().height();
+    m_splitter->setSizes({m_splitter->height() - m_splitter->handleWidth() - lower, lower});
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
   if (!m_shutDown) {
     m_shutDown = true;
     m_profile->setValue(QLatin1String(quarry::kLayoutKey), saveState());
+    m_profile->setValue(QLatin1String(quarry::kSplitterKey), m_splitter->saveState());
     m_profile->sync();
     m_figureTimer->stop();
     // Stopping a task may wait seconds for its threads: the window goes first, not frozen.

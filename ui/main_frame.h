@@ -2,12 +2,13 @@
 // bar and tool bar of the command table, the task-queue bar on the left with the task tree, the
 // split client area (result browser above, task information below), the status bar, the
 // notification-area icon and the About box. It builds itself in the order the program starts
-// up in: the home's folders and profile, the splitter, the bars, the layout saved last time,
-// and the tasks read from the task files. Closing it shuts task control down, which writes
-// both task files.
+// up in: the home's folders and profile, the splitter, the bars, the layout saved last time
+// (the bars and the panes' heights), and the tasks read from the task files. Closing it shuts task
+// control down, which writes both task files.
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,10 +35,10 @@ inline constexpr char kAppTitle[] = "Quarry 1.0";
 inline constexpr char kIdleText[] = "就绪";
 inline constexpr char kTrayTip[] = "Rivulet";
 inline constexpr char kLayoutKey[] = "CommandBars/State";
+inline constexpr char kSplitterKey[] = "CommandBars/Splitter";  // the panes' heights
 inline constexpr QSize kTaskBarSize{230, 260};
 inline constexpr int kSplitterBar = 4;
-inline constexpr int kUpperPaneShare = 14;  // of 17: the result browser's part of the height
-inline constexpr int kLowerPaneShare = 3;
+inline constexpr char kStartHint[] = "使用「添加新任务」开始";
 inline constexpr int kFigureSaveCheckMs = 500;  // how often task control may save figures
 
 // <home>sys/quarry.ini: the window's profile.
@@ -49,6 +50,9 @@ class CMainFrame : public QMainWindow {
   Q_OBJECT
 
 public:
+  // Opens a folder in the desktop's file manager; false when it could not.
+  using UrlOpener = std::function<bool(const QUrl& url)>;
+
   // The window for the home folder and search hosts of `options`: creates sys/ and DownData/,
   // builds itself and loads the task files into the tree. It is not shown yet.
   explicit CMainFrame(quarry::TaskControlOptions options, QWidget* parent = nullptr);
@@ -72,9 +76,12 @@ public:
 
   // Enables each command by its rule, from the task states and the result browser.
   void UpdateCommands();
+  // Replaces QDesktopServices::openUrl for "打开所在文件夹" (tests launch nothing).
+  void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   class FinishedSink;
@@ -92,6 +99,10 @@ private:
   void RunCommand(int id);
   void AddTask();
   void DeleteTask();
+  // Asks first; the answer 否 deletes nothing.
+  void DeleteAllTasks();
+  void RerunTask();
+  void OpenTaskFolder();
   // After a delete: when the task the panes show is gone, they show nothing.
   void BlankPanesIfShownTaskWent();
   void ShowAbout();
@@ -126,6 +137,10 @@ private:
   CQueueTabCtrl* m_tabs = nullptr;
   QSystemTrayIcon* m_tray = nullptr;
   QTimer* m_figureTimer = nullptr;
+  UrlOpener m_openUrl;
+  // No height saved for the panes: the information pane gets the height that shows all its
+  // rows once the splitter has its first size.
+  bool m_defaultSplitPending = false;
   std::map<int, QAction*> m_commands;
   // The task the panes show: the last task selected. Only compared, never followed: it may
   // have been deleted.

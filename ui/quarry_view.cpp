@@ -3,9 +3,11 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -20,6 +22,9 @@ namespace {
 const QString kDatabaseError = QStringLiteral("打开数据库出错!");
 const QString kFileMissing = QStringLiteral("文件不存在：%1");
 const QString kOpenFailed = QStringLiteral("无法打开文件：%1");
+const QString kPageText = QStringLiteral("第 %1 / %2 页");
+const QColor kPageLineBackground(228, 228, 228);
+constexpr QMargins kPageLineMargins{8, 2, 8, 2};
 
 // True only when the task's database certainly does not exist (neither it nor its folder is
 // there); a database that cannot even be looked at counts as there, and unreadable.
@@ -32,14 +37,27 @@ bool DatabaseMissing(const std::string& folder) {
 }  // namespace
 
 CQuarryView::CQuarryView(QWidget* parent)
-    : QWidget(parent), m_thumbnails(new ThumbnailList(this)), m_files(new FileList(this)) {
+    : QWidget(parent),
+      m_thumbnails(new ThumbnailList(this)),
+      m_files(new FileList(this)),
+      m_pageLabel(new QLabel(this)) {
   setObjectName(QStringLiteral("QuarryView"));
+  m_pageLabel->setObjectName(QStringLiteral("PageLabel"));
+  m_pageLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  m_pageLabel->setContentsMargins(kPageLineMargins);
+  m_pageLabel->setAutoFillBackground(true);
+  QPalette colours = m_pageLabel->palette();
+  colours.setColor(QPalette::Window, kPageLineBackground);
+  m_pageLabel->setPalette(colours);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(m_thumbnails);
-  layout->addWidget(m_files);
+  layout->addWidget(m_thumbnails, 1);
+  layout->addWidget(m_files, 1);
+  layout->addWidget(m_pageLabel);
   m_files->hide();
+  m_pageLabel->hide();
+  connect(this, &CQuarryView::pagingChanged, this, &CQuarryView::UpdatePageLabel);
   // ShowTask runs inside task control's lock: the message box and its event loop come after.
   m_showMessage = [this](const QString& text) {
     QMetaObject::invokeMethod(
@@ -131,6 +149,16 @@ void CQuarryView::FirstPage() {
 
 void CQuarryView::LastPage() {
   if (CanLastPage()) LoadPage(position().count);
+}
+
+void CQuarryView::SetHint(const QString& hint) { m_thumbnails->SetHint(hint); }
+
+void CQuarryView::UpdatePageLabel() {
+  m_pageLabel->setVisible(m_hasTask);
+  if (!m_hasTask) return;
+  // An empty task still shows its one (empty) page.
+  const PagePosition at = position();
+  m_pageLabel->setText(kPageText.arg(std::max(at.current, 1)).arg(std::max(at.count, 1)));
 }
 
 PagePosition CQuarryView::position() const {

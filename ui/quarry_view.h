@@ -25,6 +25,7 @@
 #include "ui/thumbnail_layout.h"
 
 class FileList;
+class QLabel;
 class ThumbnailList;
 
 class CQuarryView : public QWidget, public quarry::ResultView {
@@ -60,6 +61,10 @@ public:
   ThumbnailList* thumbnailList() const { return m_thumbnails; }
   FileList* fileList() const { return m_files; }
   void SetMessageSink(MessageSink sink) { m_showMessage = std::move(sink); }
+  // The line the empty grid shows while no task is shown (empty: none).
+  void SetHint(const QString& hint);
+  // "第 X / Y 页"; hidden while no task is shown.
+  QLabel* pageLabel() const { return m_pageLabel; }
 
 signals:
   // The page position or the face changed: the paging commands may be enabled differently.
@@ -76,9 +81,11 @@ private:
   void LoadPage(int page);
   void DrainSavedRecords();
   void OpenFile(const QString& path);
+  void UpdatePageLabel();
 
   ThumbnailList* m_thumbnails;
   FileList* m_files;
+  QLabel* m_pageLabel;
   bool m_hasTask = false;
   quarry::FileKind m_kind = quarry::FileKind::Image;
   std::string m_folder;  // of the task shown

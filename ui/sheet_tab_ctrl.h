@@ -87,6 +87,8 @@ public:
   // and the page scroll bar.
   SheetTabFrame Frame() const;
   int StripOffset() const { return m_offset; }
+  // The bottom bar's sizes for the present font and style.
+  SheetTabMetrics Metrics() const;
   int StripOverflow() const;
   QToolButton* LeftArrow() const { return m_left; }
   QToolButton* RightArrow() const { return m_right; }
@@ -116,7 +118,6 @@ private:
     int image;
   };
 
-  SheetTabMetrics Metrics() const;
   void Relayout();
   void ShiftStrip(int delta);
   void RevealActive();

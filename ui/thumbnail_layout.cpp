@@ -22,9 +22,11 @@ QSize ThumbnailDrawSize(QSize picture) {
   return QSize(static_cast<int>(std::max(1LL, (w * height + h / 2) / h)), height);
 }
 
-QRect CellRect(int index) {
-  return QRect((index % kCellsPerRow) * kCellSize, (index / kCellsPerRow) * kCellSize, kCellSize,
-               kCellSize);
+int ColumnCount(int width) { return std::max(1, width / kCellSize); }
+
+QRect CellRect(int index, int columns) {
+  columns = std::max(columns, 1);
+  return QRect((index % columns) * kCellSize, (index / columns) * kCellSize, kCellSize, kCellSize);
 }
 
 QRect PictureRect(const QRect& cell, QSize drawn) {
@@ -32,16 +34,20 @@ QRect PictureRect(const QRect& cell, QSize drawn) {
                cell.top() + (cell.height() - drawn.height()) / 2, drawn.width(), drawn.height());
 }
 
-int CellAt(QPoint point, int cellCount) {
+int CellAt(QPoint point, int cellCount, int columns) {
   if (point.x() < 0 || point.y() < 0) return -1;
+  columns = std::max(columns, 1);
   const int column = point.x() / kCellSize;
   const int row = point.y() / kCellSize;
-  if (column >= kCellsPerRow || row > (INT_MAX - column) / kCellsPerRow) return -1;
-  const int index = row * kCellsPerRow + column;
+  if (column >= columns || row > (INT_MAX - column) / columns) return -1;
+  const int index = row * columns + column;
   return index < cellCount ? index : -1;
 }
 
-int RowCount(int cellCount) { return (std::max(cellCount, 0) + kCellsPerRow - 1) / kCellsPerRow; }
+int RowCount(int cellCount, int columns) {
+  columns = std::max(columns, 1);
+  return (std::max(cellCount, 0) + columns - 1) / columns;
+}
 
 std::string FileNamePart(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");

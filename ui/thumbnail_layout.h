@@ -16,15 +16,13 @@ inline constexpr int kCellSize = 160;           // width and height of a grid ce
 inline constexpr int kCellPadding = 10;         // between a picture and its cell's edge
 inline constexpr int kPictureAreaHeight = 150;  // the highest a picture may be, name included
 inline constexpr int kNameHeight = 20;          // room kept for the name under a tall picture
-inline constexpr int kCellsPerRow = 6;
-inline constexpr int kRowsPerPage = 5;
-inline constexpr int kFrameInset = 5;        // the cell frame lies this far inside the cell
-inline constexpr int kNameGap = 2;           // between a picture's lower edge and its name
-inline constexpr int kNameShownBytes = 20;   // a long name shows this many bytes and "..."
-inline constexpr int kNameMaxBytes = 24;     // names up to this length are shown whole
-inline constexpr QSize kLabelSize{300, 70};  // the address pop-up
-inline constexpr int kLabelOffset = 2;       // the pop-up's distance from the pointer
-inline constexpr int kLabelFlipHeight = 80;  // room below the pointer the pop-up needs
+inline constexpr int kFrameInset = 5;           // the cell frame lies this far inside the cell
+inline constexpr int kNameGap = 2;              // between a picture's lower edge and its name
+inline constexpr int kNameShownBytes = 20;      // a long name shows this many bytes and "..."
+inline constexpr int kNameMaxBytes = 24;        // names up to this length are shown whole
+inline constexpr QSize kLabelSize{300, 70};     // the address pop-up
+inline constexpr int kLabelOffset = 2;          // the pop-up's distance from the pointer
+inline constexpr int kLabelFlipHeight = 80;     // room below the pointer the pop-up needs
 
 // The size a picture of `picture` pixels is drawn at, keeping its proportions: a picture
 // wider than high gets the cell width less both paddings (140), any other the cell height
@@ -32,18 +30,22 @@ inline constexpr int kLabelFlipHeight = 80;  // room below the pointer the pop-u
 // cell. Neither side is ever below one pixel.
 QSize ThumbnailDrawSize(QSize picture);
 
-// The rectangle of cell `index` (counted row by row from 0) in grid coordinates.
-QRect CellRect(int index);
+// The columns of a grid `width` pixels wide: as many whole cells as fit, at least one.
+int ColumnCount(int width);
+
+// The rectangle of cell `index` (counted row by row from 0) of a grid of `columns` columns, in
+// grid coordinates.
+QRect CellRect(int index, int columns);
 
 // The picture's rectangle inside the cell at `cell`: `drawn` centred both ways.
 QRect PictureRect(const QRect& cell, QSize drawn);
 
 // The cell index under `point` (grid coordinates, scrolling already added), or -1 when the
-// point lies outside the six columns or past the last of `cellCount` cells.
-int CellAt(QPoint point, int cellCount);
+// point lies outside the `columns` columns or past the last of `cellCount` cells.
+int CellAt(QPoint point, int cellCount, int columns);
 
-// The rows `cellCount` cells fill, six to a row.
-int RowCount(int cellCount);
+// The rows `cellCount` cells fill, `columns` to a row.
+int RowCount(int cellCount, int columns);
 
 // The last part of `path`, after the last '/' or '\'.
 std::string FileNamePart(const std::string& path);

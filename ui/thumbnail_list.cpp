@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 
 #include "records/record_store.h"
 #include "ui/label_wnd.h"
@@ -18,6 +19,8 @@ const QColor kGridBackground(255, 255, 255);
 const QColor kSelectedFrame(0, 0, 200);
 const QColor kCellFrame(200, 200, 200);
 const QColor kNameColour(0, 100, 150);
+const QColor kHintColour(120, 120, 120);
+constexpr int kHintFontPixels = 16;
 constexpr int kSelectedFrameWidth = 2;
 constexpr int kNameFontPixels = 11;  // keeps a name under a tall picture inside the frame
 constexpr int kScrollStep = kCellSize / 4;
@@ -44,6 +47,7 @@ ThumbnailList::ThumbnailList(QWidget* parent)
   verticalScrollBar()->setSingleStep(kScrollStep);
   connect(m_decoder, &ThumbnailDecoder::decoded, this, &ThumbnailList::OnDecoded,
           Qt::QueuedConnection);
+  UpdateColumns();
   UpdateScrollBars();
 }
 
@@ -84,7 +88,13 @@ void ThumbnailList::SelectCell(int index) {
 }
 
 QRect ThumbnailList::ViewRect(int index) const {
-  return CellRect(index).translated(-ScrollOffset());
+  return CellRect(index, m_columns).translated(-ScrollOffset());
+}
+
+void ThumbnailList::SetHint(const QString& hint) {
+  if (hint == m_hint) return;
+  m_hint = hint;
+  if (m_cells.empty()) viewport()->update();
 }
 
 void ThumbnailList::Clear() {
@@ -120,10 +130,20 @@ void ThumbnailList::HideLabel() {
   m_hover = -1;
 }
 
+void ThumbnailList::UpdateColumns() {
+  const int room =
+      contentsRect().width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const int columns = ColumnCount(room);
+  if (columns == m_columns) return;
+  m_columns = columns;
+  HideLabel();  // its cell may have moved away from the pointer
+  viewport()->update();
+}
+
 void ThumbnailList::UpdateScrollBars() {
   const QSize area = viewport()->size();
-  const int width = kCellsPerRow * kCellSize;
-  const int height = RowCount(cellCount()) * kCellSize;
+  const int width = m_columns * kCellSize;
+  const int height = RowCount(cellCount(), m_columns) * kCellSize;
   horizontalScrollBar()->setRange(0, std::max(0, width - area.width()));
   horizontalScrollBar()->setPageStep(area.width());
   verticalScrollBar()->setRange(0, std::max(0, height - area.height()));
@@ -137,6 +157,14 @@ QPoint ThumbnailList::ScrollOffset() const {
 void ThumbnailList::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.fillRect(event->rect(), kGridBackground);
+  if (m_cells.empty() && !m_hint.isEmpty()) {
+    QFont hintFont = font();
+    hintFont.setPixelSize(kHintFontPixels);
+    painter.setFont(hintFont);
+    painter.setPen(kHintColour);
+    painter.drawText(viewport()->rect(), Qt::AlignCenter, m_hint);
+    return;
+  }
   for (int i = 0; i < cellCount(); ++i) {
     if (ViewRect(i).intersects(event->rect())) PaintCell(painter, i);
   }
@@ -174,12 +202,13 @@ void ThumbnailList::PaintCell(QPainter& painter, int index) {
 
 void ThumbnailList::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  UpdateColumns();
   UpdateScrollBars();
 }
 
 void ThumbnailList::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pointer = event->position().toPoint();
-  const int index = CellAt(pointer + ScrollOffset(), cellCount());
+  const int index = CellAt(pointer + ScrollOffset(), cellCount(), m_columns);
   if (index < 0) {
     HideLabel();
     return;
@@ -196,7 +225,7 @@ void ThumbnailList::mouseMoveEvent(QMouseEvent* event) {
 
 void ThumbnailList::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  SelectCell(CellAt(event->position().toPoint() + ScrollOffset(), cellCount()));
+  SelectCell(CellAt(event->position().toPoint() + ScrollOffset(), cellCount(), m_columns));
 }
 
 void ThumbnailList::wheelEvent(QWheelEvent* event) {

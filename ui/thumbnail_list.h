@@ -1,5 +1,7 @@
-// ThumbnailList: the face of the result browser for image tasks, a grid of thumbnails six to a
-// row and five rows to a page, read page by page from the task's records database.
+// ThumbnailList: the face of the result browser for image tasks, a grid of thumbnails thirty to
+// a page, read page by page from the task's records database. The rows hold as many cells as
+// the width fits, counted again whenever the grid is resized; the room of a vertical scroll bar
+// is always kept, so that the bar coming or going never changes the count.
 //
 // Every cell has a frame, a picture drawn at thumbnail size and the file's name under it. The
 // pictures are decoded by a ThumbnailDecoder on other threads: a cell shows its frame and name
@@ -60,6 +62,11 @@ public:
   CLabelWnd* label() const { return m_label; }
   // The rectangle of cell `index` in the viewport's coordinates.
   QRect ViewRect(int index) const;
+  // The cells a row holds at the grid's present width.
+  int columns() const { return m_columns; }
+  // A line shown in the middle of an empty grid (empty: none).
+  void SetHint(const QString& hint);
+  QString hint() const { return m_hint; }
 
 signals:
   // The picture of cell `index` of the current page arrived or turned out missing.
@@ -81,6 +88,7 @@ private:
   void OnDecoded(quint64 batch, int index, const QImage& image);
   void HideLabel();
   void UpdateScrollBars();
+  void UpdateColumns();
   void PaintCell(QPainter& painter, int index);
   QPoint ScrollOffset() const;
 
@@ -91,6 +99,8 @@ private:
   int m_selected = -1;
   int m_hover = -1;  // the cell whose texts the pop-up shows
   quint64 m_batch = 0;
+  int m_columns = 1;
+  QString m_hint;
   CLabelWnd* m_label;
   quarry::ThumbnailDecoder* m_decoder;
 };

@@ -361,7 +361,7 @@ TEST_F(TaskRunnerThreadsTest, StopDuringAFileDownloadEndsAfterTheIteration) {
   rig.runner.Queue().Add(1, QueueEnd::Front, {.url = slow});
   bool finishedLineBeforeReport = false;
   rig.finished.onPost = [&](SearchTask*) {
-    finishedLineBeforeReport = rig.info.HasLine("Socket已关闭......");
+    finishedLineBeforeReport = rig.info.HasLine("连接已关闭......");
   };
   ASSERT_TRUE(rig.runner.Start());
   ASSERT_TRUE(testing::WaitFor(

@@ -73,7 +73,7 @@ TEST_F(FileDownloadTest, DroppedConnectionResumesWithARange) {
   EXPECT_NE(server.Received(1).find("\r\nRange: bytes=10000-\r\n\r\n"), std::string::npos);
   EXPECT_EQ(context.lines.front(), file);
   EXPECT_EQ(context.lines[1], "连接服务器......");
-  EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+  EXPECT_EQ(context.lines.back(), "连接已关闭......");
   // However the bytes arrive, they are logged in chunks of at most 4096, each followed by its
   // progress line.
   int logged = 0;
@@ -144,7 +144,7 @@ TEST_F(FileDownloadTest, ZeroTotalMakesAnEmptyFileWithoutConnecting) {
   EXPECT_EQ(Download(0, file), FileResult::Complete);
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(std::filesystem::file_size(file), 0u);
-  EXPECT_EQ(context.lines, (std::vector<std::string>{file, "Socket已关闭......"}));
+  EXPECT_EQ(context.lines, (std::vector<std::string>{file, "连接已关闭......"}));
   EXPECT_EQ(server.Accepted(), 0u);
 }
 
@@ -174,7 +174,7 @@ TEST_F(FileDownloadTest, ChunkAndProgressLinesAt1023And1024) {
                                              "下载速度：1023 (B)......",
                                              "接收到 1 字节.....",
                                              "下载速度：1.00 (KB)......",
-                                             "Socket已关闭......"};
+                                             "连接已关闭......"};
   EXPECT_EQ(context.lines, expected);
 }
 

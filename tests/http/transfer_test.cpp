@@ -193,7 +193,7 @@ TEST_F(ScriptedServerTest, PageLogLinesAndRequest) {
   EXPECT_EQ(page, "hello");
   const std::vector<std::string> expected = {"开始连接服务器......", "开始接收数据......",
                                              "接收到字节数：5", "下载速度：5 (B)......",
-                                             "Socket已关闭......"};
+                                             "连接已关闭......"};
   EXPECT_EQ(context.lines, expected);
   server.Stop();
   EXPECT_EQ(server.Received(0),
@@ -316,7 +316,7 @@ TEST_F(ScriptedServerTest, PageWithNoBodyFails) {
   std::string page;
   EXPECT_EQ(DownloadPage(context, 3, {"h", "/", "127.0.0.1", server.Port()}, page, kFastTimeouts),
             PageResult::NothingReceived);
-  EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+  EXPECT_EQ(context.lines.back(), "连接已关闭......");
 }
 
 // --- The HEAD's connection kept for the GET ---
@@ -400,7 +400,7 @@ TEST(KeptConnectionTest, TheGetGoesOutOnTheHeadsConnectionOnlyWhenTheServerKeeps
     EXPECT_FALSE(spare.Holds());
     EXPECT_EQ(std::count(context.lines.begin(), context.lines.end(), connecting), 1);
     EXPECT_EQ(context.lines[c.page ? 0 : 1], connecting);
-    EXPECT_EQ(context.lines.back(), "Socket已关闭......");
+    EXPECT_EQ(context.lines.back(), "连接已关闭......");
     server.Stop();
     if (c.after == AfterHead::KeepsIt) {
       EXPECT_EQ(server.Accepted(), 1u);

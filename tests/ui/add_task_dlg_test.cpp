@@ -1,5 +1,5 @@
 // The add-task dialog: its fresh values, the thread box held to 1 to 6, the folder picker,
-// what OK accepts or refuses (with which message, and where the focus goes back to), and
+// what 确定 accepts or refuses (with which message, and where the focus goes back to), and
 // keyword lists typed or loaded from a file.
 #include <QCheckBox>
 #include <QLineEdit>
@@ -26,7 +26,7 @@ T* Control(CAddTaskDlg& dialog, int id) {
   return control;
 }
 
-// Presses OK; returns the text of the message box it raised (empty when none).
+// Presses 确定; returns the text of the message box it raised (empty when none).
 QString PressOk(CAddTaskDlg& dialog) {
   quarry::testing::MessageBoxAnswer answer;
   QTest::mouseClick(Control<QPushButton>(dialog, 1), Qt::LeftButton);
@@ -52,7 +52,8 @@ private slots:
     QCOMPARE(Control<QLineEdit>(dialog, 1012)->text(), QStringLiteral("50"));
     QVERIFY(Control<QRadioButton>(dialog, 1008)->isChecked());
     QVERIFY(Control<QCheckBox>(dialog, 1007)->isChecked());
-    QCOMPARE(Control<QPushButton>(dialog, 2)->text(), QStringLiteral("Cancel"));
+    QCOMPARE(Control<QPushButton>(dialog, 1)->text(), QStringLiteral("确定"));
+    QCOMPARE(Control<QPushButton>(dialog, 2)->text(), QStringLiteral("取消"));
     QVERIFY(quarry::testing::SaveScreenshot(dialog, QStringLiteral("add_task_dialog")));
 
     QSpinBox* threads = Control<QSpinBox>(dialog, 1016);

@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -48,6 +52,7 @@
 #include "ui/task_tree_ctrl.h"
 #include "ui/thread_log.h"
 #include "ui/thumbnail_list.h"
+#include "ui/translation.h"
 
 using quarry::TaskRoot;
 using quarry::TaskState;
@@ -55,6 +60,8 @@ using quarry::TaskState;
 namespace quarry::testing {
 
 inline constexpr char kRefusedHost[] = "127.0.0.1:1";
+// The window a maximised Quarry gets on a 1366 x 768 screen, less a title bar and a panel.
+inline constexpr QSize kSmallScreen{1366, 710};
 
 // Task control settings for a test: short time limits, so that a stop ends a task quickly.
 inline quarry::TaskControlOptions Options(const QTemporaryDir& home, const std::string& host) {
@@ -111,11 +118,13 @@ inline QTreeWidgetItem* ItemNamed(CTaskTreeCtrl* tree, const QString& text) {
   return found.isEmpty() ? nullptr : found.first();
 }
 
-// Which of run, stop and delete (one task) and of the three "all" commands are enabled.
+// Which of run, stop and delete (one task), of the three "all" commands and of re-run are
+// enabled.
 inline QString Enabled(CMainFrame& frame) {
   QString state;
-  for (int id : {quarry::kCmdRunTask, quarry::kCmdStopTask, quarry::kCmdDeleteTask,
-                 quarry::kCmdRunAll, quarry::kCmdStopAll, quarry::kCmdDeleteAll}) {
+  for (int id :
+       {quarry::kCmdRunTask, quarry::kCmdStopTask, quarry::kCmdDeleteTask, quarry::kCmdRunAll,
+        quarry::kCmdStopAll, quarry::kCmdDeleteAll, quarry::kCmdRerunTask}) {
     state += frame.Command(id)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
   }
   return state;
@@ -125,9 +134,49 @@ inline QString Enabled(CMainFrame& frame) {
 inline QStringList SavedFiles(const FileList* files) {
   QStringList paths;
   for (int row = 0; row < files->topLevelItemCount(); ++row)
-    paths << files->topLevelItem(row)->text(FileList::kFileColumn);
+    paths << FileList::PathOf(files->topLevelItem(row));
   paths.sort();
   return paths;
+}
+
+// The texts `window` shows (labels, buttons, titles, tabs, headers, menu and tool-bar entries,
+// tool tips) that are English words only, each after the class of the widget showing it. Item
+// texts are the user's data (keywords, file names) and are not looked at.
+inline QStringList EnglishTexts(QWidget* window) {
+  static const QRegularExpression english(QStringLiteral("^[A-Za-z]+( [A-Za-z]+)*$"));
+  QStringList found;
+  auto check = [&](const QObject* where, QString text) {
+    text = text.remove(QLatin1Char('&')).trimmed();  // a mnemonic's mark
+    if (english.match(text).hasMatch())
+      found << QStringLiteral("%1: %2").arg(QLatin1String(where->metaObject()->className()), text);
+  };
+  QList<QWidget*> widgets = window->findChildren<QWidget*>();
+  widgets.prepend(window);
+  for (QWidget* widget : widgets) {
+    if (widget != window && !widget->isVisibleTo(window)) continue;
+    if (widget->isWindow()) check(widget, widget->windowTitle());
+    check(widget, widget->toolTip());
+    if (auto* label = qobject_cast<QLabel*>(widget)) check(label, label->text());
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) check(button, button->text());
+    if (auto* box = qobject_cast<QGroupBox*>(widget)) check(box, box->title());
+    if (auto* line = qobject_cast<QLineEdit*>(widget)) check(line, line->placeholderText());
+    if (auto* tabs = qobject_cast<QTabBar*>(widget)) {
+      for (int i = 0; i < tabs->count(); ++i) check(tabs, tabs->tabText(i));
+    }
+    if (auto* header = qobject_cast<QHeaderView*>(widget); header && header->model()) {
+      for (int i = 0; i < header->count(); ++i)
+        check(header, header->model()->headerData(i, header->orientation()).toString());
+    }
+    if (qobject_cast<QMenu*>(widget) || qobject_cast<QMenuBar*>(widget) ||
+        qobject_cast<QToolBar*>(widget)) {
+      for (QAction* action : widget->actions()) {
+        check(widget, action->text());
+        check(widget, action->toolTip());
+        if (action->menu()) found += EnglishTexts(action->menu());
+      }
+    }
+  }
+  return found;
 }
 
 // Types `text` into `widget` a character at a time, Chinese included (QTest's key clicks

@@ -12,6 +12,8 @@ class MainFrameTasksTest : public QObject {
   Q_OBJECT
 
 private slots:
+  void initTestCase() { QVERIFY(quarry::InstallChineseTranslation(*QCoreApplication::instance())); }
+
   // "立即下载" cleared: the task waits although none runs; ticked: it starts at once. Then
   // closing while it runs writes both task files, and a file that cannot be written is named.
   void AddingTasksAndShuttingDown() {
@@ -379,7 +381,8 @@ private slots:
     QVERIFY(saved > 0 && saved <= 30);
     QCOMPARE(files->topLevelItemCount(), saved);
     QCOMPARE(files->topLevelItem(0)->text(FileList::kNumberColumn), QStringLiteral("1"));
-    const QString savedAs = files->topLevelItem(0)->text(FileList::kFileColumn);
+    const QString savedAs = FileList::PathOf(files->topLevelItem(0));
+    QCOMPARE(files->topLevelItem(0)->text(FileList::kFileColumn), QFileInfo(savedAs).fileName());
     QVERIFY2(savedAs.startsWith(home.filePath(QStringLiteral("DownData/年度报告/"))),
              qPrintable(savedAs));
     QVERIFY(savedAs.endsWith(QStringLiteral(".pdf")) && QFileInfo::exists(savedAs));
@@ -419,7 +422,10 @@ private slots:
     QVERIFY(info->Figures()->Value(InfoPage::kModeRow).isEmpty());  // it has not run
     tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    quarry::testing::ModalAnswer<QMessageBox> yes(
+        [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
     frame.Command(quarry::kCmdDeleteAll)->trigger();
+    QVERIFY(yes.answered());
     QVERIFY(!frame.SelectedTask());
     QVERIFY(frame.Control().UnfinishedTasks().empty() && frame.Control().FinishedTasks().empty());
     for (int row = 0; row < InfoPage::kRows; ++row)

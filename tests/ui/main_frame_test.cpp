@@ -1,5 +1,6 @@
 // The main window offscreen: start-up with and without task files, the command table and its
-// enabling rules (menu, tool bar and the tree's context menu).
+// enabling rules (menu, tool bar and the tree's context menu), re-running and opening a task's
+// folder, the question before deleting all, and one language in every window.
 #include "tests/ui/main_frame_fixture.h"
 
 using namespace quarry::testing;
@@ -10,11 +11,14 @@ class MainFrameTest : public QObject {
   Q_OBJECT
 
 private slots:
+  void initTestCase() { QVERIFY(quarry::InstallChineseTranslation(*QCoreApplication::instance())); }
+
+  // A fresh home, in the window a 1366 x 768 screen gives when maximised.
   void StartUpWithoutTaskFilesShowsTheEmptyRoots() {
     QTemporaryDir home;
     QVERIFY(!QDir(home.filePath(QStringLiteral("sys"))).exists());
     CMainFrame frame(Options(home, kRefusedHost));
-    frame.resize(1000, 700);
+    frame.resize(kSmallScreen);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     QVERIFY(QDir(home.filePath(QStringLiteral("sys"))).exists());
@@ -50,20 +54,46 @@ private slots:
     QCOMPARE(splitter->widget(1)->objectName(), QStringLiteral("InfoView"));
     QVERIFY(qobject_cast<CInfoView*>(splitter->widget(1)));
     QCOMPARE(splitter->handleWidth(), 4);
-    const QList<int> heights = splitter->sizes();
-    QVERIFY2(qAbs(heights[0] * 3 - heights[1] * 14) <= 17 * 2,
-             qPrintable(QStringLiteral("%1/%2").arg(heights[0]).arg(heights[1])));
+    // The information pane shows all its rows; the result browser takes the rest.
+    auto* info = qobject_cast<CInfoView*>(splitter->widget(1));
+    QCOMPARE(splitter->sizes()[1], info->FullHeight());
+    InfoPage* figures = info->Figures();
+    QVERIFY(figures->visualItemRect(figures->topLevelItem(InfoPage::kModeRow)).bottom() <
+            figures->viewport()->height());
+    QVERIFY(splitter->sizes()[0] > 2 * quarry::kCellSize);
+    // The empty result pane says where to begin; the hint goes once a task is there.
+    auto* view = qobject_cast<CQuarryView*>(splitter->widget(0));
+    QCOMPARE(view->thumbnailList()->hint(), QStringLiteral("使用「添加新任务」开始"));
+    QVERIFY(view->pageLabel()->isHidden());
+    QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_fresh_home_1366x768")));
 
     QCOMPARE(frame.statusBar()->objectName(), QStringLiteral("59393"));
     QCOMPARE(frame.statusBar()->findChild<QLabel*>(QStringLiteral("MessagePane"))->text(),
              QStringLiteral("就绪"));
+    QStringList indicators;
     for (const char* id : {"59137", "59138", "59139"}) {
       QLabel* indicator = frame.statusBar()->findChild<QLabel*>(QLatin1String(id));
       QVERIFY(indicator && !indicator->isEnabled() && indicator->isVisible());
+      indicators << indicator->text();
     }
+    QCOMPARE(indicators, (QStringList{"大写", "数字", "滚动"}));
     QCOMPARE(frame.TrayIcon() != nullptr, QSystemTrayIcon::isSystemTrayAvailable());
-    QCOMPARE(Enabled(frame), QStringLiteral("000000"));
+    QCOMPARE(Enabled(frame), QStringLiteral("0000000"));
+    auto fill = FillAddTaskDialog(QStringLiteral("later"), false);
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    QVERIFY(view->thumbnailList()->hint().isEmpty());
+
+    // The panes' heights the user chose come back at the next start.
+    splitter->setSizes({300, 200});
+    const QList<int> chosen = splitter->sizes();
     QVERIFY(frame.close());
+    CMainFrame again(Options(home, kRefusedHost));
+    again.resize(kSmallScreen);
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(again.Splitter()->sizes()[1], chosen[1]);
+    QVERIFY(again.close());
   }
 
   void CommandTable_data() {
@@ -85,7 +115,11 @@ private slots:
     row(32776, 0, "删除任务(&D)", "删除当前任务", "删除任务", false);
     row(32778, 0, "运行全部任务(&A)", "运行全部任务", "运行全部", false);
     row(32780, 0, "停止全部任务(&T)", "终止所有任务", "终止全部", false);
-    row(32809, 0, "删除全部任务(&R)", "删除全部任务", "删除全部", false);
+    row(32809, 0, "删除全部任务(&L)", "删除全部任务", "删除全部", false);
+    row(32810, 0, "重新运行(&G)", "把已完成的任务放回等待队列；再次运行时只下载新的文件",
+        "重新运行", false);
+    row(32811, 0, "打开所在文件夹(&O)", "在文件管理器中打开当前任务的文件夹", "打开所在文件夹",
+        false);
     row(57616, 0, "最近的文件", "打开此文档", "最近的文件", false);
     row(57665, 0, "退出(&X)", "退出应用程序；提示保存文档", "退出", true);
     row(32783, 1, "参数设置(&P)", "系统参数设置", "参数设置(P)", true);
@@ -144,6 +178,26 @@ private slots:
       QCOMPARE(ids, QList<int>(table[i].commands.begin(), table[i].commands.end()));
     }
     QCOMPARE(frame.TaskMenu(), popups[0]->menu());
+    // Each letter reaches one entry of its menu, and one menu of the bar.
+    auto letters = [](const QList<QAction*>& actions) {
+      QStringList taken;
+      for (QAction* action : actions) {
+        const qsizetype mark = action->text().indexOf(QLatin1Char('&'));
+        if (mark >= 0) taken << action->text().mid(mark + 1, 1).toUpper();
+      }
+      return taken;
+    };
+    for (QAction* popup : popups + QList<QAction*>{nullptr}) {
+      const QStringList taken = letters(popup ? popup->menu()->actions() : popups);
+      QCOMPARE(QSet<QString>(taken.begin(), taken.end()).size(), taken.size());
+    }
+    // The bars' own context menu names them in Chinese.
+    const std::unique_ptr<QMenu> bars(frame.createPopupMenu());
+    QStringList barNames;
+    for (QAction* action : bars->actions()) {
+      if (!action->isSeparator()) barNames << action->text();
+    }
+    QCOMPARE(barNames, (QStringList{"任务控制条", "标准"}));
     QList<int> buttons;
     for (QAction* action : frame.ToolBar()->actions())
       buttons << (action->isSeparator() ? 0 : action->objectName().toInt());
@@ -189,27 +243,27 @@ private slots:
     quarry::Task* paused = CTaskTreeCtrl::TaskOf(p);
     QCOMPARE(paused->record.state, TaskState::Paused);
     // Run, stop, delete one; run, stop, delete all.
-    QCOMPARE(Enabled(frame), QStringLiteral("000111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("0001110"));
     tree->setCurrentItem(w);
-    QCOMPARE(Enabled(frame), QStringLiteral("101111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
     tree->setCurrentItem(f);
-    QCOMPARE(Enabled(frame), QStringLiteral("001111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("0011111"));
     tree->setCurrentItem(p);
-    QCOMPARE(Enabled(frame), QStringLiteral("101111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
 
     frame.Command(quarry::kCmdRunTask)->trigger();
     p = ItemNamed(tree, QStringLiteral("p"));  // a new item, under "运行"
     QCOMPARE(paused->record.state, TaskState::Running);
     QCOMPARE(frame.Control().RunningCount(), 1);
-    QCOMPARE(Enabled(frame), QStringLiteral("011111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("0111110"));
     QCOMPARE(frame.Control().CurrentTask(), paused);
     // A root is no task: the views stay on the running task, the task commands go off.
     tree->setCurrentItem(tree->Root(TaskRoot::Finished));
     QCOMPARE(frame.Control().CurrentTask(), paused);
-    QCOMPARE(Enabled(frame), QStringLiteral("000111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("0001110"));
     // Another task may be run only when none runs: the command is there but does nothing.
     tree->setCurrentItem(w);
-    QCOMPARE(Enabled(frame), QStringLiteral("101111"));
+    QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
     frame.Command(quarry::kCmdRunTask)->trigger();
     QCOMPARE(CTaskTreeCtrl::TaskOf(w)->record.state, TaskState::Waiting);
 
@@ -225,8 +279,8 @@ private slots:
       menu->close();
     });
     emit tree->customContextMenuRequested(tree->visualItemRect(p).center());
-    QCOMPARE(menuState.join(' '), QStringLiteral("32771+ 32773- 32774+ 32776+ 32778+ 32780+ "
-                                                 "32809+ 57616- 57665+"));
+    QCOMPARE(menuState.join(' '), QStringLiteral("32771+ 32773- 32774+ 32776+ 32810- 32778+ "
+                                                 "32780+ 32809+ 32811+ 57616- 57665+"));
     tree->setCurrentItem(nullptr);
     menuState.clear();
     menuAnswer = std::make_unique<quarry::testing::ModalAnswer<QMenu>>([&](QMenu* menu) {
@@ -271,6 +325,108 @@ private slots:
     for (int row = 0; row < InfoPage::kRows; ++row)
       QCOMPARE(info->Figures()->Value(row), QString());
     QVERIFY(view->showsThumbnails() && view->thumbnailList()->cellCount() == 0);
+
+    // Re-run: the stopped task goes back under "等待", selected still, in unfinished.tsk only.
+    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("p")));
+    QCOMPARE(Enabled(frame), QStringLiteral("0010001"));
+    menuAnswer = std::make_unique<quarry::testing::ModalAnswer<QMenu>>([&](QMenu* menu) {
+      menu->setActiveAction(frame.Command(quarry::kCmdRerunTask));
+      QVERIFY(quarry::testing::SaveScreenshot(*menu, QStringLiteral("main_frame_rerun_command")));
+      menu->close();
+    });
+    emit tree->customContextMenuRequested(tree->visualItemRect(tree->currentItem()).center());
+    QVERIFY(menuAnswer->answered());
+    frame.Command(quarry::kCmdRerunTask)->trigger();
+    QCOMPARE(Children(tree, TaskRoot::Waiting), QStringList{QStringLiteral("p")});
+    QCOMPARE(Children(tree, TaskRoot::Finished), QStringList{QStringLiteral("f")});
+    QCOMPARE(frame.SelectedTask(), paused);
+    QCOMPARE(paused->record.state, TaskState::Waiting);
+    QCOMPARE(paused->record.pagesFetched, 0);
+    QCOMPARE(info->Figures()->Value(1), QStringLiteral("等待"));
+    QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
+    quarry::TaskList unfinished;
+    QVERIFY(quarry::LoadTaskFile(quarry::UnfinishedTaskPath(frame.Home()), &unfinished));
+    QCOMPARE(unfinished.size(), std::size_t(1));
+    QCOMPARE(unfinished[0]->record.state, TaskState::Waiting);
+    saved.clear();
+    quarry::LoadTaskFile(quarry::FinishedTaskPath(frame.Home()), &saved);
+    QCOMPARE(saved.size(), std::size_t(1));
+
+    // "打开所在文件夹" hands the task's folder to the desktop; a task that never ran has none.
+    QList<QUrl> opened;
+    frame.SetUrlOpener([&opened](const QUrl& url) {
+      opened << url;
+      return true;
+    });
+    frame.Command(quarry::kCmdOpenFolder)->trigger();
+    const QString folder = QString::fromStdString(quarry::FieldText(paused->record.folder));
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
+    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("f")));
+    {
+      quarry::testing::MessageBoxAnswer missing;
+      frame.Command(quarry::kCmdOpenFolder)->trigger();
+      QVERIFY2(missing.text.startsWith(QStringLiteral("任务文件夹")), qPrintable(missing.text));
+    }
+    QCOMPARE(opened.size(), 1);
+
+    // Deleting all asks first; 否 keeps every task.
+    quarry::testing::ModalAnswer<QMessageBox> question([](QMessageBox* box) {
+      QCOMPARE(box->text().section(QLatin1Char('\n'), 0, 0),
+               QStringLiteral("确定要删除全部任务吗？"));
+      QCOMPARE(box->button(QMessageBox::Yes)->text(), QStringLiteral("是(&Y)"));
+      QCOMPARE(box->button(QMessageBox::No)->text(), QStringLiteral("否(&N)"));
+      QVERIFY(
+          quarry::testing::SaveScreenshot(*box, QStringLiteral("main_frame_delete_all_question")));
+      box->button(QMessageBox::No)->click();
+    });
+    frame.Command(quarry::kCmdDeleteAll)->trigger();
+    QVERIFY(question.answered());
+    QCOMPARE(frame.Control().UnfinishedTasks().size() + frame.Control().FinishedTasks().size(),
+             std::size_t(2));
+    QVERIFY(frame.close());
+  }
+
+  // Every window the user can open, walked for a text that is an English word: the frame with
+  // its menus and the bars' context menu, the three dialogs, a warning and a question. The
+  // sources are searched as well, for an English literal handed to a call that shows text.
+  void EveryTextIsChinese() {
+    QTemporaryDir home;
+    WriteTaskFiles(home);
+    CMainFrame frame(Options(home, kRefusedHost));
+    KeepViewMessages(frame);
+    frame.resize(1000, 700);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("f")));
+    QStringList english = EnglishTexts(&frame);
+    const std::unique_ptr<QMenu> bars(frame.createPopupMenu());
+    english += EnglishTexts(bars.get());
+    for (int id : {quarry::kCmdAddTask, quarry::kCmdSettings, quarry::kCmdAbout,
+                   quarry::kCmdOpenFolder, quarry::kCmdDeleteAll}) {
+      quarry::testing::ModalAnswer<QDialog> walk([&english](QDialog* dialog) {
+        english += EnglishTexts(dialog);
+        dialog->reject();
+      });
+      frame.Command(id)->trigger();
+      QVERIFY2(walk.answered(), qPrintable(frame.Command(id)->text()));
+    }
+    QCOMPARE(frame.Control().FinishedTasks().size(), std::size_t(1));  // the question said no
+
+    static const QRegularExpression shown(QString::fromLatin1(
+        R"re((setText|setWindowTitle|addToolBar|setToolTip|setStatusTip|setPlaceholderText|)re"
+        R"re(setTitle|addMenu|addAction|Button|Label|Box)\((?:QStringLiteral\(|QString::from\w+\()?)re"
+        R"re("([A-Za-z]+( [A-Za-z]+)*)")re"));
+    const QDir sources(QStringLiteral(QUARRY_SOURCE_DIR "/ui"));
+    const QStringList files = sources.entryList({QStringLiteral("*.cpp")});
+    QVERIFY(files.size() > 20);
+    for (const QString& name : files) {
+      QFile file(sources.filePath(name));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      const QString text = QString::fromUtf8(file.readAll());
+      for (auto match = shown.globalMatch(text); match.hasNext();)
+        english << name + QStringLiteral(": ") + match.next().captured(0);
+    }
+    QVERIFY2(english.isEmpty(), qPrintable(english.join(QLatin1Char('\n'))));
     QVERIFY(frame.close());
   }
 };

@@ -6,6 +6,7 @@
 
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -97,7 +98,7 @@ inline QStringList Listed(CQuarryView& view) {
     FileList& files = *view.fileList();
     for (int i = 0; i < files.topLevelItemCount(); ++i) {
       QTreeWidgetItem* row = files.topLevelItem(i);
-      listed << row->text(FileList::kNumberColumn) + " " + row->text(FileList::kFileColumn);
+      listed << row->text(FileList::kNumberColumn) + " " + FileList::PathOf(row);
     }
   }
   return listed;

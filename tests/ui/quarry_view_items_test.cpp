@@ -51,8 +51,8 @@ private slots:
     const std::pair<const char*, Action> hiders[] = {
         {"leaving the cells",
          [&] {
-           MoveMouse(area, {500, 330});
-         }},  // row 3 holds 2 cells
+           MoveMouse(area, {grid.columns() * 160 + 5, 40});
+         }},
         {"leaving the grid",
          [&] {
            QEvent leave(QEvent::Leave);
@@ -111,6 +111,9 @@ private slots:
       QCOMPARE(files.columnWidth(column), widths[column]);
     }
     QTreeWidgetItem* row = files.topLevelItem(1);
+    // The name alone is shown; the whole path is the tool tip.
+    QCOMPARE(row->text(FileList::kFileColumn), QString("07081002-pic.jpg"));
+    QCOMPARE(row->toolTip(FileList::kFileColumn), QString::fromStdString(SavedPath(folder, 2)));
     QCOMPARE(row->text(FileList::kNumberColumn), QString("2"));
     QCOMPARE(row->text(FileList::kTitleColumn), QString("title 2"));
     QCOMPARE(row->text(FileList::kUrlColumn), QString("http://h/2"));
@@ -133,8 +136,8 @@ private slots:
     QDesktopServices::unsetUrlHandler("file");
   }
 
-  // The gallery: a page of an image task with one thumbnail selected and the pop-up shown, and
-  // a page of a PDF task.
+  // The gallery: a page of an image task with one thumbnail selected and the pop-up shown, the
+  // same page wider (the rows take as many cells as fit), and a page of a PDF task.
   void Gallery() {
     TempFolder images, documents;
     QVERIFY(RecordStore::PrepareTaskDatabase(images.Path()));
@@ -174,7 +177,17 @@ private slots:
     grid.SelectCell(8);
     MoveMouse(grid.viewport(), grid.ViewRect(8).center() + QPoint(30, 10));
     QVERIFY(grid.label()->isVisible());
+    QCOMPARE(grid.columns(), 5);
+    QCOMPARE(grid.ViewRect(8), QRect(480, 160, 160, 160));
+    QCOMPARE(view.pageLabel()->text(), QString("第 1 / 1 页"));
     QVERIFY(quarry::testing::SaveScreenshot(view, "result_view_thumbnails"));
+    view.resize(1366, 527);
+    QCOMPARE(grid.columns(), 8);
+    QCOMPARE(grid.ViewRect(8), QRect(0, 160, 160, 160));
+    QCOMPARE(grid.verticalScrollBar()->maximum(), 0);  // two rows now fit without scrolling
+    QVERIFY(!grid.label()->isVisible());               // its cell moved from under the pointer
+    QCOMPARE(grid.selectedCell(), 8);
+    QVERIFY(quarry::testing::SaveScreenshot(view, "result_view_thumbnails_wide"));
 
     QVERIFY(RecordStore::PrepareTaskDatabase(documents.Path()));
     const char* titles[] = {"2023年度财务报告",

@@ -16,7 +16,14 @@ private slots:
                   {{16, 16}, {120, 120}},     {{}, {120, 120}},          {{10000, 1}, {140, 1}},
                   {{1, 10000}, {1, 120}}};
     for (const Scale& s : scales) QCOMPARE(ThumbnailDrawSize(s.picture), s.drawn);
-    QCOMPARE(PictureRect(CellRect(7), {140, 105}), QRect(170, 187, 140, 105));
+    QCOMPARE(PictureRect(CellRect(7, 6), {140, 105}), QRect(170, 187, 140, 105));
+    QCOMPARE(CellRect(7, 4), QRect(480, 160, 160, 160));
+    QCOMPARE(CellRect(7, 0), QRect(0, 1120, 160, 160));  // no room counts as one column
+
+    struct Width {
+      int width, columns;
+    } widths[] = {{-5, 1}, {0, 1}, {159, 1}, {160, 1}, {319, 1}, {320, 2}, {1120, 7}};
+    for (const Width& w : widths) QCOMPARE(ColumnCount(w.width), w.columns);
 
     struct Name {
       std::string path, shown;
@@ -32,10 +39,17 @@ private slots:
 
     struct Hit {
       QPoint at;
-      int cells, index;
-    } hits[] = {{{0, 0}, 1, 0},    {{959, 10}, 6, 5}, {{960, 10}, 30, -1},  {{5, 165}, 7, 6},
-                {{5, 165}, 6, -1}, {{-1, 5}, 30, -1}, {{170, 799}, 30, 25}, {{170, 800}, 30, -1}};
-    for (const Hit& h : hits) QCOMPARE(CellAt(h.at, h.cells), h.index);
+      int cells, columns, index;
+    } hits[] = {{{0, 0}, 1, 6, 0},       {{959, 10}, 6, 6, 5},    {{960, 10}, 30, 6, -1},
+                {{5, 165}, 7, 6, 6},     {{5, 165}, 6, 6, -1},    {{-1, 5}, 30, 6, -1},
+                {{170, 799}, 30, 6, 25}, {{170, 800}, 30, 6, -1}, {{1270, 10}, 30, 8, 7},
+                {{1280, 10}, 30, 8, -1}, {{5, 165}, 30, 8, 8},    {{170, 4799}, 30, 1, -1},
+                {{100, 4799}, 30, 1, 29}};
+    for (const Hit& h : hits) QCOMPARE(CellAt(h.at, h.cells, h.columns), h.index);
+    QCOMPARE(RowCount(30, 6), 5);
+    QCOMPARE(RowCount(30, 7), 5);
+    QCOMPARE(RowCount(30, 8), 4);
+    QCOMPARE(RowCount(0, 3), 0);
 
     const QSize area(960, 500);
     struct Place {
@@ -85,6 +99,9 @@ private slots:
     QCOMPARE(Listed(view).last(), Entry(thumbnails, thirty.Path(), 30));
     QCOMPARE(Enabled(view.position()), QString("...."));
     QVERIFY(!paging.isEmpty());
+    QLabel* page = view.pageLabel();
+    QVERIFY(!page->isHidden());
+    QCOMPARE(page->text(), QString("第 1 / 1 页"));
 
     view.ShowTask(kind, sixtyOne.Path());
     QCOMPARE(Enabled(view.position()), QString("N..L"));
@@ -92,6 +109,7 @@ private slots:
     QCOMPARE(view.position().current, 2);
     QCOMPARE(Listed(view).first(), Entry(thumbnails, sixtyOne.Path(), 31));
     QCOMPARE(Enabled(view.position()), QString("NPFL"));
+    QCOMPARE(page->text(), QString("第 2 / 3 页"));
     view.LastPage();
     QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.Path(), 61)});
     QCOMPARE(Enabled(view.position()), QString(".PF."));
@@ -111,6 +129,7 @@ private slots:
     QCOMPARE(view.position().current, 1);
     QCOMPARE(view.position().count, 0);
     QCOMPARE(Enabled(view.position()), QString("...."));
+    QCOMPARE(page->text(), QString("第 1 / 1 页"));  // an empty task still has its page
     QVERIFY(messages.isEmpty());
 
     // A task that never ran has no folder or no database yet: an empty page, quietly.
@@ -132,6 +151,7 @@ private slots:
     QVERIFY(view.showsThumbnails() && view.fileList()->isHidden());
     QVERIFY(Listed(view).isEmpty());
     QCOMPARE(Enabled(view.position()), QString("...."));
+    QVERIFY(page->isHidden());
   }
 
   void LiveAdditions() {
@@ -185,6 +205,7 @@ private slots:
     QCOMPARE(files.topLevelItem(29)->text(FileList::kNumberColumn), QString("30"));
     QCOMPARE(files.topLevelItem(29)->text(FileList::kTitleColumn), QString("title 30"));
     QCOMPARE(Enabled(view.position()), QString("N..L"));
+    QCOMPARE(view.pageLabel()->text(), QString("第 1 / 2 页"));
     view.NextPage();
     QCOMPARE(Listed(view), QStringList{Entry(false, documents.Path(), 31)});
     QVERIFY(messages.isEmpty());
