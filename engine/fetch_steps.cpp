@@ -45,9 +45,10 @@ bool Locate(RoadHost& host, int thread, const char* address, Destination* where)
 namespace {
 
 void NoteHeadFailure(RoadHost& host, int thread, const char* address, HeadResult result,
-                     const HeadAnswer& head) {
-  if (!head.proxyProblem.empty()) {
-    host.NoteFailure(thread, address, FailureReason::Unreachable, head.proxyProblem);
+                     const HeadAnswer& head, const ExchangeTarget& target) {
+  if (target.proxy != nullptr && IsProxyFailure(head.start)) {
+    host.NoteFailure(thread, address, FailureReason::Unreachable,
+                     ProxyFailureLine(head.start, *target.proxy));
     return;
   }
   switch (result) {
@@ -98,7 +99,7 @@ bool AskHead(RoadHost& host, int thread, const char* address, const ExchangeTarg
       host.Log(thread, "等待应答头超时...");
     }
     host.Log(thread, "请求信息头失败...");
-    NoteHeadFailure(host, thread, address, result, *head);
+    NoteHeadFailure(host, thread, address, result, *head, target);
     return false;
   }
   host.Log(thread, "请求信息头成功...");
