@@ -25,9 +25,10 @@ std::string Hex(const unsigned char* bytes, unsigned int size) {
 
 }  // namespace
 
+// Exact up to five digits, so that sizes either side of a bound never read the same.
 std::string SizeText(std::int64_t bytes) {
-  if (bytes < 1000) return Format("%lld 字节", static_cast<long long>(bytes));
-  if (bytes < 1000 * 1000) return Format("%.1f KB", static_cast<double>(bytes) / 1000.0);
+  if (bytes < 100000) return Format("%lld 字节", static_cast<long long>(bytes));
+  if (bytes < 10 * 1000 * 1000) return Format("%.1f KB", static_cast<double>(bytes) / 1000.0);
   return Format("%.1f MB", static_cast<double>(bytes) / 1e6);
 }
 

@@ -81,7 +81,7 @@ inline constexpr std::int64_t kMaxHashedPictureBytes = 64 * 1024 * 1024;
 // start; false when it is larger than kMaxHashedPictureBytes, cannot be read or decoded.
 bool PictureHashOfFile(int fd, std::int64_t size, std::uint64_t* hash);
 
-// The words of a size in bytes for the window ("1.5 MB", "800 字节").
+// The words of a size in bytes for the window ("800 字节", "150.0 KB", "12.5 MB").
 std::string SizeText(std::int64_t bytes);
 
 class ContentIndex {

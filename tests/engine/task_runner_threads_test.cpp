@@ -335,10 +335,11 @@ TEST_F(TaskRunnerThreadsTest, SizeLimitAndTextFilesTakenAsPages) {
 
   std::vector<std::string> lines = rig.info.LinesOf(1);
   std::size_t at = IndexOf(lines, "请求下载：" + short1999);
-  ASSERT_LT(at + 3, lines.size());
+  ASSERT_LT(at + 4, lines.size());
   EXPECT_EQ(lines[at + 1], "请求信息头：" + short1999);
   EXPECT_EQ(lines[at + 2], "请求信息头成功...");
-  EXPECT_EQ(lines[at + 3], "请求下载：" + long2000);  // dropped without a line
+  EXPECT_EQ(lines[at + 3], "未保存（太小：1999 字节，小于 2000 字节）：" + short1999);
+  EXPECT_EQ(lines[at + 4], "请求下载：" + long2000);
   EXPECT_LT(IndexOf(lines, "开始下载文件：" + long2000 + " ..."), lines.size());
   EXPECT_LT(IndexOf(lines, "开始下载网页：" + text + " ..."), lines.size());
   EXPECT_LT(IndexOf(lines, "开始解析连接..."), lines.size());
