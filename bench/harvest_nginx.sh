@@ -7,8 +7,10 @@
 # each and the ratios; compare figures only within one run, as the machine's load swings.
 #
 # Quarry's figure includes what the others are spared: its result pages (fetched and searched
-# for links), a HEAD request for every link, and the flushes that let a file and its row outlive
-# a power cut (per group of files: the data, the intended rows, the folder and the rows).
+# for links), a HEAD request for every link, the flushes that let a file and its row outlive
+# a power cut (per group of files: the data, the intended rows, the folder and the rows), and
+# the checks of each body (its SHA-256, a picture's header): their share of the harvest's time
+# is printed from picture_bench's cost of one file, when that benchmark is built.
 #   bench/harvest_nginx.sh [--files N] [--size BYTES] [--rounds N] [--serve] [BUILD-DIR]
 #     defaults: 2000 files of 20480 bytes, 1 round, build/main (quarry-cli must be built)
 #   --serve only starts the server and prints how to harvest from it (for profiling), until
@@ -68,7 +70,7 @@ host=127.0.0.1:$port
 python3 - "$work/www" "$host" "$files" "$per_page" "$pages" "$step" "$size" <<'EOF'
 import os, sys
 www, host, files, per_page, pages, step, size = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])
-content = (b"%PDF-1.4\n" + bytes(range(256)) * (size // 256 + 1))[:size]
+body = bytes(range(256)) * (size // 256 + 1)
 urls = []
 for p in range(pages + 1):
     pn = "" if p == 0 else str(p * step)
@@ -78,8 +80,9 @@ for p in range(pages + 1):
         if n >= files:
             break
         name = "f%05d.pdf" % n
+        # Each file its own content: Quarry keeps one copy of a content.
         with open(os.path.join(www, "files", name), "wb") as f:
-            f.write(content)
+            f.write((b"%%PDF-1.4\n%% file %d\n" % n + body)[:size])
         url = "http://%s/files/%s" % (host, name)
         urls.append(url)
         rows.append('<div class="result"><h3><a href="%s" target="_blank">report %d</a></h3></div>' % (url, n))
@@ -175,6 +178,14 @@ for round in $(seq "$rounds"); do
   echo "  quarry / wget = $to_wget, quarry / aria2c = $to_aria2c"
   wget_ratios+=("$to_wget")
   aria2c_ratios+=("$to_aria2c")
+  if [ -x "$build/bench/picture_bench" ]; then
+    # CPU seconds of the checks of one file of this size, as a share of the harvest's time.
+    per_file=$("$build/bench/picture_bench" --benchmark_filter='BM_InspectFile/0$' \
+      --benchmark_format=json 2>/dev/null |
+      python3 -c "import json, sys; b = json.load(sys.stdin)['benchmarks'][0]; print(b['cpu_time'] * {'ns': 1e-9, 'us': 1e-6, 'ms': 1e-3}[b['time_unit']])")
+    python3 -c "import sys; c, n, t = map(float, sys.argv[1:]); print('  checks of each body (SHA-256, header): %.4f s of %.2f s = %.2f %%' % (c * n, t, 100 * c * n / t))" \
+      "$per_file" "$quarry_saved" "$quarry_seconds"
+  fi
   if [ "$quarry_saved" -ne "$files" ]; then
     echo "  Quarry saved $quarry_saved of $files files:" >&2
     tail -n 5 "$out/quarry.out" >&2

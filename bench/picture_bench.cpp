@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/file_checks.h"
 #include "engine/picture.h"
 #include "tests/support/pictures.h"
 
@@ -45,6 +46,28 @@ const Bytes& Png() {
   static const Bytes file = quarry::testing::EncodePng(GrainyScene(1024, 768));
   return file;
 }
+
+// Everything a harvested file passes on its way in, as the nginx harvest's files do: its
+// announced length checked, every byte hashed (in the pieces a download receives) and, for a
+// picture, its header read. Argument 0: a 20,480-byte document; 1: a JPEG of about that size.
+void BM_InspectFile(benchmark::State& state) {
+  const bool picture = state.range(0) == 1;
+  static const Bytes document(20480, 0x25);
+  static const Bytes small = quarry::testing::EncodeJpeg(GrainyScene(160, 120), 85);
+  const Bytes& body = picture ? small : document;
+  for (auto _ : state) {
+    quarry::FileInspector inspector(quarry::FileRules{}, picture);
+    inspector.CheckLength(static_cast<std::int64_t>(body.size()));
+    for (std::size_t at = 0; at < body.size(); at += 4096) {
+      inspector.See(reinterpret_cast<const char*>(body.data() + at),
+                    std::min<std::size_t>(4096, body.size() - at));
+    }
+    benchmark::DoNotOptimize(inspector.Finish());
+  }
+  state.SetLabel(std::to_string(body.size()) + " bytes");
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_InspectFile)->Arg(0)->Arg(1);
 
 void BM_ReadPictureHeader(benchmark::State& state) {
   const Bytes& file = Jpeg();
