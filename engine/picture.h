@@ -6,8 +6,9 @@
 // The format comes from the magic bytes, never from the name or the Content-Type, which servers
 // get wrong. The header reader parses the few fixed fields itself (a JPEG's markers are walked up
 // to its frame header), as it must tell "not yet" from "never" on a body cut anywhere. Decoding
-// is left to libjpeg-turbo, stb_image (PNG, GIF, BMP) and libwebp, and refuses a header that
-// promises more than kMaxPicturePixels before a byte of pixels is allocated.
+// is left to libjpeg-turbo, libpng, giflib and libwebp (a BMP's few layouts are read here), and
+// refuses a header that promises more than kMaxPicturePixels before a byte of pixels is
+// allocated.
 #pragma once
 
 #include <cstddef>

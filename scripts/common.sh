@@ -12,7 +12,7 @@ quarry_packages=(
   nginx-light curl wget aria2 libpcre2-dev python3
   nlohmann-json3-dev libxml2-dev openssl libssl-dev ca-certificates
   libpsl-dev publicsuffix
-  libjpeg-dev libstb-dev libwebp-dev
+  libjpeg-dev libpng-dev libgif-dev libwebp-dev libstb-dev
   desktop-file-utils groff-base
   tinyproxy dante-server
 )

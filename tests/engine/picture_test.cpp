@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 // After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
@@ -78,34 +79,67 @@ Bytes EncodeCmykJpeg(const Rgb& picture) {
   return file;
 }
 
-// A GIF of four greys, uncompressed: a clear code before every pixel keeps each LZW code at
-// 3 bits and the code table empty. `screen` is the logical screen, which may exceed the frame.
-Bytes MakeGif(int width, int height, const Bytes& indexes, int screenWidth, int screenHeight) {
-  auto little16 = [](Bytes* out, int value) {
-    out->push_back(static_cast<unsigned char>(value & 0xFF));
-    out->push_back(static_cast<unsigned char>(value >> 8));
-  };
+void Little16(Bytes* out, std::uint32_t value) {
+  for (int i = 0; i < 2; ++i) out->push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+void Little32(Bytes* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+unsigned char GreyOf(const unsigned char* rgb) {
+  return static_cast<unsigned char>((rgb[0] * 77 + rgb[1] * 150 + rgb[2] * 29) >> 8);
+}
+
+struct GifLayout {
+  int bits = 2;  // 2^bits greys, from black to white
+  bool interlaced = false;
+  int transparent = -1;  // a colour given in a graphic control extension
+};
+
+// A GIF of greys, uncompressed: a clear code before every pixel keeps each LZW code at bits + 1
+// bits and the code table empty. `indexes` are in display order, rows top down, or none for a
+// frame of no pixel data. `screen` is the logical screen, which may differ from the frame.
+Bytes MakeGif(int width, int height, const Bytes& indexes, int screenWidth, int screenHeight,
+              GifLayout layout = {}) {
   Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
-  little16(&gif, screenWidth);
-  little16(&gif, screenHeight);
-  gif.insert(gif.end(), {0x81, 0, 0});  // a global table of 4 colours
-  for (unsigned char level : {0, 85, 170, 255}) gif.insert(gif.end(), {level, level, level});
+  Little16(&gif, screenWidth);
+  Little16(&gif, screenHeight);
+  gif.insert(gif.end(), {static_cast<unsigned char>(0x80 | (layout.bits - 1)), 0, 0});
+  const int colours = 1 << layout.bits;
+  for (int i = 0; i < colours; ++i)
+    gif.insert(gif.end(), 3, static_cast<unsigned char>(i * 255 / (colours - 1)));
+  if (layout.transparent >= 0)
+    gif.insert(gif.end(),
+               {0x21, 0xF9, 4, 1, 0, 0, static_cast<unsigned char>(layout.transparent), 0});
   gif.insert(gif.end(), {0x2C, 0, 0, 0, 0});
-  little16(&gif, width);
-  little16(&gif, height);
-  gif.insert(gif.end(), {0, 2});  // no local table; LZW codes start at 2 + 1 bits
+  Little16(&gif, width);
+  Little16(&gif, height);
+  gif.push_back(layout.interlaced ? 0x40 : 0);             // no local table
+  gif.push_back(static_cast<unsigned char>(layout.bits));  // codes start at bits + 1 bits
+  std::vector<int> rows;
+  if (layout.interlaced) {
+    constexpr int kPassStart[] = {0, 4, 2, 1};
+    constexpr int kPassStep[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+      for (int row = kPassStart[pass]; row < height; row += kPassStep[pass]) rows.push_back(row);
+  } else {
+    for (int row = 0; row < height; ++row) rows.push_back(row);
+  }
+  const unsigned clear = 1u << layout.bits;
   Bytes packed;
   unsigned bits = 0, count = 0;
   auto put = [&](unsigned code) {
     bits |= code << count;
-    for (count += 3; count >= 8; count -= 8, bits >>= 8)
+    for (count += layout.bits + 1; count >= 8; count -= 8, bits >>= 8)
       packed.push_back(static_cast<unsigned char>(bits & 0xFF));
   };
-  for (unsigned char index : indexes) {
-    put(4);
-    put(index);
+  for (int row : indexes.empty() ? std::vector<int>() : rows) {
+    for (int x = 0; x < width; ++x) {
+      put(clear);
+      put(indexes[static_cast<std::size_t>(row) * width + x]);
+    }
   }
-  put(5);
+  put(clear + 1);
   if (count > 0) packed.push_back(static_cast<unsigned char>(bits));
   for (std::size_t at = 0; at < packed.size(); at += 255) {
     const std::size_t block = std::min<std::size_t>(255, packed.size() - at);
@@ -114,6 +148,127 @@ Bytes MakeGif(int width, int height, const Bytes& indexes, int screenWidth, int 
   }
   gif.insert(gif.end(), {0, 0x3B});
   return gif;
+}
+
+// The picture's grey levels as indexes into 2^bits evenly spaced greys, with an ordered dither
+// when there are fewer than 256.
+Bytes GreyIndexes(const Rgb& picture, int bits) {
+  static const int kThreshold[4][4] = {
+      {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  const int most = (1 << bits) - 1;
+  Bytes indexes;
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      const int scaled = GreyOf(&picture.pixels[(y * picture.width + x) * 3]) * most * 16 / 255;
+      const int index = scaled / 16 + (scaled % 16 > kThreshold[y % 4][x % 4] ? 1 : 0);
+      indexes.push_back(static_cast<unsigned char>(std::min(index, most)));
+    }
+  }
+  return indexes;
+}
+
+Bytes SceneGif(const Rgb& picture, GifLayout layout) {
+  return MakeGif(picture.width, picture.height, GreyIndexes(picture, layout.bits), picture.width,
+                 picture.height, layout);
+}
+
+// A PNG of grey (1 channel), colour (3) or colour and alpha (4, opaque but maybe on black).
+Bytes EncodePngChannels(const Rgb& picture, int channels, bool clearBlack = false) {
+  Bytes pixels;
+  for (std::size_t i = 0; i < picture.pixels.size(); i += 3) {
+    const unsigned char* rgb = &picture.pixels[i];
+    if (channels == 1) pixels.push_back(GreyOf(rgb));
+    if (channels >= 3) pixels.insert(pixels.end(), rgb, rgb + 3);
+    if (channels == 4) pixels.push_back(clearBlack && rgb[0] + rgb[1] + rgb[2] == 0 ? 0 : 255);
+  }
+  Bytes file;
+  stbi_write_png_to_func(testing::AppendWritten, &file, picture.width, picture.height, channels,
+                         pixels.data(), picture.width * channels);
+  return file;
+}
+
+struct BmpLayout {
+  int bits = 24;
+  bool bitfields = false;  // 16 bits as 5-6-5 (red highest), 32 as 10-10-10 (red lowest)
+  bool topDown = false;
+  std::uint32_t infoLength = 40;  // 12: OS/2 1.x
+};
+
+// A BMP of the picture: through 2^bits evenly spaced greys up to 8 bits a pixel, in colour above.
+Bytes MakeBmp(const Rgb& picture, BmpLayout layout) {
+  const bool os2 = layout.infoLength == 12;
+  const std::uint32_t tableLength = layout.bits <= 8 ? 1u << layout.bits : 0;
+  const std::uint32_t tableEntry = os2 ? 3 : 4;
+  const std::uint32_t masksAfter = layout.bitfields && layout.infoLength == 40 ? 12 : 0;
+  const std::uint32_t pixelsAt = 14 + layout.infoLength + masksAfter + tableLength * tableEntry;
+  const std::uint32_t stride = (picture.width * layout.bits + 31) / 32 * 4;
+  Bytes bmp = {'B', 'M'};
+  Little32(&bmp, pixelsAt + stride * picture.height);
+  Little32(&bmp, 0);
+  Little32(&bmp, pixelsAt);
+  Little32(&bmp, layout.infoLength);
+  if (os2) {
+    Little16(&bmp, picture.width);
+    Little16(&bmp, picture.height);
+    Little16(&bmp, 1);
+    Little16(&bmp, layout.bits);
+  } else {
+    Little32(&bmp, picture.width);
+    Little32(&bmp, layout.topDown ? -picture.height : picture.height);
+    Little16(&bmp, 1);
+    Little16(&bmp, layout.bits);
+    Little32(&bmp, layout.bitfields ? 3 : 0);
+    for (int i = 0; i < 5; ++i) Little32(&bmp, 0);  // pixel bytes, resolution, table lengths
+    if (layout.bitfields) {
+      for (std::uint32_t mask : layout.bits == 16
+                                    ? std::array<std::uint32_t, 3>{0xF800, 0x7E0, 0x1F}
+                                    : std::array<std::uint32_t, 3>{0x3FF, 0xFFC00, 0x3FF00000})
+        Little32(&bmp, mask);
+    }
+    bmp.resize(14 + layout.infoLength + masksAfter, 0);
+  }
+  for (std::uint32_t i = 0; i < tableLength; ++i) {
+    const auto level = static_cast<unsigned char>(i * 255 / (tableLength - 1));
+    bmp.insert(bmp.end(), tableEntry, level);
+    if (!os2) bmp.back() = 0;
+  }
+  const Bytes indexes = layout.bits <= 8 ? GreyIndexes(picture, layout.bits) : Bytes();
+  for (int row = 0; row < picture.height; ++row) {
+    const int y = layout.topDown ? row : picture.height - 1 - row;
+    Bytes line(stride, 0);
+    for (int x = 0; x < picture.width; ++x) {
+      const unsigned char* rgb = &picture.pixels[(y * picture.width + x) * 3];
+      const std::uint32_t index = layout.bits <= 8 ? indexes[y * picture.width + x] : 0;
+      switch (layout.bits) {
+        case 1:
+        case 4:
+          line[x * layout.bits / 8] |= index << (8 - layout.bits - x * layout.bits % 8);
+          break;
+        case 8: line[x] = static_cast<unsigned char>(index); break;
+        case 16: {
+          const std::uint32_t pixel = layout.bitfields
+                                          ? (rgb[0] >> 3) << 11 | (rgb[1] >> 2) << 5 | rgb[2] >> 3
+                                          : (rgb[0] >> 3) << 10 | (rgb[1] >> 3) << 5 | rgb[2] >> 3;
+          line[x * 2] = static_cast<unsigned char>(pixel);
+          line[x * 2 + 1] = static_cast<unsigned char>(pixel >> 8);
+          break;
+        }
+        case 24:
+          std::copy(rgb, rgb + 3, std::make_reverse_iterator(line.data() + x * 3 + 3));
+          break;
+        case 32: {
+          const std::uint32_t pixel = layout.bitfields
+                                          ? (rgb[2] * 4u) << 20 | (rgb[1] * 4u) << 10 | rgb[0] * 4u
+                                          : std::uint32_t{rgb[0]} << 16 | rgb[1] << 8 | rgb[2];
+          for (int i = 0; i < 4; ++i)
+            line[x * 4 + i] = static_cast<unsigned char>(pixel >> (8 * i));
+          break;
+        }
+      }
+    }
+    bmp.insert(bmp.end(), line.begin(), line.end());
+  }
+  return bmp;
 }
 
 // The JPEG with two full APP1 segments (as a large EXIF block and its thumbnail take) between
@@ -259,6 +414,21 @@ TEST(PictureTest, HashesTheSamePictureAlikeWhateverItsSizeAndEncoding) {
       {"jpeg at 1.6 times", testing::EncodeJpeg(DrawScene(0, 1024, 768), 75)},
       {"jpeg in CMYK", EncodeCmykJpeg(DrawScene(0, 640, 480))},
       {"bmp a fifth", testing::EncodeBmp(DrawScene(0, 128, 96))},
+      {"bmp of 256 greys", MakeBmp(DrawScene(0, 160, 120), {.bits = 8})},
+      {"bmp of 16 greys", MakeBmp(DrawScene(0, 160, 120), {.bits = 4})},
+      {"bmp of black and white", MakeBmp(DrawScene(0, 640, 480), {.bits = 1, .topDown = true})},
+      {"bmp of 16 bits", MakeBmp(DrawScene(0, 160, 120), {.bits = 16})},
+      {"bmp of 16 bits in bitfields",
+       MakeBmp(DrawScene(0, 160, 120), {.bits = 16, .bitfields = true})},
+      {"bmp of 32 bits", MakeBmp(DrawScene(0, 160, 120), {.bits = 32, .topDown = true})},
+      {"bmp of 32 bits in bitfields, header of 124 bytes",
+       MakeBmp(DrawScene(0, 160, 120), {.bits = 32, .bitfields = true, .infoLength = 124})},
+      {"bmp of OS/2", MakeBmp(DrawScene(0, 160, 120), {.bits = 24, .infoLength = 12})},
+      {"bmp of OS/2 in 256 greys", MakeBmp(DrawScene(0, 160, 120), {.bits = 8, .infoLength = 12})},
+      {"gif of 256 greys", SceneGif(DrawScene(0, 160, 120), {.bits = 8})},
+      {"gif of 16 greys, interlaced",
+       SceneGif(DrawScene(0, 320, 240), {.bits = 4, .interlaced = true})},
+      {"png in grey", EncodePngChannels(DrawScene(0, 320, 240), 1)},
       {"webp lossy", EncodeWebp(DrawScene(0, 400, 300), WebpKind::Lossy, 50)},
       {"webp lossless", EncodeWebp(DrawScene(0, 640, 480), WebpKind::Lossless)},
       {"webp extended", EncodeWebp(DrawScene(0, 800, 600), WebpKind::WithAlpha)},
@@ -273,14 +443,109 @@ TEST(PictureTest, HashesTheSamePictureAlikeWhateverItsSizeAndEncoding) {
 }
 
 TEST(PictureTest, RefusesToDecodeMoreThanTheLargestPicture) {
-  // A GIF whose 1-pixel frame sits on a screen of 65535 x 65535: decoding would take 16 GB.
-  const Bytes bomb = MakeGif(1, 1, {3}, 65535, 65535);
-  PictureHeader header;
-  ASSERT_EQ(Read(bomb, bomb.size(), &header), HeaderState::Known);
-  std::uint64_t hash = 0;
-  EXPECT_FALSE(PictureDifferenceHash(bomb.data(), bomb.size(), &hash));
+  // A GIF whose 1-pixel frame sits on a screen of 65535 x 65535: decoding would take 16 GB; and
+  // one whose frame of 65535 x 65535 would take minutes on a screen of 1 pixel.
+  for (const Bytes& bomb : {MakeGif(1, 1, {3}, 65535, 65535), MakeGif(65535, 65535, {}, 1, 1)}) {
+    PictureHeader header;
+    ASSERT_EQ(Read(bomb, bomb.size(), &header), HeaderState::Known);
+    std::uint64_t hash = 0;
+    EXPECT_FALSE(PictureDifferenceHash(bomb.data(), bomb.size(), &hash));
+  }
   // A little one decodes.
   EXPECT_EQ(Hash(MakeGif(1, 1, {3}, 1, 1)), 0u);
+}
+
+TEST(PictureTest, HashesTransparentPixelsAsWhite) {
+  // White then black, left to right: cells 0..4 are the first pixel, so the fifth pair of cells
+  // differs in every row.
+  const Rgb whiteBlack{2, 1, {255, 255, 255, 0, 0, 0}};
+  constexpr std::uint64_t kWhiteThenBlack = 0x0808080808080808;
+  struct Case {
+    const char* name;
+    Bytes file;
+    std::uint64_t hash;
+  };
+  const Case cases[] = {
+      {"gif", MakeGif(2, 1, {3, 0}, 2, 1), kWhiteThenBlack},
+      {"gif with black clear", MakeGif(2, 1, {3, 0}, 2, 1, {.transparent = 0}), 0},
+      {"gif with another colour clear", MakeGif(2, 1, {3, 0}, 2, 1, {.transparent = 1}),
+       kWhiteThenBlack},
+      // The screen past a frame of black.
+      {"gif on a wider screen", MakeGif(1, 1, {0}, 2, 1), 0},
+      {"png with black opaque", EncodePngChannels(whiteBlack, 4), kWhiteThenBlack},
+      {"png with black clear", EncodePngChannels(whiteBlack, 4, true), 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Hash(c.file), c.hash) << c.name;
+}
+
+TEST(PictureTest, ReadsEachChannelAsItsColour) {
+  // Green is brighter than red, which is brighter than blue: swapping any two channels turns a
+  // brighter left pixel into a darker one.
+  constexpr std::uint64_t kLeftBrighter = 0x0808080808080808;
+  const Rgb redBlue{2, 1, {255, 0, 0, 0, 0, 255}};
+  const Rgb greenRed{2, 1, {0, 255, 0, 255, 0, 0}};
+  const std::function<Bytes(const Rgb&)> encoders[] = {
+      [](const Rgb& picture) { return testing::EncodePng(picture); },
+      [](const Rgb& picture) { return EncodePngChannels(picture, 4); },
+      [](const Rgb& picture) { return MakeBmp(picture, {.bits = 16}); },
+      [](const Rgb& picture) { return MakeBmp(picture, {.bits = 16, .bitfields = true}); },
+      [](const Rgb& picture) { return MakeBmp(picture, {.bits = 24}); },
+      [](const Rgb& picture) { return MakeBmp(picture, {.bits = 24, .infoLength = 12}); },
+      [](const Rgb& picture) { return MakeBmp(picture, {.bits = 32}); },
+      [](const Rgb& picture) { return MakeBmp(picture, {.bits = 32, .bitfields = true}); },
+  };
+  for (std::size_t i = 0; i < std::size(encoders); ++i) {
+    EXPECT_EQ(Hash(encoders[i](redBlue)), kLeftBrighter) << "encoder " << i;
+    EXPECT_EQ(Hash(encoders[i](greenRed)), kLeftBrighter) << "encoder " << i;
+  }
+}
+
+TEST(PictureTest, RefusesCutDamagedAndUnsupportedPictures) {
+  const Rgb scene = DrawScene(0, 48, 32);
+  const Bytes png = testing::EncodePng(scene);
+  Bytes pngCrc = png;
+  pngCrc[png.size() - 20] ^= 1;  // in the last bytes of the pixels, whose checksum fails
+  const Bytes gif = SceneGif(scene, {.bits = 4});
+  Bytes gifNoFrame(gif.begin(), gif.begin() + 13 + 16 * 3);
+  gifNoFrame.push_back(0x3B);
+  Bytes gifNoColours = MakeGif(2, 1, {3, 0}, 2, 1);
+  gifNoColours[10] = 0;
+  gifNoColours.erase(gifNoColours.begin() + 13, gifNoColours.begin() + 13 + 4 * 3);
+  const Bytes bmp = testing::EncodeBmp(scene);
+  const Bytes bmp8 = MakeBmp(scene, {.bits = 8});
+  auto changed = [](Bytes file, std::size_t at, std::initializer_list<unsigned char> bytes) {
+    std::copy(bytes.begin(), bytes.end(), file.begin() + at);
+    return file;
+  };
+  struct Case {
+    const char* name;
+    Bytes file;
+  };
+  const Case cases[] = {
+      {"png cut in its pixels", Bytes(png.begin(), png.begin() + png.size() / 2)},
+      // In the checksum of its last chunk of pixels. (Cut only of its end chunk, it decodes.)
+      {"png cut in its last checksum", Bytes(png.begin(), png.end() - 14)},
+      {"png failing its checksum", pngCrc},
+      {"gif cut in its pixels", Bytes(gif.begin(), gif.begin() + gif.size() / 2)},
+      {"gif of no frame", gifNoFrame},
+      {"gif of no colours", gifNoColours},
+      {"bmp short of a byte", Bytes(bmp.begin(), bmp.end() - 1)},
+      {"bmp cut in its colours", Bytes(bmp8.begin(), bmp8.begin() + 54 + 4 * 100)},
+      {"bmp of pixels past the end", changed(bmp, 10, {0xFF, 0xFF, 0xFF, 0xFF})},
+      {"bmp of 2 bits a pixel", changed(bmp, 28, {2})},
+      {"bmp of 0 bits a pixel", changed(bmp, 28, {0})},
+      {"bmp run-length encoded", changed(bmp8, 30, {1})},
+      {"bmp of 24 bits in bitfields", changed(bmp, 30, {3})},
+      {"bmp in JPEG", changed(bmp, 30, {4})},
+      {"bmp of a mask of no bits",
+       changed(MakeBmp(scene, {.bits = 32, .bitfields = true}), 58, {0, 0, 0, 0})},
+  };
+  for (const Case& c : cases) {
+    PictureHeader header;
+    EXPECT_EQ(Read(c.file, c.file.size(), &header), HeaderState::Known) << c.name;
+    std::uint64_t hash = 0;
+    EXPECT_FALSE(PictureDifferenceHash(c.file.data(), c.file.size(), &hash)) << c.name;
+  }
 }
 
 TEST(PictureTest, ParsesListsOfFormats) {
