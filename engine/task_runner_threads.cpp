@@ -57,25 +57,21 @@ std::string DiskFullFault(const char* folder, const std::string& cause) {
   return std::string("任务文件夹 ") + folder + " 所在的磁盘已满（" + cause + "）";
 }
 
-// "%d%H%M%S" of the local time: day of month, hour, minute, second, two digits each.
-std::string TimeStamp() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[16] = {};
-  std::strftime(stamp, sizeof(stamp), "%d%H%M%S", &local);
-  return stamp;
-}
-
-// "YYYY-MM-DD HH:MM:SS" of the local time, for the failure list.
-std::string LocalTimeText() {
+// The local time now, as strftime's `format` writes it (at most 31 bytes).
+std::string LocalTime(const char* format) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char text[32] = {};
-  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+  std::strftime(text, sizeof(text), format, &local);
   return text;
 }
+
+// Day of month, hour, minute, second, two digits each: the prefix of a saved file's name.
+std::string TimeStamp() { return LocalTime("%d%H%M%S"); }
+
+// "YYYY-MM-DD HH:MM:SS", for the failure list.
+std::string LocalTimeText() { return LocalTime("%Y-%m-%d %H:%M:%S"); }
 
 }  // namespace
 

@@ -26,6 +26,8 @@ inline constexpr const char* kCreateFactsTable =
     "width INTEGER, height INTEGER, dhash INTEGER)";
 inline constexpr const char* kCreateFactsIndex =
     "CREATE INDEX IF NOT EXISTS facts_sha256 ON facts(sha256)";
+inline constexpr const char* kCreateFactsNameIndex =
+    "CREATE INDEX IF NOT EXISTS facts_filename ON facts(filename)";
 inline constexpr const char* kCreateFailureTable =
     "CREATE TABLE IF NOT EXISTS failure(url TEXT PRIMARY KEY, title TEXT, reason TEXT NOT NULL, "
     "detail TEXT, attempts INTEGER NOT NULL DEFAULT 1, last_try TEXT)";

@@ -287,8 +287,8 @@ bool RecordStore::PrepareTaskDatabase(const std::string& folder, RecordError* er
     // The rows of a group of files between their flush and their names (records/group_rows.h).
     if (!Execute(db.get(), kCreateIntentTable, error)) return false;
     // What the kept files are, what failed and the tasks' options (records/file_facts.h).
-    for (const char* create : {kCreateFactsTable, kCreateFactsIndex, kCreateFailureTable,
-                               kCreateOptionTable}) {
+    for (const char* create : {kCreateFactsTable, kCreateFactsIndex, kCreateFactsNameIndex,
+                               kCreateFailureTable, kCreateOptionTable}) {
       if (!Execute(db.get(), create, error)) return false;
     }
     // A database that opens may still refuse rows: a read-only file, a table of other columns,
