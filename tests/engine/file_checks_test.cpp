@@ -3,7 +3,11 @@
 // as the export writes them.
 #include "engine/file_checks.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -134,6 +138,22 @@ TEST(FileChecksTest, FiltersOnBothSidesOfEachBound) {
   ASSERT_TRUE(again.Finish());
   EXPECT_EQ(again.Facts().sha256, inspector.Facts().sha256);
   EXPECT_EQ(inspector.Facts().sha256.size(), 64u);
+
+  // The near-duplicate hash of a received file is read from its open ".part", from its start.
+  testing::TempFolder folder;
+  const std::string part = folder.Path() + "p.jpg.part";
+  std::FILE* out = std::fopen(part.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fwrite(jpeg.data(), 1, jpeg.size(), out);
+  std::fclose(out);
+  const int fd = ::open(part.c_str(), O_RDWR | O_APPEND);
+  std::uint64_t fromFile = 0;
+  std::uint64_t fromBytes = 0;
+  EXPECT_TRUE(PictureHashOfFile(fd, size, &fromFile));
+  EXPECT_TRUE(PictureDifferenceHash(jpeg.data(), jpeg.size(), &fromBytes));
+  EXPECT_EQ(fromFile, fromBytes);
+  EXPECT_FALSE(PictureHashOfFile(fd, size + 1, &fromFile));  // shorter than it should be
+  ::close(fd);
 }
 
 TEST(FileChecksTest, ContentIndexClaimsEachContentOnce) {
