@@ -28,9 +28,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <system_error>
 
+#include "engine/picture.h"
+#include "engine/records_export.h"
 #include "engine/settings_file.h"
 #include "platform/home.h"
 #include "ui/about_dlg.h"
@@ -106,6 +110,26 @@ bool IsPaging(int id) {
 }  // namespace
 
 std::string ProfilePath(const std::string& home) { return home + "sys/quarry.ini"; }
+
+namespace {
+
+// The default filters of new tasks into the profile, as ReadDefaultRules reads them back.
+void WriteDefaultRules(QSettings& profile, const FileRules& rules) {
+  const auto key = [](const char* name) {
+    return QStringLiteral("%1/%2").arg(QLatin1String(kSettingsGroup), QLatin1String(name));
+  };
+  profile.setValue(key(kMinBytesKey), static_cast<qlonglong>(rules.minBytes));
+  profile.setValue(key(kMaxBytesKey), static_cast<qlonglong>(rules.maxBytes));
+  profile.setValue(key(kMinWidthKey), rules.minWidth);
+  profile.setValue(key(kMinHeightKey), rules.minHeight);
+  profile.setValue(
+      key(kFormatsKey),
+      rules.formats == 0 ? QString() : QString::fromStdString(PictureFormatsText(rules.formats)));
+  profile.setValue(key(kNearDuplicatesKey), rules.nearDuplicates);
+  profile.setValue(key(kHomeDuplicatesKey), rules.homeDuplicates);
+}
+
+}  // namespace
 
 }  // namespace quarry
 
@@ -373,6 +397,7 @@ void CMainFrame::AddTask() {
   for (const auto& task : m_control->UnfinishedTasks())
     unfinished.push_back(m_control->Snapshot(task.get()));
   dialog.SetUnfinishedTasks(std::move(unfinished));
+  dialog.SetRules(quarry::ReadDefaultRules(quarry::ProfilePath(m_home)));
   if (dialog.exec() != QDialog::Accepted) return;
   // One task per keyword, in the order of the lines; only the first may start at once, the
   // others wait under "等待". The first is selected, so that its figures (and its pages, when
@@ -385,6 +410,7 @@ void CMainFrame::AddTask() {
       Warn(QString::fromStdString(error));
       break;
     }
+    task->rules = dialog.Rules();
     quarry::Task* added = task.get();
     if (!m_control->AddTask(std::move(task), dialog.StartAtOnce() && first == nullptr)) break;
     if (first == nullptr) first = added;
@@ -448,7 +474,9 @@ void CMainFrame::ShowSettings() {
   const QString proxyKey = QStringLiteral("%1/%2").arg(QLatin1String(quarry::kSettingsGroup),
                                                        QLatin1String(quarry::kProxyKey));
   settings.SetProxy(m_profile->value(proxyKey).toString());
+  settings.SetRules(quarry::ReadDefaultRules(quarry::ProfilePath(m_home)));
   if (settings.exec() != QDialog::Accepted) return;
+  quarry::WriteDefaultRules(*m_profile, settings.Rules());
   const quarry::SearchMode mode = settings.Mode();
   m_control->SetSearchMode(mode);
   m_profile->setValue(QStringLiteral("%1/%2").arg(QLatin1String(quarry::kSettingsGroup),
