@@ -343,7 +343,7 @@ private slots:
     QVERIFY(pictures);
     QCOMPARE(QString::fromStdString(quarry::FieldText(pictures->record.keyword)), pictureKeyword);
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
-    QCOMPARE(info->Tabs()->Count(), 4);  // the figures and the pages of three threads
+    QCOMPARE(info->Tabs()->Count(), 5);  // the figures, the failures and three threads' pages
     QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("经典模式"));
     // Saved pictures join the page as they come, each decoded into its cell.
     auto pageShown = [&] {
@@ -355,7 +355,7 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(pageShown(), 20000);
     QCOMPARE(pictures->record.state, TaskState::Running);
     QVERIFY(QFileInfo::exists(QString::fromStdString(grid->cell(0).path)));
-    QVERIFY(info->Tabs()->ActivatePage(1));
+    QVERIFY(info->Tabs()->ActivatePage(CInfoView::kFirstThreadPage));
     QVERIFY(
         quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_image_task_running")));
     frame.Command(quarry::kCmdStopTask)->trigger();
@@ -430,7 +430,7 @@ private slots:
     QVERIFY(frame.Control().UnfinishedTasks().empty() && frame.Control().FinishedTasks().empty());
     for (int row = 0; row < InfoPage::kRows; ++row)
       QCOMPARE(info->Figures()->Value(row), QString());
-    QCOMPARE(info->Tabs()->Count(), 1);
+    QCOMPARE(info->Tabs()->Count(), 2);
     QVERIFY(view->showsThumbnails() && grid->cellCount() == 0);
     QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
     QVERIFY2(viewMessages->isEmpty(), qPrintable(viewMessages->join('\n')));
