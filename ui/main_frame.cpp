@@ -13,6 +13,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -163,7 +166,11 @@ private:
 CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
     : QMainWindow(parent),
       m_home(options.home),
-      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      m_savePicker([](QWidget* owner, const QString& title, const QString& start,
+                      const QString& filters, QString* filter) {
+        return QFileDialog::getSaveFileName(owner, title, start, filters, filter);
+      }) {
   setObjectName(QStringLiteral("MainFrame"));
   setWindowTitle(QString::fromLatin1(quarry::kFrameTitle));
   quarry::CreateHomeFolders(m_home, nullptr);  // a failure shows later, as unsaved task files
@@ -331,6 +338,8 @@ void CMainFrame::UpdateCommands() {
   SetEnabled(quarry::kCmdDeleteTask, control.CanDeleteSelected(selected));
   SetEnabled(quarry::kCmdRerunTask, control.CanRerunSelected(selected));
   SetEnabled(quarry::kCmdOpenFolder, selected != nullptr);
+  SetEnabled(quarry::kCmdRetryFailed, control.CanRetrySelected(selected));
+  SetEnabled(quarry::kCmdExportRecords, selected != nullptr);
   SetEnabled(quarry::kCmdRunAll, control.CanRunAll());
   SetEnabled(quarry::kCmdStopAll, control.CanStopAll());
   SetEnabled(quarry::kCmdDeleteAll, control.CanDeleteAll());
@@ -380,6 +389,8 @@ void CMainFrame::RunCommand(int id) {
     case quarry::kCmdDeleteAll: DeleteAllTasks(); break;
     case quarry::kCmdRerunTask: RerunTask(); break;
     case quarry::kCmdOpenFolder: OpenTaskFolder(); break;
+    case quarry::kCmdRetryFailed: RetryFailed(); break;
+    case quarry::kCmdExportRecords: ExportRecords(); break;
     case quarry::kCmdExit: close(); break;
     case quarry::kCmdToolBar: m_toolBar->setVisible(m_toolBar->isHidden()); break;
     case quarry::kCmdStatusBar: statusBar()->setVisible(statusBar()->isHidden()); break;
@@ -449,6 +460,58 @@ void CMainFrame::OpenTaskFolder() {
   }
   if (!m_openUrl(QUrl::fromLocalFile(folder)))
     Warn(QStringLiteral("无法在文件管理器中打开文件夹 %1。").arg(folder));
+}
+
+void CMainFrame::RetryFailed() {
+  KeepingSelection([this] { m_control->RetrySelected(SelectedTask()); });
+}
+
+void CMainFrame::ExportRecords() {
+  quarry::Task* task = SelectedTask();
+  if (!task) return;
+  const std::string folder = quarry::FieldText(task->record.folder);
+  const QString keyword = QString::fromStdString(quarry::FieldText(task->record.keyword));
+  if (!QFileInfo::exists(QString::fromStdString(folder + quarry::kDatabaseFileName))) {
+    Warn(QStringLiteral("任务“%1”还没有记录：任务运行后才会有。").arg(keyword));
+    return;
+  }
+  const QString csv = QStringLiteral("CSV 文件 (*.csv)");
+  const QString json = QStringLiteral("JSON 文件 (*.json)");
+  // Offered beside the task folder rather than in it, among the files the task saved.
+  const QString start =
+      QFileInfo(QDir(QString::fromStdString(folder)).absolutePath()).absolutePath() +
+      QLatin1Char('/') + keyword + QStringLiteral(".csv");
+  QString filter = csv;
+  QString path = m_savePicker(this, QStringLiteral("导出记录"), start,
+                              csv + QStringLiteral(";;") + json, &filter);
+  if (path.isEmpty()) return;
+  // The name's extension decides; a name without one takes the filter's.
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  quarry::ExportFormat format = quarry::ExportFormat::Csv;
+  if (suffix == QLatin1String("json")) {
+    format = quarry::ExportFormat::Json;
+  } else if (suffix != QLatin1String("csv")) {
+    format = filter == json ? quarry::ExportFormat::Json : quarry::ExportFormat::Csv;
+    path += format == quarry::ExportFormat::Json ? QStringLiteral(".json") : QStringLiteral(".csv");
+  }
+  // Read whole before the file is opened, so that a database that cannot be read leaves a file
+  // chosen to be replaced as it was.
+  std::ostringstream records;
+  std::string error;
+  if (!quarry::ExportTaskRecords(folder, format, records, &error)) {
+    Warn(QStringLiteral("无法读取任务“%1”的记录：%2").arg(keyword, QString::fromStdString(error)));
+    return;
+  }
+  std::ofstream file(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+  file << records.str();
+  file.close();
+  if (file.fail())
+    Warn(QStringLiteral("无法写入文件 %1：文件夹不存在、没有权限或磁盘已满。").arg(path));
+}
+
+void CMainFrame::ShowFailuresOfSelected() {
+  quarry::Task* task = SelectedTask();
+  if (task && m_panes.showFailures) m_panes.showFailures(quarry::FieldText(task->record.folder));
 }
 
 void CMainFrame::BlankPanesIfShownTaskWent() {
@@ -530,6 +593,7 @@ void CMainFrame::OnTaskSelected(quarry::Task* task) {
   if (task) {
     m_shownTask = task;
     m_control->SelectTask(task);
+    ShowFailuresOfSelected();
     if (m_tabs->ActivePage() != 0) m_tabs->SetActivePage(0);
   }
   if (m_commandDepth == 0) UpdateCommands();
@@ -545,6 +609,9 @@ void CMainFrame::OnTaskFinished(quarry::SearchTask* record) {
     CommandScope scope(this);
     KeepingSelection([&] { m_control->OnTaskFinished(record); });
   }
+  // The failures of a task that ended are all written now.
+  quarry::Task* selected = SelectedTask();
+  if (selected && &selected->record == record) ShowFailuresOfSelected();
   ShowProblems();
 }
 

@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -45,7 +48,9 @@
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/add_task_dlg.h"
 #include "ui/command_table.h"
+#include "ui/failure_page.h"
 #include "ui/file_list.h"
+#include "ui/file_rules_box.h"
 #include "ui/gripper_bar.h"
 #include "ui/info_page.h"
 #include "ui/info_view.h"
