@@ -1,7 +1,8 @@
 // CAddTaskDlg. The controls carry the IDs of the dialog's original layout as object names. The
 // thread box is a spin box whose text cannot be typed into, so only its arrows (and the arrow
 // keys) change it, always within 1 to 6. The page box takes digits only; its range is checked
-// on OK, as is everything else the task record refuses.
+// on OK, as is everything else the task record refuses. The filter section is closed at first,
+// its button telling the filters in a few words, so the dialog stays as small as before.
 #include "ui/add_task_dlg.h"
 
 #include <QButtonGroup>
@@ -21,11 +22,13 @@
 #include <QSpinBox>
 #include <QStringDecoder>
 #include <QStringList>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <ctime>
 
 #include "engine/keyword_list.h"
 
+#include "ui/file_rules_box.h"
 #include "ui/icons.h"
 
 namespace {
@@ -125,6 +128,25 @@ CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
   m_kinds->button(static_cast<int>(quarry::FileKind::Image))->setChecked(true);
   grid->addLayout(kinds, 3, 0, 1, 3);
 
+  m_rulesToggle = new QToolButton(options);
+  m_rulesToggle->setObjectName(QStringLiteral("RulesToggle"));
+  m_rulesToggle->setCheckable(true);
+  m_rulesToggle->setAutoRaise(true);
+  m_rulesToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  m_rulesToggle->setArrowType(Qt::RightArrow);
+  m_rules = new CFileRulesBox(QString(), options);  // the button above names it
+  m_rules->setVisible(false);
+  grid->addWidget(m_rulesToggle, 4, 0, 1, 3);
+  grid->addWidget(m_rules, 5, 0, 1, 3);
+  ShowRulesSummary();
+  connect(m_rules, &CFileRulesBox::RulesChanged, this, &CAddTaskDlg::ShowRulesSummary);
+  connect(m_rulesToggle, &QToolButton::toggled, this, &CAddTaskDlg::ShowRules);
+  // Sides, formats and likeness tell pictures apart; documents have none of them.
+  connect(m_kinds, &QButtonGroup::idToggled, this, [this](int, bool) {
+    m_rules->SetPictureControlsEnabled(m_kinds->checkedId() ==
+                                       static_cast<int>(quarry::FileKind::Image));
+  });
+
   auto* decoration = new QLabel(this);
   decoration->setPixmap(quarry::RenderIcon(QStringLiteral("add_task_dialog"),
                                            QSize(kDecorationSize, kDecorationSize)));
@@ -155,6 +177,28 @@ CAddTaskDlg::CAddTaskDlg(const std::string& home, QWidget* parent, int id)
 }
 
 bool CAddTaskDlg::StartAtOnce() const { return m_startAtOnce->isChecked(); }
+
+void CAddTaskDlg::SetRules(const quarry::FileRules& rules) { m_rules->SetRules(rules); }
+
+quarry::FileRules CAddTaskDlg::Rules() const { return m_rules->Rules(); }
+
+void CAddTaskDlg::ShowRules(bool shown) {
+  if (m_rulesToggle->isChecked() != shown) {
+    m_rulesToggle->setChecked(shown);  // whose toggled signal comes back here
+    return;
+  }
+  m_rulesToggle->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
+  m_rules->setVisible(shown);
+  ShowRulesSummary();
+  adjustSize();
+}
+
+void CAddTaskDlg::ShowRulesSummary() {
+  // Closed, the button tells the filters; open, the controls do.
+  m_rulesToggle->setText(m_rules->isVisibleTo(this)
+                             ? QStringLiteral("筛选")
+                             : QStringLiteral("筛选：") + m_rules->Summary());
+}
 
 void CAddTaskDlg::Browse() {
   const QString chosen = m_picker(this, QStringLiteral("请选择文件夹："), m_folder->text());
@@ -224,6 +268,12 @@ void CAddTaskDlg::accept() {
   }
   if (keywords.empty()) {
     Refuse(QStringLiteral("关键词不能为空!"), m_keyword);
+    return;
+  }
+  QWidget* fault = nullptr;
+  if (const QString refusal = m_rules->Refusal(&fault); !refusal.isEmpty()) {
+    ShowRules(true);
+    Refuse(QStringLiteral("筛选条件无效：%1").arg(refusal), fault);
     return;
   }
   const bool several = keywords.size() > 1;

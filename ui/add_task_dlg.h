@@ -1,7 +1,8 @@
 // CAddTaskDlg: the dialog in which the user describes new tasks: keywords (one a line, typed or
 // loaded from a UTF-8 text file; each line is a task), the folder to save under, the number of
 // download threads (1 to 6, with arrows only), the number of result pages (1 to 500), the kind
-// of file, and whether the first task starts at once. OK checks every line and keeps the dialog
+// of file, the file filters (a section that opens on demand, starting from the settings'
+// defaults), and whether the first task starts at once. OK checks every line and keeps the dialog
 // open, with a message naming the line, for any a task could not be made from; keywords that
 // are already unfinished tasks of the same kind and folder are left out and named.
 #pragma once
@@ -12,13 +13,16 @@
 #include <vector>
 
 #include "engine/search_task.h"
+#include "records/file_facts.h"
 
+class CFileRulesBox;
 class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
+class QToolButton;
 
 class CAddTaskDlg : public QDialog {
   Q_OBJECT
@@ -45,6 +49,14 @@ public:
   void SetUnfinishedTasks(std::vector<quarry::SearchTask> tasks) {
     m_unfinished = std::move(tasks);
   }
+  // The filters shown: those the new tasks start from (the settings' defaults), and after OK
+  // those every new task gets.
+  void SetRules(const quarry::FileRules& rules);
+  quarry::FileRules Rules() const;
+  // Opens or closes the filter section.
+  void ShowRules(bool shown);
+  CFileRulesBox* RulesBox() const { return m_rules; }
+  QToolButton* RulesToggle() const { return m_rulesToggle; }
   // Whether "立即下载" was ticked.
   bool StartAtOnce() const;
   // Replaces the desktop's folder picker (tests).
@@ -57,6 +69,7 @@ public slots:
 
 private:
   void Browse();
+  void ShowRulesSummary();
   // Puts the keywords of a chosen UTF-8 file into the box, one a line (blank and '#' lines
   // left out); a file that cannot be read or is not UTF-8 is told and changes nothing.
   void LoadKeywordFile();
@@ -77,6 +90,8 @@ private:
   QLineEdit* m_pages;
   QButtonGroup* m_kinds;
   QCheckBox* m_startAtOnce;
+  QToolButton* m_rulesToggle;
+  CFileRulesBox* m_rules;
   FolderPicker m_picker;
   FilePicker m_filePicker;
 };

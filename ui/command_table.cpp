@@ -15,6 +15,10 @@ const std::vector<CommandEntry>& CommandTable() {
       {kCmdDeleteAll, "删除全部任务(&L)", "删除全部任务", "删除全部", ""},
       {kCmdRerunTask, "重新运行(&G)", "把已完成的任务放回等待队列；再次运行时只下载新的文件",
        "重新运行", ""},
+      {kCmdRetryFailed, "重试失败的文件(&F)",
+       "再次下载当前任务中因网络、超时、服务器错误或磁盘已满而失败的文件", "重试失败的文件", ""},
+      {kCmdExportRecords, "导出记录(&E)...", "把当前任务的文件和失败记录导出为 CSV 或 JSON 文件",
+       "导出记录", ""},
       {kCmdOpenFolder, "打开所在文件夹(&O)", "在文件管理器中打开当前任务的文件夹", "打开所在文件夹",
        ""},
       {kCmdDeleteAllButton, "删除全部任务", "删除全部任务", "删除全部", "delete_all"},
@@ -38,9 +42,9 @@ const std::vector<CommandEntry>& CommandTable() {
 const std::vector<MenuEntry>& MenuTable() {
   static const std::vector<MenuEntry> menus = {
       {"任务管理(&T)",
-       {kCmdAddTask, kCmdRunTask, kCmdStopTask, kCmdDeleteTask, kCmdRerunTask, kCmdRunAll,
-        kCmdStopAll, kCmdDeleteAll, kSeparator, kCmdOpenFolder, kSeparator, kCmdRecentFile,
-        kSeparator, kCmdExit}},
+       {kCmdAddTask, kCmdRunTask, kCmdStopTask, kCmdDeleteTask, kCmdRerunTask, kCmdRetryFailed,
+        kCmdRunAll, kCmdStopAll, kCmdDeleteAll, kSeparator, kCmdOpenFolder, kCmdExportRecords,
+        kSeparator, kCmdRecentFile, kSeparator, kCmdExit}},
       {"选项", {kCmdSettings, kCmdShutDownWhenDone, kCmdShowFloating}},
       {"视图(&V)", {kCmdToolBar, kCmdStatusBar}},
       {"结果浏览(&P)", {kCmdNextPage, kCmdPreviousPage, kCmdFirstPage, kCmdLastPage}},

@@ -26,6 +26,8 @@ enum CommandId : int {
   kCmdDeleteAll = 32809,
   kCmdRerunTask = 32810,
   kCmdOpenFolder = 32811,
+  kCmdRetryFailed = 32812,
+  kCmdExportRecords = 32813,
   kCmdToolBar = 59392,
   kCmdStatusBar = 59393,
   kCmdRecentFile = 57616,

@@ -3,6 +3,7 @@
 // the browser, turns its paging into the frame's PagingTarget.
 #include "ui/frame_panes.h"
 
+#include "ui/failure_page.h"
 #include "ui/info_page.h"
 #include "ui/info_view.h"
 #include "ui/quarry_view.h"
@@ -50,6 +51,7 @@ FramePanes CreateFramePanes(QWidget* parent, const std::string&) {
   panes.lower = info;
   panes.info = info;
   panes.showMode = [info](const QString& mode) { info->Figures()->ShowMode(mode); };
+  panes.showFailures = [info](const std::string& folder) { info->Failures()->ShowFolder(folder); };
   panes.showHint = [result](const QString& hint) { result->SetHint(hint); };
   panes.blank = [result, info] {
     result->Blank();

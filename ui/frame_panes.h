@@ -45,6 +45,9 @@ struct FramePanes {
   std::function<void()> blank;
   // Shows how the selected task's run searches (empty: it has not run); set by CreateFramePanes.
   std::function<void(const QString&)> showMode;
+  // Reads and shows the failures of the task folder given (ending with '/'); set by
+  // CreateFramePanes.
+  std::function<void(const std::string&)> showFailures;
   // Sets the line the result browser shows while it shows no task (empty: none).
   std::function<void(const QString&)> showHint;
 };

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ui/failure_page.h"
 #include "ui/info_page.h"
 #include "ui/sheet_tab_ctrl.h"
 #include "ui/thread_log.h"
@@ -12,6 +13,7 @@
 namespace {
 
 const char* const kInfoPageLabel = "任务信息";
+const char* const kFailurePageLabel = "失败列表";
 const char* const kThreadPageLabels[CInfoView::kMaxThreadPages] = {
     " 线程一 ", " 线程二 ", " 线程三 ", " 线程四 ", " 线程五 ", " 线程六 ",
 };
@@ -19,14 +21,18 @@ const char* const kThreadPageLabels[CInfoView::kMaxThreadPages] = {
 }  // namespace
 
 CInfoView::CInfoView(QWidget* parent)
-    : QWidget(parent), m_tabs(new SheetTabCtrl(this)), m_infoPage(new InfoPage) {
+    : QWidget(parent),
+      m_tabs(new SheetTabCtrl(this)),
+      m_infoPage(new InfoPage),
+      m_failurePage(new FailurePage) {
   setObjectName(QStringLiteral("InfoView"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(m_tabs);
-  // With no task selected only the figures page is there; thread pages come with a running
-  // task's selection.
+  // With no task selected only the figures and the failures are there; thread pages come with a
+  // running task's selection.
   m_tabs->AddPage(m_infoPage, QString::fromUtf8(kInfoPageLabel));
+  m_tabs->AddPage(m_failurePage, QString::fromUtf8(kFailurePageLabel));
   m_batchTimer.setSingleShot(true);
   m_batchTimer.setInterval(kBatchMs);
   connect(&m_batchTimer, &QTimer::timeout, this, &CInfoView::Drain);
@@ -70,6 +76,7 @@ void CInfoView::AddThreadPages(int count) { StartNewPages(std::clamp(count, 0, k
 void CInfoView::Blank() {
   StartNewPages(0);  // also drops figures still buffered
   m_infoPage->Clear();
+  m_failurePage->Clear();
 }
 
 void CInfoView::StartNewPages(int count) {
@@ -121,9 +128,13 @@ void CInfoView::Drain() {
   if (empty) return;
   ++m_batches;
   if (taken.generation != m_shownGeneration) {
-    // A new set of pages: the old ones go with their lines, the new ones start empty.
+    // A new set of pages: the old ones go with their lines.
+    // The new ones start empty; a thread page that was shown gives way to the figures.
     m_shownGeneration = taken.generation;
-    for (int index = m_tabs->Count() - 1; index >= 1; --index) m_tabs->RemovePage(index);
+    const bool onThreadPage = m_tabs->ActiveIndex() >= kFirstThreadPage;
+    for (int index = m_tabs->Count() - 1; index >= kFirstThreadPage; --index)
+      m_tabs->RemovePage(index);
+    if (onThreadPage) m_tabs->ActivatePage(0);
     m_logs.fill(nullptr);
     for (int thread = 1; thread <= taken.pageCount; ++thread) {
       auto* log = new ThreadLog(thread);

@@ -1,6 +1,7 @@
 // CInfoView: the lower pane of the main window. It shows the figures of the selected task on
-// its first page ("任务信息") and, while that task runs, one log page per worker thread, all in
-// a SheetTabCtrl that fills the view.
+// its first page ("任务信息"), the addresses that did not become files on the second ("失败列表",
+// filled when the frame asks) and, while that task runs, one log page per worker thread after
+// them, all in a SheetTabCtrl that fills the view.
 //
 // Worker threads call AppendLog and ShowTask while they hold their runner's view lock, so
 // neither may wait for the user-interface thread. Both only put their work into a buffer under
@@ -31,6 +32,7 @@
 
 #include "engine/views.h"
 
+class FailurePage;
 class InfoPage;
 class SheetTabCtrl;
 class ThreadLog;
@@ -41,6 +43,8 @@ class CInfoView : public QWidget, public quarry::InfoView {
 public:
   static constexpr int kMaxThreadPages = 6;
   static constexpr int kBatchMs = 25;  // how long the first line of a batch waits for company
+  static constexpr int kFailurePage = 1;      // the tab of the failure list
+  static constexpr int kFirstThreadPage = 2;  // the tab of thread 1
 
   explicit CInfoView(QWidget* parent = nullptr);
   ~CInfoView() override;
@@ -64,6 +68,7 @@ public:
 
   SheetTabCtrl* Tabs() const { return m_tabs; }
   InfoPage* Figures() const { return m_infoPage; }
+  FailurePage* Failures() const { return m_failurePage; }
   // The log page of worker `thread`, or null while it has no page.
   ThreadLog* Log(int thread) const;
   // Lines waiting in the buffer, and lines put on pages since the view was made.
@@ -95,6 +100,7 @@ private:
   // GUI thread only.
   SheetTabCtrl* m_tabs;
   InfoPage* m_infoPage;
+  FailurePage* m_failurePage;
   std::array<ThreadLog*, kMaxThreadPages> m_logs{};
   std::uint64_t m_shownGeneration = 0;
   std::uint64_t m_linesShown = 0;

@@ -13,6 +13,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -28,9 +31,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <system_error>
 
+#include "engine/picture.h"
+#include "engine/records_export.h"
 #include "engine/settings_file.h"
 #include "platform/home.h"
 #include "ui/about_dlg.h"
@@ -107,6 +114,26 @@ bool IsPaging(int id) {
 
 std::string ProfilePath(const std::string& home) { return home + "sys/quarry.ini"; }
 
+namespace {
+
+// The default filters of new tasks into the profile, as ReadDefaultRules reads them back.
+void WriteDefaultRules(QSettings& profile, const FileRules& rules) {
+  const auto key = [](const char* name) {
+    return QStringLiteral("%1/%2").arg(QLatin1String(kSettingsGroup), QLatin1String(name));
+  };
+  profile.setValue(key(kMinBytesKey), static_cast<qlonglong>(rules.minBytes));
+  profile.setValue(key(kMaxBytesKey), static_cast<qlonglong>(rules.maxBytes));
+  profile.setValue(key(kMinWidthKey), rules.minWidth);
+  profile.setValue(key(kMinHeightKey), rules.minHeight);
+  profile.setValue(
+      key(kFormatsKey),
+      rules.formats == 0 ? QString() : QString::fromStdString(PictureFormatsText(rules.formats)));
+  profile.setValue(key(kNearDuplicatesKey), rules.nearDuplicates);
+  profile.setValue(key(kHomeDuplicatesKey), rules.homeDuplicates);
+}
+
+}  // namespace
+
 }  // namespace quarry
 
 using quarry::CommandId;
@@ -139,7 +166,11 @@ private:
 CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
     : QMainWindow(parent),
       m_home(options.home),
-      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      m_savePicker([](QWidget* owner, const QString& title, const QString& start,
+                      const QString& filters, QString* filter) {
+        return QFileDialog::getSaveFileName(owner, title, start, filters, filter);
+      }) {
   setObjectName(QStringLiteral("MainFrame"));
   setWindowTitle(QString::fromLatin1(quarry::kFrameTitle));
   quarry::CreateHomeFolders(m_home, nullptr);  // a failure shows later, as unsaved task files
@@ -307,6 +338,8 @@ void CMainFrame::UpdateCommands() {
   SetEnabled(quarry::kCmdDeleteTask, control.CanDeleteSelected(selected));
   SetEnabled(quarry::kCmdRerunTask, control.CanRerunSelected(selected));
   SetEnabled(quarry::kCmdOpenFolder, selected != nullptr);
+  SetEnabled(quarry::kCmdRetryFailed, control.CanRetrySelected(selected));
+  SetEnabled(quarry::kCmdExportRecords, selected != nullptr);
   SetEnabled(quarry::kCmdRunAll, control.CanRunAll());
   SetEnabled(quarry::kCmdStopAll, control.CanStopAll());
   SetEnabled(quarry::kCmdDeleteAll, control.CanDeleteAll());
@@ -356,6 +389,8 @@ void CMainFrame::RunCommand(int id) {
     case quarry::kCmdDeleteAll: DeleteAllTasks(); break;
     case quarry::kCmdRerunTask: RerunTask(); break;
     case quarry::kCmdOpenFolder: OpenTaskFolder(); break;
+    case quarry::kCmdRetryFailed: RetryFailed(); break;
+    case quarry::kCmdExportRecords: ExportRecords(); break;
     case quarry::kCmdExit: close(); break;
     case quarry::kCmdToolBar: m_toolBar->setVisible(m_toolBar->isHidden()); break;
     case quarry::kCmdStatusBar: statusBar()->setVisible(statusBar()->isHidden()); break;
@@ -373,6 +408,7 @@ void CMainFrame::AddTask() {
   for (const auto& task : m_control->UnfinishedTasks())
     unfinished.push_back(m_control->Snapshot(task.get()));
   dialog.SetUnfinishedTasks(std::move(unfinished));
+  dialog.SetRules(quarry::ReadDefaultRules(quarry::ProfilePath(m_home)));
   if (dialog.exec() != QDialog::Accepted) return;
   // One task per keyword, in the order of the lines; only the first may start at once, the
   // others wait under "等待". The first is selected, so that its figures (and its pages, when
@@ -385,6 +421,7 @@ void CMainFrame::AddTask() {
       Warn(QString::fromStdString(error));
       break;
     }
+    task->rules = dialog.Rules();
     quarry::Task* added = task.get();
     if (!m_control->AddTask(std::move(task), dialog.StartAtOnce() && first == nullptr)) break;
     if (first == nullptr) first = added;
@@ -425,6 +462,58 @@ void CMainFrame::OpenTaskFolder() {
     Warn(QStringLiteral("无法在文件管理器中打开文件夹 %1。").arg(folder));
 }
 
+void CMainFrame::RetryFailed() {
+  KeepingSelection([this] { m_control->RetrySelected(SelectedTask()); });
+}
+
+void CMainFrame::ExportRecords() {
+  quarry::Task* task = SelectedTask();
+  if (!task) return;
+  const std::string folder = quarry::FieldText(task->record.folder);
+  const QString keyword = QString::fromStdString(quarry::FieldText(task->record.keyword));
+  if (!QFileInfo::exists(QString::fromStdString(folder + quarry::kDatabaseFileName))) {
+    Warn(QStringLiteral("任务“%1”还没有记录：任务运行后才会有。").arg(keyword));
+    return;
+  }
+  const QString csv = QStringLiteral("CSV 文件 (*.csv)");
+  const QString json = QStringLiteral("JSON 文件 (*.json)");
+  // Offered beside the task folder rather than in it, among the files the task saved.
+  const QString start =
+      QFileInfo(QDir(QString::fromStdString(folder)).absolutePath()).absolutePath() +
+      QLatin1Char('/') + keyword + QStringLiteral(".csv");
+  QString filter = csv;
+  QString path = m_savePicker(this, QStringLiteral("导出记录"), start,
+                              csv + QStringLiteral(";;") + json, &filter);
+  if (path.isEmpty()) return;
+  // The name's extension decides; a name without one takes the filter's.
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  quarry::ExportFormat format = quarry::ExportFormat::Csv;
+  if (suffix == QLatin1String("json")) {
+    format = quarry::ExportFormat::Json;
+  } else if (suffix != QLatin1String("csv")) {
+    format = filter == json ? quarry::ExportFormat::Json : quarry::ExportFormat::Csv;
+    path += format == quarry::ExportFormat::Json ? QStringLiteral(".json") : QStringLiteral(".csv");
+  }
+  // Read whole before the file is opened, so that a database that cannot be read leaves a file
+  // chosen to be replaced as it was.
+  std::ostringstream records;
+  std::string error;
+  if (!quarry::ExportTaskRecords(folder, format, records, &error)) {
+    Warn(QStringLiteral("无法读取任务“%1”的记录：%2").arg(keyword, QString::fromStdString(error)));
+    return;
+  }
+  std::ofstream file(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+  file << records.str();
+  file.close();
+  if (file.fail())
+    Warn(QStringLiteral("无法写入文件 %1：文件夹不存在、没有权限或磁盘已满。").arg(path));
+}
+
+void CMainFrame::ShowFailuresOfSelected() {
+  quarry::Task* task = SelectedTask();
+  if (task && m_panes.showFailures) m_panes.showFailures(quarry::FieldText(task->record.folder));
+}
+
 void CMainFrame::BlankPanesIfShownTaskWent() {
   // Deleting the selected item may have selected another task, which the panes show now.
   if (!m_shownTask) return;
@@ -448,7 +537,9 @@ void CMainFrame::ShowSettings() {
   const QString proxyKey = QStringLiteral("%1/%2").arg(QLatin1String(quarry::kSettingsGroup),
                                                        QLatin1String(quarry::kProxyKey));
   settings.SetProxy(m_profile->value(proxyKey).toString());
+  settings.SetRules(quarry::ReadDefaultRules(quarry::ProfilePath(m_home)));
   if (settings.exec() != QDialog::Accepted) return;
+  quarry::WriteDefaultRules(*m_profile, settings.Rules());
   const quarry::SearchMode mode = settings.Mode();
   m_control->SetSearchMode(mode);
   m_profile->setValue(QStringLiteral("%1/%2").arg(QLatin1String(quarry::kSettingsGroup),
@@ -502,6 +593,7 @@ void CMainFrame::OnTaskSelected(quarry::Task* task) {
   if (task) {
     m_shownTask = task;
     m_control->SelectTask(task);
+    ShowFailuresOfSelected();
     if (m_tabs->ActivePage() != 0) m_tabs->SetActivePage(0);
   }
   if (m_commandDepth == 0) UpdateCommands();
@@ -517,6 +609,9 @@ void CMainFrame::OnTaskFinished(quarry::SearchTask* record) {
     CommandScope scope(this);
     KeepingSelection([&] { m_control->OnTaskFinished(record); });
   }
+  // The failures of a task that ended are all written now.
+  quarry::Task* selected = SelectedTask();
+  if (selected && &selected->record == record) ShowFailuresOfSelected();
   ShowProblems();
 }
 

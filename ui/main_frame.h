@@ -52,6 +52,11 @@ class CMainFrame : public QMainWindow {
 public:
   // Opens a folder in the desktop's file manager; false when it could not.
   using UrlOpener = std::function<bool(const QUrl& url)>;
+  // Asks for the file to save into: returns its path (empty when the user cancelled) and the
+  // filter chosen in `filter`.
+  using SavePicker =
+      std::function<QString(QWidget* parent, const QString& title, const QString& start,
+                            const QString& filters, QString* filter)>;
 
   // The window for the home folder and search hosts of `options`: creates sys/ and DownData/,
   // builds itself and loads the task files into the tree. It is not shown yet.
@@ -78,6 +83,8 @@ public:
   void UpdateCommands();
   // Replaces QDesktopServices::openUrl for "打开所在文件夹" (tests launch nothing).
   void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+  // Replaces the save dialog of "导出记录..." (tests).
+  void SetSavePicker(SavePicker picker) { m_savePicker = std::move(picker); }
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -103,6 +110,12 @@ private:
   void DeleteAllTasks();
   void RerunTask();
   void OpenTaskFolder();
+  // Runs the selected task again over its failures worth another try.
+  void RetryFailed();
+  // Writes the selected task's files and failures to a CSV or JSON file the user names.
+  void ExportRecords();
+  // The failure page: the failures of the selected task, read from its database now.
+  void ShowFailuresOfSelected();
   // After a delete: when the task the panes show is gone, they show nothing.
   void BlankPanesIfShownTaskWent();
   void ShowAbout();
@@ -138,6 +151,7 @@ private:
   QSystemTrayIcon* m_tray = nullptr;
   QTimer* m_figureTimer = nullptr;
   UrlOpener m_openUrl;
+  SavePicker m_savePicker;
   // No height saved for the panes: the information pane gets the height that shows all its
   // rows once the splitter has its first size.
   bool m_defaultSplitPending = false;

@@ -1,6 +1,6 @@
 // CSettingsDlg: see settings_dlg.h. Two group boxes of radio buttons (the search mode; the
-// proxy, with its address box), a line that says when the choices take effect, and OK and
-// Cancel.
+// proxy, with its address box), the default file filters, a line that says when the choices
+// take effect, and OK and Cancel.
 #include "ui/settings_dlg.h"
 
 #include <QDialogButtonBox>
@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "http/proxy.h"
+#include "ui/file_rules_box.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ CSettingsDlg::CSettingsDlg(quarry::SearchMode mode, QWidget* parent)
           new QRadioButton(QStringLiteral("按环境变量（http_proxy、https_proxy、no_proxy）"))),
       m_noProxy(new QRadioButton(QStringLiteral("不使用代理"))),
       m_proxy(new QRadioButton(QStringLiteral("使用代理服务器："))),
-      m_proxyAddress(new QLineEdit) {
+      m_proxyAddress(new QLineEdit),
+      m_rules(new CFileRulesBox(QStringLiteral("文件筛选（新任务的默认值）"))) {
   setObjectName(QStringLiteral("SettingsDlg"));
   setWindowTitle(QStringLiteral("参数设置"));
   m_classic->setObjectName(QStringLiteral("ClassicMode"));
@@ -56,7 +58,8 @@ CSettingsDlg::CSettingsDlg(quarry::SearchMode mode, QWidget* parent)
   proxyChoices->addWidget(m_proxy);
   proxyChoices->addWidget(m_proxyAddress);
 
-  auto* note = new QLabel(QStringLiteral("新的设置用于此后开始的任务；正在运行的任务不受影响。"));
+  auto* note = new QLabel(QStringLiteral(
+      "新的设置用于此后开始的任务，文件筛选用于此后添加的任务；正在运行的任务不受影响。"));
   note->setWordWrap(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
@@ -67,6 +70,7 @@ CSettingsDlg::CSettingsDlg(quarry::SearchMode mode, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
   layout->addWidget(proxies);
+  layout->addWidget(m_rules);
   layout->addWidget(note);
   layout->addWidget(buttons);
   setMinimumWidth(kDialogWidth);
@@ -93,6 +97,10 @@ QString CSettingsDlg::Proxy() const {
   return QString();
 }
 
+void CSettingsDlg::SetRules(const quarry::FileRules& rules) { m_rules->SetRules(rules); }
+
+quarry::FileRules CSettingsDlg::Rules() const { return m_rules->Rules(); }
+
 void CSettingsDlg::accept() {
   if (m_proxy->isChecked()) {
     quarry::ProxySetting proxy;
@@ -107,6 +115,12 @@ void CSettingsDlg::accept() {
       m_proxyAddress->setFocus();
       return;
     }
+  }
+  QWidget* fault = nullptr;
+  if (const QString refusal = m_rules->Refusal(&fault); !refusal.isEmpty()) {
+    QMessageBox::warning(this, windowTitle(), QStringLiteral("文件筛选无效：%1").arg(refusal));
+    fault->setFocus();
+    return;
   }
   QDialog::accept();
 }

@@ -30,8 +30,9 @@ Further addresses, for tests:
                             the addresses of the files a task of kind K (image, doc, ppt, pdf,
                             xls) with P result pages will save, one a line, in no set order
   /copy/K/NAME.EXT          picture K (a number): the same bytes under every NAME
+                            (--extra lists such paths on the image result pages)
   /fault/F/NAME.EXT         a file that fails as F says: 404, 403, 503 (until /heal is asked
-                            for, then a file of 5000 bytes), cut (6000 bytes announced, 3000
+                            for, then a JPEG of 5000 bytes), cut (6000 bytes announced, 3000
                             sent, closed), stall (3000 of 6000 sent, then two seconds of
                             silence), notype (no Content-Type), tiny (500 bytes), nolength (no
                             Content-Length; the body ends when the connection closes)
@@ -71,7 +72,8 @@ DOC_STEP = 10    # and document result pages by 10
 
 class Options:
     def __init__(self, results=60, per_page=10, image_per_page=18, doc_size=4096,
-                 image_size=6000, next_links=True, paging=1, repeat_links=False, dead_link=""):
+                 image_size=6000, next_links=True, paging=1, repeat_links=False, dead_link="",
+                 extra=()):
         self.results = results
         self.per_page = per_page
         self.image_per_page = image_per_page
@@ -81,6 +83,7 @@ class Options:
         self.paging = paging              # image pages linked after each one, as a paging bar
         self.repeat_links = repeat_links  # each picture twice, and picture 0 on every page
         self.dead_link = dead_link        # an address listed 200 times on every image page
+        self.extra = tuple(extra)         # paths on this service listed on every image page
 
 
 # ---------------------------------------------------------------------------------------------
@@ -178,6 +181,8 @@ def image_page(options, host, word, pn):
         lines.append('<li><img src="http://%s%s" alt="picture %d"></li>' % (host, r.path, i))
     if options.dead_link:
         lines.extend('<li><img src="%s"></li>' % options.dead_link for _ in range(200))
+    lines.extend('<li><img src="http://%s%s" alt="extra"></li>' % (host, path)
+                 for path in options.extra)
     for start in next_image_pages(options, pn):
         lines.append('<p class="pages"><a href="%s" >next</a></p>'
                      % image_page_link(host, word, start))
@@ -356,7 +361,8 @@ def send_fault(handler, fault, send_body):
         send_answer(handler, Answer(int(fault), b"<html>no</html>", "text/html"), send_body)
         return
     if fault == "503":
-        send_answer(handler, Answer(200, exact_file("healed", 5000), "image/jpeg"), send_body)
+        send_answer(handler, Answer(200, make_jpeg(seed_of("healed"), 5000), "image/jpeg"),
+                    send_body)
         return
     if fault == "tiny":
         send_answer(handler, Answer(200, exact_file("tiny", 500), "image/jpeg"), send_body)
@@ -484,6 +490,9 @@ def main(argv=None):
                         help="list each picture twice, and picture 0 on every image page")
     parser.add_argument("--dead-link", default="",
                         help="an address listed 200 times on every image page")
+    parser.add_argument("--extra", action="append", default=[], metavar="PATH",
+                        help="a path on this service (/fault/503/x.jpg, /copy/1/a.jpg) listed on "
+                             "every image page after its pictures; may be repeated")
     parser.add_argument("--verbose", action="store_true", help="log every request on stderr")
     args = parser.parse_args(argv)
     for name in ("results", "per_page", "image_per_page", "doc_size", "image_size"):
@@ -493,7 +502,7 @@ def main(argv=None):
         parser.error("--paging is out of range")
     options = Options(args.results, args.per_page, args.image_per_page, args.doc_size,
                       args.image_size, not args.no_next_links, args.paging, args.repeat_links,
-                      args.dead_link)
+                      args.dead_link, args.extra)
     service = Service(args.port, options, args.verbose)
     print(service.server_address[1], flush=True)
     try:

@@ -14,6 +14,7 @@
 #include "tests/ui/modal_answer.h"
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/add_task_dlg.h"
+#include "ui/file_rules_box.h"
 
 namespace {
 
@@ -68,6 +69,16 @@ private slots:
     Control<QRadioButton>(dialog, 1009)->click();
     Control<QRadioButton>(dialog, 1008)->click();  // Word, then pictures again
     Control<QCheckBox>(dialog, 1007)->setChecked(false);
+    // Filters that cannot hold open the closed section, where the box at fault takes the focus.
+    QCOMPARE(dialog.Rules(), quarry::FileRules{});
+    QVERIFY(!dialog.RulesBox()->isVisible());
+    dialog.RulesBox()->MaxBytesBox()->setValue(1000);
+    QCOMPARE(PressOk(dialog), QStringLiteral("筛选条件无效：最大文件（1000 字节）不能小于最小文件"
+                                             "（2000 字节）；不限大小请填 0。"));
+    QVERIFY(dialog.isVisible() && dialog.RulesBox()->isVisible());
+    QWidget* maxBytes = dialog.RulesBox()->MaxBytesBox();
+    QVERIFY(dialog.focusWidget() == maxBytes || maxBytes->isAncestorOf(dialog.focusWidget()));
+    dialog.RulesBox()->MaxBytesBox()->setValue(0);
     QCOMPARE(PressOk(dialog), QString());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.Values().threadCount, 3);

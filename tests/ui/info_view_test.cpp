@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTreeView>
+#include <QTreeWidget>
 #include <QtTest>
+#include <filesystem>
 #include <thread>
 
 #include "engine/task_control.h"
@@ -16,6 +20,7 @@
 #include "tests/support/loopback.h"
 #include "tests/support/temp_folder.h"
 #include "tests/ui/screenshot_gallery.h"
+#include "ui/failure_page.h"
 #include "ui/info_page.h"
 #include "ui/info_view.h"
 #include "ui/report_list.h"
@@ -80,7 +85,7 @@ private slots:
     CInfoView view;
     view.resize(700, 260);
     InfoPage* page = view.Figures();
-    QCOMPARE(TabLabels(*view.Tabs()), QStringList{QStringLiteral("任务信息")});
+    QCOMPARE(TabLabels(*view.Tabs()), (QStringList{"任务信息", "失败列表"}));
     for (int row = 0; row < InfoPage::kRows; ++row) QVERIFY(page->Value(row).isEmpty());
     QCOMPARE(page->header()->sectionSize(0), 25);
     QCOMPARE(page->header()->sectionSize(1), 120);
@@ -128,7 +133,8 @@ private slots:
   void ThreadPagesKeepTheNewest401LinesInOrder() {
     CInfoView view;
     view.AddThreadPages(2);
-    QCOMPARE(TabLabels(*view.Tabs()), (QStringList{"任务信息", " 线程一 ", " 线程二 "}));
+    QCOMPARE(TabLabels(*view.Tabs()),
+             (QStringList{"任务信息", "失败列表", " 线程一 ", " 线程二 "}));
     QVERIFY(view.Log(1) && view.Log(2) && !view.Log(3) && !view.Log(0) && !view.Log(7));
     ThreadLog* log = view.Log(1);
     QCOMPARE(log->header()->sectionSize(0), 20);
@@ -181,9 +187,9 @@ private slots:
     CInfoView view;
     view.AddThreadPages(3);
     WriteFromWorker(view, 1, "old", 10);  // buffered, not yet drawn
-    view.Tabs()->ActivatePage(2);
+    view.Tabs()->ActivatePage(CInfoView::kFirstThreadPage + 1);
     view.ResetThreadPages();
-    QCOMPARE(TabLabels(*view.Tabs()), QStringList{QStringLiteral("任务信息")});
+    QCOMPARE(TabLabels(*view.Tabs()), (QStringList{"任务信息", "失败列表"}));
     QCOMPARE(view.Tabs()->ActiveIndex(), 0);
     QCOMPARE(view.PendingLines(), std::size_t{0});
     WriteFromWorker(view, 1, "late", 10);  // after the selection moved away
@@ -198,7 +204,8 @@ private slots:
 
     // Pages made again start empty, even without a reset in between.
     view.AddThreadPages(2);
-    QCOMPARE(TabLabels(*view.Tabs()), (QStringList{"任务信息", " 线程一 ", " 线程二 "}));
+    QCOMPARE(TabLabels(*view.Tabs()),
+             (QStringList{"任务信息", "失败列表", " 线程一 ", " 线程二 "}));
     QCOMPARE(view.Log(1)->LineCount(), 0);
   }
 
@@ -237,21 +244,73 @@ private slots:
       control.AddTask(std::move(waiting));
 
       control.SelectTask(first);
-      QCOMPARE(TabLabels(*view.Tabs()), (QStringList{"任务信息", " 线程一 ", " 线程二 "}));
+      QCOMPARE(TabLabels(*view.Tabs()),
+               (QStringList{"任务信息", "失败列表", " 线程一 ", " 线程二 "}));
       QCOMPARE(view.Figures()->Value(0), QStringLiteral("running"));
       QCOMPARE(view.Figures()->Value(1), QStringLiteral("运行"));
       QTRY_VERIFY(view.Log(1)->LineCount() + view.Log(2)->LineCount() >= 2);
 
       control.SelectTask(second);
-      QCOMPARE(TabLabels(*view.Tabs()), QStringList{QStringLiteral("任务信息")});
+      QCOMPARE(TabLabels(*view.Tabs()), (QStringList{"任务信息", "失败列表"}));
       QCOMPARE(view.Figures()->Value(0), QStringLiteral("waiting"));
       QCOMPARE(view.Figures()->Value(1), QStringLiteral("等待"));
       QCOMPARE(view.Figures()->Value(7), QStringLiteral("4"));
       QTest::qWait(3 * CInfoView::kBatchMs);
-      QCOMPARE(view.Tabs()->Count(), 1);
+      QCOMPARE(view.Tabs()->Count(), 2);
       QCOMPARE(view.Figures()->Value(0), QStringLiteral("waiting"));
       QVERIFY(control.Shutdown());
     }
+  }
+
+  // The failure page counts by reason in the reasons' order, marks the reasons a retry takes,
+  // and hands its rows to the list a batch at a time; a folder without a database has no
+  // failures, and a database that cannot be read is said so.
+  void FailurePageCountsAndBatches() {
+    CInfoView view;
+    FailurePage* page = view.Failures();
+    QCOMPARE(view.Tabs()->Page(CInfoView::kFailurePage), page);
+    std::vector<quarry::FailureRow> rows(450);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      rows[i].url = "http://127.0.0.1/" + std::to_string(i) + ".jpg";
+      rows[i].reason = i % 3 ? quarry::FailureReason::TimeLimit : quarry::FailureReason::NotFound;
+      rows[i].attempts = 2;
+      rows[i].detail = "状态 404";
+    }
+    page->ShowFailures(rows);
+    QCOMPARE(page->Summary()->text(), QStringLiteral("共 450 个失败，其中 300 个可以重试"));
+    QTreeWidget* counts = page->Counts();
+    QCOMPARE(counts->topLevelItemCount(), 2);
+    const QStringList notFound{
+        QString::fromUtf8(quarry::FailureReasonLabel(quarry::FailureReason::NotFound)),
+        QStringLiteral("150"), QString()};
+    const QStringList timeLimit{
+        QString::fromUtf8(quarry::FailureReasonLabel(quarry::FailureReason::TimeLimit)),
+        QStringLiteral("300"), QStringLiteral("会重试")};
+    for (int column = 0; column < 3; ++column) {
+      QCOMPARE(counts->topLevelItem(0)->text(column), notFound[column]);
+      QCOMPARE(counts->topLevelItem(1)->text(column), timeLimit[column]);
+    }
+    FailureModel* model = page->Model();
+    QCOMPARE(model->rowCount(), FailureModel::kBatch);
+    QCOMPARE(model->index(1, FailureModel::kUrlColumn).data().toString(),
+             QStringLiteral("http://127.0.0.1/1.jpg"));
+    QCOMPARE(model->index(1, FailureModel::kAttemptsColumn).data().toInt(), 2);
+    model->fetchMore(QModelIndex());
+    model->fetchMore(QModelIndex());
+    QCOMPARE(model->rowCount(), 450);
+    QVERIFY(!model->canFetchMore(QModelIndex()));
+    view.Blank();
+    QCOMPARE(model->rowCount(), 0);
+    QCOMPARE(counts->topLevelItemCount(), 0);
+    QVERIFY(page->Summary()->text().isEmpty());
+
+    quarry::testing::TempFolder folder;
+    QVERIFY(page->ShowFolder(folder.Path()));
+    QCOMPARE(page->Summary()->text(), QStringLiteral("没有失败的文件"));
+    std::filesystem::create_directory(folder.Path() + "db.sqlite");  // no file to open
+    QVERIFY(!page->ShowFolder(folder.Path()));
+    QVERIFY2(page->Summary()->text().startsWith(QStringLiteral("无法读取失败列表：")),
+             qPrintable(page->Summary()->text()));
   }
 
   void SheetGeometry() {
@@ -418,7 +477,7 @@ private slots:
     view.Drain();
     QCOMPARE(view.Log(1)->LineCount(), 401);
     QCOMPARE(view.Log(2)->LineCount(), 401);
-    view.Tabs()->ActivatePage(1);
+    view.Tabs()->ActivatePage(CInfoView::kFirstThreadPage);
     QTest::qWait(50);
     QVERIFY(quarry::testing::SaveScreenshot(view, "info_view_running_thread_page"));
     view.Tabs()->ActivatePage(0);
@@ -432,7 +491,7 @@ private slots:
     SheetTabCtrl* tabs = view.Tabs();
     while (tabs->RightArrow()->isEnabled()) QTest::mouseClick(tabs->RightArrow(), Qt::LeftButton);
     QVERIFY(tabs->StripOffset() > 0);
-    QVERIFY(tabs->Frame().strip.contains(tabs->TabOutline(6).boundingRect()));
+    QVERIFY(tabs->Frame().strip.contains(tabs->TabOutline(tabs->Count() - 1).boundingRect()));
     QTest::qWait(50);
     QVERIFY(quarry::testing::SaveScreenshot(view, "info_view_six_threads_strip_shifted"));
   }

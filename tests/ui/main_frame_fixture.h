@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,17 +24,22 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
 #include <QtTest>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 
+#include "engine/picture.h"
+#include "engine/records_export.h"
 #include "engine/settings_file.h"
 #include "engine/task_files.h"
 #include "tests/support/loopback.h"
@@ -40,7 +48,9 @@
 #include "tests/ui/screenshot_gallery.h"
 #include "ui/add_task_dlg.h"
 #include "ui/command_table.h"
+#include "ui/failure_page.h"
 #include "ui/file_list.h"
+#include "ui/file_rules_box.h"
 #include "ui/gripper_bar.h"
 #include "ui/info_page.h"
 #include "ui/info_view.h"
@@ -141,13 +151,19 @@ inline QStringList SavedFiles(const FileList* files) {
 
 // The texts `window` shows (labels, buttons, titles, tabs, headers, menu and tool-bar entries,
 // tool tips) that are English words only, each after the class of the widget showing it. Item
-// texts are the user's data (keywords, file names) and are not looked at.
+// texts are the user's data (keywords, file names) and are not looked at; nor are the picture
+// formats' own names ("jpg", "webp"), which are no words of any language.
 inline QStringList EnglishTexts(QWidget* window) {
   static const QRegularExpression english(QStringLiteral("^[A-Za-z]+( [A-Za-z]+)*$"));
+  QStringList formatNames;
+  for (auto format :
+       {quarry::PictureFormat::Jpeg, quarry::PictureFormat::Png, quarry::PictureFormat::Gif,
+        quarry::PictureFormat::Bmp, quarry::PictureFormat::Webp})
+    formatNames << QString::fromLatin1(quarry::PictureFormatName(format));
   QStringList found;
   auto check = [&](const QObject* where, QString text) {
     text = text.remove(QLatin1Char('&')).trimmed();  // a mnemonic's mark
-    if (english.match(text).hasMatch())
+    if (english.match(text).hasMatch() && !formatNames.contains(text))
       found << QStringLiteral("%1: %2").arg(QLatin1String(where->metaObject()->className()), text);
   };
   QList<QWidget*> widgets = window->findChildren<QWidget*>();

@@ -1,7 +1,7 @@
 // The main window offscreen with tasks: adding tasks through the dialog with and without
 // "立即下载", shutting down while a task runs, the settings dialog choosing the search mode,
-// problems told in message boxes, and a whole task harvested from the local search service
-// through the window.
+// problems told in message boxes, a whole task harvested from the local search service
+// through the window, and a picture task's filters, failures, retry and export.
 #include "tests/ui/main_frame_fixture.h"
 
 using namespace quarry::testing;
@@ -343,7 +343,7 @@ private slots:
     QVERIFY(pictures);
     QCOMPARE(QString::fromStdString(quarry::FieldText(pictures->record.keyword)), pictureKeyword);
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
-    QCOMPARE(info->Tabs()->Count(), 4);  // the figures and the pages of three threads
+    QCOMPARE(info->Tabs()->Count(), 5);  // the figures, the failures and three threads' pages
     QCOMPARE(info->Figures()->Value(InfoPage::kModeRow), QStringLiteral("经典模式"));
     // Saved pictures join the page as they come, each decoded into its cell.
     auto pageShown = [&] {
@@ -355,7 +355,7 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(pageShown(), 20000);
     QCOMPARE(pictures->record.state, TaskState::Running);
     QVERIFY(QFileInfo::exists(QString::fromStdString(grid->cell(0).path)));
-    QVERIFY(info->Tabs()->ActivatePage(1));
+    QVERIFY(info->Tabs()->ActivatePage(CInfoView::kFirstThreadPage));
     QVERIFY(
         quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_image_task_running")));
     frame.Command(quarry::kCmdStopTask)->trigger();
@@ -430,10 +430,197 @@ private slots:
     QVERIFY(frame.Control().UnfinishedTasks().empty() && frame.Control().FinishedTasks().empty());
     for (int row = 0; row < InfoPage::kRows; ++row)
       QCOMPARE(info->Figures()->Value(row), QString());
-    QCOMPARE(info->Tabs()->Count(), 1);
+    QCOMPARE(info->Tabs()->Count(), 2);
     QVERIFY(view->showsThumbnails() && grid->cellCount() == 0);
     QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
     QVERIFY2(viewMessages->isEmpty(), qPrintable(viewMessages->join('\n')));
+    QVERIFY(frame.close());
+    service.terminate();
+    service.waitForFinished();
+  }
+
+  // The default filters chosen in the settings reach sys/quarry.ini as quarry-cli reads them,
+  // and a new task through the add-task dialog, which starts from them. A picture task whose
+  // result page also lists a server error, a missing file and two addresses of one picture
+  // then lists its failures by reason; "重试失败的文件" fetches the healed file; "导出记录..."
+  // writes both kinds of records as JSON and CSV.
+  void FiltersFailuresRetryAndExport() {
+    QProcess service;
+    service.start(
+        QStringLiteral("python3"),
+        {QStringLiteral(QUARRY_SEARCH_SERVICE), QStringLiteral("--port"), QStringLiteral("0"),
+         QStringLiteral("--results"), QStringLiteral("9"), QStringLiteral("--no-next-links"),
+         QStringLiteral("--extra"), QStringLiteral("/fault/503/x.jpg"), QStringLiteral("--extra"),
+         QStringLiteral("/fault/404/x.jpg"), QStringLiteral("--extra"),
+         QStringLiteral("/copy/1/a.jpg"), QStringLiteral("--extra"),
+         QStringLiteral("/copy/1/b.jpg")});
+    QVERIFY(service.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine(), 10000);
+    const int port = service.readLine().trimmed().toInt();
+    QVERIFY(port > 0);
+    QTemporaryDir home;
+    quarry::TaskControlOptions options;
+    options.home = home.path().toStdString() + "/";
+    const std::string host = "127.0.0.1:" + std::to_string(port);
+    QVERIFY(quarry::MakeSearchHosts(host, host, &options.hosts, nullptr));
+    CMainFrame frame(std::move(options));
+    KeepViewMessages(frame);
+    frame.resize(1100, 760);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const std::string profile = quarry::ProfilePath(frame.Home());
+
+    // Settings: no bmp, the home's duplicates, and a largest size, refused below the least.
+    quarry::FileRules defaults;
+    defaults.maxBytes = 5'000'000;
+    defaults.formats =
+        quarry::kEveryPictureFormat & ~quarry::PictureFormatBit(quarry::PictureFormat::Bmp);
+    defaults.homeDuplicates = true;
+    quarry::testing::ModalAnswer<CSettingsDlg> settings([&](CSettingsDlg* dialog) {
+      CFileRulesBox* rules = dialog->RulesBox();
+      QCOMPARE(dialog->Rules(), quarry::FileRules{});
+      QCOMPARE(rules->MaxBytesBox()->text(), QStringLiteral("不限"));
+      rules->MaxBytesBox()->setValue(1000);
+      {
+        MessageBoxAnswer refused;
+        dialog->accept();
+        QVERIFY2(
+            refused.text.startsWith(QStringLiteral("文件筛选无效：最大文件（1000 字节）不能小于")),
+            qPrintable(refused.text));
+      }
+      QVERIFY(dialog->isVisible());
+      rules->MaxBytesBox()->setValue(5'000'000);
+      rules->FormatBox(3)->click();
+      rules->HomeDuplicatesBox()->click();
+      QVERIFY(dialog->height() <= kSmallScreen.height());
+      QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("settings_dialog_filters")));
+      dialog->accept();
+    });
+    frame.Command(quarry::kCmdSettings)->trigger();
+    QVERIFY(settings.answered());
+    QCOMPARE(quarry::ReadDefaultRules(profile), defaults);
+    std::string formats;
+    QVERIFY(quarry::ReadSettingValue(profile, quarry::kFormatsKey, &formats));
+    QCOMPARE(formats, std::string("jpg,png,gif,webp"));
+
+    // The add-task dialog starts from them; a picture side set there is the task's alone.
+    quarry::FileRules taskRules = defaults;
+    taskRules.minWidth = 16;
+    const QString keyword = QStringLiteral("失败 retry");
+    auto fill = std::make_unique<DialogAnswer>([&](CAddTaskDlg* dialog) {
+      QCOMPARE(dialog->Rules(), defaults);
+      QVERIFY(!dialog->RulesBox()->isVisible());
+      QVERIFY2(dialog->RulesToggle()->text().contains(QStringLiteral("只保留 jpg、png、gif、webp")),
+               qPrintable(dialog->RulesToggle()->text()));
+      QTest::mouseClick(dialog->RulesToggle(), Qt::LeftButton);
+      QVERIFY(dialog->RulesBox()->isVisible());
+      dialog->RulesBox()->MinWidthBox()->setValue(16);
+      dialog->findChild<QPlainTextEdit*>(QStringLiteral("1000"))->setPlainText(keyword);
+      dialog->findChild<QLineEdit*>(QStringLiteral("1012"))->setText(QStringLiteral("1"));
+      QVERIFY(dialog->height() <= kSmallScreen.height());
+      QVERIFY(quarry::testing::SaveScreenshot(*dialog, QStringLiteral("add_task_dialog_filters")));
+      // Documents have no sides or formats.
+      dialog->findChild<QRadioButton*>(QStringLiteral("1011"))->click();
+      QVERIFY(!dialog->RulesBox()->MinWidthBox()->isEnabled());
+      QVERIFY(dialog->RulesBox()->MinBytesBox()->isEnabled());
+      dialog->findChild<QRadioButton*>(QStringLiteral("1008"))->click();
+      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+    });
+    frame.Command(quarry::kCmdAddTask)->trigger();
+    QVERIFY(fill->answered());
+    quarry::Task* task = frame.SelectedTask();
+    QVERIFY(task);
+    QCOMPARE(task->rules, taskRules);
+    QTRY_COMPARE_WITH_TIMEOUT(Children(frame.Tree(), TaskRoot::Finished), QStringList{keyword},
+                              30000);
+
+    // Results 0 to 8: 2 and 5 are bmp, 4 is empty, 8 is missing; then the extras.
+    auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
+    FailurePage* failures = info->Failures();
+    using quarry::FailureReason;
+    const std::map<FailureReason, int> expected = {{FailureReason::Filtered, 2},
+                                                   {FailureReason::TooSmall, 1},
+                                                   {FailureReason::NotFound, 2},
+                                                   {FailureReason::ServerError, 1},
+                                                   {FailureReason::Duplicate, 1}};
+    for (int i = 0; i < quarry::kFailureReasonCount; ++i) {
+      const auto reason = static_cast<FailureReason>(i);
+      const auto found = expected.find(reason);
+      QCOMPARE(failures->Count(reason), found == expected.end() ? 0 : found->second);
+    }
+    QCOMPARE(failures->Counts()->topLevelItemCount(), int(expected.size()));
+    QCOMPARE(failures->Summary()->text(), QStringLiteral("共 7 个失败，其中 1 个可以重试"));
+    QCOMPARE(failures->Model()->rowCount(), 7);
+    QCOMPARE(frame.Control().Outcome(task).saved, 6);
+    QVERIFY(info->Tabs()->ActivatePage(CInfoView::kFailurePage));
+    ThumbnailList* grid =
+        frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"))->thumbnailList();
+    QTRY_VERIFY(grid->cellCount() == 6 && grid->cell(5).picture == ThumbnailCell::Picture::Shown);
+    QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_failure_page")));
+
+    // The retry command: in the task menu, enabled for the finished task with a 5xx failure.
+    QVERIFY(frame.Command(quarry::kCmdRetryFailed)->isEnabled());
+    quarry::testing::ModalAnswer<QMenu> menu([&](QMenu* popup) {
+      popup->setActiveAction(frame.Command(quarry::kCmdRetryFailed));
+      QVERIFY(quarry::testing::SaveScreenshot(*popup, QStringLiteral("main_frame_retry_command")));
+      popup->close();
+    });
+    emit frame.Tree()->customContextMenuRequested(
+        frame.Tree()->visualItemRect(frame.Tree()->currentItem()).center());
+    QVERIFY(menu.answered());
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("curl"),
+                          {QStringLiteral("-sf"), QStringLiteral("--noproxy"), QStringLiteral("*"),
+                           QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                           QString::fromStdString("http://" + host + "/heal")}),
+        0);
+    frame.Command(quarry::kCmdRetryFailed)->trigger();
+    QVERIFY(!frame.Command(quarry::kCmdRetryFailed)->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Control().RunningCount() == 0 && !task->runner, 30000);
+    QCOMPARE(Children(frame.Tree(), TaskRoot::Finished), QStringList{keyword});
+    QCOMPARE(frame.SelectedTask(), task);
+    QCOMPARE(failures->Count(FailureReason::ServerError), 0);
+    QCOMPARE(failures->Summary()->text(), QStringLiteral("共 6 个失败，其中 0 个可以重试"));
+    QCOMPARE(frame.Control().Outcome(task).saved, 1);
+    QVERIFY(frame.Control().Outcome(task).retry);
+    QVERIFY(!frame.Command(quarry::kCmdRetryFailed)->isEnabled());
+
+    // Export: the name's extension, else the filter chosen, gives the format.
+    QString answer;
+    QString chosenFilter;
+    frame.SetSavePicker([&](QWidget*, const QString&, const QString& start, const QString& filters,
+                            QString* filter) {
+      [&] {
+        QVERIFY2(start.endsWith(QStringLiteral("/DownData/失败 retry.csv")), qPrintable(start));
+      }();
+      const QStringList offered = filters.split(QStringLiteral(";;"));
+      if (!chosenFilter.isEmpty()) *filter = offered[offered.indexOf(chosenFilter)];
+      return answer;
+    });
+    answer = home.filePath(QStringLiteral("records"));
+    chosenFilter = QStringLiteral("JSON 文件 (*.json)");
+    frame.Command(quarry::kCmdExportRecords)->trigger();
+    QFile json(answer + QStringLiteral(".json"));
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    QJsonParseError error;
+    const QJsonObject records = QJsonDocument::fromJson(json.readAll(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(records.value(QStringLiteral("files")).toArray().size(), 7);
+    QCOMPARE(records.value(QStringLiteral("failures")).toArray().size(), 6);
+    answer = home.filePath(QStringLiteral("records.CSV"));
+    frame.Command(quarry::kCmdExportRecords)->trigger();
+    QFile csv(answer);
+    QVERIFY(csv.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines =
+        QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QString::fromLatin1(quarry::kExportCsvHeader));
+    QCOMPARE(lines.size(), 1 + 7 + 6);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^failure,"))).size(), 6);
+    // A folder that is not there: told, in Chinese.
+    answer = home.filePath(QStringLiteral("missing/records.json"));
+    MessageBoxAnswer told;
+    frame.Command(quarry::kCmdExportRecords)->trigger();
+    QVERIFY2(told.text.startsWith(QStringLiteral("无法写入文件")), qPrintable(told.text));
     QVERIFY(frame.close());
     service.terminate();
     service.waitForFinished();

@@ -120,6 +120,11 @@ private slots:
         "重新运行", false);
     row(32811, 0, "打开所在文件夹(&O)", "在文件管理器中打开当前任务的文件夹", "打开所在文件夹",
         false);
+    row(32812, 0, "重试失败的文件(&F)",
+        "再次下载当前任务中因网络、超时、服务器错误或磁盘已满而失败的文件", "重试失败的文件",
+        false);
+    row(32813, 0, "导出记录(&E)...", "把当前任务的文件和失败记录导出为 CSV 或 JSON 文件",
+        "导出记录", false);
     row(57616, 0, "最近的文件", "打开此文档", "最近的文件", false);
     row(57665, 0, "退出(&X)", "退出应用程序；提示保存文档", "退出", true);
     row(32783, 1, "参数设置(&P)", "系统参数设置", "参数设置(P)", true);
@@ -279,8 +284,9 @@ private slots:
       menu->close();
     });
     emit tree->customContextMenuRequested(tree->visualItemRect(p).center());
-    QCOMPARE(menuState.join(' '), QStringLiteral("32771+ 32773- 32774+ 32776+ 32810- 32778+ "
-                                                 "32780+ 32809+ 32811+ 57616- 57665+"));
+    QCOMPARE(menuState.join(' '), QStringLiteral("32771+ 32773- 32774+ 32776+ 32810- 32812- "
+                                                 "32778+ 32780+ 32809+ 32811+ 32813+ 57616- "
+                                                 "57665+"));
     tree->setCurrentItem(nullptr);
     menuState.clear();
     menuAnswer = std::make_unique<quarry::testing::ModalAnswer<QMenu>>([&](QMenu* menu) {
@@ -398,12 +404,17 @@ private slots:
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("f")));
+    auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
     QStringList english = EnglishTexts(&frame);
+    QVERIFY(info->Tabs()->ActivatePage(CInfoView::kFailurePage));
+    english += EnglishTexts(&frame);
     const std::unique_ptr<QMenu> bars(frame.createPopupMenu());
     english += EnglishTexts(bars.get());
+    // The add-task dialog with its filters open; "f" never ran, so it has no records to export.
     for (int id : {quarry::kCmdAddTask, quarry::kCmdSettings, quarry::kCmdAbout,
-                   quarry::kCmdOpenFolder, quarry::kCmdDeleteAll}) {
+                   quarry::kCmdOpenFolder, quarry::kCmdDeleteAll, quarry::kCmdExportRecords}) {
       quarry::testing::ModalAnswer<QDialog> walk([&english](QDialog* dialog) {
+        if (auto* addTask = qobject_cast<CAddTaskDlg*>(dialog)) addTask->ShowRules(true);
         english += EnglishTexts(dialog);
         dialog->reject();
       });
