@@ -112,13 +112,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string home = quarry::ResolveHome(options.home, quarry::ExecutableFolder());
-  if (!quarry::CreateHomeFolders(home, &error)) {
-    ShowStartError(error);
+  // The window's words for a home it cannot take are Chinese, as all of its texts.
+  quarry::HomeProblem problem;
+  if (!quarry::CreateHomeFolders(home, &error, &problem)) {
+    ShowStartError(quarry::HomeProblemText(problem, true));
     return 1;
   }
-  std::unique_ptr<quarry::HomeLock> lock = quarry::HomeLock::Acquire(home, &error);
+  std::unique_ptr<quarry::HomeLock> lock = quarry::HomeLock::Acquire(home, &error, &problem);
   if (!lock) {
-    ShowStartError(error);
+    ShowStartError(quarry::HomeProblemText(problem, true));
     return 1;
   }
 

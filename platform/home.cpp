@@ -61,25 +61,57 @@ std::string ResolveHome(const std::string& overrideHome, const std::string& exec
   return WithSlash(base) + ".local/share/Quarry/";
 }
 
-bool CreateHomeFolders(const std::string& home, std::string* error) {
+std::string HomeProblemText(const HomeProblem& problem, bool chinese) {
+  const std::string cause = problem.error != 0 ? std::strerror(problem.error) : "";
+  switch (problem.failure) {
+    case HomeFailure::CannotCreate:
+      return chinese ? "无法创建文件夹 " + problem.path + (cause.empty() ? "" : "（" + cause + "）")
+                     : "Cannot create the folder " + problem.path;
+    case HomeFailure::CannotOpen:
+      return chinese ? "无法打开 " + problem.path + "（" + cause + "）"
+                     : "Cannot open " + problem.path + ": " + cause;
+    case HomeFailure::InUse:
+      return chinese ? "另一个 Quarry 正在使用主文件夹 " + problem.path +
+                           "；请先关闭它，或用 --home DIR 启动这一个。"
+                     : "Another copy of Quarry is already using the home folder " + problem.path +
+                           "; close it first, or start this one with --home DIR.";
+    case HomeFailure::CannotLock:
+      return chinese ? "无法锁定 " + problem.path + "（" + cause + "）"
+                     : "Cannot lock " + problem.path + ": " + cause;
+    case HomeFailure::None: break;
+  }
+  return std::string();
+}
+
+namespace {
+
+// Fills `problem` and `error` (English) when given; false.
+bool Fail(HomeProblem found, std::string* error, HomeProblem* problem) {
+  if (error) *error = HomeProblemText(found, false);
+  if (problem) *problem = std::move(found);
+  return false;
+}
+
+}  // namespace
+
+bool CreateHomeFolders(const std::string& home, std::string* error, HomeProblem* problem) {
   std::error_code ec;
   std::filesystem::create_directories(home, ec);
   for (const char* sub : {"", "sys", "DownData"}) {
     std::string folder = home + sub;
     if (*sub) std::filesystem::create_directory(folder, ec);
-    if (!std::filesystem::is_directory(folder)) {
-      if (error) *error = "Cannot create the folder " + folder;
-      return false;
-    }
+    if (!std::filesystem::is_directory(folder))
+      return Fail({HomeFailure::CannotCreate, folder, ec ? ec.value() : 0}, error, problem);
   }
   return true;
 }
 
-std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string* error) {
+std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string* error,
+                                            HomeProblem* problem) {
   std::string path = LockPath(home);
   FileDescriptor file(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (!file.IsOpen()) {
-    if (error) *error = "Cannot open " + path + ": " + std::strerror(errno);
+    Fail({HomeFailure::CannotOpen, path, errno}, error, problem);
     return nullptr;
   }
   int locked = flock(file.Get(), LOCK_EX | LOCK_NB);
@@ -88,13 +120,10 @@ std::unique_ptr<HomeLock> HomeLock::Acquire(const std::string& home, std::string
     locked = flock(file.Get(), LOCK_EX | LOCK_NB);
   }
   if (locked != 0) {
-    int cause = errno;
-    if (error) {
-      *error = cause == EWOULDBLOCK
-                   ? "Another copy of Quarry is already using the home folder " + home +
-                         "; close it first, or start this one with --home DIR."
-                   : "Cannot lock " + path + ": " + std::strerror(cause);
-    }
+    const int cause = errno;
+    Fail(cause == EWOULDBLOCK ? HomeProblem{HomeFailure::InUse, home, 0}
+                              : HomeProblem{HomeFailure::CannotLock, path, cause},
+         error, problem);
     return nullptr;
   }
   return std::unique_ptr<HomeLock>(new HomeLock(std::move(file)));

@@ -26,16 +26,29 @@ bool IsPortableFolder(const std::string& executableFolder);
 // a portable one, else ~/.local/share/Quarry/. The result always ends with '/'.
 std::string ResolveHome(const std::string& overrideHome, const std::string& executableFolder);
 
+// Why a home could not be taken, for each front end to word in its own language.
+enum class HomeFailure { None, CannotCreate, CannotOpen, InUse, CannotLock };
+struct HomeProblem {
+  HomeFailure failure = HomeFailure::None;
+  std::string path;  // the folder or lock file at fault (the home itself for InUse)
+  int error = 0;     // the system's errno, 0 when none
+};
+// The words of `problem`: English for the terminal, or Chinese for the window (a Chinese
+// sentence with the system's own words after it).
+std::string HomeProblemText(const HomeProblem& problem, bool chinese);
+
 // Creates the home itself (with its parents), then sys/ and DownData/ in it. An existing
-// folder is fine. False with a message in `error` when one of them cannot be made.
-bool CreateHomeFolders(const std::string& home, std::string* error);
+// folder is fine. False with a message in `error` (and why in `problem`) when one of them
+// cannot be made.
+bool CreateHomeFolders(const std::string& home, std::string* error, HomeProblem* problem = nullptr);
 
 // Holds the home for this process until destroyed.
 class HomeLock {
 public:
-  // Takes the lock on <home>sys/quarry.lock. Null, with a user-facing message in `error`, when
-  // another process holds it or the lock file cannot be opened.
-  static std::unique_ptr<HomeLock> Acquire(const std::string& home, std::string* error);
+  // Takes the lock on <home>sys/quarry.lock. Null, with a user-facing message in `error` (and
+  // why in `problem`), when another process holds it or the lock file cannot be opened.
+  static std::unique_ptr<HomeLock> Acquire(const std::string& home, std::string* error,
+                                           HomeProblem* problem = nullptr);
   // True when a process holds the home's lock now. Takes nothing that outlasts the call and
   // creates no file.
   static bool IsHeld(const std::string& home);

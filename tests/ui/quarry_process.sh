@@ -52,7 +52,7 @@ close_with() {
 start
 output=$("$quarry" --home "$home" 2>&1)
 status=$?
-if [ "$status" -eq 0 ] || ! grep -q "Another copy of Quarry" <<<"$output"; then
+if [ "$status" -eq 0 ] || ! grep -q "另一个 Quarry 正在使用主文件夹" <<<"$output"; then
   echo "second copy was not refused (status $status): $output"
   exit 1
 fi
