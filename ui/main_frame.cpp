@@ -1,8 +1,8 @@
-// CMainFrame. Every command runs inside a CommandScope, which refreshes the enabling of all
-// commands when the outermost command ends. A command that deletes or moves the selected tree
-// item makes the tree report a new selection while task control is still busy with the
-// command; that report is handed to task control at once (its lock is re-entrant) but the
-// commands are refreshed only once the command is over.
+// CMainFrame. Every command runs inside a CommandScope, which, when the outermost command ends,
+// applies the task events the command told and refreshes the enabling of all commands. The
+// tree changes only then, after task control has returned: a removed task that was selected
+// moves the selection to a neighbour, and that new selection reaches task control as a call
+// of its own.
 //
 // What task control keeps as problems (a task that could not start, one that stopped for a
 // full disk, a damaged task file) is shown in a message box once the command or the end of a
@@ -129,7 +129,9 @@ class CMainFrame::CommandScope {
 public:
   explicit CommandScope(CMainFrame* frame) : m_frame(frame) { ++m_frame->m_commandDepth; }
   ~CommandScope() {
-    if (--m_frame->m_commandDepth == 0) m_frame->UpdateCommands();
+    if (--m_frame->m_commandDepth != 0) return;
+    m_frame->ApplyTaskEvents();
+    m_frame->UpdateCommands();
   }
 
 private:
@@ -147,8 +149,10 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
                                           QSettings::IniFormat);
   options.mode = quarry::ReadSearchMode(quarry::ProfilePath(m_home));
   m_tree = std::make_unique<CTaskTreeCtrl>(nullptr, 129);
+  m_events = std::make_unique<CTaskEventQueue>();
+  m_events->SetConsumer([this](std::vector<quarry::TaskEvent>& batch) { OnTaskEvents(batch); });
   m_sink = std::make_unique<FinishedSink>(this);
-  m_control = std::make_unique<quarry::TaskControl>(*m_tree, *m_sink, std::move(options));
+  m_control = std::make_unique<quarry::TaskControl>(*m_events, *m_sink, std::move(options));
 
   CreateSplitter();
   CreateCommands();
@@ -161,6 +165,7 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
   CreateTrayIcon();
   restoreState(m_profile->value(QLatin1String(quarry::kLayoutKey)).toByteArray());
   m_control->LoadTaskFiles();
+  ApplyTaskEvents();
   UpdateCommands();
   // Told once the window is up (the event loop has started), not in the middle of building it.
   QTimer::singleShot(0, this, [this] { ShowProblems(); });
@@ -171,9 +176,10 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
-  // Task control goes before the tree, the views and the sink it uses; nothing the tree
-  // reports while it goes may reach the frame.
+  // Task control goes before the tree, the views, the queue and the sink it uses; nothing the
+  // tree reports while it goes may reach the frame.
   m_tree->disconnect(this);
+  m_events->SetConsumer(nullptr);
   m_control.reset();
   delete m_tray;
   m_tray = nullptr;
@@ -207,7 +213,9 @@ void CMainFrame::CreateSplitter() {
   m_splitter->installEventFilter(this);
   setCentralWidget(m_splitter);
   m_control->SetViews(m_panes.info, m_panes.result);
-  if (m_panes.paging) m_panes.paging->SetPagingChanged([this] { UpdateCommands(); });
+  // The result view pages while task control shows a task: only the paging commands follow,
+  // since asking task control from in there would wait for its own lock.
+  if (m_panes.paging) m_panes.paging->SetPagingChanged([this] { UpdatePagingCommands(); });
 }
 
 void CMainFrame::CreateCommands() {
@@ -317,10 +325,7 @@ void CMainFrame::UpdateCommands() {
   SetEnabled(quarry::kCmdSettings, true);
   Command(quarry::kCmdToolBar)->setChecked(!m_toolBar->isHidden());
   Command(quarry::kCmdStatusBar)->setChecked(!statusBar()->isHidden());
-  for (int id : {quarry::kCmdNextPage, quarry::kCmdPreviousPage, quarry::kCmdFirstPage,
-                 quarry::kCmdLastPage}) {
-    SetEnabled(id, m_panes.paging && m_panes.paging->CanPage(quarry::PageCommandOf(id)));
-  }
+  UpdatePagingCommands();
   // Without a handler: the recent-file list stays empty, and these have no action.
   for (int id : {quarry::kCmdRecentFile, quarry::kCmdShutDownWhenDone, quarry::kCmdShowFloating,
                  quarry::kCmdHelp, quarry::kCmdDeleteAllButton}) {
@@ -331,6 +336,14 @@ void CMainFrame::UpdateCommands() {
   if (m_panes.showHint) {
     const bool noTask = control.UnfinishedTasks().empty() && control.FinishedTasks().empty();
     m_panes.showHint(noTask ? quarry::Text(quarry::kStartHint) : QString());
+  }
+}
+
+void CMainFrame::UpdatePagingCommands() {
+  if (!m_toolBar) return;  // still being built
+  for (int id : {quarry::kCmdNextPage, quarry::kCmdPreviousPage, quarry::kCmdFirstPage,
+                 quarry::kCmdLastPage}) {
+    SetEnabled(id, m_panes.paging && m_panes.paging->CanPage(quarry::PageCommandOf(id)));
   }
 }
 
@@ -390,11 +403,13 @@ void CMainFrame::AddTask() {
     if (first == nullptr) first = added;
   }
   if (first == nullptr) return;
-  if (QTreeWidgetItem* item = m_tree->Item(first->treeItem)) m_tree->setCurrentItem(item);
+  ApplyTaskEvents();
+  if (QStandardItem* item = m_tree->ItemOf(first)) m_tree->SetCurrentItem(item);
 }
 
 void CMainFrame::DeleteTask() {
   if (!m_control->DeleteSelected(SelectedTask())) Warn(QStringLiteral("正在运行的任务不能删除！"));
+  ApplyTaskEvents();
   BlankPanesIfShownTaskWent();
 }
 
@@ -405,6 +420,7 @@ void CMainFrame::DeleteAllTasks() {
       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   m_control->DeleteAll();
+  ApplyTaskEvents();
   BlankPanesIfShownTaskWent();
 }
 
@@ -521,15 +537,42 @@ void CMainFrame::OnTaskFinished(quarry::SearchTask* record) {
 }
 
 void CMainFrame::KeepingSelection(const std::function<void()>& command) {
+  command();
+  ApplyTaskEvents();
+}
+
+void CMainFrame::ApplyTaskEvents() { m_events->Drain(); }
+
+void CMainFrame::OnTaskEvents(std::vector<quarry::TaskEvent>& batch) {
+  using Kind = quarry::TaskEvent::Kind;
   quarry::Task* selected = SelectedTask();
+  bool listsChanged = false;
+  bool selectedMoved = false;
   {
-    // Moving the selected item makes the tree select a neighbour for a moment; the views
-    // need not follow it there and back.
+    // A moved item takes the selection with it; the neighbour the view picks for a moment
+    // need not be followed there and back.
     const QSignalBlocker quiet(m_tree.get());
-    command();
+    for (const quarry::TaskEvent& event : batch) {
+      switch (event.kind) {
+        case Kind::Added:
+          m_tree->AddTask(event.task, quarry::FieldText(event.record.keyword), event.root);
+          break;
+        case Kind::Moved: m_tree->MoveTask(event.task, event.root); break;
+        case Kind::Removed: m_tree->RemoveTask(event.task); break;
+        default: break;
+      }
+      listsChanged = listsChanged || event.kind == Kind::Added || event.kind == Kind::Moved ||
+                     event.kind == Kind::Removed || event.kind == Kind::State;
+      selectedMoved = selectedMoved || (event.kind == Kind::Moved && event.task == selected);
+    }
   }
-  QTreeWidgetItem* item = selected ? m_tree->Item(selected->treeItem) : nullptr;
-  if (item && item != m_tree->currentItem()) m_tree->setCurrentItem(item);
+  // The selected task went: its neighbour, now selected, is shown. One that moved is shown
+  // anew: it may have started (its thread pages come) or ended.
+  if (SelectedTask() != selected || (selected && selectedMoved)) {
+    OnTaskSelected(SelectedTask());
+  } else if (listsChanged && m_commandDepth == 0) {
+    UpdateCommands();
+  }
 }
 
 void CMainFrame::Warn(const QString& text) {

@@ -16,8 +16,10 @@
 
 #include "engine/task_control.h"
 #include "ui/frame_panes.h"
+#include "ui/task_event_queue.h"
 
 class CGripperBar;
+class CTaskEventQueue;
 class CQueueTabCtrl;
 class CTaskTreeCtrl;
 class QLabel;
@@ -61,6 +63,8 @@ public:
   const std::string& Home() const { return m_home; }
   quarry::TaskControl& Control() { return *m_control; }
   CTaskTreeCtrl* Tree() const { return m_tree.get(); }
+  // Applies the task events told so far (tests call it instead of waiting for the event loop).
+  void ApplyTaskEvents();
   CGripperBar* TaskBar() const { return m_taskBar; }
   CQueueTabCtrl* TabCtrl() const { return m_tabs; }
   QSplitter* Splitter() const { return m_splitter; }
@@ -113,20 +117,25 @@ private:
   void OnTaskSelected(quarry::Task* task);
   void OnTreeContextMenu(const QPoint& at);
   void OnTaskFinished(quarry::SearchTask* record);
-  // Runs `command`, which moves task items between the roots but frees no task, and keeps the
-  // selected task selected at its new place.
+  // A batch of task events: the tree follows them, and the panes follow the selection when it
+  // moved because its task went.
+  void OnTaskEvents(std::vector<quarry::TaskEvent>& batch);
+  // Runs `command`, which moves tasks between the roots but frees none, and applies what it
+  // told: the tree keeps the selected task selected at its new place.
   void KeepingSelection(const std::function<void()>& command);
   void Warn(const QString& text);
   // Shows in one message box what task control has to tell: a task that could not start or
   // stopped by itself, a task file found damaged at start-up.
   void ShowProblems();
   void SetEnabled(int id, bool enabled);
+  void UpdatePagingCommands();
 
   std::string m_home;
   std::unique_ptr<QSettings> m_profile;
-  // The tree is a page of the tab control, which does not own it; task control uses the tree
-  // and the sink, so it is declared after them and goes first.
+  // The tree is a page of the tab control, which does not own it; task control tells the event
+  // queue and the sink, so it is declared after them and goes first.
   std::unique_ptr<CTaskTreeCtrl> m_tree;
+  std::unique_ptr<CTaskEventQueue> m_events;
   std::unique_ptr<FinishedSink> m_sink;
   std::unique_ptr<quarry::TaskControl> m_control;
   quarry::FramePanes m_panes;
