@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/format.h"
+
 namespace quarry {
 
 ProgressRates EstimateRates(const std::deque<ProgressSample>& samples) {
@@ -27,13 +29,42 @@ ProgressRates EstimateRates(const std::deque<ProgressSample>& samples) {
 
   const double handledPerSecond = (now.Handled() - then.Handled()) / seconds;
   if (now.resultPagesDone == 0 || handledPerSecond <= 0) return rates;
-  // The pages still to come are expected to yield as many links as those read did.
-  const std::int32_t pages = std::max(now.resultPagesTotal, now.resultPagesDone);
-  const double expected =
-      static_cast<double>(now.linksFound) * pages / static_cast<double>(now.resultPagesDone);
-  const double left = std::max(0.0, expected - now.Handled());
+  const double left = std::max(0.0, ExpectedLinks(now) - now.Handled());
   rates.secondsLeft = static_cast<std::int64_t>(std::ceil(left / handledPerSecond));
   return rates;
+}
+
+double ExpectedLinks(const TaskProgress& progress) {
+  if (progress.resultPagesDone <= 0) return 0;
+  // The pages still to come are expected to yield as many links as those read did.
+  const std::int32_t pages = std::max(progress.resultPagesTotal, progress.resultPagesDone);
+  return static_cast<double>(progress.linksFound) * pages /
+         static_cast<double>(progress.resultPagesDone);
+}
+
+int ProgressPercent(const TaskProgress& progress) {
+  const double expected = ExpectedLinks(progress);
+  if (expected <= 0) return 0;
+  return static_cast<int>(std::min(100.0, 100.0 * progress.Handled() / expected));
+}
+
+std::string ProgressSummary(const TaskProgress& progress, const ProgressRates& rates) {
+  const int total = progress.resultPagesTotal;
+  if (progress.Handled() == 0 && total > 0) {
+    return Format("正在读取结果页 %d/%d，已找到 %d 个链接", std::max(1, progress.resultPageReading),
+                  total, progress.linksFound);
+  }
+  const long long seconds = rates.secondsLeft;
+  std::string left = "剩余时间未知";
+  if (seconds >= 3600) {
+    left = Format("剩余约 %lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  } else if (seconds >= 0) {
+    left = Format("剩余约 %02lld:%02lld", seconds / 60, seconds % 60);
+  }
+  return Format("结果页 %d/%d，已保存 %d，失败 %d，重复 %d，%.1f 个/秒，%.0f KB/秒，%s",
+                progress.resultPagesDone, total, progress.saved,
+                progress.failed - progress.duplicates, progress.duplicates, rates.filesPerSecond,
+                rates.bytesPerSecond / 1024.0, left);
 }
 
 void ProgressMeter::Add(const TaskProgress& progress, ProgressClock::time_point at) {

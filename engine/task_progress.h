@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <string>
 
 namespace quarry {
 
@@ -49,6 +50,16 @@ inline constexpr std::chrono::seconds kRateWindow{5};
 // time left at the newest one. `samples` are oldest first; fewer than two, or two at the same
 // moment, give zero rates and an unknown time.
 ProgressRates EstimateRates(const std::deque<ProgressSample>& samples);
+
+// The links a run is expected to handle in all: those found so far, scaled from the result
+// pages read to all of the task's. 0 before a result page arrived.
+double ExpectedLinks(const TaskProgress& progress);
+// How much of the run is done, 0 to 100, by the links handled of those expected.
+int ProgressPercent(const TaskProgress& progress);
+// The run's progress in one line for the user. Until the first file is handled: the result
+// page being read and the links found so far; then the pages, the files saved, failed and
+// repeated, the rates and the time left.
+std::string ProgressSummary(const TaskProgress& progress, const ProgressRates& rates);
 
 // Keeps the samples of one task for EstimateRates, dropping those too old to matter.
 class ProgressMeter {

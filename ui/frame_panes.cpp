@@ -50,6 +50,7 @@ FramePanes CreateFramePanes(QWidget* parent, const std::string&) {
   panes.lower = info;
   panes.info = info;
   panes.showMode = [info](const QString& mode) { info->Figures()->ShowMode(mode); };
+  panes.showProgress = [info](const QString& text) { info->Figures()->ShowProgress(text); };
   panes.showHint = [result](const QString& hint) { result->SetHint(hint); };
   panes.blank = [result, info] {
     result->Blank();

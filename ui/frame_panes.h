@@ -45,6 +45,9 @@ struct FramePanes {
   std::function<void()> blank;
   // Shows how the selected task's run searches (empty: it has not run); set by CreateFramePanes.
   std::function<void(const QString&)> showMode;
+  // Shows how far the selected task's run has come (empty: it has not run); set by
+  // CreateFramePanes.
+  std::function<void(const QString&)> showProgress;
   // Sets the line the result browser shows while it shows no task (empty: none).
   std::function<void(const QString&)> showHint;
 };

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -272,9 +273,15 @@ void CMainFrame::CreateStatusBar() {
   bar->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
   // The message pane: a hovered command's prompt covers it while shown (a status tip is a
   // temporary message), and the idle text comes back after.
-  auto* idle = new QLabel(quarry::Text(quarry::kIdleText), bar);
-  idle->setObjectName(QStringLiteral("MessagePane"));
-  bar->addWidget(idle, 1);
+  m_message = new QLabel(quarry::Text(quarry::kIdleText), bar);
+  m_message->setObjectName(QStringLiteral("MessagePane"));
+  bar->addWidget(m_message, 1);
+  m_progressBar = new QProgressBar(bar);
+  m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
+  m_progressBar->setRange(0, 100);
+  m_progressBar->setFixedWidth(quarry::kProgressBarWidth);
+  m_progressBar->hide();
+  bar->addWidget(m_progressBar);
   for (const auto& indicator : quarry::kIndicators) {
     auto* pane = new QLabel(quarry::Text(indicator.text), bar);
     pane->setObjectName(QString::number(indicator.id));
@@ -518,9 +525,30 @@ void CMainFrame::OnTaskSelected(quarry::Task* task) {
   if (task) {
     m_shownTask = task;
     m_control->SelectTask(task);
+    ShowProgress();
     if (m_tabs->ActivePage() != 0) m_tabs->SetActivePage(0);
   }
   if (m_commandDepth == 0) UpdateCommands();
+}
+
+void CMainFrame::ShowProgress() {
+  const auto textOf = [this](const quarry::Task* task) {
+    auto found = m_meters.find(task);
+    if (found == m_meters.end()) return QString();
+    if (found->second.Empty()) return QStringLiteral("正在开始任务...");
+    return QString::fromStdString(
+        quarry::ProgressSummary(found->second.Latest(), found->second.Rates()));
+  };
+  if (m_runningTask) {
+    const quarry::ProgressMeter& meter = m_meters[m_runningTask];
+    m_message->setText(textOf(m_runningTask));
+    m_progressBar->setValue(meter.Empty() ? 0 : quarry::ProgressPercent(meter.Latest()));
+    m_progressBar->show();
+  } else {
+    m_message->setText(quarry::Text(quarry::kIdleText));
+    m_progressBar->hide();
+  }
+  if (m_panes.showProgress && SelectedTask()) m_panes.showProgress(textOf(SelectedTask()));
 }
 
 void CMainFrame::OnTreeContextMenu(const QPoint& at) {
@@ -558,7 +586,23 @@ void CMainFrame::OnTaskEvents(std::vector<quarry::TaskEvent>& batch) {
           m_tree->AddTask(event.task, quarry::FieldText(event.record.keyword), event.root);
           break;
         case Kind::Moved: m_tree->MoveTask(event.task, event.root); break;
-        case Kind::Removed: m_tree->RemoveTask(event.task); break;
+        case Kind::Removed:
+          m_tree->RemoveTask(event.task);
+          m_meters.erase(event.task);
+          if (m_runningTask == event.task) m_runningTask = nullptr;
+          break;
+        case Kind::Progress:
+          m_meters[event.task].Add(event.progress, event.at);
+          m_runningTask = event.task;
+          break;
+        case Kind::State:
+          if (event.state == quarry::TaskState::Running) {
+            m_runningTask = event.task;
+            m_meters[event.task].Clear();  // a new run counts from nothing
+          } else if (m_runningTask == event.task) {
+            m_runningTask = nullptr;
+          }
+          break;
         default: break;
       }
       listsChanged = listsChanged || event.kind == Kind::Added || event.kind == Kind::Moved ||
@@ -566,6 +610,7 @@ void CMainFrame::OnTaskEvents(std::vector<quarry::TaskEvent>& batch) {
       selectedMoved = selectedMoved || (event.kind == Kind::Moved && event.task == selected);
     }
   }
+  ShowProgress();
   // The selected task went: its neighbour, now selected, is shown. One that moved is shown
   // anew: it may have started (its thread pages come) or ended.
   if (SelectedTask() != selected || (selected && selectedMoved)) {

@@ -23,6 +23,7 @@ class CTaskEventQueue;
 class CQueueTabCtrl;
 class CTaskTreeCtrl;
 class QLabel;
+class QProgressBar;
 class QMenu;
 class QSettings;
 class QSplitter;
@@ -42,6 +43,7 @@ inline constexpr QSize kTaskBarSize{230, 260};
 inline constexpr int kSplitterBar = 4;
 inline constexpr char kStartHint[] = "使用「添加新任务」开始";
 inline constexpr int kFigureSaveCheckMs = 500;  // how often task control may save figures
+inline constexpr int kProgressBarWidth = 160;
 
 // <home>sys/quarry.ini: the window's profile.
 std::string ProfilePath(const std::string& home);
@@ -129,6 +131,9 @@ private:
   void ShowProblems();
   void SetEnabled(int id, bool enabled);
   void UpdatePagingCommands();
+  // The running task's progress in the status bar, and the selected task's on the figures
+  // page; the status bar says "就绪" again once no task runs.
+  void ShowProgress();
 
   std::string m_home;
   std::unique_ptr<QSettings> m_profile;
@@ -151,6 +156,11 @@ private:
   // rows once the splitter has its first size.
   bool m_defaultSplitPending = false;
   std::map<int, QAction*> m_commands;
+  QLabel* m_message = nullptr;            // the status bar's message pane
+  QProgressBar* m_progressBar = nullptr;  // beside it while a task runs
+  // The progress told of each task this session, as timed samples; tasks are only compared.
+  std::map<const quarry::Task*, quarry::ProgressMeter> m_meters;
+  const quarry::Task* m_runningTask = nullptr;  // the task whose progress the status bar tells
   // The task the panes show: the last task selected. Only compared, never followed: it may
   // have been deleted.
   const quarry::Task* m_shownTask = nullptr;

@@ -70,6 +70,7 @@ void CTaskEventQueue::OnProgress(const quarry::Task* task, const quarry::SearchT
   event.task = task;
   event.record = record;
   event.progress = progress;
+  event.at = quarry::ProgressClock::now();
   Push(std::move(event));
 }
 

@@ -24,6 +24,7 @@ struct TaskEvent {
   TaskState state = TaskState::Waiting;
   SearchTask record{};  // Added and Progress
   TaskProgress progress;
+  ProgressClock::time_point at{};  // Progress: when it was told
   FileKind fileKind = FileKind::Image;
   std::string path;  // FileSaved
   std::string url;   // FileSaved and Failure

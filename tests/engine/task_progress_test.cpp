@@ -74,5 +74,44 @@ TEST(TaskProgressTest, RatesAndTimeLeftFollowTheLastSeconds) {
   }
 }
 
+// What the user reads: the page being read and the links found until the first file is
+// handled, then the counts, the rates and the time left, with the share done for the bar.
+TEST(TaskProgressTest, SummaryAndShareDone) {
+  struct Case {
+    TaskProgress progress;
+    ProgressRates rates;
+    const char* summary;
+    int percent;
+  };
+  const auto progress = [](int reading, int done, int total, int links, int saved, int failed,
+                           int duplicates) {
+    TaskProgress made;
+    made.resultPageReading = reading;
+    made.resultPagesDone = done;
+    made.resultPagesTotal = total;
+    made.linksFound = links;
+    made.saved = saved;
+    made.failed = failed;
+    made.duplicates = duplicates;
+    return made;
+  };
+  const Case cases[] = {
+      {progress(0, 0, 51, 0, 0, 0, 0), {}, "正在读取结果页 1/51，已找到 0 个链接", 0},
+      {progress(4, 3, 51, 90, 0, 0, 0), {}, "正在读取结果页 4/51，已找到 90 个链接", 0},
+      {progress(6, 5, 10, 50, 20, 5, 2), {2.5, 51200, 75},
+       "结果页 5/10，已保存 20，失败 3，重复 2，2.5 个/秒，50 KB/秒，剩余约 01:15", 25},
+      {progress(10, 10, 10, 40, 1, 0, 0), {0, 0, -1},
+       "结果页 10/10，已保存 1，失败 0，重复 0，0.0 个/秒，0 KB/秒，剩余时间未知", 2},
+      {progress(2, 1, 2, 10, 10, 0, 0), {1, 1024, 3725},
+       "结果页 1/2，已保存 10，失败 0，重复 0，1.0 个/秒，1 KB/秒，剩余约 1:02:05", 50},
+      // A retry has no result pages of its own.
+      {progress(0, 0, 0, 0, 3, 1, 0), {}, "结果页 0/0，已保存 3，失败 1，重复 0，0.0 个/秒，0 KB/秒，剩余时间未知", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProgressSummary(c.progress, c.rates), c.summary);
+    EXPECT_EQ(ProgressPercent(c.progress), c.percent) << c.summary;
+  }
+}
+
 }  // namespace
 }  // namespace quarry

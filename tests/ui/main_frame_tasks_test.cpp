@@ -354,6 +354,14 @@ private slots:
     };
     QTRY_VERIFY_WITH_TIMEOUT(pageShown(), 20000);
     QCOMPARE(pictures->record.state, TaskState::Running);
+    // The status bar tells the run's progress once files come, the figures page the same.
+    auto* message = frame.findChild<QLabel*>(QStringLiteral("MessagePane"));
+    auto* bar = frame.findChild<QProgressBar*>(QStringLiteral("ProgressBar"));
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().startsWith(QStringLiteral("结果页 ")), 5000);
+    QVERIFY2(message->text().contains(QStringLiteral("已保存")), qPrintable(message->text()));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(info->Figures()->Value(InfoPage::kProgressRow), message->text());
+    QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_progress")));
     QVERIFY(QFileInfo::exists(QString::fromStdString(grid->cell(0).path)));
     QVERIFY(info->Tabs()->ActivatePage(1));
     QVERIFY(
@@ -362,6 +370,9 @@ private slots:
     QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished), QStringList{pictureKeyword},
                               20000);
     QCOMPARE(frame.SelectedTask(), pictures);
+    QCOMPARE(message->text(), QStringLiteral("就绪"));
+    QVERIFY(!bar->isVisible());
+    QVERIFY(info->Figures()->Value(InfoPage::kProgressRow).startsWith(QStringLiteral("结果页 ")));
 
     // The PDF task starts at once and runs to its end, its rows listed as its files are saved.
     fill = FillAddTaskDialog(QStringLiteral("年度报告"), true, 1011, QStringLiteral("3"));
