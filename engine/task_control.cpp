@@ -472,9 +472,10 @@ bool TaskControl::PrepareRunner(Task* task) {
 
 void TaskControl::LaunchRunner(Task* task) {
   SetState(task, TaskState::Running);
-  ++m_runningCount;
-  SaveUnfinishedFile();
   task->runner->Start();
+  ++m_runningCount;
+  // Saved while the threads already work: the file says Running from their start on.
+  SaveUnfinishedFile();
 }
 
 bool TaskControl::StartTask(Task* task) {
