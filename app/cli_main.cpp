@@ -323,7 +323,7 @@ using NextTask = std::function<bool(quarry::TaskControl&)>;
 int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
                const std::function<bool(quarry::TaskControl&)>& start,
                const NextTask& next = nullptr) {
-  quarry::PlainTaskTree tree;
+  quarry::NoTaskEvents events;
   quarry::FinishedTaskQueue finished;
   CliInfoView info(verbose);
   std::unique_ptr<PausingTaskFileIo> pausingIo;
@@ -338,7 +338,7 @@ int DriveTasks(const Harvest& harvest, bool verbose, quarry::SearchMode mode,
   controlOptions.mode = mode;
   controlOptions.livePacing = quarry::LivePacingFromEnvironment();
   controlOptions.proxies = harvest.proxies;
-  quarry::TaskControl control(tree, finished, controlOptions);
+  quarry::TaskControl control(events, finished, controlOptions);
   control.SetViews(&info, nullptr);
   control.LoadTaskFiles();
   PrintProblems(control);  // damaged task files: told, but no reason to stop
@@ -609,12 +609,12 @@ int AddCommand(const quarry::CommonOptions& options, const std::vector<std::stri
   std::vector<quarry::SearchTask> records;
   if (int status = PrepareTaskRecords("add", options, args, &arguments, &harvest, &records))
     return status;
-  quarry::PlainTaskTree tree;
+  quarry::NoTaskEvents events;
   quarry::FinishedTaskQueue finished;
   quarry::TaskControlOptions controlOptions;
   controlOptions.home = harvest.home;
   controlOptions.hosts = harvest.hosts;
-  quarry::TaskControl control(tree, finished, controlOptions);
+  quarry::TaskControl control(events, finished, controlOptions);
   control.LoadTaskFiles();
   bool failed = PrintProblems(control);
   SkipUnfinishedTwins(control, &records);

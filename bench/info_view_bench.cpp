@@ -192,10 +192,10 @@ RunResult Harvest(int port, const Options& options, bool withView) {
   CInfoView view;
   view.resize(900, 320);
   CountingView counting(view);
-  quarry::PlainTaskTree tree;
+  quarry::NoTaskEvents events;
   EndOnGuiThread ends;
   QEventLoop loop;
-  quarry::TaskControl control(tree, ends, controlOptions);
+  quarry::TaskControl control(events, ends, controlOptions);
   ends.control = &control;
   ends.loop = &loop;
   if (withView) {

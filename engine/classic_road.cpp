@@ -77,7 +77,7 @@ void ClassicRoad::FetchPage(int n, const char* address, const ExchangeTarget& ta
   host.Log(n, "下载完成...");
   if (result == PageResult::NotConnected) host.NoteUnreachable(n, target.host, address);
   if (result != PageResult::Received) return;
-  host.CountPage();
+  host.CountPage(n);
   host.Log(n, "开始解析连接...");
   if (m_kind == FileKind::Image) {
     ExtractImageLinks(host, n, m_linkPattern, page);

@@ -19,6 +19,10 @@ public:
   void Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) override;
   // Any address of the search engine's own origin is a result page.
   bool IsResultPage(std::string_view url) const override;
+  // The first page and pages 1..pageCount.
+  std::int32_t ResultPagesPlanned(const SearchTask& task) const override {
+    return RunnablePageCount(task) + 1;
+  }
   void Fetch(int thread, const TakenUrl& taken, RecordWriter& records) override;
   // The image link pattern the road searches image result pages with; empty when too long.
   const std::string& LinkPattern() const { return m_linkPattern; }

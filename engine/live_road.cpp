@@ -291,7 +291,7 @@ void LiveRoad::FetchResultPage(int n, const TakenUrl& taken) {
                     answer.code == 200 ? page.problem : "status " + std::to_string(answer.code)));
       return;
     }
-    m_host->CountPage();  // only a page that was served counts, not a refusal
+    m_host->CountPage(n);  // only a page that was served counts, not a refusal
     for (const LiveImageItem& item : page.items) {
       m_host->Add(n, QueueEnd::Front, {.url = item.url, .title = item.title, .source = "null"});
     }
@@ -306,7 +306,7 @@ void LiveRoad::FetchResultPage(int n, const TakenUrl& taken) {
       m_host->Log(n, Format("结果页无法识别（%s）...", page.problem));
       return;
     }
-    m_host->CountPage();
+    m_host->CountPage(n);
     if (page.adsSkipped + page.serviceLinksSkipped > 0) {
       m_host->Log(n, Format("跳过广告 %d 条、站内链接 %d 条（不请求）...", page.adsSkipped,
                             page.serviceLinksSkipped));

@@ -44,6 +44,10 @@ public:
   void Seed(RoadHost& host, const SearchTask& task, const RoadStart& start) override;
   // Live result pages are all queued as such; the service's other addresses are no pages.
   bool IsResultPage(std::string_view) const override { return false; }
+  // The pages follow one another until the service has no more or pageCount are read.
+  std::int32_t ResultPagesPlanned(const SearchTask& task) const override {
+    return RunnablePageCount(task);
+  }
   void Fetch(int thread, const TakenUrl& taken, RecordWriter& records) override;
 
 private:

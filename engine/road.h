@@ -34,8 +34,9 @@ public:
   virtual const HttpTimeouts& Timeouts() const = 0;
   // The task's result-page count, as it runs (1 to 500).
   virtual std::int32_t PageCount() = 0;
-  // Counts a result page that arrived, and one that the service refused.
-  virtual void CountPage() = 0;
+  // Counts a page that worker `thread` received as a result page, and one that the service
+  // refused.
+  virtual void CountPage(int thread) = 0;
   virtual void CountRefusal() = 0;
   // True when the task's database held `address` at the start or this run stored it.
   virtual bool IsRecorded(const std::string& address) = 0;
@@ -79,6 +80,8 @@ public:
   // True when `url`, found on a page, is one of this road's result pages: those are known by
   // their offset in the seen test, not by their whole address.
   virtual bool IsResultPage(std::string_view url) const = 0;
+  // How many result pages of its own `task` asks this road for, at most.
+  virtual std::int32_t ResultPagesPlanned(const SearchTask& task) const = 0;
   // Follows one taken address on worker `thread`: a page's links go to the queue, a file is
   // saved and recorded through `records`.
   virtual void Fetch(int thread, const TakenUrl& taken, RecordWriter& records) = 0;

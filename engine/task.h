@@ -1,6 +1,6 @@
-// The run-time task the main frame owns: the file record plus the two links that only mean
-// something while the program runs (its tree item and its runner). They live beside the record
-// because a 64-bit handle or pointer does not fit the record's 4-byte fields.
+// The run-time task the main frame owns: the file record plus what only means something while
+// the program runs (its runner, its latest run). They live beside the record because a 64-bit
+// pointer does not fit the record's 4-byte fields.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/search_task.h"
-#include "engine/task_tree.h"
+#include "engine/task_progress.h"
 #include "records/file_facts.h"
 
 namespace quarry {
@@ -42,9 +42,9 @@ struct Task {
   ~Task();
 
   SearchTask record{};
-  TreeItemId treeItem = kNoTreeItem;
   std::unique_ptr<TaskRunner> runner;  // while the task runs; freed once its threads returned
   RunOutcome lastRun;                  // of the latest run that ended in this program
+  TaskProgress lastProgress;           // how far that run came
   FileRules rules;                     // what the task keeps, stored in its database
   // The run under way tries the task's failures again; a task taken from the unfinished list
   // goes back there, paused, when it ends.

@@ -24,22 +24,30 @@ bool IsRunnable(const Task& task) {
 
 }  // namespace
 
-TaskControl::TaskControl(TaskTree& tree, TaskFinishedSink& finished, TaskControlOptions options)
-    : m_tree(tree), m_finished(finished), m_options(std::move(options)) {}
+TaskControl::TaskControl(TaskEvents& events, TaskFinishedSink& finished,
+                         TaskControlOptions options)
+    : m_events(events), m_finished(finished), m_options(std::move(options)) {}
 
 TaskControl::~TaskControl() { Shutdown(); }
 
 void TaskControl::SetViews(InfoView* info, ResultView* result) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   m_info = info;
   m_result = result;
 }
 
 void TaskControl::LoadTaskFiles() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   std::vector<std::string> damage;
-  FillTaskTree(m_options.home, &m_tree, &m_unfinishedTasks, &m_finishedTasks, &damage);
+  LoadTaskLists(m_options.home, &m_unfinishedTasks, &m_finishedTasks, &damage);
   for (std::string& text : damage) Report(std::move(text));
+  // A paused task shows under "运行": its run was cut off, not yet over.
+  for (const auto& task : m_unfinishedTasks) {
+    const bool paused = task->record.state == TaskState::Paused;
+    m_events.OnTaskAdded(task.get(), task->record, paused ? TaskRoot::Running : TaskRoot::Waiting);
+  }
+  for (const auto& task : m_finishedTasks)
+    m_events.OnTaskAdded(task.get(), task->record, TaskRoot::Finished);
   // Each task's own filters, from its folder's database (none yet: the defaults).
   for (TaskList* list : {&m_unfinishedTasks, &m_finishedTasks}) {
     for (auto& task : *list) {
@@ -53,7 +61,7 @@ void TaskControl::LoadTaskFiles() {
 
 bool TaskControl::AddTask(std::unique_ptr<Task> task, bool startIfIdle) {
   if (!task) return false;
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   Task* added = task.get();
   // Filters of its own are kept with the task's records, so that they outlive the program; a
   // folder that is not there yet gets them when the task starts.
@@ -65,14 +73,15 @@ bool TaskControl::AddTask(std::unique_ptr<Task> task, bool startIfIdle) {
   m_unfinishedTasks.push_back(std::move(task));
   // On disk before seeding starts: a crash from here on still finds the task.
   SaveUnfinishedFile();
-  if (m_runningCount >= 1 || !startIfIdle || !StartTask(added)) {
-    MoveItem(added, TaskRoot::Waiting);
-  }
+  const bool start = m_runningCount == 0 && startIfIdle && PrepareRunner(added);
+  // Told before the runner starts, so that nothing the run tells comes before the task.
+  m_events.OnTaskAdded(added, added->record, start ? TaskRoot::Running : TaskRoot::Waiting);
+  if (start) LaunchRunner(added);
   return true;
 }
 
 bool TaskControl::RunSelected(Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (m_runningCount >= 1) return false;
   if (!selected || !Contains(m_unfinishedTasks, selected) || selected->runner) return false;
   if (selected->record.state == TaskState::Running) return false;
@@ -80,7 +89,7 @@ bool TaskControl::RunSelected(Task* selected) {
 }
 
 bool TaskControl::RetrySelected(Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (m_runningCount >= 1 || !selected || selected->runner) return false;
   if (selected->record.state == TaskState::Running) return false;
   std::unique_ptr<Task> finished = Remove(m_finishedTasks, selected);
@@ -98,7 +107,7 @@ bool TaskControl::RetrySelected(Task* selected) {
 }
 
 void TaskControl::StopSelected(Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (!selected || !Contains(m_unfinishedTasks, selected)) return;
   if (selected->record.state != TaskState::Running) return;
   m_runAll = false;  // the user stopped a task: the run of all waiting tasks ends here
@@ -108,7 +117,7 @@ void TaskControl::StopSelected(Task* selected) {
 }
 
 void TaskControl::StopAll() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   m_runAll = false;
   for (auto& task : m_unfinishedTasks) {
     if (task->record.state != TaskState::Running) continue;
@@ -119,10 +128,9 @@ void TaskControl::StopAll() {
 }
 
 bool TaskControl::DeleteSelected(Task* selected) {
-  std::unique_lock<std::recursive_mutex> lock(m_frameLock);
-  if (!selected) return true;
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  if (!selected || !Known(selected)) return true;
   if (selected->record.state == TaskState::Running || selected->runner) return false;
-  TreeItemId item = selected->treeItem;
   // The list the task is really in decides, not the caption of its item's root: a task loaded
   // as paused sits under "运行" but belongs to the unfinished list.
   std::unique_ptr<Task> freed = Remove(m_unfinishedTasks, selected);
@@ -134,19 +142,19 @@ bool TaskControl::DeleteSelected(Task* selected) {
   if (!freed) return true;  // not one of ours: nothing is freed or deleted
   if (m_current == selected) m_current = nullptr;
   std::erase(m_passedOver, selected);
-  // Deleting the item may report a new selection, which re-enters under the same lock.
-  if (item != kNoTreeItem) m_tree.DeleteItem(item);
+  m_events.OnTaskRemoved(selected);
   return true;
 }
 
 bool TaskControl::RerunSelected(Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  if (!CanRerunSelected(selected)) return false;
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  if (!CanRerunLocked(selected)) return false;
   std::unique_ptr<Task> owned = Remove(m_finishedTasks, selected);
   selected->record.state = TaskState::Waiting;
   selected->record.pagesFetched = 0;
   m_unfinishedTasks.push_back(std::move(owned));
-  MoveItem(selected, TaskRoot::Waiting);
+  Move(selected, TaskRoot::Waiting);
+  m_events.OnStateChanged(selected, TaskState::Waiting);
   // Unfinished first: a crash between the two saves leaves the task in both files, never in
   // neither.
   SaveUnfinishedFile();
@@ -155,7 +163,7 @@ bool TaskControl::RerunSelected(Task* selected) {
 }
 
 void TaskControl::DeleteAll() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   std::vector<std::unique_ptr<Task>> freed;
   for (std::size_t i = m_unfinishedTasks.size(); i-- > 0;) {
     Task* task = m_unfinishedTasks[i].get();
@@ -173,16 +181,11 @@ void TaskControl::DeleteAll() {
     if (m_current == task.get()) m_current = nullptr;
     std::erase(m_passedOver, task.get());
   }
-  // Items go after the lists are settled: a selection change reported by the tree while the
-  // items disappear must find no freed task in them.
-  for (auto& task : freed) {
-    if (task->treeItem != kNoTreeItem) m_tree.DeleteItem(task->treeItem);
-    task->treeItem = kNoTreeItem;
-  }
+  for (auto& task : freed) m_events.OnTaskRemoved(task.get());
 }
 
 void TaskControl::RunAll() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (m_unfinishedTasks.empty()) return;
   m_runAll = true;
   m_passedOver.clear();
@@ -200,7 +203,7 @@ void TaskControl::StartNextWaiting() {
 }
 
 void TaskControl::OnTaskFinished(SearchTask* record) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   Task* task = nullptr;
   for (auto& candidate : m_unfinishedTasks) {
     if (&candidate->record == record) task = candidate.get();
@@ -209,6 +212,7 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   TaskRunner* runner = task->runner.get();
   runner->Stop();
   task->lastRun = runner->Outcome();
+  task->lastProgress = runner->Progress();
   if (task->retrying && !task->retryFromFinished) {
     // A retry of an unfinished task: its own pages are still to come.
     task->retrying = false;
@@ -216,7 +220,7 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
     task->runner.reset();
     SetState(task, TaskState::Paused);
     --m_runningCount;
-    MoveItem(task, TaskRoot::Waiting);
+    Move(task, TaskRoot::Waiting);
     SaveUnfinishedFile();
     if (m_current == task && m_info) m_info->ShowTask(task->record);
     return;
@@ -238,7 +242,7 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
   task->runner.reset();  // joins its threads; the monitor posted after the last worker went idle
   --m_runningCount;
   m_finishedTasks.push_back(std::move(owned));
-  MoveItem(task, TaskRoot::Finished);
+  Move(task, TaskRoot::Finished);
   // Finished first: a crash between the two saves leaves the task in both files, never in
   // neither.
   SaveFinishedFile();
@@ -249,9 +253,9 @@ void TaskControl::OnTaskFinished(SearchTask* record) {
 }
 
 void TaskControl::SelectTask(Task* task) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (!task || task == m_current) return;
-  if (!Contains(m_unfinishedTasks, task) && !Contains(m_finishedTasks, task)) return;
+  if (!Known(task)) return;
   if (m_current && m_current->runner) m_current->runner->AttachViews(nullptr, nullptr);
   m_current = nullptr;
   if (m_info) m_info->ResetThreadPages();
@@ -265,11 +269,11 @@ void TaskControl::SelectTask(Task* task) {
   } else {
     showRecords();
   }
-  if (m_info) m_info->ShowTask(Snapshot(task));
+  if (m_info) m_info->ShowTask(SnapshotLocked(task));
 }
 
 bool TaskControl::Shutdown(std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (m_shutDown) return true;
   m_shutDown = true;
   m_runAll = false;
@@ -280,9 +284,11 @@ bool TaskControl::Shutdown(std::string* error) {
     // report before the threads are told to stop.
     runner->AttachViews(nullptr, nullptr);
     runner->DetachFinishedSink();
+    runner->SetEvents(nullptr, nullptr);
     runner->Stop();
     const bool joined = runner->WaitForThreads(m_options.shutdownWaitMs);
     task->lastRun = runner->Outcome();  // what the cut-off run did, for the owner to tell
+    task->lastProgress = runner->Progress();
     if (joined) {
       task->runner.reset();
     } else {
@@ -303,7 +309,7 @@ bool TaskControl::Shutdown(std::string* error) {
 }
 
 void TaskControl::SaveRunningFigures() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   if (m_shutDown || m_runningCount == 0) return;
   const auto due = m_unfinishedSavedAt + std::chrono::milliseconds(m_options.figureSaveMs);
   if (std::chrono::steady_clock::now() < due) return;
@@ -315,23 +321,23 @@ void TaskControl::SaveRunningFigures() {
 }
 
 bool TaskControl::CanRunSelected(const Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   return selected && Contains(m_unfinishedTasks, selected) && IsRunnable(*selected);
 }
 
 bool TaskControl::CanStopSelected(const Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  return selected && selected->record.state == TaskState::Running;
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  return selected && Known(selected) && selected->record.state == TaskState::Running;
 }
 
 bool TaskControl::CanDeleteSelected(const Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  return selected != nullptr;
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  return selected != nullptr && Known(selected);
 }
 
 bool TaskControl::CanRetrySelected(const Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
-  if (!selected || selected->runner || m_runningCount >= 1) return false;
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  if (!selected || !Known(selected) || selected->runner || m_runningCount >= 1) return false;
   if (selected->record.state == TaskState::Running) return false;
   return RetryableFailures(FieldText(selected->record.folder)) > 0;
 }
@@ -344,29 +350,49 @@ int RetryableFailures(const std::string& folder) {
 }
 
 bool TaskControl::CanRerunSelected(const Task* selected) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  return CanRerunLocked(selected);
+}
+
+bool TaskControl::CanRerunLocked(const Task* selected) const {
   return selected && Contains(m_finishedTasks, selected) && !selected->runner;
 }
 
+bool TaskControl::Known(const Task* task) const {
+  return Contains(m_unfinishedTasks, task) || Contains(m_finishedTasks, task);
+}
+
 bool TaskControl::CanStopAll() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   return !m_unfinishedTasks.empty();
 }
 
 SearchTask TaskControl::Snapshot(const Task* task) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  return SnapshotLocked(task);
+}
+
+SearchTask TaskControl::SnapshotLocked(const Task* task) {
   if (task->runner) return task->runner->TaskCopy();
   return task->record;
 }
 
+TaskProgress TaskControl::Progress(const Task* task) {
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  if (!task || !Known(task)) return TaskProgress{};
+  if (task->runner) return task->runner->Progress();
+  return task->lastProgress;
+}
+
 RunOutcome TaskControl::Outcome(const Task* task) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
+  if (!task || !Known(task)) return RunOutcome{};
   if (task->runner) return task->runner->Outcome();
   return task->lastRun;
 }
 
 std::vector<std::string> TaskControl::TakeProblems() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   std::vector<std::string> taken;
   taken.swap(m_problems);
   return taken;
@@ -375,36 +401,36 @@ std::vector<std::string> TaskControl::TakeProblems() {
 void TaskControl::Report(std::string problem) { m_problems.push_back(std::move(problem)); }
 
 int TaskControl::RunningCount() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   return m_runningCount;
 }
 
 Task* TaskControl::CurrentTask() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   return m_current;
 }
 
 void TaskControl::SetSearchMode(SearchMode mode) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   m_options.mode = mode;
 }
 
 SearchMode TaskControl::Mode() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   return m_options.mode;
 }
 
 void TaskControl::SetProxies(const ProxyChoice& proxies) {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   m_options.proxies = proxies;
 }
 
 bool TaskControl::RunAllActive() {
-  std::lock_guard<std::recursive_mutex> lock(m_frameLock);
+  std::lock_guard<std::mutex> lock(m_frameLock);
   return m_runAll;
 }
 
-bool TaskControl::StartRunner(Task* task) {
+bool TaskControl::PrepareRunner(Task* task) {
   auto runner = std::make_unique<TaskRunner>();
   runner->SetTiming(m_options.timing);
   runner->SetHttpTimeouts(m_options.http);
@@ -438,18 +464,24 @@ bool TaskControl::StartRunner(Task* task) {
     return false;
   }
   runner->SetFinishedSink(&m_finished);
+  runner->SetEvents(&m_events, task);
   if (m_options.followStartedTask) m_current = task;
-  runner->Start();
   task->runner = std::move(runner);
-  SetState(task, TaskState::Running);
   return true;
 }
 
-bool TaskControl::StartTask(Task* task) {
-  if (!StartRunner(task)) return false;
-  MoveItem(task, TaskRoot::Running);
+void TaskControl::LaunchRunner(Task* task) {
+  SetState(task, TaskState::Running);
+  task->runner->Start();
   ++m_runningCount;
+  // Saved while the threads already work: the file says Running from their start on.
   SaveUnfinishedFile();
+}
+
+bool TaskControl::StartTask(Task* task) {
+  if (!PrepareRunner(task)) return false;
+  Move(task, TaskRoot::Running);
+  LaunchRunner(task);
   return true;
 }
 
@@ -459,16 +491,10 @@ void TaskControl::SetState(Task* task, TaskState state) {
   } else {
     task->record.state = state;
   }
+  m_events.OnStateChanged(task, state);
 }
 
-void TaskControl::MoveItem(Task* task, TaskRoot root) {
-  TreeItemId old = task->treeItem;
-  task->treeItem = kNoTreeItem;
-  if (old != kNoTreeItem) m_tree.DeleteItem(old);
-  task->treeItem =
-      m_tree.InsertTaskItem(root, FieldText(task->record.keyword), kTaskItemImage, task);
-  m_tree.ExpandRoot(root);
-}
+void TaskControl::Move(Task* task, TaskRoot root) { m_events.OnTaskMoved(task, root); }
 
 Task* TaskControl::NextWaitingTask() {
   for (auto& task : m_unfinishedTasks) {

@@ -1,16 +1,19 @@
 // Task control: the task commands of the main window (add, run, stop and delete one task, stop,
-// delete and run all) and the handling of a task's end. It owns both task lists, keeps the task
-// tree in step with them, creates and destroys each task's TaskRunner, and decides which
-// running task the information and result views follow. At most one task runs at a time.
+// delete and run all) and the handling of a task's end. It owns both task lists, tells every
+// change of them through TaskEvents (task_events.h), creates and destroys each task's
+// TaskRunner, and decides which running task the information and result views follow. At most
+// one task runs at a time.
 //
 // Every operation runs on the thread that owns task control (the user-interface thread) under
-// the frame lock, which is re-entrant because the tree may report a selection change while a
-// command of this class is deleting the selected item. Worker threads never call in here: a
-// runner's monitor reports the end of its task through TaskFinishedSink, and the owner calls
-// OnTaskFinished on its own thread.
+// the frame lock. The listener hears of a change while that lock is held and must not call
+// back: the window queues what it hears and applies it afterwards, so a selection that moves
+// because a task went reaches SelectTask as a call of its own. Worker threads never call in
+// here: a runner's monitor reports the end of its task through TaskFinishedSink, and the owner
+// calls OnTaskFinished on its own thread.
 //
-// Commands take the task of the tree's selected item (null when nothing or a root is
-// selected), so the engine needs no tree query of its own.
+// Commands take the task the owner has selected (null when nothing or a root is selected). A
+// task the lists no longer hold (the owner's selection may lag behind a removal) is never
+// followed: the commands refuse it.
 //
 // The task files follow every change, so that a crash loses nothing the user did: each
 // command that changes a list or a task's state rewrites the files it touched, and
@@ -36,7 +39,7 @@
 #include "engine/task.h"
 #include "engine/task_files.h"
 #include "engine/task_runner.h"
-#include "engine/task_tree.h"
+#include "engine/task_events.h"
 #include "engine/views.h"
 #include "harvest/search_pages.h"
 #include "http/http_session.h"
@@ -69,8 +72,8 @@ int RetryableFailures(const std::string& folder);
 
 class TaskControl {
 public:
-  // `tree` and `finished` must outlive task control.
-  TaskControl(TaskTree& tree, TaskFinishedSink& finished, TaskControlOptions options);
+  // `events` and `finished` must outlive task control.
+  TaskControl(TaskEvents& events, TaskFinishedSink& finished, TaskControlOptions options);
   // Shuts down (see Shutdown) when that was not done yet.
   ~TaskControl();
   TaskControl(const TaskControl&) = delete;
@@ -79,8 +82,8 @@ public:
   // The frame's two views; either may be null (the command line has no result view).
   void SetViews(InfoView* info, ResultView* result);
 
-  // Start-up: reads both task files of the home into the lists and the tree. A damaged file
-  // (kept aside as .broken) is a problem.
+  // Start-up: reads both task files of the home into the lists, and tells each task as added.
+  // A damaged file (kept aside as .broken) is a problem.
   void LoadTaskFiles();
 
   // Lists a new task; starts it at once when none runs and `startIfIdle` is set, else it waits
@@ -115,7 +118,7 @@ public:
   // finished list and finished.tsk is rewritten. An unknown task or one without a runner is
   // ignored, so a repeated report does no harm.
   void OnTaskFinished(SearchTask* record);
-  // The tree's selection moved to `task` (null for a root): the views follow it.
+  // The owner's selection moved to `task` (null for a root): the views follow it.
   void SelectTask(Task* task);
   // Rewrites unfinished.tsk when a task runs, figureSaveMs have passed since the file was last
   // written and the records changed since then (a running task's counters). The owner calls it
@@ -142,6 +145,8 @@ public:
 
   // A copy of the task's record, read under its runner's counter lock while it runs.
   SearchTask Snapshot(const Task* task);
+  // How far the task's current run has come; the latest told of a task that does not run.
+  TaskProgress Progress(const Task* task);
   // The files saved and recorded by the task's current run, or by its latest one.
   RunOutcome Outcome(const Task* task);
   // How tasks started from now on search; a running task keeps the mode it started with.
@@ -160,17 +165,24 @@ public:
   bool RunAllActive();
 
 private:
-  // Creates, checks and starts a runner for `task`. False, with a problem, when its folder or
-  // database cannot be used: the task then has no runner and keeps its state.
-  bool StartRunner(Task* task);
-  // StartRunner, then the task's item under "运行", the running count and unfinished.tsk.
+  // Creates and checks a runner for `task` and binds it to the task; it is not started yet.
+  // False, with a problem, when its folder or database cannot be used: the task then has no
+  // runner and keeps its state.
+  bool PrepareRunner(Task* task);
+  // Starts the prepared runner: the task's state, the running count and unfinished.tsk.
+  void LaunchRunner(Task* task);
+  // PrepareRunner, the task under "运行", then LaunchRunner.
   bool StartTask(Task* task);
+  // True when the lists hold `task`.
+  bool Known(const Task* task) const;
+  SearchTask SnapshotLocked(const Task* task);
+  bool CanRerunLocked(const Task* selected) const;
   // Starts the first waiting task that run-all has not passed over; ends run-all when none
   // could start.
   void StartNextWaiting();
   void Report(std::string problem);
   void SetState(Task* task, TaskState state);
-  void MoveItem(Task* task, TaskRoot root);
+  void Move(Task* task, TaskRoot root);
   Task* NextWaitingTask();
   // Removes `task` from `list`; returns it (null when absent).
   static std::unique_ptr<Task> Remove(TaskList& list, const Task* task);
@@ -182,8 +194,8 @@ private:
   // The unfinished records, running ones copied under their runner's counter lock.
   std::vector<SearchTask> UnfinishedRecords();
 
-  std::recursive_mutex m_frameLock;
-  TaskTree& m_tree;
+  std::mutex m_frameLock;
+  TaskEvents& m_events;
   TaskFinishedSink& m_finished;
   TaskControlOptions m_options;
   InfoView* m_info = nullptr;

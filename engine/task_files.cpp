@@ -99,11 +99,6 @@ const char* OutOfRangeField(const SearchTask& record) {
   return nullptr;
 }
 
-void InsertItem(TaskTree* tree, TaskRoot root, Task* task) {
-  task->treeItem =
-      tree->InsertTaskItem(root, FieldText(task->record.keyword), kTaskItemImage, task);
-}
-
 }  // namespace
 
 std::string UnfinishedTaskPath(const std::string& home) { return home + kUnfinishedFile; }
@@ -223,8 +218,8 @@ bool LoadTaskFile(const std::string& path, TaskList* list, std::string* damage) 
   return true;
 }
 
-void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
-                  TaskList* finishedTasks, std::vector<std::string>* damage) {
+void LoadTaskLists(const std::string& home, TaskList* unfinishedTasks, TaskList* finishedTasks,
+                   std::vector<std::string>* damage) {
   std::string fileDamage;
   auto noteDamage = [&] {
     if (damage && !fileDamage.empty()) damage->push_back(fileDamage);
@@ -235,13 +230,12 @@ void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedT
   TaskList endedHere;
   for (auto& task : read) {
     switch (task->record.state) {
-      case TaskState::Waiting: InsertItem(tree, TaskRoot::Waiting, task.get()); break;
+      case TaskState::Waiting:
+      case TaskState::Paused: break;
       case TaskState::Running:
         // Its run was cut off by the program's end; the user may run or delete it again.
         task->record.state = TaskState::Paused;
-        InsertItem(tree, TaskRoot::Running, task.get());
         break;
-      case TaskState::Paused: InsertItem(tree, TaskRoot::Running, task.get()); break;
       case TaskState::Ended:
         // Stopped, but the program ended before the end was handled.
         endedHere.push_back(std::move(task));
@@ -250,17 +244,10 @@ void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedT
     }
     unfinishedTasks->push_back(std::move(task));
   }
-  tree->ExpandRoot(TaskRoot::Waiting);
-  tree->ExpandRoot(TaskRoot::Running);
 
-  std::size_t firstNew = finishedTasks->size();
   LoadTaskFile(FinishedTaskPath(home), finishedTasks, &fileDamage);
   noteDamage();
   for (auto& task : endedHere) finishedTasks->push_back(std::move(task));
-  for (std::size_t i = firstNew; i < finishedTasks->size(); ++i) {
-    InsertItem(tree, TaskRoot::Finished, (*finishedTasks)[i].get());
-  }
-  tree->ExpandRoot(TaskRoot::Finished);
 }
 
 }  // namespace quarry

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "engine/task.h"
-#include "engine/task_tree.h"
 #include "platform/files.h"
 
 namespace quarry {
@@ -47,14 +46,12 @@ bool SaveFinished(const std::string& home, const TaskList& finishedTasks,
 // words for the user. It is left empty for a whole or a missing file.
 bool LoadTaskFile(const std::string& path, TaskList* list, std::string* damage = nullptr);
 
-// Start-up: loads both task files of `home` into the lists and gives each task its tree item.
-// From unfinished.tsk, Waiting goes under "等待"; Running (the program ended while it ran) is
-// taken as Paused and, like Paused, goes under "运行"; Ended moves to the finished list. Every
-// record of finished.tsk, whatever its state, and then the moved Ended ones go under "完成".
-// Each item has the keyword as text, image 1 and the task as data; all three roots are
-// expanded. `tree` and both lists must not be null; the lists are normally empty. What
-// LoadTaskFile found damaged is added to `damage`, one text per file.
-void FillTaskTree(const std::string& home, TaskTree* tree, TaskList* unfinishedTasks,
-                  TaskList* finishedTasks, std::vector<std::string>* damage = nullptr);
+// Start-up: loads both task files of `home` into the lists. From unfinished.tsk, Waiting and
+// Paused stay unfinished, Running (the program ended while it ran) is taken as Paused, and
+// Ended moves to the finished list. Every record of finished.tsk, whatever its state, and then
+// the moved Ended ones make the finished list. Both lists must not be null; they are normally
+// empty. What LoadTaskFile found damaged is added to `damage`, one text per file.
+void LoadTaskLists(const std::string& home, TaskList* unfinishedTasks, TaskList* finishedTasks,
+                   std::vector<std::string>* damage = nullptr);
 
 }  // namespace quarry

@@ -139,6 +139,10 @@ bool TaskRunner::Init(SearchTask* task, const char* base, const char* pattern) {
     m_road->Bind(*this, *task, start);
     QueueRetries(folder);
   } else {
+    {
+      std::lock_guard<std::mutex> guard(m_counterLock);
+      m_ownPagesPlanned = m_road->ResultPagesPlanned(*task);
+    }
     m_road->Seed(*this, *task, start);
   }
   return true;

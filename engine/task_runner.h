@@ -32,6 +32,8 @@
 #include "engine/road.h"
 #include "engine/search_task.h"
 #include "engine/task.h"
+#include "engine/task_events.h"
+#include "engine/task_progress.h"
 #include "engine/unreachable_hosts.h"
 #include "engine/url_queue.h"
 #include "engine/views.h"
@@ -70,6 +72,7 @@ class TaskRunner : public TransferContext, public RoadHost, public CommitOwner {
 public:
   static constexpr int kThreadSlots = 7;         // monitor + at most 6 workers
   static constexpr std::int32_t kMinFileKb = 2;  // files under 2 x 1000 bytes are not saved
+  static constexpr int kProgressMs = 250;        // progress is told at most this often
   // Failures to reach a proxy, with no exchange through it in between, that stop the task: one
   // may be a passing hiccup, a few in a row are a proxy that is down or misnamed.
   static constexpr int kProxyFailuresToGiveUp = UnreachableHosts::kFailuresToGiveUp;
@@ -124,6 +127,7 @@ public:
   // the task).
   FileIo& Disk() override { return *m_fileIo; }
   void OnFileError(int thread, int error) override;
+  void OnReceived(int thread, std::size_t bytes) override;
   const ProxyChoice* Proxies() const override { return &m_proxies; }
   // Logs a proxy's failure (once the proxy is given up, nothing), keeps the first for the
   // outcome, and stops the task with a fault naming the proxy at the last failure to reach it.
@@ -133,6 +137,8 @@ public:
   std::string Fault();
   // The files this run saved and recorded, and its fault.
   RunOutcome Outcome();
+  // How far the run has come, copied under the counter lock.
+  TaskProgress Progress();
 
   // The limits of the threads' waits and the exchanges' time limits; set before Start.
   void SetTiming(const RunnerTiming& timing);
@@ -141,6 +147,9 @@ public:
   void SetProxies(const ProxyChoice& proxies) { m_proxies = proxies; }
   // Where the monitor reports the end of the task (null: nowhere). Guarded by the view lock.
   void SetFinishedSink(TaskFinishedSink* sink);
+  // Where the run's progress, saved files and failures are told, naming them as `task`'s
+  // (null: nowhere). Guarded by the view lock.
+  void SetEvents(TaskEvents* events, const struct Task* task);
   void DetachFinishedSink();
 
   // Lowers the stop flag and starts the monitor (slot 0) and the workers (slots 1 to the
@@ -156,7 +165,8 @@ public:
   static void Abandon(std::unique_ptr<TaskRunner> runner);
 
   // Counts a fetched page (or file) for the runner and the task and shows the task's figures.
-  void CountPage() override;
+  // A page that worker `thread` took as one of the task's own result pages counts as such too.
+  void CountPage(int thread) override;
   void CountFile();
   // Lists a saved file in the result view and stores its row in the task's database through
   // `records`, the calling worker's own connection (opened here when it is not open, kept for
@@ -284,6 +294,9 @@ private:
   void FetchTaken(int n, const TakenUrl& taken, RecordWriter& records);
 
   void MonitorLoop();
+  // Tells the progress when it changed and kProgressMs passed since it was last told, or
+  // always when `final`.
+  void TellProgress(bool final);
   void Count(std::int32_t* own, std::int32_t SearchTask::*taskCounter);
   void SetBusy(int slot, std::uint8_t busy);
   // Keeps the first fault, writes it on log page `thread` and raises the stop flag.
@@ -297,6 +310,12 @@ private:
   HttpTimeouts m_http;
   ProxyChoice m_proxies;                        // none filled in: every request goes direct
   TaskFinishedSink* m_finishedSink = nullptr;   // view lock
+  TaskEvents* m_events = nullptr;               // view lock
+  const struct Task* m_eventTask = nullptr;     // view lock: the task the events name
+  // What the monitor last told of the progress, and when (monitor thread only).
+  TaskProgress m_toldProgress;
+  SearchTask m_toldRecord{};
+  std::chrono::steady_clock::time_point m_toldAt{};
   FileKind m_kind = FileKind::Image;            // the task's kind, fixed at Start
   bool m_started = false;                       // a runner is never started twice
   std::array<bool, kThreadSlots> m_slotUsed{};  // slot lock
@@ -306,6 +325,13 @@ private:
   std::int32_t m_refusedPages = 0;  // result pages the service refused (counter lock)
   std::int32_t m_failed = 0;        // addresses that did not become files (counter lock)
   std::int32_t m_duplicates = 0;    // of those, duplicates (counter lock)
+  // The task's own result pages: planned at Init, begun and arrived; the file links found and
+  // the bytes of files received (counter lock).
+  std::int32_t m_ownPagesPlanned = 0;
+  std::int32_t m_ownPagesBegun = 0;
+  std::int32_t m_ownPagesDone = 0;
+  std::int32_t m_linksFound = 0;
+  std::int64_t m_bytesReceived = 0;
 
   FileRules m_rules;
   bool m_retry = false;

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <ctime>
+#include <algorithm>
 #include <filesystem>
 #include <shared_mutex>
 
@@ -85,6 +86,28 @@ void TaskRunner::SetFinishedSink(TaskFinishedSink* sink) {
 }
 
 void TaskRunner::DetachFinishedSink() { SetFinishedSink(nullptr); }
+
+void TaskRunner::SetEvents(TaskEvents* events, const struct Task* task) {
+  std::lock_guard<std::mutex> guard(m_viewLock);
+  m_events = events;
+  m_eventTask = task;
+}
+
+void TaskRunner::TellProgress(bool final) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!final && now - m_toldAt < std::chrono::milliseconds(kProgressMs)) return;
+  const TaskProgress progress = Progress();
+  const SearchTask record = TaskCopy();
+  const bool same = progress == m_toldProgress &&
+                    record.pagesFetched == m_toldRecord.pagesFetched &&
+                    record.filesFetched == m_toldRecord.filesFetched;
+  if (same && !final) return;
+  m_toldProgress = progress;
+  m_toldRecord = record;
+  m_toldAt = now;
+  std::lock_guard<std::mutex> guard(m_viewLock);
+  if (m_events != nullptr) m_events->OnProgress(m_eventTask, record, progress);
+}
 
 bool TaskRunner::Start() {
   if (m_started || m_stop.load() == 0 || m_task == nullptr) return false;
@@ -185,7 +208,14 @@ bool TaskRunner::SlotUsed(int slot) {
 bool TaskRunner::Add(int thread, QueueEnd end, const LinkToQueue& link) {
   // Every address is asked for once per run, whichever pages list it: result pages that link
   // each other would otherwise be fetched over and over, and every copy of a link tried again.
-  return FirstSighting(link) && Requeue(thread, end, link);
+  if (!FirstSighting(link) || !Requeue(thread, end, link)) return false;
+  // Links found on pages; a file link the records hold is skipped without a trace, so it is
+  // no work to come. (A link to another result page counts too: only its head tells.)
+  if (!link.isSearchPage && !m_retry && !IsRecorded(std::string(link.url))) {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++m_linksFound;
+  }
+  return true;
 }
 
 bool TaskRunner::Requeue(int thread, QueueEnd end, const LinkToQueue& link) {
@@ -212,7 +242,36 @@ void TaskRunner::CountRefusal() {
   ++m_refusedPages;
 }
 
-void TaskRunner::CountPage() { Count(&m_pages, &SearchTask::pagesFetched); }
+void TaskRunner::CountPage(int thread) {
+  if (thread >= 1 && thread < kThreadSlots) {
+    const TakenUrl* taken = m_taken[static_cast<std::size_t>(thread)];
+    if (taken != nullptr && taken->isSearchPage) {
+      std::lock_guard<std::mutex> guard(m_counterLock);
+      ++m_ownPagesDone;
+    }
+  }
+  Count(&m_pages, &SearchTask::pagesFetched);
+}
+
+void TaskRunner::OnReceived(int, std::size_t bytes) {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  m_bytesReceived += static_cast<std::int64_t>(bytes);
+}
+
+TaskProgress TaskRunner::Progress() {
+  std::lock_guard<std::mutex> guard(m_counterLock);
+  TaskProgress progress;
+  progress.resultPagesTotal = m_ownPagesPlanned;
+  // A page refused and asked again is begun twice; never beyond the pages planned.
+  progress.resultPageReading = std::min(m_ownPagesBegun, m_ownPagesPlanned);
+  progress.resultPagesDone = std::min(m_ownPagesDone, m_ownPagesPlanned);
+  progress.saved = m_saved;
+  progress.failed = m_failed;
+  progress.duplicates = m_duplicates;
+  progress.bytesReceived = m_bytesReceived;
+  progress.linksFound = m_linksFound;
+  return progress;
+}
 
 void TaskRunner::CountFile() { Count(&m_files, &SearchTask::filesFetched); }
 
@@ -244,6 +303,7 @@ void TaskRunner::RecordFile(int thread, RecordWriter& records, const std::string
              records.Add(localPath, address, title, &error);
     std::lock_guard<std::mutex> guard(m_viewLock);
     if (m_resultView != nullptr) m_resultView->OnRecordAdded(m_kind, localPath, address, title);
+    if (m_events != nullptr) m_events->OnFileSaved(m_eventTask, m_kind, localPath, address);
   }
   {
     std::lock_guard<std::mutex> guard(m_counterLock);
@@ -268,6 +328,10 @@ void TaskRunner::OnGroupCommitted(const std::vector<CommittedFile>& files, bool 
     if (m_resultView != nullptr) {
       for (const CommittedFile& file : files)
         m_resultView->OnRecordAdded(m_kind, file.path, file.url, file.title);
+    }
+    if (m_events != nullptr) {
+      for (const CommittedFile& file : files)
+        m_events->OnFileSaved(m_eventTask, m_kind, file.path, file.url);
     }
   }
   {
@@ -440,6 +504,10 @@ void TaskRunner::FetchTaken(int n, const TakenUrl& taken, RecordWriter& records)
     Log(n, Format(kRepeatedFileText, taken.url));
     return;
   }
+  if (taken.isSearchPage) {
+    std::lock_guard<std::mutex> guard(m_counterLock);
+    ++m_ownPagesBegun;
+  }
   m_taken[n] = &taken;
   m_road->Fetch(n, taken, records);
   m_taken[n] = nullptr;
@@ -538,6 +606,10 @@ void TaskRunner::StoreFailure(FailureRow row) {
     std::lock_guard<std::mutex> guard(m_counterLock);
     ++m_failed;
   }
+  {
+    std::lock_guard<std::mutex> guard(m_viewLock);
+    if (m_events != nullptr) m_events->OnFailure(m_eventTask, row.url, row.reason);
+  }
   m_committer->NoteFailure(std::move(row));
 }
 
@@ -611,6 +683,7 @@ void TaskRunner::MonitorLoop() {
       break;
     }
     waitForIdle(seen, m_timing.monitorMs);
+    TellProgress(false);
   }
   // Stopped from outside, a worker may still be in a download; it ends at its next receive.
   for (;;) {
@@ -623,6 +696,7 @@ void TaskRunner::MonitorLoop() {
   }
   // Every handed file is named and recorded, so the counts are final, before the end is told.
   if (m_committer) m_committer->Finish();
+  TellProgress(true);
   SearchTask* task = nullptr;
   {
     std::lock_guard<std::mutex> guard(m_counterLock);

@@ -390,6 +390,7 @@ private:
       return true;
     }
     if (!m_output.WriteAll(data, size)) return false;
+    m_context.OnReceived(m_thread, size);
     for (std::size_t logged = 0; logged < size; logged += kFileChunk) {
       const std::size_t piece = std::min<std::size_t>(kFileChunk, size - logged);
       m_received += piece;

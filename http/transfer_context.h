@@ -4,6 +4,7 @@
 // so the downloads are exercised without any threads.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/files.h"
@@ -38,6 +39,12 @@ public:
   // (NoSocket says nothing of the proxy). Told once per exchange, before its other lines. The
   // default writes the line of a proxy failure on the worker's page (defined in exchange.cpp).
   virtual void OnProxyOutcome(int thread, const ProxySetting& proxy, ExchangeStart start);
+
+  // A file download of worker `thread` received `bytes` more of its body.
+  virtual void OnReceived(int thread, std::size_t bytes) {
+    (void)thread;
+    (void)bytes;
+  }
 
   // A file download of worker `thread` could not create or write its file; `error` is the
   // errno value (ENOSPC for a full disk). Called once, after the download logged the failure.

@@ -52,6 +52,7 @@ FramePanes CreateFramePanes(QWidget* parent, const std::string&) {
   panes.info = info;
   panes.showMode = [info](const QString& mode) { info->Figures()->ShowMode(mode); };
   panes.showFailures = [info](const std::string& folder) { info->Failures()->ShowFolder(folder); };
+  panes.showProgress = [info](const QString& text) { info->Figures()->ShowProgress(text); };
   panes.showHint = [result](const QString& hint) { result->SetHint(hint); };
   panes.blank = [result, info] {
     result->Blank();

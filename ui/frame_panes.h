@@ -48,6 +48,9 @@ struct FramePanes {
   // Reads and shows the failures of the task folder given (ending with '/'); set by
   // CreateFramePanes.
   std::function<void(const std::string&)> showFailures;
+  // Shows how far the selected task's run has come (empty: it has not run); set by
+  // CreateFramePanes.
+  std::function<void(const QString&)> showProgress;
   // Sets the line the result browser shows while it shows no task (empty: none).
   std::function<void(const QString&)> showHint;
 };

@@ -11,9 +11,9 @@
 
 namespace {
 
-const char* const kRowLabels[InfoPage::kRows + 1] = {
-    "搜索关键词",   "状态",     "开始下载时间", "下载页数", "已下载页数",
-    "已下载文件数", "存储路径", "线程数",       "搜索模式",
+const char* const kRowLabels[InfoPage::kProgressRow + 1] = {
+    "搜索关键词", "状态",   "开始下载时间", "下载页数", "已下载页数", "已下载文件数",
+    "存储路径",   "线程数", "搜索模式",     "任务进度",
 };
 
 constexpr int kIconColumn = 0;
@@ -58,8 +58,12 @@ void InfoPage::ShowMode(const QString& mode) {
   topLevelItem(kModeRow)->setText(kValueColumn, mode);
 }
 
+void InfoPage::ShowProgress(const QString& progress) {
+  topLevelItem(kProgressRow)->setText(kValueColumn, progress);
+}
+
 void InfoPage::Clear() {
-  for (int row = 0; row <= kModeRow; ++row) topLevelItem(row)->setText(kValueColumn, QString());
+  for (int row = 0; row <= kProgressRow; ++row) topLevelItem(row)->setText(kValueColumn, QString());
 }
 
 int InfoPage::FullHeight() const {

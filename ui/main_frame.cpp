@@ -1,8 +1,8 @@
-// CMainFrame. Every command runs inside a CommandScope, which refreshes the enabling of all
-// commands when the outermost command ends. A command that deletes or moves the selected tree
-// item makes the tree report a new selection while task control is still busy with the
-// command; that report is handed to task control at once (its lock is re-entrant) but the
-// commands are refreshed only once the command is over.
+// CMainFrame. Every command runs inside a CommandScope, which, when the outermost command ends,
+// applies the task events the command told and refreshes the enabling of all commands. The
+// tree changes only then, after task control has returned: a removed task that was selected
+// moves the selection to a neighbour, and that new selection reaches task control as a call
+// of its own.
 //
 // What task control keeps as problems (a task that could not start, one that stopped for a
 // full disk, a damaged task file) is shown in a message box once the command or the end of a
@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -156,7 +157,9 @@ class CMainFrame::CommandScope {
 public:
   explicit CommandScope(CMainFrame* frame) : m_frame(frame) { ++m_frame->m_commandDepth; }
   ~CommandScope() {
-    if (--m_frame->m_commandDepth == 0) m_frame->UpdateCommands();
+    if (--m_frame->m_commandDepth != 0) return;
+    m_frame->ApplyTaskEvents();
+    m_frame->UpdateCommands();
   }
 
 private:
@@ -178,8 +181,10 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
                                           QSettings::IniFormat);
   options.mode = quarry::ReadSearchMode(quarry::ProfilePath(m_home));
   m_tree = std::make_unique<CTaskTreeCtrl>(nullptr, 129);
+  m_events = std::make_unique<CTaskEventQueue>();
+  m_events->SetConsumer([this](std::vector<quarry::TaskEvent>& batch) { OnTaskEvents(batch); });
   m_sink = std::make_unique<FinishedSink>(this);
-  m_control = std::make_unique<quarry::TaskControl>(*m_tree, *m_sink, std::move(options));
+  m_control = std::make_unique<quarry::TaskControl>(*m_events, *m_sink, std::move(options));
 
   CreateSplitter();
   CreateCommands();
@@ -192,6 +197,7 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
   CreateTrayIcon();
   restoreState(m_profile->value(QLatin1String(quarry::kLayoutKey)).toByteArray());
   m_control->LoadTaskFiles();
+  ApplyTaskEvents();
   UpdateCommands();
   // Told once the window is up (the event loop has started), not in the middle of building it.
   QTimer::singleShot(0, this, [this] { ShowProblems(); });
@@ -202,9 +208,10 @@ CMainFrame::CMainFrame(quarry::TaskControlOptions options, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
-  // Task control goes before the tree, the views and the sink it uses; nothing the tree
-  // reports while it goes may reach the frame.
+  // Task control goes before the tree, the views, the queue and the sink it uses; nothing the
+  // tree reports while it goes may reach the frame.
   m_tree->disconnect(this);
+  m_events->SetConsumer(nullptr);
   m_control.reset();
   delete m_tray;
   m_tray = nullptr;
@@ -238,7 +245,9 @@ void CMainFrame::CreateSplitter() {
   m_splitter->installEventFilter(this);
   setCentralWidget(m_splitter);
   m_control->SetViews(m_panes.info, m_panes.result);
-  if (m_panes.paging) m_panes.paging->SetPagingChanged([this] { UpdateCommands(); });
+  // The result view pages while task control shows a task: only the paging commands follow,
+  // since asking task control from in there would wait for its own lock.
+  if (m_panes.paging) m_panes.paging->SetPagingChanged([this] { UpdatePagingCommands(); });
 }
 
 void CMainFrame::CreateCommands() {
@@ -295,9 +304,15 @@ void CMainFrame::CreateStatusBar() {
   bar->setStyleSheet(QString::fromLatin1(quarry::kBarMenuStyle));
   // The message pane: a hovered command's prompt covers it while shown (a status tip is a
   // temporary message), and the idle text comes back after.
-  auto* idle = new QLabel(quarry::Text(quarry::kIdleText), bar);
-  idle->setObjectName(QStringLiteral("MessagePane"));
-  bar->addWidget(idle, 1);
+  m_message = new QLabel(quarry::Text(quarry::kIdleText), bar);
+  m_message->setObjectName(QStringLiteral("MessagePane"));
+  bar->addWidget(m_message, 1);
+  m_progressBar = new QProgressBar(bar);
+  m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
+  m_progressBar->setRange(0, 100);
+  m_progressBar->setFixedWidth(quarry::kProgressBarWidth);
+  m_progressBar->hide();
+  bar->addWidget(m_progressBar);
   for (const auto& indicator : quarry::kIndicators) {
     auto* pane = new QLabel(quarry::Text(indicator.text), bar);
     pane->setObjectName(QString::number(indicator.id));
@@ -350,10 +365,7 @@ void CMainFrame::UpdateCommands() {
   SetEnabled(quarry::kCmdSettings, true);
   Command(quarry::kCmdToolBar)->setChecked(!m_toolBar->isHidden());
   Command(quarry::kCmdStatusBar)->setChecked(!statusBar()->isHidden());
-  for (int id : {quarry::kCmdNextPage, quarry::kCmdPreviousPage, quarry::kCmdFirstPage,
-                 quarry::kCmdLastPage}) {
-    SetEnabled(id, m_panes.paging && m_panes.paging->CanPage(quarry::PageCommandOf(id)));
-  }
+  UpdatePagingCommands();
   // Without a handler: the recent-file list stays empty, and these have no action.
   for (int id : {quarry::kCmdRecentFile, quarry::kCmdShutDownWhenDone, quarry::kCmdShowFloating,
                  quarry::kCmdHelp, quarry::kCmdDeleteAllButton}) {
@@ -364,6 +376,14 @@ void CMainFrame::UpdateCommands() {
   if (m_panes.showHint) {
     const bool noTask = control.UnfinishedTasks().empty() && control.FinishedTasks().empty();
     m_panes.showHint(noTask ? quarry::Text(quarry::kStartHint) : QString());
+  }
+}
+
+void CMainFrame::UpdatePagingCommands() {
+  if (!m_toolBar) return;  // still being built
+  for (int id : {quarry::kCmdNextPage, quarry::kCmdPreviousPage, quarry::kCmdFirstPage,
+                 quarry::kCmdLastPage}) {
+    SetEnabled(id, m_panes.paging && m_panes.paging->CanPage(quarry::PageCommandOf(id)));
   }
 }
 
@@ -427,11 +447,13 @@ void CMainFrame::AddTask() {
     if (first == nullptr) first = added;
   }
   if (first == nullptr) return;
-  if (QTreeWidgetItem* item = m_tree->Item(first->treeItem)) m_tree->setCurrentItem(item);
+  ApplyTaskEvents();
+  if (QStandardItem* item = m_tree->ItemOf(first)) m_tree->SetCurrentItem(item);
 }
 
 void CMainFrame::DeleteTask() {
   if (!m_control->DeleteSelected(SelectedTask())) Warn(QStringLiteral("正在运行的任务不能删除！"));
+  ApplyTaskEvents();
   BlankPanesIfShownTaskWent();
 }
 
@@ -442,6 +464,7 @@ void CMainFrame::DeleteAllTasks() {
       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   m_control->DeleteAll();
+  ApplyTaskEvents();
   BlankPanesIfShownTaskWent();
 }
 
@@ -594,9 +617,30 @@ void CMainFrame::OnTaskSelected(quarry::Task* task) {
     m_shownTask = task;
     m_control->SelectTask(task);
     ShowFailuresOfSelected();
+    ShowProgress();
     if (m_tabs->ActivePage() != 0) m_tabs->SetActivePage(0);
   }
   if (m_commandDepth == 0) UpdateCommands();
+}
+
+void CMainFrame::ShowProgress() {
+  const auto textOf = [this](const quarry::Task* task) {
+    auto found = m_meters.find(task);
+    if (found == m_meters.end()) return QString();
+    if (found->second.Empty()) return QStringLiteral("正在开始任务...");
+    return QString::fromStdString(
+        quarry::ProgressSummary(found->second.Latest(), found->second.Rates()));
+  };
+  if (m_runningTask) {
+    const quarry::ProgressMeter& meter = m_meters[m_runningTask];
+    m_message->setText(textOf(m_runningTask));
+    m_progressBar->setValue(meter.Empty() ? 0 : quarry::ProgressPercent(meter.Latest()));
+    m_progressBar->show();
+  } else {
+    m_message->setText(quarry::Text(quarry::kIdleText));
+    m_progressBar->hide();
+  }
+  if (m_panes.showProgress && SelectedTask()) m_panes.showProgress(textOf(SelectedTask()));
 }
 
 void CMainFrame::OnTreeContextMenu(const QPoint& at) {
@@ -616,15 +660,59 @@ void CMainFrame::OnTaskFinished(quarry::SearchTask* record) {
 }
 
 void CMainFrame::KeepingSelection(const std::function<void()>& command) {
+  command();
+  ApplyTaskEvents();
+}
+
+void CMainFrame::ApplyTaskEvents() { m_events->Drain(); }
+
+void CMainFrame::OnTaskEvents(std::vector<quarry::TaskEvent>& batch) {
+  using Kind = quarry::TaskEvent::Kind;
   quarry::Task* selected = SelectedTask();
+  bool listsChanged = false;
+  bool selectedMoved = false;
   {
-    // Moving the selected item makes the tree select a neighbour for a moment; the views
-    // need not follow it there and back.
+    // A moved item takes the selection with it; the neighbour the view picks for a moment
+    // need not be followed there and back.
     const QSignalBlocker quiet(m_tree.get());
-    command();
+    for (const quarry::TaskEvent& event : batch) {
+      switch (event.kind) {
+        case Kind::Added:
+          m_tree->AddTask(event.task, quarry::FieldText(event.record.keyword), event.root);
+          break;
+        case Kind::Moved: m_tree->MoveTask(event.task, event.root); break;
+        case Kind::Removed:
+          m_tree->RemoveTask(event.task);
+          m_meters.erase(event.task);
+          if (m_runningTask == event.task) m_runningTask = nullptr;
+          break;
+        case Kind::Progress:
+          m_meters[event.task].Add(event.progress, event.at);
+          m_runningTask = event.task;
+          break;
+        case Kind::State:
+          if (event.state == quarry::TaskState::Running) {
+            m_runningTask = event.task;
+            m_meters[event.task].Clear();  // a new run counts from nothing
+          } else if (m_runningTask == event.task) {
+            m_runningTask = nullptr;
+          }
+          break;
+        default: break;
+      }
+      listsChanged = listsChanged || event.kind == Kind::Added || event.kind == Kind::Moved ||
+                     event.kind == Kind::Removed || event.kind == Kind::State;
+      selectedMoved = selectedMoved || (event.kind == Kind::Moved && event.task == selected);
+    }
   }
-  QTreeWidgetItem* item = selected ? m_tree->Item(selected->treeItem) : nullptr;
-  if (item && item != m_tree->currentItem()) m_tree->setCurrentItem(item);
+  ShowProgress();
+  // The selected task went: its neighbour, now selected, is shown. One that moved is shown
+  // anew: it may have started (its thread pages come) or ended.
+  if (SelectedTask() != selected || (selected && selectedMoved)) {
+    OnTaskSelected(SelectedTask());
+  } else if (listsChanged && m_commandDepth == 0) {
+    UpdateCommands();
+  }
 }
 
 void CMainFrame::Warn(const QString& text) {

@@ -16,11 +16,14 @@
 
 #include "engine/task_control.h"
 #include "ui/frame_panes.h"
+#include "ui/task_event_queue.h"
 
 class CGripperBar;
+class CTaskEventQueue;
 class CQueueTabCtrl;
 class CTaskTreeCtrl;
 class QLabel;
+class QProgressBar;
 class QMenu;
 class QSettings;
 class QSplitter;
@@ -40,6 +43,7 @@ inline constexpr QSize kTaskBarSize{230, 260};
 inline constexpr int kSplitterBar = 4;
 inline constexpr char kStartHint[] = "使用「添加新任务」开始";
 inline constexpr int kFigureSaveCheckMs = 500;  // how often task control may save figures
+inline constexpr int kProgressBarWidth = 160;
 
 // <home>sys/quarry.ini: the window's profile.
 std::string ProfilePath(const std::string& home);
@@ -66,6 +70,8 @@ public:
   const std::string& Home() const { return m_home; }
   quarry::TaskControl& Control() { return *m_control; }
   CTaskTreeCtrl* Tree() const { return m_tree.get(); }
+  // Applies the task events told so far (tests call it instead of waiting for the event loop).
+  void ApplyTaskEvents();
   CGripperBar* TaskBar() const { return m_taskBar; }
   CQueueTabCtrl* TabCtrl() const { return m_tabs; }
   QSplitter* Splitter() const { return m_splitter; }
@@ -126,20 +132,28 @@ private:
   void OnTaskSelected(quarry::Task* task);
   void OnTreeContextMenu(const QPoint& at);
   void OnTaskFinished(quarry::SearchTask* record);
-  // Runs `command`, which moves task items between the roots but frees no task, and keeps the
-  // selected task selected at its new place.
+  // A batch of task events: the tree follows them, and the panes follow the selection when it
+  // moved because its task went.
+  void OnTaskEvents(std::vector<quarry::TaskEvent>& batch);
+  // Runs `command`, which moves tasks between the roots but frees none, and applies what it
+  // told: the tree keeps the selected task selected at its new place.
   void KeepingSelection(const std::function<void()>& command);
   void Warn(const QString& text);
   // Shows in one message box what task control has to tell: a task that could not start or
   // stopped by itself, a task file found damaged at start-up.
   void ShowProblems();
   void SetEnabled(int id, bool enabled);
+  void UpdatePagingCommands();
+  // The running task's progress in the status bar, and the selected task's on the figures
+  // page; the status bar says "就绪" again once no task runs.
+  void ShowProgress();
 
   std::string m_home;
   std::unique_ptr<QSettings> m_profile;
-  // The tree is a page of the tab control, which does not own it; task control uses the tree
-  // and the sink, so it is declared after them and goes first.
+  // The tree is a page of the tab control, which does not own it; task control tells the event
+  // queue and the sink, so it is declared after them and goes first.
   std::unique_ptr<CTaskTreeCtrl> m_tree;
+  std::unique_ptr<CTaskEventQueue> m_events;
   std::unique_ptr<FinishedSink> m_sink;
   std::unique_ptr<quarry::TaskControl> m_control;
   quarry::FramePanes m_panes;
@@ -156,6 +170,11 @@ private:
   // rows once the splitter has its first size.
   bool m_defaultSplitPending = false;
   std::map<int, QAction*> m_commands;
+  QLabel* m_message = nullptr;            // the status bar's message pane
+  QProgressBar* m_progressBar = nullptr;  // beside it while a task runs
+  // The progress told of each task this session, as timed samples; tasks are only compared.
+  std::map<const quarry::Task*, quarry::ProgressMeter> m_meters;
+  const quarry::Task* m_runningTask = nullptr;  // the task whose progress the status bar tells
   // The task the panes show: the last task selected. Only compared, never followed: it may
   // have been deleted.
   const quarry::Task* m_shownTask = nullptr;

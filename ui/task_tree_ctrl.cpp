@@ -1,6 +1,6 @@
-// CTaskTreeCtrl. Deleting the selected item makes Qt select another one at once, and the
-// selection signal reaches task control while it is still inside the command that deleted the
-// item; task control's lock is re-entrant for that reason.
+// CTaskTreeCtrl. Removing the current row makes the view pick a neighbour at once, which is
+// reported as a new selection; the window hears it after task control has returned, since the
+// events that remove rows are applied only then.
 #include "ui/task_tree_ctrl.h"
 
 #include "ui/icons.h"
@@ -9,8 +9,7 @@ namespace quarry {
 
 namespace {
 
-constexpr int kTaskRole = Qt::UserRole;        // the item's Task*, absent on roots
-constexpr int kItemIdRole = Qt::UserRole + 1;  // the id the engine knows the item by
+constexpr int kTaskRole = Qt::UserRole;  // the item's Task*, absent on roots
 // The drawings of images 0 to 4.
 constexpr const char* kImageNames[kTaskTreeImageCount] = {"tree_waiting", "tree_task", "quarry",
                                                           "tree_spare", "tree_finished"};
@@ -30,11 +29,12 @@ int RootImage(TaskRoot root) {
 
 using quarry::TaskRoot;
 
-CTaskTreeCtrl::CTaskTreeCtrl(QWidget* parent, int id) : QTreeWidget(parent) {
+CTaskTreeCtrl::CTaskTreeCtrl(QWidget* parent, int id)
+    : QTreeView(parent), m_model(new QStandardItemModel(this)) {
   setObjectName(QString::number(id));
   setHeaderHidden(true);
-  setColumnCount(1);
   setRootIsDecorated(true);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
   setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   setIconSize(QSize(16, 16));
   setContextMenuPolicy(Qt::CustomContextMenu);
@@ -45,54 +45,73 @@ CTaskTreeCtrl::CTaskTreeCtrl(QWidget* parent, int id) : QTreeWidget(parent) {
   for (int i = 0; i < quarry::kTaskTreeImageCount; ++i)
     m_images[i] = quarry::LoadIcon(QString::fromLatin1(quarry::kImageNames[i]));
   for (TaskRoot root : {TaskRoot::Waiting, TaskRoot::Running, TaskRoot::Finished}) {
-    auto* item = new QTreeWidgetItem(this, {QString::fromUtf8(quarry::TaskRootText(root))});
-    item->setIcon(0, Image(quarry::RootImage(root)));
+    auto* item = new QStandardItem(Image(quarry::RootImage(root)),
+                                   QString::fromUtf8(quarry::TaskRootText(root)));
+    item->setEditable(false);
+    m_model->appendRow(item);
     m_roots[static_cast<int>(root)] = item;
   }
-  connect(this, &QTreeWidget::currentItemChanged, this,
-          [this](QTreeWidgetItem* current) { emit TaskSelected(TaskOf(current)); });
+  setModel(m_model);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            emit TaskSelected(TaskOf(m_model->itemFromIndex(current)));
+          });
 }
 
 CTaskTreeCtrl::~CTaskTreeCtrl() { blockSignals(true); }
 
-quarry::TreeItemId CTaskTreeCtrl::InsertTaskItem(TaskRoot root, const std::string& text, int image,
-                                                 quarry::Task* task) {
-  const quarry::TreeItemId id = m_nextId++;
-  auto* item = new QTreeWidgetItem({QString::fromStdString(text)});
-  item->setIcon(0, Image(image));
-  item->setToolTip(0, item->text(0));  // a keyword too long for the bar is cut short there
-  item->setData(0, quarry::kTaskRole, QVariant::fromValue(reinterpret_cast<quintptr>(task)));
-  item->setData(0, quarry::kItemIdRole, QVariant::fromValue<qulonglong>(id));
-  Root(root)->addChild(item);
-  m_items[id] = item;
-  return id;
+void CTaskTreeCtrl::AddTask(const quarry::Task* task, const std::string& keyword, TaskRoot root) {
+  if (task == nullptr || ItemOf(task)) return;
+  auto* item = new QStandardItem(Image(quarry::kTaskItemImage), QString::fromStdString(keyword));
+  item->setEditable(false);
+  item->setToolTip(item->text());  // a keyword too long for the bar is cut short there
+  item->setData(QVariant::fromValue(reinterpret_cast<quintptr>(task)), quarry::kTaskRole);
+  Root(root)->appendRow(item);
+  expand(Root(root)->index());
 }
 
-void CTaskTreeCtrl::DeleteItem(quarry::TreeItemId id) {
-  auto found = m_items.find(id);
-  if (found == m_items.end()) return;
-  QTreeWidgetItem* item = found->second;
-  m_items.erase(found);
-  delete item;  // may move the selection, which reports the next item's task
+void CTaskTreeCtrl::MoveTask(const quarry::Task* task, TaskRoot root) {
+  QStandardItem* item = ItemOf(task);
+  if (!item) return;
+  const bool wasCurrent = item == CurrentItem();
+  QList<QStandardItem*> row = item->parent()->takeRow(item->row());
+  Root(root)->appendRow(row);
+  expand(Root(root)->index());
+  if (wasCurrent) SetCurrentItem(row.first());
 }
 
-void CTaskTreeCtrl::ExpandRoot(TaskRoot root) { expandItem(Root(root)); }
-
-QTreeWidgetItem* CTaskTreeCtrl::Root(TaskRoot root) const {
-  return m_roots[static_cast<int>(root)];
+void CTaskTreeCtrl::RemoveTask(const quarry::Task* task) {
+  QStandardItem* item = ItemOf(task);
+  if (!item) return;
+  item->parent()->removeRow(item->row());  // may move the selection, which is reported
 }
 
-QTreeWidgetItem* CTaskTreeCtrl::Item(quarry::TreeItemId id) const {
-  auto found = m_items.find(id);
-  return found == m_items.end() ? nullptr : found->second;
+QStandardItem* CTaskTreeCtrl::Root(TaskRoot root) const { return m_roots[static_cast<int>(root)]; }
+
+QStandardItem* CTaskTreeCtrl::ItemOf(const quarry::Task* task) const {
+  if (task == nullptr) return nullptr;
+  for (QStandardItem* root : m_roots) {
+    for (int row = 0; row < root->rowCount(); ++row) {
+      if (TaskOf(root->child(row)) == task) return root->child(row);
+    }
+  }
+  return nullptr;
 }
 
-quarry::Task* CTaskTreeCtrl::TaskOf(const QTreeWidgetItem* item) {
+quarry::Task* CTaskTreeCtrl::TaskOf(const QStandardItem* item) {
   if (!item || !item->parent()) return nullptr;
-  return reinterpret_cast<quarry::Task*>(item->data(0, quarry::kTaskRole).value<quintptr>());
+  return reinterpret_cast<quarry::Task*>(item->data(quarry::kTaskRole).value<quintptr>());
 }
 
-quarry::Task* CTaskTreeCtrl::SelectedTask() const { return TaskOf(currentItem()); }
+QStandardItem* CTaskTreeCtrl::CurrentItem() const {
+  return m_model->itemFromIndex(currentIndex());
+}
+
+void CTaskTreeCtrl::SetCurrentItem(QStandardItem* item) {
+  setCurrentIndex(item ? item->index() : QModelIndex());
+}
+
+quarry::Task* CTaskTreeCtrl::SelectedTask() const { return TaskOf(CurrentItem()); }
 
 const QIcon& CTaskTreeCtrl::Image(int index) const {
   static const QIcon none;

@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/task_tree.h"
 #include "engine/views.h"
 #include "tests/support/files.h"
 #include "tests/support/loopback.h"

@@ -53,7 +53,7 @@ public:
   TransferContext& Transfers() override { return *this; }
   const HttpTimeouts& Timeouts() const override { return m_timeouts; }
   std::int32_t PageCount() override { return 5; }
-  void CountPage() override { ++pages; }
+  void CountPage(int) override { ++pages; }
   void CountRefusal() override { ++refusals; }
   bool IsRecorded(const std::string&) override { return false; }
   bool IsGivenUp(const char*) override { return false; }

@@ -51,7 +51,7 @@ protected:
     options.figureSaveMs = figureSaveMs;
     options.taskFileIo = &m_io;
     options.fileIo = m_disk;
-    m_control = std::make_unique<TaskControl>(m_tree, m_finished, options);
+    m_control = std::make_unique<TaskControl>(m_events, m_finished, options);
     m_control->SetViews(&m_info, &m_result);
     return *m_control;
   }
@@ -87,9 +87,9 @@ protected:
   }
 
   TaskRoot RootOf(const Task* task) {
-    const MemoryTree::Item* item = m_tree.Find(task->treeItem);
-    EXPECT_NE(item, nullptr);
-    return item ? item->root : TaskRoot::Waiting;
+    TaskRoot root = TaskRoot::Waiting;
+    EXPECT_TRUE(m_events.RootOf(task, &root));
+    return root;
   }
 
   TaskList LoadFile(const std::string& path) {
@@ -114,7 +114,7 @@ protected:
   TempFolder m_home;
   CountingIo m_io;
   FileIo* m_disk = nullptr;  // the runners' file writes; null: the real ones
-  MemoryTree m_tree;
+  RecordingEvents m_events;
   FinishedQueue m_finished;
   RecordingInfoView m_info;
   RecordingResultView m_result;

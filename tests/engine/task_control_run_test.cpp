@@ -110,6 +110,48 @@ TEST_F(TaskControlTest, ATaskShownWhileItSavesListsEachFileOnce) {
   EXPECT_EQ(listing.Twice(), 0);
 }
 
+// The listener hears a run as the window shows it: the task added, started, its progress and
+// files while its threads work, then ended and moved; nothing of the run before the task or
+// after its end, and the last progress is the run's final count.
+TEST_F(TaskControlTest, ARunIsToldInOrderFromAddedToFinished) {
+  SearchServiceProcess service;
+  ASSERT_TRUE(service.Start({"--results", "30"}));
+  TaskControl& control = Control(service.Host());
+  ASSERT_TRUE(control.AddTask(NewTask("later"), false));
+  auto owned = NewTask("abc", 2);
+  owned->record.threadCount = 3;
+  Task* task = Add(std::move(owned));
+  ASSERT_TRUE(HandleEnd());
+  Task* later = control.UnfinishedTasks().front().get();
+  ASSERT_TRUE(control.DeleteSelected(later));
+
+  const std::vector<std::string> lines = m_events.Lines();
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 3),
+            (std::vector<std::string>{"added 等待 later", "added 运行 abc", "state abc 1"}));
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"state abc 4", "moved 完成 abc", "removed later"}));
+  int saved = 0, progress = 0;
+  for (std::size_t i = 3; i + 3 < lines.size(); ++i) {
+    if (lines[i] == "saved abc") ++saved;
+    if (lines[i] == "progress abc") ++progress;
+    EXPECT_TRUE(lines[i] == "saved abc" || lines[i] == "progress abc" || lines[i] == "failed abc")
+        << lines[i];
+  }
+  EXPECT_EQ(lines[lines.size() - 4], "progress abc");  // the final count, before the end
+  EXPECT_GE(progress, 1);
+  const RunOutcome outcome = control.Outcome(task);
+  EXPECT_GT(outcome.saved, 0);
+  EXPECT_EQ(saved, outcome.saved);
+  const TaskProgress last = m_events.LastProgress();
+  EXPECT_EQ(last, control.Progress(task));
+  EXPECT_EQ(last.saved, outcome.saved);
+  EXPECT_EQ(last.resultPagesDone, 3);
+  EXPECT_EQ(last.resultPagesTotal, 3);
+  EXPECT_EQ(m_events.TextsUnder(TaskRoot::Finished), std::vector<std::string>{"abc"});
+  EXPECT_TRUE(m_events.TextsUnder(TaskRoot::Waiting).empty());
+}
+
 TEST_F(TaskControlTest, RunAllRunsTheWaitingTasksOneAfterAnother) {
   TaskControl& control = Control(kRefusedHost);
   Task* first = Add(NewTask("one"));
@@ -272,7 +314,7 @@ TEST_F(TaskControlTest, ShutdownReportsATaskFileItCouldNotWrite) {
   EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);  // the other file is still written
 }
 
-TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
+TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndTheSelectionMovesOn) {
   // A task that was running when the program ended comes back paused, under "运行".
   {
     TaskList list;
@@ -289,13 +331,18 @@ TEST_F(TaskControlTest, ALoadedPausedTaskCanBeDeletedAndSelectionMayReenter) {
   EXPECT_EQ(paused->record.state, TaskState::Paused);
   EXPECT_EQ(RootOf(paused), TaskRoot::Running);
   EXPECT_TRUE(control.CanRunSelected(paused));
-  // Deleting the selected item moves the selection, which calls back in on the same thread.
-  m_tree.onDelete = [&](TreeItemId) { control.SelectTask(other); };
+  control.SelectTask(paused);
   EXPECT_TRUE(control.DeleteSelected(paused));
-  m_tree.onDelete = nullptr;
   ASSERT_EQ(control.UnfinishedTasks().size(), 1u);
   EXPECT_EQ(control.UnfinishedTasks()[0].get(), other);
-  EXPECT_TRUE(m_tree.Children(TaskRoot::Running).empty());
+  EXPECT_TRUE(m_events.Children(TaskRoot::Running).empty());
+  // The window's selection lags behind the removal it has not applied yet: the deleted task
+  // is refused, never followed, and the next selection is an ordinary call.
+  EXPECT_FALSE(control.CanDeleteSelected(paused));
+  EXPECT_FALSE(control.CanStopSelected(paused));
+  EXPECT_TRUE(control.DeleteSelected(paused));
+  control.SelectTask(other);
+  EXPECT_EQ(m_info.Resets(), 2);
   control.Shutdown();
   EXPECT_EQ(LoadFile(UnfinishedFile()).size(), 1u);
 }

@@ -129,7 +129,7 @@ TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
   // A waiting task goes; only unfinished.tsk is rewritten.
   EXPECT_TRUE(control.DeleteSelected(waiting));
   EXPECT_EQ(control.UnfinishedTasks().size(), 1u);
-  EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
+  EXPECT_TRUE(m_events.Children(TaskRoot::Waiting).empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
   EXPECT_EQ(Saved(UnfinishedFile()), std::vector<std::string>{"running:1"});
   // A running task stays.
@@ -139,7 +139,7 @@ TEST_F(TaskControlTest, DeletingWaitingRunningAndFinishedTasks) {
   // A finished task goes and finished.tsk is rewritten (removed, being empty).
   ASSERT_TRUE(control.DeleteSelected(done));
   EXPECT_TRUE(control.FinishedTasks().empty());
-  EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
+  EXPECT_TRUE(m_events.Children(TaskRoot::Finished).empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
   EXPECT_TRUE(control.DeleteSelected(nullptr));  // a root: nothing
 }
@@ -215,8 +215,8 @@ TEST_F(TaskControlTest, DeleteAllKeepsTheRunningTaskOnly) {
   ASSERT_EQ(control.UnfinishedTasks().size(), 1u);
   EXPECT_EQ(control.UnfinishedTasks()[0].get(), running);
   EXPECT_EQ(RootOf(running), TaskRoot::Running);
-  EXPECT_TRUE(m_tree.Children(TaskRoot::Waiting).empty());
-  EXPECT_TRUE(m_tree.Children(TaskRoot::Finished).empty());
+  EXPECT_TRUE(m_events.Children(TaskRoot::Waiting).empty());
+  EXPECT_TRUE(m_events.Children(TaskRoot::Finished).empty());
   EXPECT_TRUE(control.FinishedTasks().empty());
   EXPECT_FALSE(std::filesystem::exists(FinishedFile()));
   EXPECT_EQ(control.CurrentTask(), nullptr);

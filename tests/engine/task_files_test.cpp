@@ -17,7 +17,6 @@ namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::MemoryTree;
 using testing::ReadFile;
 
 // Lets the first `okBytes` bytes through, then fails the way a full disk does; optionally
@@ -130,7 +129,6 @@ TEST_F(TaskFilesTest, SavedRecordHasTheExactBytes) {
   // Run-time links never reach the file, whatever the record or the task holds.
   record.treeItem = 0xFFFFFFFF;
   record.runner = 0xFFFFFFFF;
-  list[0]->treeItem = 42;
   ASSERT_TRUE(SaveFinished(m_home, list));
 
   std::string expected(564, '\0');
@@ -146,26 +144,15 @@ TEST_F(TaskFilesTest, SavedRecordHasTheExactBytes) {
   EXPECT_EQ(ReadFile(Finished()), expected);
 }
 
-TEST_F(TaskFilesTest, ThreeRecordsMakeOneFileAndThreeItemsInFileOrder) {
+TEST_F(TaskFilesTest, ThreeRecordsMakeOneFileAndThreeTasksInFileOrder) {
   SaveList(Unfinished(), {"first", "第二", "third"});
   EXPECT_EQ(fs::file_size(Unfinished()), 1692u);
 
-  MemoryTree tree;
   TaskList unfinished, finished;
-  FillTaskTree(m_home, &tree, &unfinished, &finished);
-  ASSERT_EQ(unfinished.size(), 3u);
+  LoadTaskLists(m_home, &unfinished, &finished);
   EXPECT_TRUE(finished.empty());
-  ASSERT_EQ(tree.items.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    const auto& item = tree.items[i];
-    EXPECT_EQ(item.root, TaskRoot::Waiting);
-    EXPECT_EQ(item.image, kTaskItemImage);
-    EXPECT_EQ(item.task, unfinished[i].get());
-    EXPECT_EQ(unfinished[i]->treeItem, item.id);
-    EXPECT_EQ(unfinished[i]->runner, nullptr);
-  }
-  EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting),
-            (std::vector<std::string>{"first", "第二", "third"}));
+  EXPECT_EQ(Keywords(unfinished), (std::vector<std::string>{"first", "第二", "third"}));
+  for (const auto& task : unfinished) EXPECT_EQ(task->runner, nullptr);
 }
 
 TEST_F(TaskFilesTest, EmptyListDeletesTheFileAndCreatesNone) {
@@ -180,11 +167,10 @@ TEST_F(TaskFilesTest, EmptyListDeletesTheFileAndCreatesNone) {
   EXPECT_FALSE(fs::exists(Finished()));
   EXPECT_FALSE(fs::exists(Finished() + ".new"));
 
-  MemoryTree tree;
   TaskList unfinished, finished;
-  FillTaskTree(m_home, &tree, &unfinished, &finished);
+  LoadTaskLists(m_home, &unfinished, &finished);
   EXPECT_TRUE(finished.empty());
-  EXPECT_TRUE(tree.items.empty());
+  EXPECT_TRUE(unfinished.empty());
 }
 
 TEST_F(TaskFilesTest, FailedSaveLeavesThePreviousFileWhole) {
@@ -268,7 +254,6 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
       EXPECT_EQ(task->record.treeItem, 0u);
       EXPECT_EQ(task->record.runner, 0u);
       EXPECT_EQ(task->runner, nullptr);
-      EXPECT_EQ(task->treeItem, kNoTreeItem);
       EXPECT_LE(FieldText(task->record.keyword).size(), kKeywordSize);
       EXPECT_LE(FieldText(task->record.folder).size(), kFolderSize);
       EXPECT_GE(RunnableThreadCount(task->record), 1);
@@ -284,10 +269,9 @@ TEST_F(TaskFilesTest, DamagedFilesLoadWhatIsWholeAndAreKeptAside) {
     }
     // The start-up fill reports the damage once; the copy it finds is the same, so no second
     // one is made.
-    MemoryTree tree;
     TaskList unfinished, finished;
     std::vector<std::string> damages;
-    FillTaskTree(m_home, &tree, &unfinished, &finished, &damages);
+    LoadTaskLists(m_home, &unfinished, &finished, &damages);
     EXPECT_EQ(unfinished.size(), c.records) << c.name;
     EXPECT_EQ(damages.size(), c.damaged ? 1u : 0u) << c.name;
     EXPECT_FALSE(fs::exists(broken + ".2")) << c.name;
@@ -413,21 +397,12 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
     ASSERT_TRUE(SaveFinished(m_home, finished));
   }
 
-  MemoryTree tree;
   TaskList unfinished, finished;
   std::vector<std::string> damages;
-  FillTaskTree(m_home, &tree, &unfinished, &finished, &damages);
+  LoadTaskLists(m_home, &unfinished, &finished, &damages);
   ASSERT_EQ(damages.size(), 1u);
   EXPECT_NE(damages[0].find("第 5 条的 state"), std::string::npos) << damages[0];
   EXPECT_TRUE(fs::exists(Unfinished() + ".broken"));
-
-  EXPECT_EQ(tree.TextsUnder(TaskRoot::Waiting), (std::vector<std::string>{"waiting", "waiting-2"}));
-  EXPECT_EQ(tree.TextsUnder(TaskRoot::Running),
-            (std::vector<std::string>{"was-running", "paused"}));
-  EXPECT_EQ(tree.TextsUnder(TaskRoot::Finished),
-            (std::vector<std::string>{"done", "done-odd-state", "ended-unhandled"}));
-  EXPECT_EQ(tree.expanded,
-            (std::vector<TaskRoot>{TaskRoot::Waiting, TaskRoot::Running, TaskRoot::Finished}));
 
   ASSERT_EQ(Keywords(unfinished),
             (std::vector<std::string>{"waiting", "was-running", "paused", "waiting-2"}));
@@ -438,13 +413,6 @@ TEST_F(TaskFilesTest, StartUpFillFollowsTheStates) {
             (std::vector<std::string>{"done", "done-odd-state", "ended-unhandled"}));
   EXPECT_EQ(finished[1]->record.state, TaskState::Waiting);  // kept as read
 
-  // Each item carries its task, and each task knows its item.
-  for (const auto& item : tree.items) {
-    ASSERT_NE(item.task, nullptr);
-    EXPECT_EQ(item.task->treeItem, item.id);
-    EXPECT_EQ(FieldText(item.task->record.keyword), item.text);
-  }
-  EXPECT_TRUE(tree.deleted.empty());
 
   // Written back at exit, the lists keep their order and the new states.
   ASSERT_TRUE(SaveUnfinished(m_home, unfinished));

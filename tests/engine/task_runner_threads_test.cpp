@@ -162,8 +162,10 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
     ASSERT_FALSE(expected.empty());
     std::vector<Record> rows = AllRecords(rig.Folder());
     std::vector<std::string> urls;
+    std::int64_t bytes = 0;
     for (const Record& row : rows) {
       urls.push_back(row.url);
+      bytes += static_cast<std::int64_t>(ReadFile(row.fileName).size());
       std::string served;
       ASSERT_EQ(HttpGet(s_service->Port(), TargetOf(row.url), &served), 200) << row.url;
       EXPECT_EQ(ReadFile(row.fileName), served) << row.fileName;
@@ -183,6 +185,14 @@ TEST_F(TaskRunnerThreadsTest, WholeHarvestsAreSavedByteForByteAndRecorded) {
     EXPECT_EQ(copy.pagesFetched, c.expectedPages);
     EXPECT_EQ(rig.runner.Files(), copy.filesFetched);
     EXPECT_EQ(rig.runner.Pages(), copy.pagesFetched);
+    // The progress counts the task's own result pages apart from the pages fetched.
+    const TaskProgress progress = rig.runner.Progress();
+    EXPECT_EQ(progress.resultPagesTotal, c.pages + 1);
+    EXPECT_EQ(progress.resultPagesDone, c.pages + 1);
+    EXPECT_EQ(progress.resultPageReading, c.pages + 1);
+    EXPECT_EQ(progress.saved, static_cast<int>(expected.size()));
+    EXPECT_GE(progress.linksFound, progress.Handled());
+    EXPECT_EQ(progress.bytesReceived, bytes);
     // Every saved file lies in the task folder under "DDHHMMSS-name".
     for (const Record& row : rows) {
       std::string name = row.fileName.substr(rig.Folder().size());

@@ -93,41 +93,101 @@ std::vector<std::string> RecordingResultView::Shown() {
   return m_shown;
 }
 
-TreeItemId MemoryTree::InsertTaskItem(TaskRoot root, const std::string& text, int image,
-                                      Task* task) {
-  items.push_back({++m_lastId, root, text, image, task});
-  return m_lastId;
+std::string RecordingEvents::TextOf(const Task* task) const {
+  for (const auto& [named, text] : m_names) {
+    if (named == task) return text;
+  }
+  return "?";
 }
 
-void MemoryTree::DeleteItem(TreeItemId item) {
-  deleted.push_back(item);
-  std::erase_if(items, [item](const Item& present) { return present.id == item; });
-  if (onDelete) onDelete(item);
+void RecordingEvents::Line(std::string line) { m_lines.push_back(std::move(line)); }
+
+void RecordingEvents::OnTaskAdded(const Task* task, const SearchTask& record, TaskRoot root) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  const std::string text = FieldText(record.keyword);
+  m_names.emplace_back(task, text);
+  m_items.push_back({task, root, text});
+  Line(std::string("added ") + TaskRootText(root) + " " + text);
 }
 
-void MemoryTree::ExpandRoot(TaskRoot root) { expanded.push_back(root); }
+void RecordingEvents::OnTaskMoved(const Task* task, TaskRoot root) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  std::erase_if(m_items, [task](const Item& item) { return item.task == task; });
+  m_items.push_back({task, root, TextOf(task)});
+  Line(std::string("moved ") + TaskRootText(root) + " " + TextOf(task));
+}
 
-std::vector<Task*> MemoryTree::Children(TaskRoot root) const {
-  std::vector<Task*> tasks;
-  for (const Item& item : items) {
+void RecordingEvents::OnTaskRemoved(const Task* task) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  std::erase_if(m_items, [task](const Item& item) { return item.task == task; });
+  Line("removed " + TextOf(task));
+}
+
+void RecordingEvents::OnStateChanged(const Task* task, TaskState state) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  Line("state " + TextOf(task) + " " + std::to_string(static_cast<int>(state)));
+}
+
+void RecordingEvents::OnProgress(const Task* task, const SearchTask&,
+                                 const TaskProgress& progress) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_progress = progress;
+  Line("progress " + TextOf(task));
+}
+
+void RecordingEvents::OnFileSaved(const Task* task, FileKind, const std::string&,
+                                  const std::string& url) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_saved.push_back(url);
+  Line("saved " + TextOf(task));
+}
+
+void RecordingEvents::OnFailure(const Task* task, const std::string&, FailureReason) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  Line("failed " + TextOf(task));
+}
+
+std::vector<const Task*> RecordingEvents::Children(TaskRoot root) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  std::vector<const Task*> tasks;
+  for (const Item& item : m_items) {
     if (item.root == root) tasks.push_back(item.task);
   }
   return tasks;
 }
 
-std::vector<std::string> MemoryTree::TextsUnder(TaskRoot root) const {
+std::vector<std::string> RecordingEvents::TextsUnder(TaskRoot root) {
+  std::lock_guard<std::mutex> guard(m_lock);
   std::vector<std::string> texts;
-  for (const Item& item : items) {
+  for (const Item& item : m_items) {
     if (item.root == root) texts.push_back(item.text);
   }
   return texts;
 }
 
-const MemoryTree::Item* MemoryTree::Find(TreeItemId item) const {
-  for (const Item& present : items) {
-    if (present.id == item) return &present;
+bool RecordingEvents::RootOf(const Task* task, TaskRoot* root) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  for (const Item& item : m_items) {
+    if (item.task != task) continue;
+    *root = item.root;
+    return true;
   }
-  return nullptr;
+  return false;
+}
+
+std::vector<std::string> RecordingEvents::Lines() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_lines;
+}
+
+TaskProgress RecordingEvents::LastProgress() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_progress;
+}
+
+std::vector<std::string> RecordingEvents::SavedUrls() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_saved;
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

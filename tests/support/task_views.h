@@ -1,7 +1,7 @@
-// The engine's views and tree played by recorders, for tests that run tasks without a window:
-// the information and result views keep what they were told, the finished queue hands task
-// ends to the test thread, and the tree keeps its items in memory. All of them may be called
-// from the runner's threads.
+// The engine's views and listeners played by recorders, for tests that run tasks without a
+// window: the information and result views keep what they were told, the finished queue hands
+// task ends to the test thread, and the event recorder keeps the tree the events build and the
+// events themselves. All of them may be called from the runner's threads.
 #pragma once
 
 #include <chrono>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/finished_queue.h"
-#include "engine/task_tree.h"
+#include "engine/task_events.h"
 #include "engine/views.h"
 
 namespace quarry::testing {
@@ -67,33 +67,45 @@ public:
   std::function<void(SearchTask*)> onPost;
 };
 
-// The tree of the main window, kept in memory: its items in insertion order, and what the
-// engine deleted and expanded.
-class MemoryTree : public TaskTree {
+// Keeps every event in order, as a line ("added 等待 kw", "moved 运行 kw", "removed kw",
+// "state kw 1", "progress kw", "saved kw", "failed kw"), and the tree they build: the tasks under
+// each root in the order they came there.
+class RecordingEvents : public TaskEvents {
 public:
-  struct Item {
-    TreeItemId id;
-    TaskRoot root;
-    std::string text;
-    int image;
-    Task* task;
-  };
-  TreeItemId InsertTaskItem(TaskRoot root, const std::string& text, int image, Task* task) override;
-  void DeleteItem(TreeItemId item) override;
-  void ExpandRoot(TaskRoot root) override;
-  // The tasks under `root`, and their texts, in insertion order.
-  std::vector<Task*> Children(TaskRoot root) const;
-  std::vector<std::string> TextsUnder(TaskRoot root) const;
-  const Item* Find(TreeItemId item) const;
-  // Called after an item is deleted, as the tree's selection change would be.
-  std::function<void(TreeItemId)> onDelete;
+  void OnTaskAdded(const Task* task, const SearchTask& record, TaskRoot root) override;
+  void OnTaskMoved(const Task* task, TaskRoot root) override;
+  void OnTaskRemoved(const Task* task) override;
+  void OnStateChanged(const Task* task, TaskState state) override;
+  void OnProgress(const Task* task, const SearchTask& record,
+                  const TaskProgress& progress) override;
+  void OnFileSaved(const Task* task, FileKind kind, const std::string& localPath,
+                   const std::string& url) override;
+  void OnFailure(const Task* task, const std::string& url, FailureReason reason) override;
 
-  std::vector<Item> items;          // the items present
-  std::vector<TreeItemId> deleted;  // every DeleteItem, unknown ids too
-  std::vector<TaskRoot> expanded;   // every ExpandRoot
+  std::vector<const Task*> Children(TaskRoot root);
+  std::vector<std::string> TextsUnder(TaskRoot root);
+  // The root of `task`; false when no root holds it.
+  bool RootOf(const Task* task, TaskRoot* root);
+  std::vector<std::string> Lines();
+  // The progress told last, and the files saved as told.
+  TaskProgress LastProgress();
+  std::vector<std::string> SavedUrls();
 
 private:
-  TreeItemId m_lastId = 0;
+  struct Item {
+    const Task* task;
+    TaskRoot root;
+    std::string text;
+  };
+  std::string TextOf(const Task* task) const;  // call with the lock held
+  void Line(std::string line);                  // call with the lock held
+
+  std::mutex m_lock;
+  std::vector<Item> m_items;
+  std::vector<std::string> m_lines;
+  std::vector<std::pair<const Task*, std::string>> m_names;  // every task ever added
+  TaskProgress m_progress;
+  std::vector<std::string> m_saved;
 };
 
 // Polls `condition` every 5 ms until it holds or `timeout` passes.

@@ -42,7 +42,7 @@ struct Window {
   QMainWindow frame;
   CGripperBar* bar;
   CQueueTabCtrl* tabs;
-  QTreeWidget* tree;  // not owned by the tab control
+  CTaskTreeCtrl* tree;  // not owned by the tab control
 };
 
 // Lets Qt settle the layout after a change of place.

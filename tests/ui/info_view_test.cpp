@@ -225,11 +225,11 @@ private slots:
     QVERIFY(quarry::MakeSearchHosts(host, host, &options.hosts, &error));
     options.timing = {10, 20, 10, 10};
     options.http = {1000, 1000, 150, 150};
-    quarry::PlainTaskTree tree;
+    quarry::NoTaskEvents events;
     IgnoredEnds ends;
     CInfoView view;
     {
-      quarry::TaskControl control(tree, ends, options);
+      quarry::TaskControl control(events, ends, options);
       control.SetViews(&view, nullptr);
       auto running = std::make_unique<quarry::Task>();
       auto waiting = std::make_unique<quarry::Task>();

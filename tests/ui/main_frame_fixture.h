@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -115,16 +116,18 @@ inline QStringList* KeepViewMessages(CMainFrame& frame) {
   return messages;
 }
 
+// The texts under `root` as the window shows them: the task events told so far applied.
 inline QStringList Children(CTaskTreeCtrl* tree, TaskRoot root) {
+  if (auto* frame = qobject_cast<CMainFrame*>(tree->window())) frame->ApplyTaskEvents();
   QStringList texts;
-  QTreeWidgetItem* item = tree->Root(root);
-  for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
+  QStandardItem* item = tree->Root(root);
+  for (int i = 0; i < item->rowCount(); ++i) texts << item->child(i)->text();
   return texts;
 }
 
-inline QTreeWidgetItem* ItemNamed(CTaskTreeCtrl* tree, const QString& text) {
-  const QList<QTreeWidgetItem*> found =
-      tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+inline QStandardItem* ItemNamed(CTaskTreeCtrl* tree, const QString& text) {
+  const QList<QStandardItem*> found =
+      tree->Model()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
   return found.isEmpty() ? nullptr : found.first();
 }
 

@@ -110,7 +110,7 @@ private slots:
     QCOMPARE(addList(QStringLiteral("one\n\n 二 \nthree"), true), QString());
     QCOMPARE(Children(tree, TaskRoot::Running), QStringList{QStringLiteral("one")});
     QCOMPARE(Children(tree, TaskRoot::Waiting), (QStringList{QStringLiteral("二"), "three"}));
-    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("one"));
+    QCOMPARE(tree->CurrentItem()->text(), QStringLiteral("one"));
     for (const auto& task : frame.Control().UnfinishedTasks()) {
       QCOMPARE(task->record.kind, quarry::FileKind::Pdf);
     }
@@ -119,7 +119,7 @@ private slots:
     QVERIFY2(told.contains(QStringLiteral("three")), qPrintable(told));
     QCOMPARE(Children(tree, TaskRoot::Waiting),
              (QStringList{QStringLiteral("二"), "three", "four"}));
-    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("four"));
+    QCOMPARE(tree->CurrentItem()->text(), QStringLiteral("four"));
     QVERIFY(frame.close());
   }
 
@@ -284,9 +284,9 @@ private slots:
     QTRY_VERIFY(startUp->answered());
     QVERIFY2(shown.contains(QStringLiteral("unfinished.tsk.broken")), qPrintable(shown));
 
-    QTreeWidgetItem* bad = ItemNamed(frame.Tree(), QStringLiteral("bad"));
+    QStandardItem* bad = ItemNamed(frame.Tree(), QStringLiteral("bad"));
     QVERIFY(bad);
-    frame.Tree()->setCurrentItem(bad);
+    frame.Tree()->SetCurrentItem(bad);
     auto run = answer(QStringLiteral("main_frame_task_cannot_start"));
     frame.Command(quarry::kCmdRunTask)->trigger();
     QVERIFY(run->answered());
@@ -298,7 +298,7 @@ private slots:
 
     // A task that never ran said nothing above; a database that cannot be read is told.
     auto unreadable = answer(QStringLiteral("main_frame_database_error"));
-    frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("broken")));
+    frame.Tree()->SetCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("broken")));
     QTRY_VERIFY(unreadable->answered());
     QCOMPARE(shown, QStringLiteral("打开数据库出错!"));
     QVERIFY(frame.close());
@@ -338,7 +338,7 @@ private slots:
     frame.Command(quarry::kCmdAddTask)->trigger();
     QVERIFY(fill->answered());
     QCOMPARE(Children(tree, TaskRoot::Running), QStringList{pictureKeyword});
-    QCOMPARE(ItemNamed(tree, pictureKeyword)->toolTip(0), pictureKeyword);
+    QCOMPARE(ItemNamed(tree, pictureKeyword)->toolTip(), pictureKeyword);
     quarry::Task* pictures = frame.SelectedTask();
     QVERIFY(pictures);
     QCOMPARE(QString::fromStdString(quarry::FieldText(pictures->record.keyword)), pictureKeyword);
@@ -354,6 +354,14 @@ private slots:
     };
     QTRY_VERIFY_WITH_TIMEOUT(pageShown(), 20000);
     QCOMPARE(pictures->record.state, TaskState::Running);
+    // The status bar tells the run's progress once files come, the figures page the same.
+    auto* message = frame.findChild<QLabel*>(QStringLiteral("MessagePane"));
+    auto* bar = frame.findChild<QProgressBar*>(QStringLiteral("ProgressBar"));
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().startsWith(QStringLiteral("结果页 ")), 5000);
+    QVERIFY2(message->text().contains(QStringLiteral("已保存")), qPrintable(message->text()));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(info->Figures()->Value(InfoPage::kProgressRow), message->text());
+    QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_progress")));
     QVERIFY(QFileInfo::exists(QString::fromStdString(grid->cell(0).path)));
     QVERIFY(info->Tabs()->ActivatePage(CInfoView::kFirstThreadPage));
     QVERIFY(
@@ -362,6 +370,9 @@ private slots:
     QTRY_COMPARE_WITH_TIMEOUT(Children(tree, TaskRoot::Finished), QStringList{pictureKeyword},
                               20000);
     QCOMPARE(frame.SelectedTask(), pictures);
+    QCOMPARE(message->text(), QStringLiteral("就绪"));
+    QVERIFY(!bar->isVisible());
+    QVERIFY(info->Figures()->Value(InfoPage::kProgressRow).startsWith(QStringLiteral("结果页 ")));
 
     // The PDF task starts at once and runs to its end, its rows listed as its files are saved.
     fill = FillAddTaskDialog(QStringLiteral("年度报告"), true, 1011, QStringLiteral("3"));
@@ -399,13 +410,13 @@ private slots:
     QCOMPARE(finished[1]->record.filesFetched, saved);
     QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("DownData/年度报告/db.sqlite"))));
     // Shown again, the page comes from the database: the same rows.
-    tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
+    tree->SetCurrentItem(ItemNamed(tree, pictureKeyword));
     const long long pictureCount = grid->total();
     QVERIFY(view->showsThumbnails() && pictureCount >= 12);
     QCOMPARE(grid->cellCount(), int(std::min(pictureCount, 30LL)));
     QCOMPARE(view->CanNextPage(), pictureCount > 30);
     QCOMPARE(frame.Command(quarry::kCmdNextPage)->isEnabled(), view->CanNextPage());
-    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("年度报告")));
+    tree->SetCurrentItem(ItemNamed(tree, QStringLiteral("年度报告")));
     QCOMPARE(SavedFiles(files), liveFiles);  // the order may differ: threads race to record
     QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
 
@@ -420,7 +431,7 @@ private slots:
     QVERIFY(fill->answered());
     QCOMPARE(info->Figures()->Value(1), QStringLiteral("等待"));
     QVERIFY(info->Figures()->Value(InfoPage::kModeRow).isEmpty());  // it has not run
-    tree->setCurrentItem(ItemNamed(tree, pictureKeyword));
+    tree->SetCurrentItem(ItemNamed(tree, pictureKeyword));
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
     quarry::testing::ModalAnswer<QMessageBox> yes(
         [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
@@ -566,7 +577,7 @@ private slots:
       popup->close();
     });
     emit frame.Tree()->customContextMenuRequested(
-        frame.Tree()->visualItemRect(frame.Tree()->currentItem()).center());
+        frame.Tree()->visualRect(frame.Tree()->CurrentItem()->index()).center());
     QVERIFY(menu.answered());
     QCOMPARE(
         QProcess::execute(QStringLiteral("curl"),

@@ -28,13 +28,13 @@ private slots:
 
     CTaskTreeCtrl* tree = frame.Tree();
     QCOMPARE(tree->objectName(), QStringLiteral("129"));
-    QCOMPARE(tree->topLevelItemCount(), 3);
+    QCOMPARE(tree->Model()->rowCount(), 3);
     const QStringList roots = {QStringLiteral("等待"), QStringLiteral("运行"),
                                QStringLiteral("完成")};
     for (int i = 0; i < 3; ++i) {
-      QCOMPARE(tree->topLevelItem(i)->text(0), roots[i]);
-      QCOMPARE(tree->topLevelItem(i)->childCount(), 0);
-      QVERIFY(!tree->topLevelItem(i)->icon(0).isNull());
+      QCOMPARE(tree->Model()->item(i)->text(), roots[i]);
+      QCOMPARE(tree->Model()->item(i)->rowCount(), 0);
+      QVERIFY(!tree->Model()->item(i)->icon().isNull());
     }
     QCOMPARE(tree->palette().color(QPalette::Base), QColor(200, 200, 200));
 
@@ -239,21 +239,21 @@ private slots:
     QCOMPARE(Children(tree, TaskRoot::Waiting), QStringList{QStringLiteral("w")});
     QCOMPARE(Children(tree, TaskRoot::Running), QStringList{QStringLiteral("p")});
     QCOMPARE(Children(tree, TaskRoot::Finished), QStringList{QStringLiteral("f")});
-    for (int i = 0; i < 3; ++i) QVERIFY(tree->topLevelItem(i)->isExpanded());
+    for (int i = 0; i < 3; ++i) QVERIFY(tree->isExpanded(tree->Model()->item(i)->index()));
     QVERIFY(quarry::testing::SaveScreenshot(frame, QStringLiteral("main_frame_startup")));
 
-    QTreeWidgetItem* w = ItemNamed(tree, QStringLiteral("w"));
-    QTreeWidgetItem* p = ItemNamed(tree, QStringLiteral("p"));
-    QTreeWidgetItem* f = ItemNamed(tree, QStringLiteral("f"));
+    QStandardItem* w = ItemNamed(tree, QStringLiteral("w"));
+    QStandardItem* p = ItemNamed(tree, QStringLiteral("p"));
+    QStandardItem* f = ItemNamed(tree, QStringLiteral("f"));
     quarry::Task* paused = CTaskTreeCtrl::TaskOf(p);
     QCOMPARE(paused->record.state, TaskState::Paused);
     // Run, stop, delete one; run, stop, delete all.
     QCOMPARE(Enabled(frame), QStringLiteral("0001110"));
-    tree->setCurrentItem(w);
+    tree->SetCurrentItem(w);
     QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
-    tree->setCurrentItem(f);
+    tree->SetCurrentItem(f);
     QCOMPARE(Enabled(frame), QStringLiteral("0011111"));
-    tree->setCurrentItem(p);
+    tree->SetCurrentItem(p);
     QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
 
     frame.Command(quarry::kCmdRunTask)->trigger();
@@ -263,17 +263,17 @@ private slots:
     QCOMPARE(Enabled(frame), QStringLiteral("0111110"));
     QCOMPARE(frame.Control().CurrentTask(), paused);
     // A root is no task: the views stay on the running task, the task commands go off.
-    tree->setCurrentItem(tree->Root(TaskRoot::Finished));
+    tree->SetCurrentItem(tree->Root(TaskRoot::Finished));
     QCOMPARE(frame.Control().CurrentTask(), paused);
     QCOMPARE(Enabled(frame), QStringLiteral("0001110"));
     // Another task may be run only when none runs: the command is there but does nothing.
-    tree->setCurrentItem(w);
+    tree->SetCurrentItem(w);
     QCOMPARE(Enabled(frame), QStringLiteral("1011110"));
     frame.Command(quarry::kCmdRunTask)->trigger();
     QCOMPARE(CTaskTreeCtrl::TaskOf(w)->record.state, TaskState::Waiting);
 
     // The context menu, even with nothing selected, enables what the menu bar enables.
-    tree->setCurrentItem(p);
+    tree->SetCurrentItem(p);
     QStringList menuState;
     auto menuAnswer = std::make_unique<quarry::testing::ModalAnswer<QMenu>>([&](QMenu* menu) {
       for (QAction* action : menu->actions()) {
@@ -283,11 +283,11 @@ private slots:
       QVERIFY(quarry::testing::SaveScreenshot(*menu, QStringLiteral("main_frame_context_menu")));
       menu->close();
     });
-    emit tree->customContextMenuRequested(tree->visualItemRect(p).center());
+    emit tree->customContextMenuRequested(tree->visualRect(p->index()).center());
     QCOMPARE(menuState.join(' '), QStringLiteral("32771+ 32773- 32774+ 32776+ 32810- 32812- "
                                                  "32778+ 32780+ 32809+ 32811+ 32813+ 57616- "
                                                  "57665+"));
-    tree->setCurrentItem(nullptr);
+    tree->SetCurrentItem(nullptr);
     menuState.clear();
     menuAnswer = std::make_unique<quarry::testing::ModalAnswer<QMenu>>([&](QMenu* menu) {
       for (QAction* action : menu->actions()) {
@@ -299,7 +299,7 @@ private slots:
     QCOMPARE(menuState.join(' '), QStringLiteral("32771 32778 32780 32809 57665"));
 
     // Stopped: Ended at once, moved to "完成" only when its end has come back.
-    tree->setCurrentItem(p);
+    tree->SetCurrentItem(p);
     frame.Command(quarry::kCmdStopTask)->trigger();
     QCOMPARE(paused->record.state, TaskState::Ended);
     QCOMPARE(Enabled(frame).left(3), QStringLiteral("001"));
@@ -322,7 +322,7 @@ private slots:
     // Deleting the task shown, with a root selected after it, leaves both panes blank.
     auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
     auto* view = frame.findChild<CQuarryView*>(QStringLiteral("QuarryView"));
-    tree->setCurrentItem(w);
+    tree->SetCurrentItem(w);
     QCOMPARE(info->Figures()->Value(0), QStringLiteral("w"));
     QVERIFY(!view->showsThumbnails());
     frame.Command(quarry::kCmdDeleteTask)->trigger();
@@ -333,14 +333,14 @@ private slots:
     QVERIFY(view->showsThumbnails() && view->thumbnailList()->cellCount() == 0);
 
     // Re-run: the stopped task goes back under "等待", selected still, in unfinished.tsk only.
-    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("p")));
+    tree->SetCurrentItem(ItemNamed(tree, QStringLiteral("p")));
     QCOMPARE(Enabled(frame), QStringLiteral("0010001"));
     menuAnswer = std::make_unique<quarry::testing::ModalAnswer<QMenu>>([&](QMenu* menu) {
       menu->setActiveAction(frame.Command(quarry::kCmdRerunTask));
       QVERIFY(quarry::testing::SaveScreenshot(*menu, QStringLiteral("main_frame_rerun_command")));
       menu->close();
     });
-    emit tree->customContextMenuRequested(tree->visualItemRect(tree->currentItem()).center());
+    emit tree->customContextMenuRequested(tree->visualRect(tree->currentIndex()).center());
     QVERIFY(menuAnswer->answered());
     frame.Command(quarry::kCmdRerunTask)->trigger();
     QCOMPARE(Children(tree, TaskRoot::Waiting), QStringList{QStringLiteral("p")});
@@ -367,7 +367,7 @@ private slots:
     frame.Command(quarry::kCmdOpenFolder)->trigger();
     const QString folder = QString::fromStdString(quarry::FieldText(paused->record.folder));
     QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
-    tree->setCurrentItem(ItemNamed(tree, QStringLiteral("f")));
+    tree->SetCurrentItem(ItemNamed(tree, QStringLiteral("f")));
     {
       quarry::testing::MessageBoxAnswer missing;
       frame.Command(quarry::kCmdOpenFolder)->trigger();
@@ -403,7 +403,7 @@ private slots:
     frame.resize(1000, 700);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    frame.Tree()->setCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("f")));
+    frame.Tree()->SetCurrentItem(ItemNamed(frame.Tree(), QStringLiteral("f")));
     auto* info = frame.findChild<CInfoView*>(QStringLiteral("InfoView"));
     QStringList english = EnglishTexts(&frame);
     QVERIFY(info->Tabs()->ActivatePage(CInfoView::kFailurePage));
