@@ -201,7 +201,25 @@ void BM_LookUpPerQuery(benchmark::State& state) {
   RemoveFolder(folder);
 }
 
+// One page of the result browser from a task of `rows` files, its last page (the farthest the
+// page's offset reaches): what the window reads when a task is selected or paged, on its own
+// thread, under the record lock that keeps the page and the files told live apart.
+void BM_ReadLastRecordPage(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0));
+  std::string folder = FilledTaskFolder(rows);
+  if (folder.empty()) return state.SkipWithError("cannot fill the task database");
+  const int last = (rows + quarry::kRecordsPerPage - 1) / quarry::kRecordsPerPage;
+  for (auto _ : state) {
+    quarry::RecordPage page;
+    if (!quarry::RecordStore::ReadRecordPage(folder, last, page) || page.page != last)
+      state.SkipWithError("cannot read the page");
+  }
+  state.SetItemsProcessed(state.iterations());
+  RemoveFolder(folder);
+}
+
 BENCHMARK(BM_ReadRecordedUrls)->Arg(2000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadLastRecordPage)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookUpInTheSet)->Arg(2000)->Arg(100000);
 BENCHMARK(BM_LookUpPerQuery)->Arg(2000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PerRowConnection)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
