@@ -26,8 +26,8 @@
 #include "app/common_options.h"
 #include "harvest/search_pages.h"
 #include "platform/home.h"
-#include "ui/main_frame.h"
-#include "ui/translation.h"
+#include "ui/frame/main_frame.h"
+#include "ui/frame/translation.h"
 
 namespace {
 

@@ -37,8 +37,8 @@
 #include "platform/home.h"
 #include "tests/http/nginx_server.h"
 #include "tests/support/temp_folder.h"
-#include "ui/info_view.h"
-#include "ui/sheet_tab_ctrl.h"
+#include "ui/information/info_view.h"
+#include "ui/information/sheet_tab_ctrl.h"
 
 namespace {
 

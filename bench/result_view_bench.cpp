@@ -25,10 +25,10 @@
 #include <string>
 
 #include "records/record_store.h"
-#include "ui/quarry_view.h"
-#include "ui/thumbnail_decoder.h"
-#include "ui/thumbnail_layout.h"
-#include "ui/thumbnail_list.h"
+#include "ui/results/quarry_view.h"
+#include "ui/results/thumbnail_decoder.h"
+#include "ui/results/thumbnail_layout.h"
+#include "ui/results/thumbnail_list.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QtTest>
 
 #include "tests/ui/screenshot_gallery.h"
-#include "ui/about_dlg.h"
-#include "ui/link_label.h"
+#include "ui/frame/about_dlg.h"
+#include "ui/frame/link_label.h"
 
 namespace {
 

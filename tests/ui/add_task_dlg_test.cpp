@@ -13,8 +13,8 @@
 
 #include "tests/ui/modal_answer.h"
 #include "tests/ui/screenshot_gallery.h"
-#include "ui/add_task_dlg.h"
-#include "ui/file_rules_box.h"
+#include "ui/frame/add_task_dlg.h"
+#include "ui/frame/file_rules_box.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <QtTest>
 
 #include "tests/ui/screenshot_gallery.h"
-#include "ui/gripper_bar.h"
-#include "ui/queue_tab_ctrl.h"
-#include "ui/task_tree_ctrl.h"
+#include "ui/bars/gripper_bar.h"
+#include "ui/bars/queue_tab_ctrl.h"
+#include "ui/bars/task_tree_ctrl.h"
 
 using quarry::BarPlace;
 

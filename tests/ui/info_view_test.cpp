@@ -20,12 +20,12 @@
 #include "tests/support/loopback.h"
 #include "tests/support/temp_folder.h"
 #include "tests/ui/screenshot_gallery.h"
-#include "ui/failure_page.h"
-#include "ui/info_page.h"
-#include "ui/info_view.h"
-#include "ui/report_list.h"
-#include "ui/sheet_tab_ctrl.h"
-#include "ui/thread_log.h"
+#include "ui/information/failure_page.h"
+#include "ui/information/info_page.h"
+#include "ui/information/info_view.h"
+#include "ui/information/report_list.h"
+#include "ui/information/sheet_tab_ctrl.h"
+#include "ui/information/thread_log.h"
 
 namespace {
 

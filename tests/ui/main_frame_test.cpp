@@ -428,7 +428,11 @@ private slots:
         R"re(setTitle|addMenu|addAction|Button|Label|Box)\((?:QStringLiteral\(|QString::from\w+\()?)re"
         R"re("([A-Za-z]+( [A-Za-z]+)*)")re"));
     const QDir sources(QStringLiteral(QUARRY_SOURCE_DIR "/ui"));
-    const QStringList files = sources.entryList({QStringLiteral("*.cpp")});
+    QStringList files;
+    for (QDirIterator each(sources.path(), {QStringLiteral("*.cpp")}, QDir::Files,
+                           QDirIterator::Subdirectories);
+         each.hasNext();)
+      files << sources.relativeFilePath(each.next());
     QVERIFY(files.size() > 20);
     for (const QString& name : files) {
       QFile file(sources.filePath(name));

@@ -17,10 +17,10 @@
 #include "records/record_store.h"
 #include "tests/support/temp_folder.h"
 #include "tests/ui/screenshot_gallery.h"
-#include "ui/file_list.h"
-#include "ui/label_wnd.h"
-#include "ui/quarry_view.h"
-#include "ui/thumbnail_list.h"
+#include "ui/results/file_list.h"
+#include "ui/results/label_wnd.h"
+#include "ui/results/quarry_view.h"
+#include "ui/results/thumbnail_list.h"
 
 namespace quarry::testing {
 

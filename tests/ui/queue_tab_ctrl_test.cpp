@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QtTest>
 
-#include "ui/queue_tab_ctrl.h"
+#include "ui/bars/queue_tab_ctrl.h"
 
 namespace {
 
