@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "tests/support/files.h"
+#include "tests/support/child_server.h"
 #include "tests/support/loopback.h"
 
 extern char** environ;
@@ -141,41 +142,9 @@ private:
     return true;
   }
 
-  bool WaitUntilListening() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;  // exited: the port was taken or the configuration refused
-        return false;
-      }
-      int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      address.sin_port = htons(static_cast<std::uint16_t>(m_port));
-      bool made = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      ::close(fd);
-      if (made) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
+  bool WaitUntilListening() { return WaitUntilChildListens(&m_pid, m_port); }
+  void Halt() { HaltChild(&m_pid); }
 
-  void Halt() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGTERM);
-    for (int waited = 0; waited < 300; ++waited) {
-      if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-        m_pid = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-    m_pid = -1;
-  }
 
   std::string m_prefix;
   std::string m_extra;
