@@ -26,6 +26,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, \
 libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6svg6 (>= 6.4), \
 libsqlite3-0 (>= 3.40), libssl3 (>= 3.0), libxml2 (>= 2.9), libpsl5 (>= 0.21), \
+libjpeg62-turbo (>= 1:2.1), libpng16-16 (>= 1.6), libgif7 (>= 5.2), libwebp7 (>= 1.2), \
 fonts-wqy-microhei, qt6-translations-l10n, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "publicsuffix")
 include(CPack)
