@@ -72,7 +72,6 @@ void DescribeCode(int code, int systemErrno, const char* message, RecordError* e
   error->diskFull = (code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC || systemErrno == EDQUOT;
 }
 
-
 bool Execute(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
@@ -213,7 +212,6 @@ bool InsertRow(const std::string& path, sqlite3* db, sqlite3_stmt* insert,
   return false;
 }
 
-
 // Reads the count and the requested page inside one read transaction, so both see the same rows.
 bool ReadPage(sqlite3* db, int page, RecordPage& result) {
   Statement count = PrepareStatement(db, "SELECT count(*) FROM filename");
@@ -319,15 +317,37 @@ bool RecordStore::AddRecord(const std::string& folder, const std::string& fileNa
 }
 
 bool RecordStore::ReadRecordPage(const std::string& folder, int page, RecordPage& result) {
+  RecordPageSnapshot snapshot;
+  if (snapshot.Begin(folder)) return snapshot.Read(page, result);
+  result = RecordPage();
+  return false;
+}
+
+bool RecordPageSnapshot::Begin(const std::string& folder) {
   try {
-    result = RecordPage();
-    Connection db = OpenConnection(ConnectionString(folder), SQLITE_OPEN_READONLY);
-    if (!db || !Execute(db.get(), "BEGIN")) return false;
-    bool ok = ReadPage(db.get(), page, result);
-    Execute(db.get(), "COMMIT");  // ends the read; closing would end it as well
+    Connection db = OpenConnection(RecordStore::ConnectionString(folder), SQLITE_OPEN_READONLY);
+    // In write-ahead-log mode a read transaction sees the database as its first read found it:
+    // one row's look fixes what the page and its count are read from.
+    if (!db || !Execute(db.get(), "BEGIN") || !Execute(db.get(), "SELECT 1 FROM filename LIMIT 1"))
+      return false;
+    m_db = std::move(db);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool RecordPageSnapshot::Read(int page, RecordPage& result) {
+  result = RecordPage();
+  if (!m_db) return false;
+  try {
+    bool ok = ReadPage(m_db.get(), page, result);
+    Execute(m_db.get(), "COMMIT");  // ends the read; closing would end it as well
+    m_db.reset();
     if (!ok) result = RecordPage();
     return ok;
   } catch (...) {
+    m_db.reset();
     result = RecordPage();
     return false;
   }

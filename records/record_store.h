@@ -88,6 +88,20 @@ struct StatementFinalizer {
 using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+// One page of a task database read in two steps: Begin fixes the rows the page will be read
+// from (those committed by then), cheaply, where it matters which rows those are; Read reads
+// the page from them, maybe on another thread (never both at once), and lets them go.
+class RecordPageSnapshot {
+public:
+  // False when the database of `folder` cannot be opened or read.
+  bool Begin(const std::string& folder);
+  // As RecordStore::ReadRecordPage, from the rows Begin fixed; false also without a Begin.
+  bool Read(int page, RecordPage& result);
+
+private:
+  Connection m_db;
+};
+
 // Shared by the record files. Fills `error` (when given) from result code `code` of `db` and the
 // system error behind it.
 void DescribeSqliteFailure(sqlite3* db, int code, RecordError* error);

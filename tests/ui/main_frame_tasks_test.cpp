@@ -411,12 +411,14 @@ private slots:
     QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("DownData/年度报告/db.sqlite"))));
     // Shown again, the page comes from the database: the same rows.
     tree->SetCurrentItem(ItemNamed(tree, pictureKeyword));
+    QTRY_VERIFY(!view->IsLoadingPage());  // the page is read on a pool thread
     const long long pictureCount = grid->total();
     QVERIFY(view->showsThumbnails() && pictureCount >= 12);
     QCOMPARE(grid->cellCount(), int(std::min(pictureCount, 30LL)));
     QCOMPARE(view->CanNextPage(), pictureCount > 30);
     QCOMPARE(frame.Command(quarry::kCmdNextPage)->isEnabled(), view->CanNextPage());
     tree->SetCurrentItem(ItemNamed(tree, QStringLiteral("年度报告")));
+    QTRY_VERIFY(!view->IsLoadingPage());
     QCOMPARE(SavedFiles(files), liveFiles);  // the order may differ: threads race to record
     QVERIFY(!frame.Command(quarry::kCmdNextPage)->isEnabled());
 
@@ -425,6 +427,7 @@ private slots:
     frame.Command(quarry::kCmdDeleteTask)->trigger();
     QCOMPARE(frame.SelectedTask(), pictures);
     QCOMPARE(info->Figures()->Value(0), pictureKeyword);
+    QTRY_VERIFY(!view->IsLoadingPage());
     QVERIFY(view->showsThumbnails() && grid->total() == pictureCount);
     fill = FillAddTaskDialog(QStringLiteral("later"), false);
     frame.Command(quarry::kCmdAddTask)->trigger();

@@ -27,6 +27,7 @@ private slots:
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     view.ShowTask(FileKind::Image, task.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());  // the page is read on a pool thread
     ThumbnailList& grid = *view.thumbnailList();
     QWidget* area = grid.viewport();
     CLabelWnd* label = grid.label();
@@ -99,6 +100,7 @@ private slots:
     QList<qint64> icons;
     for (FileKind kind : {FileKind::Word, FileKind::Slides, FileKind::Pdf, FileKind::Excel}) {
       view.ShowTask(kind, folder);
+      QTRY_VERIFY(!view.IsLoadingPage());
       const QIcon icon = files.topLevelItem(0)->icon(FileList::kIconColumn);
       QVERIFY(!icon.pixmap(20, 20).isNull());
       QVERIFY(!icons.contains(icon.pixmap(20, 20).cacheKey()));
@@ -171,6 +173,7 @@ private slots:
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     view.ShowTask(FileKind::Image, images.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     ThumbnailList& grid = *view.thumbnailList();
     for (int i = 0; i < grid.cellCount(); ++i)
       QTRY_VERIFY(grid.cell(i).picture != ThumbnailCell::Picture::Decoding);
@@ -204,6 +207,7 @@ private slots:
                                      "http://docs.example.com/files/" + name, titles[i]));
     }
     view.ShowTask(FileKind::Pdf, documents.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     view.fileList()->setCurrentItem(view.fileList()->topLevelItem(2));
     QVERIFY(quarry::testing::SaveScreenshot(view, "result_view_file_list"));
   }

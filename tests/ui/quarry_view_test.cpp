@@ -92,6 +92,7 @@ private slots:
     QSignalSpy paging(&view, &CQuarryView::pagingChanged);
 
     view.ShowTask(kind, thirty.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());  // the page is read on a pool thread
     QCOMPARE(view.showsThumbnails(), thumbnails);
     QCOMPARE(view.thumbnailList()->isHidden(), !thumbnails);
     QCOMPARE(view.fileList()->isHidden(), thumbnails);
@@ -104,28 +105,35 @@ private slots:
     QCOMPARE(page->text(), QString("第 1 / 1 页"));
 
     view.ShowTask(kind, sixtyOne.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(Enabled(view.position()), QString("N..L"));
     view.NextPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(view.position().current, 2);
     QCOMPARE(Listed(view).first(), Entry(thumbnails, sixtyOne.Path(), 31));
     QCOMPARE(Enabled(view.position()), QString("NPFL"));
     QCOMPARE(page->text(), QString("第 2 / 3 页"));
     view.LastPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.Path(), 61)});
     QCOMPARE(Enabled(view.position()), QString(".PF."));
     view.FirstPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(view.position().current, 1);
     view.NextPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
 
     // Records lost behind the view's back: the page asked for is past the last, which shows.
     QVERIFY(Exec(sixtyOne.Path(), "DELETE FROM filename WHERE rowid > 31"));
     QVERIFY(view.CanNextPage());
     view.NextPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(view.position().current, 2);
     QCOMPARE(view.position().count, 2);
     QCOMPARE(Listed(view), QStringList{Entry(thumbnails, sixtyOne.Path(), 31)});
 
     view.ShowTask(kind, empty.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(view.position().current, 1);
     QCOMPARE(view.position().count, 0);
     QCOMPARE(Enabled(view.position()), QString("...."));
@@ -134,19 +142,23 @@ private slots:
 
     // A task that never ran has no folder or no database yet: an empty page, quietly.
     view.ShowTask(kind, none.Path() + "gone/");
+    QTRY_VERIFY(!view.IsLoadingPage());
     view.ShowTask(kind, none.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     QVERIFY(messages.isEmpty());
     QVERIFY(Listed(view).isEmpty());
     QCOMPARE(Enabled(view.position()), QString("...."));
     // A database that is there and cannot be read is reported.
     WriteBytes(none.Path() + "db.sqlite", "not a database, only text");
     view.ShowTask(kind, none.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(messages, QStringList{"打开数据库出错!"});
     QVERIFY(Listed(view).isEmpty());
     QCOMPARE(Enabled(view.position()), QString("...."));
 
     // Blank: no task is shown, as before the first one; paging is off.
     view.ShowTask(kind, sixtyOne.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     view.Blank();
     QVERIFY(view.showsThumbnails() && view.fileList()->isHidden());
     QVERIFY(Listed(view).isEmpty());
@@ -177,11 +189,13 @@ private slots:
     };
 
     view.ShowTask(FileKind::Image, images.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     save(FileKind::Image, images.Path(), 32);  // page 1 is not the last: only the count grows
     QTRY_COMPARE(grid.total(), 32LL);
     QCOMPARE(grid.cellCount(), 30);
     QCOMPARE(view.position().count, 2);
     view.LastPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(grid.cellCount(), 2);
     save(FileKind::Image, images.Path(), 33);  // the last page has room: a cell at once
     QTRY_COMPARE(grid.cellCount(), 3);
@@ -195,6 +209,7 @@ private slots:
     // Records still queued for the task shown before are dropped when another is shown.
     view.OnRecordAdded(FileKind::Image, SavedPath(images.Path(), 35), "http://h/35", "");
     view.ShowTask(FileKind::Pdf, documents.Path());
+    QTRY_VERIFY(!view.IsLoadingPage());
     FileList& files = *view.fileList();
     QCoreApplication::processEvents();
     QCOMPARE(files.topLevelItemCount(), 29);
@@ -207,6 +222,7 @@ private slots:
     QCOMPARE(Enabled(view.position()), QString("N..L"));
     QCOMPARE(view.pageLabel()->text(), QString("第 1 / 2 页"));
     view.NextPage();
+    QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(Listed(view), QStringList{Entry(false, documents.Path(), 31)});
     QVERIFY(messages.isEmpty());
   }
@@ -241,6 +257,7 @@ private slots:
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     view.ShowTask(FileKind::Image, folder);
+    QTRY_VERIFY(!view.IsLoadingPage());
     ThumbnailList& grid = *view.thumbnailList();
     QCOMPARE(grid.cellCount(), 7);
     for (int i = 0; i < 7; ++i) {

@@ -80,14 +80,11 @@ void FileList::ShowFolder(FileKind kind, const std::string& folder) {
   m_position = PagePosition{1, 0};
 }
 
-bool FileList::LoadPage(int page) {
+void FileList::ShowPage(const RecordPage& read) {
   clear();
-  RecordPage read;
-  if (!RecordStore::ReadRecordPage(m_folder, page, read)) return false;
   m_total = read.count;
   m_position = PagePosition{read.page, read.pageCount};
   for (const Record& record : read.records) AddRow(record.fileName, record.url, record.title);
-  return true;
 }
 
 void FileList::AddLiveRecord(const std::string& path, const std::string& url,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/search_task.h"
+#include "records/record_store.h"
 #include "ui/results/thumbnail_layout.h"
 
 class FileList : public QTreeWidget {
@@ -22,10 +23,10 @@ public:
   // Empties the list and forgets the page position: the task of kind `kind` whose records are
   // in `folder` is about to be shown.
   void ShowFolder(quarry::FileKind kind, const std::string& folder);
-  // Loads page `page` (a page past the last loads the last one) and sets the page position
-  // from what was read. False when the database could not be read: the list is then empty and
-  // the page position unchanged.
-  bool LoadPage(int page);
+  // Shows the page `read` of the task's records and takes its page position.
+  void ShowPage(const quarry::RecordPage& read);
+  // Empties the list, keeping the page position: the page could not be read.
+  void ClearPage() { clear(); }
   // A file saved while the task runs: counted, and listed when the page has fewer than 30 rows.
   void AddLiveRecord(const std::string& path, const std::string& url, const std::string& title);
 

@@ -1,6 +1,9 @@
 // The result browser; see quarry_view.h.
 #include "ui/results/quarry_view.h"
 
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
@@ -9,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "records/record_store.h"
@@ -74,6 +78,7 @@ void CQuarryView::ShowTask(FileKind kind, const std::string& folder) {
     std::lock_guard<std::mutex> guard(m_savedLock);
     m_saved.clear();
   }
+  m_heldLive.clear();
   m_hasTask = true;
   m_kind = kind;
   m_folder = folder;
@@ -96,6 +101,9 @@ void CQuarryView::Blank() {
     std::lock_guard<std::mutex> guard(m_savedLock);
     m_saved.clear();
   }
+  m_heldLive.clear();
+  ++m_generation;  // a page on its way is for a task no longer shown
+  m_loading = false;
   m_hasTask = false;
   m_kind = FileKind::Image;
   m_folder.clear();
@@ -124,15 +132,21 @@ void CQuarryView::DrainSavedRecords() {
     saved.swap(m_saved);
   }
   if (!m_hasTask || saved.empty()) return;
-  for (const SavedRecord& record : saved) {
-    // A record of the other face's kinds cannot belong to the task shown.
-    if ((record.kind == FileKind::Image) != (m_kind == FileKind::Image)) continue;
-    if (m_kind == FileKind::Image)
-      m_thumbnails->AddLiveRecord(record.path, record.url);
-    else
-      m_files->AddLiveRecord(record.path, record.url, record.title);
+  if (m_loading) {
+    m_heldLive.insert(m_heldLive.end(), saved.begin(), saved.end());
+    return;
   }
+  for (const SavedRecord& record : saved) AddLive(record);
   emit pagingChanged();
+}
+
+void CQuarryView::AddLive(const SavedRecord& record) {
+  // A record of the other face's kinds cannot belong to the task shown.
+  if ((record.kind == FileKind::Image) != (m_kind == FileKind::Image)) return;
+  if (m_kind == FileKind::Image)
+    m_thumbnails->AddLiveRecord(record.path, record.url);
+  else
+    m_files->AddLiveRecord(record.path, record.url, record.title);
 }
 
 void CQuarryView::NextPage() {
@@ -168,9 +182,43 @@ PagePosition CQuarryView::position() const {
 bool CQuarryView::showsThumbnails() const { return !m_hasTask || m_kind == FileKind::Image; }
 
 void CQuarryView::LoadPage(int page) {
-  const bool loaded = showsThumbnails() ? m_thumbnails->LoadPage(page) : m_files->LoadPage(page);
+  const int generation = ++m_generation;
+  auto snapshot = std::make_shared<RecordPageSnapshot>();
+  if (!snapshot->Begin(m_folder)) {
+    ShowLoadedPage(generation, false, RecordPage{});
+    return;
+  }
+  m_loading = true;
+  struct Loaded {
+    bool ok = false;
+    RecordPage read;
+  };
+  auto* watcher = new QFutureWatcher<Loaded>(this);
+  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
+    const Loaded loaded = watcher->result();
+    watcher->deleteLater();
+    ShowLoadedPage(generation, loaded.ok, loaded.read);
+  });
+  watcher->setFuture(QtConcurrent::run([snapshot, page] {
+    Loaded loaded;
+    loaded.ok = snapshot->Read(page, loaded.read);
+    return loaded;
+  }));
+}
+
+void CQuarryView::ShowLoadedPage(int generation, bool ok, const RecordPage& read) {
+  if (generation != m_generation) return;  // another page was asked for since
+  m_loading = false;
+  if (showsThumbnails()) {
+    ok ? m_thumbnails->ShowPage(read) : m_thumbnails->ClearPage();
+  } else {
+    ok ? m_files->ShowPage(read) : m_files->ClearPage();
+  }
+  std::vector<SavedRecord> held;
+  held.swap(m_heldLive);
+  for (const SavedRecord& record : held) AddLive(record);
   emit pagingChanged();
-  if (!loaded && !DatabaseMissing(m_folder)) m_showMessage(kDatabaseError);
+  if (!ok && !DatabaseMissing(m_folder)) m_showMessage(kDatabaseError);
 }
 
 void CQuarryView::OpenFile(const QString& path) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/views.h"
+#include "records/record_store.h"
 #include "ui/results/thumbnail_layout.h"
 
 class FileList;
@@ -65,6 +66,8 @@ public:
   void SetHint(const QString& hint);
   // "第 X / Y 页"; hidden while no task is shown.
   QLabel* pageLabel() const { return m_pageLabel; }
+  // True from the moment a page is asked for until it is shown: it is read on another thread.
+  bool IsLoadingPage() const { return m_loading; }
 
 signals:
   // The page position or the face changed: the paging commands may be enabled differently.
@@ -78,7 +81,12 @@ private:
     std::string title;
   };
 
+  // Asks for page `page`: the rows it is read from are fixed here, at once (so that every file
+  // told afterwards is one the page does not hold), and the page is read on a pool thread and
+  // shown when it comes, unless another page was asked for meanwhile.
   void LoadPage(int page);
+  void ShowLoadedPage(int generation, bool ok, const quarry::RecordPage& read);
+  void AddLive(const SavedRecord& record);
   void DrainSavedRecords();
   void OpenFile(const QString& path);
   void UpdatePageLabel();
@@ -93,4 +101,7 @@ private:
 
   std::mutex m_savedLock;  // held only to append or to take the whole buffer
   std::vector<SavedRecord> m_saved;
+  int m_generation = 0;                 // of the page asked for last
+  bool m_loading = false;               // a page is being read
+  std::vector<SavedRecord> m_heldLive;  // files told while it is read, added once it is shown
 };

@@ -63,14 +63,11 @@ void ThumbnailList::ShowFolder(const std::string& folder) {
   m_position = PagePosition{1, 0};
 }
 
-bool ThumbnailList::LoadPage(int page) {
+void ThumbnailList::ShowPage(const RecordPage& read) {
   Clear();
-  RecordPage read;
-  if (!RecordStore::ReadRecordPage(m_folder, page, read)) return false;
   m_total = read.count;
   m_position = PagePosition{read.page, read.pageCount};
   for (const Record& record : read.records) AddCell(record.fileName, record.url);
-  return true;
 }
 
 void ThumbnailList::AddLiveRecord(const std::string& path, const std::string& url) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "records/record_store.h"
 #include "ui/results/thumbnail_layout.h"
 
 class CLabelWnd;
@@ -44,10 +45,10 @@ public:
   // Empties the grid and forgets the page position: a new task is about to be shown, whose
   // records are in `folder`.
   void ShowFolder(const std::string& folder);
-  // Loads page `page` (a page past the last loads the last one) and sets the page position
-  // from what was read. False when the database could not be read: the grid is then empty
-  // and the page position unchanged.
-  bool LoadPage(int page);
+  // Shows the page `read` of the task's records and takes its page position.
+  void ShowPage(const quarry::RecordPage& read);
+  // Empties the grid, keeping the page position: the page could not be read.
+  void ClearPage() { Clear(); }
   // A picture saved while the task runs: counts it, and on the last page with room left it
   // gets a cell at once.
   void AddLiveRecord(const std::string& path, const std::string& url);
