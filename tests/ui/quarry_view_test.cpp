@@ -224,6 +224,16 @@ private slots:
     view.NextPage();
     QTRY_VERIFY(!view.IsLoadingPage());
     QCOMPARE(Listed(view), QStringList{Entry(false, documents.Path(), 31)});
+
+    // A file told while a page is on its way (stored after the page's rows were fixed) is
+    // added once, after the page: neither lost nor listed twice.
+    view.FirstPage();
+    QVERIFY(view.IsLoadingPage());
+    save(FileKind::Pdf, documents.Path(), 32);
+    QCoreApplication::processEvents();
+    QTRY_VERIFY(!view.IsLoadingPage());
+    QTRY_COMPARE(files.total(), 32LL);
+    QCOMPARE(files.topLevelItemCount(), 30);
     QVERIFY(messages.isEmpty());
   }
 
