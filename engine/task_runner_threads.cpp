@@ -388,8 +388,9 @@ void TaskRunner::StopWithFault(int thread, const std::string& fault) {
     if (!m_fault.empty()) return;  // the first reason is the one told
     m_fault = fault;
   }
-  Log(thread, fault + "，任务已自动停止......");
+  // Raised first: the other workers stop taking addresses at once, not after the line.
   RaiseStop();
+  Log(thread, fault + "，任务已自动停止......");
 }
 
 std::string TaskRunner::Fault() {
@@ -408,6 +409,8 @@ void TaskRunner::OnProxyOutcome(int thread, const ProxySetting& proxy, ExchangeS
     if (failures >= kProxyFailuresToGiveUp) return;
     failures = start == ExchangeStart::ProxyUnreachable ? failures + 1 : 0;
     givenUp = failures == kProxyFailuresToGiveUp;
+    // Stopped before any other worker can learn of the give-up and take another address.
+    if (givenUp) m_stop.store(1);
     if (failed && m_proxyProblem.empty()) m_proxyProblem = ProxyFailureText(start, proxy);
   }
   if (givenUp) {

@@ -460,7 +460,9 @@ TEST(TaskRunnerUnreachableTest, AHostFailingForThreeAddressesIsGivenUpWithOneLin
 // name does not resolve): two failures are told, the third stops the task with one line naming
 // the proxy, and nothing more is asked of it. A proxy reached in between starts counting afresh.
 TEST(TaskRunnerUnreachableTest, AProxyThatCannotBeReachedStopsTheTaskAtTheThirdFailure) {
-  const std::string closed = "socks5://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
+  // Bound and never listening: refused for the whole test, and no other test can take it.
+  const testing::SilentListener reserved(-1);
+  const std::string closed = "socks5://127.0.0.1:" + std::to_string(reserved.Port());
   for (const std::string& address : {closed, std::string("http://no-such-proxy.invalid:3128")}) {
     SCOPED_TRACE(address);
     RunnerRig rig(FileKind::Pdf, "abc", 3, 1, "http://127.0.0.1:9/s?", "");
