@@ -72,10 +72,9 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
           [this](QTreeWidgetItem* item) { emit openRequested(PathOf(item)); });
 }
 
-void FileList::ShowFolder(FileKind kind, const std::string& folder) {
+void FileList::Reset(FileKind kind) {
   clear();
   m_kind = kind;
-  m_folder = folder;
   m_total = 0;
   m_position = PagePosition{1, 0};
 }

@@ -20,9 +20,8 @@ public:
 
   explicit FileList(QWidget* parent = nullptr);
 
-  // Empties the list and forgets the page position: the task of kind `kind` whose records are
-  // in `folder` is about to be shown.
-  void ShowFolder(quarry::FileKind kind, const std::string& folder);
+  // Empties the list and forgets the page position: a task of kind `kind` is about to be shown.
+  void Reset(quarry::FileKind kind);
   // Shows the page `read` of the task's records and takes its page position.
   void ShowPage(const quarry::RecordPage& read);
   // Empties the list, keeping the page position: the page could not be read.
@@ -43,7 +42,6 @@ private:
   void AddRow(const std::string& path, const std::string& url, const std::string& title);
 
   quarry::FileKind m_kind = quarry::FileKind::Word;
-  std::string m_folder;
   long long m_total = 0;  // records of the task, live additions included
   quarry::PagePosition m_position;
 };

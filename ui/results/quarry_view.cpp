@@ -84,14 +84,14 @@ void CQuarryView::ShowTask(FileKind kind, const std::string& folder) {
   m_folder = folder;
   if (kind == FileKind::Image) {
     m_files->hide();
-    m_files->ShowFolder(kind, std::string());
+    m_files->Reset(kind);
     m_thumbnails->show();
-    m_thumbnails->ShowFolder(folder);
+    m_thumbnails->Reset();
   } else {
     m_thumbnails->hide();
-    m_thumbnails->ShowFolder(std::string());
+    m_thumbnails->Reset();
     m_files->show();
-    m_files->ShowFolder(kind, folder);
+    m_files->Reset(kind);
   }
   LoadPage(1);
 }
@@ -108,9 +108,9 @@ void CQuarryView::Blank() {
   m_kind = FileKind::Image;
   m_folder.clear();
   m_files->hide();
-  m_files->ShowFolder(FileKind::Word, std::string());
+  m_files->Reset(FileKind::Word);
   m_thumbnails->show();
-  m_thumbnails->ShowFolder(std::string());
+  m_thumbnails->Reset();
   emit pagingChanged();
 }
 

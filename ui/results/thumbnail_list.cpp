@@ -56,9 +56,8 @@ ThumbnailList::~ThumbnailList() {
   delete m_decoder;
 }
 
-void ThumbnailList::ShowFolder(const std::string& folder) {
+void ThumbnailList::Reset() {
   Clear();
-  m_folder = folder;
   m_total = 0;
   m_position = PagePosition{1, 0};
 }

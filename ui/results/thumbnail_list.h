@@ -42,9 +42,8 @@ public:
   explicit ThumbnailList(QWidget* parent = nullptr);
   ~ThumbnailList() override;
 
-  // Empties the grid and forgets the page position: a new task is about to be shown, whose
-  // records are in `folder`.
-  void ShowFolder(const std::string& folder);
+  // Empties the grid and forgets the page position: a new task is about to be shown.
+  void Reset();
   // Shows the page `read` of the task's records and takes its page position.
   void ShowPage(const quarry::RecordPage& read);
   // Empties the grid, keeping the page position: the page could not be read.
@@ -93,7 +92,6 @@ private:
   void PaintCell(QPainter& painter, int index);
   QPoint ScrollOffset() const;
 
-  std::string m_folder;
   std::vector<ThumbnailCell> m_cells;  // the current page, at most 30
   long long m_total = 0;               // records of the task, live additions included
   quarry::PagePosition m_position;
